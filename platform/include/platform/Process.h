@@ -1,0 +1,66 @@
+// Child processes started from one command-line text, with their standard output and standard
+// error merged into one pipe that the parent reads as the child writes.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Export.h"
+
+namespace tolvan::platform {
+
+// Splits a command line into arguments by the rules the Microsoft C runtime applies to its own
+// command line: blanks and tabs separate arguments outside quotes; a double quote opens or closes
+// a quoted part; 2n backslashes before a quote give n backslashes and the quote acts as a quote;
+// 2n+1 backslashes before a quote give n backslashes and a literal quote; backslashes not followed
+// by a quote are literal; inside a quoted part, "" gives a literal quote. The first argument (the
+// program) is read as Windows reads a program name: up to the next blank, or between quotes,
+// with no backslash rules.
+TOLVAN_PLATFORM_API std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+struct LaunchOptions {
+  // The whole command line, program first. Windows hands it to the child as it is; POSIX splits it
+  // with SplitCommandLine and starts the program directly, never through a shell.
+  std::string command_line;
+  // Working directory of the child; empty keeps the parent's.
+  std::string working_directory;
+};
+
+// A running child. Owns the process handle and the read end of the output pipe; the destructor
+// kills a child that is still running and reaps it, so no child outlives its owner.
+class TOLVAN_PLATFORM_API ChildProcess {
+ public:
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // Reads what the child has written so far, blocking until at least one byte is there or the
+  // child closed its end. Returns the count of bytes read, 0 at the end of the output.
+  // Throws std::system_error on a read error.
+  std::size_t Read(char* buffer, std::size_t size);
+
+  // Waits for the child to end and returns its exit code (a child killed by a signal on POSIX
+  // gives 128 + the signal number, as shells report it).
+  int Wait();
+
+  // Ends the child at once (SIGKILL, TerminateProcess).
+  void Kill();
+
+  struct Handles;
+  explicit ChildProcess(std::unique_ptr<Handles> handles);
+
+ private:
+  std::unique_ptr<Handles> handles_;
+  bool waited_ = false;
+  int exit_code_ = 0;
+};
+
+// Starts the child with its standard input on the null device and its standard output and
+// standard error on one pipe. Throws std::system_error when the program cannot be started
+// (missing, not executable, empty command line).
+TOLVAN_PLATFORM_API std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options);
+
+}  // namespace tolvan::platform
