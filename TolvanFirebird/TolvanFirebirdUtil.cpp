@@ -1,0 +1,159 @@
+#include "TolvanFirebirdUtil.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::firebird {
+namespace {
+
+// Frees the query on every way out; a failure while freeing must not mask the one in flight.
+class QueryGuard {
+ public:
+  QueryGuard() = default;
+  ~QueryGuard() {
+    if (query == nullptr) {
+      return;
+    }
+    try {
+      DestruirSQL(query);
+    } catch (...) {
+    }
+  }
+  QueryGuard(const QueryGuard&) = delete;
+  QueryGuard& operator=(const QueryGuard&) = delete;
+
+  TVeskQuery* query = nullptr;
+};
+
+// Blanks and control characters, as the host's own trim removes them.
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t begin = 0;
+  std::size_t end = s.size();
+  while (begin < end && IsBlank(s[begin])) {
+    ++begin;
+  }
+  while (end > begin && IsBlank(s[end - 1])) {
+    --end;
+  }
+  return s.substr(begin, end - begin);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string MessageOf(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "erro desconhecido";
+  }
+}
+
+}  // namespace
+
+std::string VersionFromInfoReport(const std::vector<std::string>& report) {
+  std::string value;
+  for (const std::string& line : report) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos &&
+        EqualsIgnoringCase(std::string_view(line).substr(0, eq), kServerVersionName)) {
+      value = line.substr(eq + 1);
+      break;
+    }
+  }
+  value = Trim(value);
+  // A plain LF ends a line as well as CR does: the result is one line either way.
+  return value.substr(0, value.find_first_of("\r\n"));
+}
+
+std::string Versao(TVeskDMConexao* DM) {
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    throw std::runtime_error("Versao: DM não poder ser nil");
+  }
+  // The clone stays the host's: it is freed with the connection it came from.
+  TVeskSQLConnection* clone = DM->SQLConnection->CloneConnection();
+
+  std::string result;
+  try {
+    std::vector<std::string> report;
+    clone->GetInfoReport(report, TVeskInfoReportPart::Connection);
+    result = VersionFromInfoReport(report);
+  } catch (...) {
+    result = "Erro: " + MessageOf(std::current_exception());
+    WriteLog(result, -1, "Versao");
+  }
+
+  try {
+    QueryGuard guard;
+    guard.query = ExecutarSQL(std::string(kOdsSql), nullptr, false, false, 10, "", clone, true);
+    // No row means no ODS to report, like any other failure of this step.
+    if (!guard.query->Eof()) {
+      result += " ODS " + guard.query->FieldAsString(0);
+    }
+  } catch (...) {
+    // The ODS is optional in the line; its failure is not reported.
+  }
+  return result;
+}
+
+void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
+  if (_AUser == nullptr) {
+    throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
+  }
+  try {
+    if (DM == nullptr) {
+      return;
+    }
+    DM->StartTransaction(1, true, false);
+    try {
+      {
+        QueryGuard guard;
+        guard.query =
+            ExecutarSQL(std::string(kAttachmentsSql), nullptr, false, false, 10, "", nullptr, true);
+        SDS(guard.query)->FetchAll = true;
+        const int field = guard.query->FieldIndex("USERNAME");
+        while (!guard.query->Eof()) {
+          _AUser->push_back(guard.query->FieldAsString(field));
+          guard.query->Next();
+        }
+        TVeskQuery* query = std::exchange(guard.query, nullptr);
+        DestruirSQL(query);
+      }
+      DM->Commit(1);
+    } catch (...) {
+      try {
+        DM->RollBack(1);
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+    // A report of who is connected is never worth failing the caller for.
+  }
+}
+
+std::string PegarPlan(TVeskDMConexao* /*DM*/, const std::string& /*SQL*/) {
+  return "não suportado";
+}
+
+}  // namespace tolvan::firebird
