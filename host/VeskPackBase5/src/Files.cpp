@@ -1,0 +1,62 @@
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "Utf8Path.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace {
+
+[[noreturn]] void ThrowWriteError(const std::string& file_name) {
+  const int code = errno != 0 ? errno : static_cast<int>(std::errc::io_error);
+  throw std::system_error(code, std::generic_category(),
+                          "GravarArquivo: cannot write \"" + file_name + "\"");
+}
+
+}  // namespace
+
+std::string PegarDirTemp() {
+  std::string dir = tolvan::platform::TemporaryDirectory();
+  if (dir.empty() || (dir.back() != '/' && dir.back() != tolvan::platform::kPathDelimiter)) {
+    dir += tolvan::platform::kPathDelimiter;
+  }
+  return dir;
+}
+
+void GravarArquivo(const std::string& Text, const std::string& FileName, bool Overwrite) {
+  if (FileName.empty()) {
+    throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                            "GravarArquivo: empty file name");
+  }
+  errno = 0;
+  std::ofstream out(vesk::detail::Utf8Path(FileName),
+                    std::ios::binary | (Overwrite ? std::ios::trunc : std::ios::app));
+  if (!out) {
+    ThrowWriteError(FileName);
+  }
+  out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+  out.close();
+  if (!out) {
+    ThrowWriteError(FileName);
+  }
+}
+
+bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
+  try {
+    std::error_code error;
+    const auto options = FailIfExists ? std::filesystem::copy_options::none
+                                      : std::filesystem::copy_options::overwrite_existing;
+    const auto source = vesk::detail::Utf8Path(Source);
+    const auto target = vesk::detail::Utf8Path(Target);
+    // Copying a file onto itself would truncate it on some systems; the Windows call refuses it.
+    if (std::filesystem::equivalent(source, target, error)) {
+      return false;
+    }
+    return std::filesystem::copy_file(source, target, options, error) && !error;
+  } catch (...) {
+    return false;
+  }
+}

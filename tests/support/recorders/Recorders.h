@@ -1,0 +1,72 @@
+// Recording stand-ins for the toolkit's dialog and log sinks. Each installs itself for its
+// lifetime and puts the sink it replaced back when it goes.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/MessageBox.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::test {
+
+// Records every dialog and answers each with the same button index (0 unless set).
+class DialogRecorder {
+ public:
+  explicit DialogRecorder(int answer = 0);
+  ~DialogRecorder();
+  DialogRecorder(const DialogRecorder&) = delete;
+  DialogRecorder& operator=(const DialogRecorder&) = delete;
+
+  void SetAnswer(int answer);
+  std::vector<vesk::Dialog> Dialogs() const;
+  // The texts of the dialogs shown so far, in order.
+  std::vector<std::string> Texts() const;
+
+ private:
+  mutable std::mutex mutex_;
+  int answer_;
+  std::vector<vesk::Dialog> dialogs_;
+  vesk::DialogSink previous_;
+};
+
+struct LogEntry {
+  std::string Text;
+  int Level = 0;
+  std::string Source;
+};
+
+// Records every log entry.
+class LogRecorder {
+ public:
+  LogRecorder();
+  ~LogRecorder();
+  LogRecorder(const LogRecorder&) = delete;
+  LogRecorder& operator=(const LogRecorder&) = delete;
+
+  std::vector<LogEntry> Entries() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LogEntry> entries_;
+  vesk::LogSink previous_;
+};
+
+// Records the texts of the platform's plain message box.
+class PlainMessageRecorder {
+ public:
+  PlainMessageRecorder();
+  ~PlainMessageRecorder();
+  PlainMessageRecorder(const PlainMessageRecorder&) = delete;
+  PlainMessageRecorder& operator=(const PlainMessageRecorder&) = delete;
+
+  std::vector<std::string> Texts() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
+  platform::MessageBoxSink previous_;
+};
+
+}  // namespace tolvan::test
