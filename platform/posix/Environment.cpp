@@ -1,0 +1,48 @@
+#include "platform/Environment.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "common/EnvironmentOverlay.h"
+
+namespace tolvan::platform {
+
+namespace internal {
+std::string EnvironmentKey(const std::string& name) {
+  return name;
+}
+}  // namespace internal
+
+std::optional<std::string> GetEnv(const std::string& name) {
+  if (auto entry = internal::OverlayLookup(name)) {
+    return entry->value;
+  }
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+void SetEnv(const std::string& name, const std::string& value) {
+  internal::CheckVariable(name, &value);
+  if (internal::OverlaySet(name, value)) {
+    return;
+  }
+  if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
+    throw std::system_error(errno, std::generic_category(), "setenv " + name);
+  }
+}
+
+void UnsetEnv(const std::string& name) {
+  internal::CheckVariable(name, nullptr);
+  if (internal::OverlaySet(name, std::nullopt)) {
+    return;
+  }
+  if (::unsetenv(name.c_str()) != 0) {
+    throw std::system_error(errno, std::generic_category(), "unsetenv " + name);
+  }
+}
+
+}  // namespace tolvan::platform
