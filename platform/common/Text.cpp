@@ -1,0 +1,81 @@
+#include "platform/Text.h"
+
+#include "common/Utf8.h"
+
+namespace tolvan::platform {
+
+namespace internal {
+
+std::size_t ValidUtf8SequenceLength(std::string_view bytes, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    return 1;
+  }
+  std::size_t length;
+  unsigned char low = 0x80;   // allowed range of the second byte: excludes overlong forms,
+  unsigned char high = 0xBF;  // surrogates and code points above U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) {
+      low = 0xA0;
+    } else if (lead == 0xED) {
+      high = 0x9F;
+    }
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) {
+      low = 0x90;
+    } else if (lead == 0xF4) {
+      high = 0x8F;
+    }
+  } else {
+    return 0;
+  }
+  if (at + length > bytes.size()) {
+    return 0;
+  }
+  if (byte(at + 1) < low || byte(at + 1) > high) {
+    return 0;
+  }
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length = ValidUtf8SequenceLength(bytes, i);
+    if (length == 0) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace internal
+
+std::string SanitizeUtf8(std::string_view bytes) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length = internal::ValidUtf8SequenceLength(bytes, i);
+    if (length == 0) {
+      text += kReplacement;
+      ++i;
+    } else {
+      text.append(bytes.substr(i, length));
+      i += length;
+    }
+  }
+  return text;
+}
+
+}  // namespace tolvan::platform
