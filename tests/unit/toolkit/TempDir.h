@@ -1,0 +1,41 @@
+// A fresh folder under the system's temporary folder, removed with everything in it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace tolvan::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<int> counter{0};
+    // Test programs run side by side: the random part keeps their folders apart.
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = std::filesystem::temp_directory_path() /
+            ("tolvan-toolkit-" + std::to_string(stamp) + "-" +
+             std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // A path inside the folder as UTF-8 text, the form the toolkit takes.
+  std::string File(const std::string& name) const {
+    const auto text = (path_ / name).u8string();
+    return std::string(text.begin(), text.end());
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tolvan::test
