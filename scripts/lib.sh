@@ -1,0 +1,63 @@
+# Helpers sourced by the other scripts: repository root, logging, Debian packages.
+# shellcheck shell=bash
+
+TOLVAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export TOLVAN_ROOT
+
+log() { printf '[%s] %s\n' "$(basename "$0")" "$*" >&2; }
+die() {
+  log "error: $*"
+  exit 1
+}
+
+# Debian 12 packages, by what needs them.
+TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev)
+TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib-util firebird-dev
+  libpq-dev)
+TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang postgresql-15)
+TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64 wine64)
+
+_tolvan_apt_updated=0
+
+package_installed() {
+  [[ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" == installed ]]
+}
+
+# Installs the packages that are not installed yet; does nothing (and asks no one) when all are.
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    package_installed "$pkg" || missing+=("$pkg")
+  done
+  ((${#missing[@]} == 0)) && return 0
+
+  local sudo=()
+  if ((EUID != 0)); then
+    command -v sudo >/dev/null || die "missing packages ${missing[*]}, and not root to install them"
+    sudo=(sudo)
+  fi
+  log "installing ${missing[*]}"
+  # Packaged servers must not start system-wide on install (they would listen on every
+  # interface); the tests start private ones on loopback.
+  local policy=/usr/sbin/policy-rc.d own_policy=0
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+    "${sudo[@]}" chmod 755 "$policy"
+    own_policy=1
+  fi
+  local rc=0
+  if ((_tolvan_apt_updated == 0)); then
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null >&2 || rc=$?
+    _tolvan_apt_updated=1
+  fi
+  if ((rc == 0)); then
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      "${missing[@]}" </dev/null >&2 || rc=$?
+  fi
+  if ((own_policy)); then "${sudo[@]}" rm -f "$policy"; fi
+  ((rc == 0)) || die "apt-get failed (status $rc) installing ${missing[*]}"
+}
+
+# Seconds since the epoch, for timings in the logs.
+now() { date +%s; }
