@@ -1,5 +1,5 @@
 # Helpers sourced by the other scripts: repository root, logging, Debian packages.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034
 
 TOLVAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export TOLVAN_ROOT
@@ -10,7 +10,7 @@ die() {
   exit 1
 }
 
-# Debian 12 packages, by what needs them.
+# Debian 12 packages, by what needs them (used by the scripts that source this file).
 TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev)
 TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib-util firebird-dev
   libpq-dev)
