@@ -286,3 +286,17 @@ void ChildProcess::Kill() {
 }
 
 }  // namespace tolvan::platform
+
+namespace tolvan::platform {
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.emplace_back(argv[i]);
+  }
+  return arguments;
+}
+
+void UseBinaryStandardStreams() {}
+
+}  // namespace tolvan::platform

@@ -63,4 +63,12 @@ class TOLVAN_PLATFORM_API ChildProcess {
 // (missing, not executable, empty command line).
 TOLVAN_PLATFORM_API std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options);
 
+// The running program's arguments after the program itself, as UTF-8. (On Windows the narrow argv
+// of main is in the ANSI code page; these are read from the wide command line instead.)
+TOLVAN_PLATFORM_API std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Puts standard input, output and error in binary mode, so bytes pass unchanged (Windows would
+// otherwise write "\n" as "\r\n"). Nothing to do on POSIX.
+TOLVAN_PLATFORM_API void UseBinaryStandardStreams();
+
 }  // namespace tolvan::platform

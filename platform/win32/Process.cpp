@@ -1,0 +1,228 @@
+#include "platform/Process.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "common/EnvironmentOverlay.h"
+#include "win32/Win32.h"
+
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+namespace tolvan::platform {
+
+struct ChildProcess::Handles {
+  HANDLE process = nullptr;
+  HANDLE output = nullptr;  // read end of the child's stdout+stderr pipe
+};
+
+namespace {
+
+class Handle {
+ public:
+  Handle() = default;
+  ~Handle() { Reset(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  HANDLE* out() { return &handle_; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+  void Reset() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle_);
+    }
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+bool LessIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+}
+
+// Name of an entry "NAME=VALUE"; entries such as "=C:=C:\x" keep their leading '='.
+std::wstring EntryName(const std::wstring& entry) {
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+// The real environment with the overlay applied, as a sorted block; empty when no overlay is
+// active (the child then inherits the environment as it is).
+std::wstring ChildEnvironmentBlock() {
+  auto overlay = internal::OverlaySnapshot();
+  if (!overlay) {
+    return {};
+  }
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      std::wstring text(entry);
+      std::string name = internal::Narrow(EntryName(text));
+      if (overlay->count(internal::EnvironmentKey(name)) == 0) {
+        entries.push_back(std::move(text));
+      }
+    }
+    ::FreeEnvironmentStringsW(block);
+  }
+  for (const auto& [key, entry] : *overlay) {
+    if (entry.value) {
+      entries.push_back(internal::Widen(entry.name + "=" + *entry.value));
+    }
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const std::wstring& a, const std::wstring& b) {
+                     return LessIgnoringCase(EntryName(a), EntryName(b));
+                   });
+  std::wstring block;
+  for (const auto& entry : entries) {
+    block += entry;
+    block += L'\0';
+  }
+  block += L'\0';
+  if (entries.empty()) {
+    block += L'\0';
+  }
+  return block;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
+  if (SplitCommandLine(options.command_line).empty()) {
+    throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                            "cannot start a process: empty command line");
+  }
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle read_end;
+  Handle write_end;
+  if (!::CreatePipe(read_end.out(), write_end.out(), &inheritable, 0)) {
+    internal::ThrowWin32Error(::GetLastError(), "CreatePipe");
+  }
+  if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) {
+    internal::ThrowWin32Error(::GetLastError(), "SetHandleInformation");
+  }
+  Handle null_input;
+  *null_input.out() = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inheritable, OPEN_EXISTING, 0, nullptr);
+  if (null_input.get() == INVALID_HANDLE_VALUE) {
+    internal::ThrowWin32Error(::GetLastError(), "opening NUL");
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_input.get();
+  startup.hStdOutput = write_end.get();
+  startup.hStdError = write_end.get();
+
+  std::wstring command_line = internal::Widen(options.command_line);
+  std::wstring working_directory = internal::Widen(options.working_directory);
+  std::wstring environment = ChildEnvironmentBlock();
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : environment.data(),
+                        working_directory.empty() ? nullptr : working_directory.c_str(), &startup,
+                        &info)) {
+    DWORD error = ::GetLastError();
+    std::string context = "cannot start \"" + options.command_line + "\"";
+    if (!options.working_directory.empty()) {
+      context += " in \"" + options.working_directory + "\"";
+    }
+    internal::ThrowWin32Error(error, context);
+  }
+  ::CloseHandle(info.hThread);
+  write_end.Reset();  // the child holds the only write end now, so its exit ends the output
+
+  auto handles = std::make_unique<ChildProcess::Handles>();
+  handles->process = info.hProcess;
+  handles->output = read_end.Release();
+  return std::make_unique<ChildProcess>(std::move(handles));
+}
+
+ChildProcess::ChildProcess(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
+
+ChildProcess::~ChildProcess() {
+  if (!waited_) {
+    Kill();
+    try {
+      Wait();
+    } catch (...) {
+      // Nothing more can be done for a child that cannot be waited for.
+    }
+  }
+  ::CloseHandle(handles_->output);
+  ::CloseHandle(handles_->process);
+}
+
+std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
+  DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, INT_MAX));
+  for (;;) {
+    DWORD count = 0;
+    if (!::ReadFile(handles_->output, buffer, wanted, &count, nullptr)) {
+      DWORD error = ::GetLastError();
+      if (error == ERROR_BROKEN_PIPE) {
+        return 0;
+      }
+      internal::ThrowWin32Error(error, "reading a child's output");
+    }
+    // A zero-byte write of the child reads as zero bytes; only a broken pipe ends the output.
+    if (count != 0 || wanted == 0) {
+      return count;
+    }
+  }
+}
+
+int ChildProcess::Wait() {
+  if (waited_) {
+    return exit_code_;
+  }
+  if (::WaitForSingleObject(handles_->process, INFINITE) == WAIT_FAILED) {
+    internal::ThrowWin32Error(::GetLastError(), "waiting for a child");
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(handles_->process, &code)) {
+    internal::ThrowWin32Error(::GetLastError(), "GetExitCodeProcess");
+  }
+  waited_ = true;
+  exit_code_ = static_cast<int>(code);
+  return exit_code_;
+}
+
+void ChildProcess::Kill() {
+  if (!waited_) {
+    ::TerminateProcess(handles_->process, 1);
+  }
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    internal::ThrowWin32Error(::GetLastError(), "CommandLineToArgvW");
+  }
+  for (int i = 1; i < count; ++i) {
+    arguments.push_back(internal::Narrow(wide[i]));
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
+}  // namespace tolvan::platform
