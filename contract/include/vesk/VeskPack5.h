@@ -88,6 +88,7 @@ class VESKPACK_API TVeskSQLConnection {
   vesk::driver::Session& Session();
 
  private:
+  friend class TVeskDMConexao;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
