@@ -1,0 +1,66 @@
+// Tests' side of the fake tool: a program built with the tests that stands in for gbak, pg_dump
+// and the others. A test installs it under the name it needs in a fresh application folder,
+// gives it a script, runs the code under test, and reads back how the tool was called.
+//
+// Script (one directive a line, in order; the end of the script exits 0):
+//   out TEXT       TEXT and "\n" on stdout          err TEXT    the same on stderr
+//   crlf TEXT      TEXT and "\r\n" on stdout        write TEXT  TEXT with no line end
+//   hex 41ff42     raw bytes on stdout              lines N P   N lines "P1".."PN", fast
+//   sleep MS       pause                            stdin       read stdin, print "stdin:<bytes>"
+//   env NAME       print "env:NAME=<value>" or "env:NAME unset"
+//   argv           print each argument as "arg:<text>"
+//   exit N         exit with N at once              crash       abort()
+//   record-env NAME  record the variable with the call
+// The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
+// with no script the tool exits 0 silently. Each call is appended to TOLVAN_FAKE_RECORD,
+// otherwise the tool's path + ".calls".
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvan::testing {
+
+struct FakeToolCall {
+  std::vector<std::string> args;  // after the program
+  std::string cwd;
+  std::map<std::string, std::optional<std::string>> env;  // nullopt: unset in the tool
+};
+
+// A fresh temporary application folder, removed with everything in it on destruction.
+class FakeToolFolder {
+ public:
+  FakeToolFolder();
+  ~FakeToolFolder();
+  FakeToolFolder(const FakeToolFolder&) = delete;
+  FakeToolFolder& operator=(const FakeToolFolder&) = delete;
+
+  // The folder, with the path delimiter at the end.
+  const std::string& Path() const { return path_; }
+
+  // Copies the fake tool in as `name` (".exe" added on Windows), with the script, and returns
+  // the installed program's full path.
+  std::string Install(const std::string& name, const std::string& script = "");
+
+  // Replaces the script of an installed tool.
+  void SetScript(const std::string& name, const std::string& script) const;
+
+  // The calls recorded so far by the tool installed as `name`, oldest first.
+  std::vector<FakeToolCall> Calls(const std::string& name) const;
+
+  // Full path of the tool installed as `name`.
+  std::string ToolPath(const std::string& name) const;
+
+  // The built fake tool, beside the running test program.
+  static std::string BuiltTool();
+
+ private:
+  std::string path_;
+};
+
+// Reads a record file written by the fake tool.
+std::vector<FakeToolCall> ReadFakeToolCalls(const std::string& record_path);
+
+}  // namespace tolvan::testing

@@ -1,0 +1,188 @@
+// The fake tool: records how it was called, then runs the script beside it (see FakeTool.h).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
+
+namespace {
+
+using tolvan::platform::GetEnv;
+
+struct Directive {
+  std::string verb;
+  std::string text;  // everything after the first blank
+};
+
+std::vector<Directive> ReadScript(const std::string& path) {
+  std::vector<Directive> script;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.empty()) {
+      continue;
+    }
+    std::size_t blank = line.find(' ');
+    if (blank == std::string::npos) {
+      script.push_back({line, ""});
+    } else {
+      script.push_back({line.substr(0, blank), line.substr(blank + 1)});
+    }
+  }
+  return script;
+}
+
+std::string Escape(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string CurrentDirectory() {
+  std::u8string path = std::filesystem::current_path().u8string();
+  return std::string(path.begin(), path.end());
+}
+
+void Record(const std::string& path, const std::vector<std::string>& arguments,
+            const std::vector<Directive>& script) {
+  std::string record = "call\n";
+  for (const auto& argument : arguments) {
+    record += "arg " + Escape(argument) + "\n";
+  }
+  record += "cwd " + Escape(CurrentDirectory()) + "\n";
+  for (const auto& directive : script) {
+    if (directive.verb == "record-env") {
+      auto value = GetEnv(directive.text);
+      record += "env " + Escape(directive.text) +
+                (value ? "=" + Escape(*value) : std::string(" unset")) + "\n";
+    }
+  }
+  record += "end\n";
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  file << record;
+}
+
+void Write(std::FILE* stream, const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+void WriteLines(const std::string& text) {
+  std::size_t blank = text.find(' ');
+  long count = std::stol(text.substr(0, blank));
+  std::string prefix = blank == std::string::npos ? "" : text.substr(blank + 1);
+  std::string chunk;
+  chunk.reserve(1 << 16);
+  for (long i = 1; i <= count; ++i) {
+    chunk += prefix;
+    chunk += std::to_string(i);
+    chunk += '\n';
+    if (chunk.size() >= (1 << 16) - 256) {
+      std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+      chunk.clear();
+    }
+  }
+  Write(stdout, chunk);
+}
+
+std::size_t CountStandardInput() {
+  std::size_t total = 0;
+  char buffer[4096];
+  std::size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+    total += count;
+  }
+  return total;
+}
+
+int Run(int argc, char** argv) {
+  tolvan::platform::UseBinaryStandardStreams();
+  const std::vector<std::string> arguments = tolvan::platform::ProgramArguments(argc, argv);
+  const std::string self = tolvan::platform::ExecutablePath();
+  const std::string script_path = GetEnv("TOLVAN_FAKE_SCRIPT").value_or(self + ".script");
+  const std::string record_path = GetEnv("TOLVAN_FAKE_RECORD").value_or(self + ".calls");
+
+  const std::vector<Directive> script = ReadScript(script_path);
+  Record(record_path, arguments, script);
+
+  for (const auto& [verb, text] : script) {
+    if (verb == "out") {
+      Write(stdout, text + "\n");
+    } else if (verb == "err") {
+      Write(stderr, text + "\n");
+    } else if (verb == "crlf") {
+      Write(stdout, text + "\r\n");
+    } else if (verb == "write") {
+      Write(stdout, text);
+    } else if (verb == "hex") {
+      Write(stdout, FromHex(text));
+    } else if (verb == "lines") {
+      WriteLines(text);
+    } else if (verb == "sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(text)));
+    } else if (verb == "stdin") {
+      Write(stdout, "stdin:" + std::to_string(CountStandardInput()) + "\n");
+    } else if (verb == "env") {
+      auto value = GetEnv(text);
+      Write(stdout, "env:" + text + (value ? "=" + *value : std::string(" unset")) + "\n");
+    } else if (verb == "argv") {
+      for (const auto& argument : arguments) {
+        Write(stdout, "arg:" + argument + "\n");
+      }
+    } else if (verb == "exit") {
+      std::fflush(nullptr);
+      std::exit(std::stoi(text));
+    } else if (verb == "crash") {
+      std::fflush(nullptr);
+      std::abort();
+    } else if (verb != "record-env") {
+      // A mistyped script must not pass for a tool that printed nothing.
+      Write(stderr, "fake tool: unknown directive \"" + verb + "\"\n");
+      return 99;
+    }
+  }
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    Write(stderr, std::string("fake tool: bad script: ") + error.what() + "\n");
+    return 99;
+  }
+}
