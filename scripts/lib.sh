@@ -62,3 +62,24 @@ ensure_packages() {
 
 # Seconds since the epoch, for timings in the logs.
 now() { date +%s; }
+
+# Runs ctest with the given arguments, keeping its output in LOG as well.
+# Usage: run_ctest LOG ctest-arguments...
+run_ctest() {
+  local log="$1"
+  shift
+  rm -f "$log"
+  ctest "$@" 2>&1 | tee "$log"
+}
+
+# Prints "PASSED FAILED" from the summary line of a ctest log ("0 0" when there is none).
+ctest_counts() {
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" 2>/dev/null |
+    tail -n 1) || true
+  if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    echo "$((BASH_REMATCH[2] - BASH_REMATCH[1])) ${BASH_REMATCH[1]}"
+  else
+    echo "0 0"
+  fi
+}
