@@ -15,7 +15,7 @@ TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev)
 TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib-util firebird-dev
   libpq-dev)
 TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  postgresql-15)
+  postgresql-15 iproute2)
 TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine64)
 
