@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+namespace tolvan::platform {
+namespace {
+
+constexpr bool kPosix = kPathDelimiter == '/';
+
+TEST(Environment, SetGetUnsetAndEmptyValues) {
+  SetEnv("TOLVAN_TEST_VAR", "a=b c");
+  EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), "a=b c");
+  SetEnv("TOLVAN_TEST_VAR", "");
+  EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), "");
+  UnsetEnv("TOLVAN_TEST_VAR");
+  EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), std::nullopt);
+  EXPECT_THROW(SetEnv("", "x"), std::system_error);
+  EXPECT_THROW(SetEnv("A=B", "x"), std::system_error);
+}
+
+TEST(Environment, OverridesNestAndLeaveTheRealEnvironmentAlone) {
+  SetEnv("TOLVAN_TEST_REAL", "real");
+  {
+    ScopedEnvironmentOverride outer;
+    SetEnv("TOLVAN_TEST_VAR", "outer");
+    EXPECT_EQ(GetEnv("TOLVAN_TEST_REAL"), "real");  // untouched names fall through
+    {
+      ScopedEnvironmentOverride inner;
+      EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), "outer");
+      SetEnv("TOLVAN_TEST_VAR", "inner");
+      UnsetEnv("TOLVAN_TEST_REAL");
+      EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), "inner");
+      EXPECT_EQ(GetEnv("TOLVAN_TEST_REAL"), std::nullopt);
+      EXPECT_THROW(SetEnv("", "x"), std::system_error);
+    }
+    EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), "outer");
+    EXPECT_EQ(GetEnv("TOLVAN_TEST_REAL"), "real");
+  }
+  EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), std::nullopt);
+  EXPECT_EQ(GetEnv("TOLVAN_TEST_REAL"), "real");
+  UnsetEnv("TOLVAN_TEST_REAL");
+}
+
+TEST(Paths, ExecutablePathOverridesNest) {
+  const std::string real = RealExecutablePath();
+  ASSERT_FALSE(real.empty());
+  EXPECT_EQ(ExecutablePath(), real);
+  const std::string a = std::string("app") + kPathDelimiter + "one" + kPathDelimiter + "host";
+  const std::string b = std::string("other") + kPathDelimiter + "host";
+  {
+    ScopedExecutablePathOverride first(a);
+    EXPECT_EQ(ExecutablePath(), a);
+    EXPECT_EQ(ExecutableDirectory(), std::string("app") + kPathDelimiter + "one" + kPathDelimiter);
+    {
+      ScopedExecutablePathOverride second(b);
+      EXPECT_EQ(ExecutablePath(), b);
+      EXPECT_EQ(RealExecutablePath(), real);
+    }
+    EXPECT_EQ(ExecutablePath(), a);
+  }
+  EXPECT_EQ(ExecutablePath(), real);
+  EXPECT_EQ(ExecutableDirectory(), real.substr(0, real.find_last_of("/\\") + 1));
+}
+
+TEST(Paths, TemporaryDirectoryEndsWithTheDelimiter) {
+  EXPECT_EQ(TemporaryDirectory().back(), kPathDelimiter);
+  if (kPosix) {
+    ScopedEnvironmentOverride overlay;
+    SetEnv("TMPDIR", "/var/tmp/x");
+    EXPECT_EQ(TemporaryDirectory(), "/var/tmp/x/");
+    SetEnv("TMPDIR", "");
+    EXPECT_EQ(TemporaryDirectory(), "/tmp/");
+  }
+}
+
+TEST(Registry, MissingValuesReadAsNothing) {
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, "SOFTWARE\\Tolvan\\No Such Key", "X"),
+            std::nullopt);
+}
+
+TEST(Registry, FirebirdInstanceMapsToTheEnvironmentOnPosix) {
+  if (!kPosix) {
+    GTEST_SKIP() << "Windows reads the real registry";
+  }
+  const std::string key = "SOFTWARE\\Firebird Project\\Firebird Server\\Instances";
+  ScopedEnvironmentOverride overlay;
+  UnsetEnv("FIREBIRD");
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, key, "DefaultInstance"), std::nullopt);
+  SetEnv("FIREBIRD", "");
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, key, "DefaultInstance"), std::nullopt);
+  SetEnv("FIREBIRD", "/opt/firebird/");
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, key, "DefaultInstance"),
+            "/opt/firebird/");
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine,
+                               "software\\firebird project\\firebird server\\instances",
+                               "defaultinstance"),
+            "/opt/firebird/");
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, key, "DefaultInstance"), std::nullopt);
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, key, "Other"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tolvan::platform

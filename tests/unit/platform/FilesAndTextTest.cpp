@@ -1,0 +1,117 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "fake_tool/FakeTool.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+
+namespace tolvan::platform {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr bool kPosix = kPathDelimiter == '/';
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(Files, CopyOverwritesRemoveAndExists) {
+  tolvan::testing::FakeToolFolder folder;
+  const std::string source = folder.Path() + "source.bin";
+  const std::string target = folder.Path() + "target.bin";
+  Write(source, std::string("new\0data", 8));
+  Write(target, "old contents, longer than the new ones");
+  CopyFileOverwriting(source, target);
+  EXPECT_EQ(Read(target), std::string("new\0data", 8));
+
+  EXPECT_TRUE(FileExists(target));
+  EXPECT_FALSE(FileExists(folder.Path()));  // a folder is not a file
+  EXPECT_TRUE(RemoveFile(target));
+  EXPECT_FALSE(FileExists(target));
+  EXPECT_FALSE(RemoveFile(target));
+
+  try {
+    CopyFileOverwriting(folder.Path() + "missing", target);
+    ADD_FAILURE() << "copied a missing file";
+  } catch (const std::system_error& error) {
+    EXPECT_THAT(error.what(), HasSubstr("missing"));
+  }
+  EXPECT_THROW(CopyFileOverwriting(source, folder.Path() + "no-folder" + kPathDelimiter + "x"),
+               std::system_error);
+  EXPECT_FALSE(FileExists(target));
+}
+
+TEST(DynamicLibrary, LoadsLooksUpAndReportsFailures) {
+  auto library = DynamicLibrary::Load(kPosix ? "libc.so.6" : "kernel32.dll");
+  EXPECT_NE(library->Symbol(kPosix ? "getpid" : "GetCurrentProcessId"), nullptr);
+  EXPECT_EQ(library->Symbol("tolvan_no_such_symbol"), nullptr);
+  try {
+    DynamicLibrary::Load("tolvan-no-such-library");
+    ADD_FAILURE() << "loaded a missing library";
+  } catch (const std::system_error& error) {
+    EXPECT_THAT(error.what(), HasSubstr("tolvan-no-such-library"));
+  }
+}
+
+TEST(MessageBox, TheSinkGetsTheText) {
+  std::vector<std::string> shown;
+  MessageBoxSink previous =
+      SetMessageBoxSink([&](const std::string& text) { shown.push_back(text); });
+  ShowPlainMessageBox("gbak.exe não Encontrado.");
+  ShowPlainMessageBox("");
+  MessageBoxSink mine = SetMessageBoxSink(previous);
+  EXPECT_THAT(shown, ElementsAre("gbak.exe não Encontrado.", ""));
+  ASSERT_TRUE(mine);
+}
+
+TEST(SanitizeUtf8, ValidTextIsKept) {
+  const std::string text = "plain ASCII, olá ação € \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF";
+  EXPECT_EQ(SanitizeUtf8(text), text);
+  EXPECT_EQ(SanitizeUtf8(""), "");
+  EXPECT_EQ(SanitizeUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(SanitizeUtf8, EachInvalidByteBecomesOneReplacement) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(SanitizeUtf8("A\xFF"
+                         "B"),
+            "A" + r + "B");
+  EXPECT_EQ(SanitizeUtf8("ol\xE1"), "ol" + r);                 // Latin-1
+  EXPECT_EQ(SanitizeUtf8("\x80x"), r + "x");                   // stray continuation
+  EXPECT_EQ(SanitizeUtf8("\xC3"), r);                          // truncated at the end
+  EXPECT_EQ(SanitizeUtf8("\xE2\x82(\xC3\xA7"), r + r + "(ç");  // truncated, then valid
+  EXPECT_EQ(SanitizeUtf8("\xC0\xAF"), r + r);                  // overlong '/'
+  EXPECT_EQ(SanitizeUtf8("\xE0\x80\xAF"), r + r + r);          // overlong, three bytes
+  EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), r + r + r);          // surrogate U+D800
+  EXPECT_EQ(SanitizeUtf8("\xF4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
+  EXPECT_EQ(SanitizeUtf8("\xF8\x88\x80\x80\x80"), r + r + r + r + r);
+}
+
+TEST(FromSystemCodePage, PosixKeepsUtf8AndReadsOtherBytesAsLatin1) {
+  if (!kPosix) {
+    GTEST_SKIP() << "depends on the Windows code page";
+  }
+  EXPECT_EQ(FromSystemCodePage("ação"), "ação");
+  EXPECT_EQ(FromSystemCodePage("a\xE7\xE3o \xFF"), "ação ÿ");
+  EXPECT_EQ(FromSystemCodePage(""), "");
+}
+
+}  // namespace
+}  // namespace tolvan::platform
