@@ -1,6 +1,5 @@
 #include "TolvanFirebirdUtil.h"
 
-#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -60,16 +59,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string MessageOf(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "erro desconhecido";
-  }
-}
-
 }  // namespace
 
 std::string VersionFromInfoReport(const std::vector<std::string>& report) {
@@ -99,8 +88,11 @@ std::string Versao(TVeskDMConexao* DM) {
     std::vector<std::string> report;
     clone->GetInfoReport(report, TVeskInfoReportPart::Connection);
     result = VersionFromInfoReport(report);
+  } catch (const std::exception& e) {
+    result = "Erro: " + std::string(e.what());
+    WriteLog(result, -1, "Versao");
   } catch (...) {
-    result = "Erro: " + MessageOf(std::current_exception());
+    result = "Erro: erro desconhecido";
     WriteLog(result, -1, "Versao");
   }
 
