@@ -1,0 +1,24 @@
+// Dialogs, log entries and message boxes of the plug-ins, shown on the error stream.
+#pragma once
+
+#include "platform/MessageBox.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::cli {
+
+// Installs the sinks for its lifetime. A dialog waits for the operator on a terminal (Enter takes
+// the first button, a number picks one) unless go_on is set; elsewhere it takes the first button.
+class ScopedConsoleSinks {
+ public:
+  explicit ScopedConsoleSinks(bool go_on);
+  ~ScopedConsoleSinks();
+  ScopedConsoleSinks(const ScopedConsoleSinks&) = delete;
+  ScopedConsoleSinks& operator=(const ScopedConsoleSinks&) = delete;
+
+ private:
+  vesk::DialogSink previous_dialog_;
+  vesk::LogSink previous_log_;
+  tolvan::platform::MessageBoxSink previous_box_;
+};
+
+}  // namespace tolvan::cli
