@@ -82,6 +82,18 @@ TEST(Registry, MissingValuesReadAsNothing) {
             std::nullopt);
 }
 
+TEST(Registry, WindowsReadsStringValues) {
+  if (kPosix) {
+    GTEST_SKIP() << "POSIX has no registry";
+  }
+  const std::string key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  auto version = ReadRegistryString(RegistryRoot::LocalMachine, key, "CurrentVersion");
+  ASSERT_TRUE(version.has_value());
+  EXPECT_FALSE(version->empty());
+  EXPECT_EQ(version->find('\0'), std::string::npos);
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::LocalMachine, key, "TolvanNoSuchValue"), std::nullopt);
+}
+
 TEST(Registry, FirebirdInstanceMapsToTheEnvironmentOnPosix) {
   if (!kPosix) {
     GTEST_SKIP() << "Windows reads the real registry";

@@ -121,8 +121,10 @@ TEST_F(ProcessTest, EnvironmentOverlayReachesTheChildOnly) {
     UnsetEnv("TOLVAN_TEST_REAL");
     EXPECT_EQ(RunCommand(tool).output,
               "env:TOLVAN_TEST_NEW=over lay\nenv:TOLVAN_TEST_REAL unset\nenv:TOLVAN_TEST_EMPTY=\n");
-    EXPECT_EQ(std::getenv("TOLVAN_TEST_NEW"), nullptr);
-    ASSERT_NE(std::getenv("TOLVAN_TEST_REAL"), nullptr);
+    if (kPathDelimiter == '/') {  // the C runtime's copy on Windows does not follow SetEnv
+      EXPECT_EQ(std::getenv("TOLVAN_TEST_NEW"), nullptr);
+      EXPECT_STREQ(std::getenv("TOLVAN_TEST_REAL"), "real");
+    }
   }
   EXPECT_EQ(RunCommand(tool).output,
             "env:TOLVAN_TEST_NEW unset\nenv:TOLVAN_TEST_REAL=real\nenv:TOLVAN_TEST_EMPTY unset\n");
