@@ -128,7 +128,9 @@ int64_t TVeskSQLConnection::GetServerVersion() {
 
 vesk::driver::Session& TVeskSQLConnection::Session() {
   Open();
-  return *impl_->session;
+  auto& session = *impl_->session;
+  session.SetStatementReadOnly(impl_->transaction && impl_->transaction->Options.ReadOnly);
+  return session;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -130,6 +130,11 @@ TEST(FirebirdEmbedded, ReadsEveryColumnTypeAsText) {
     EXPECT_EQ(rows[1][i], "<null>") << "column " << i;
   }
 
+  // DML with RETURNING gives its one row; a plain statement through a query gives none.
+  EXPECT_EQ(Rows(*connection, "update t set v = 'novo' where id = 2 returning id, v"),
+            (std::vector<std::vector<std::string>>{{"2", "novo"}}));
+  EXPECT_TRUE(Rows(*connection, "update t set v = null where id = 2").empty());
+
   // A null reads as the empty text.
   TVeskQuery* query = ExecutarSQL("select v from t where id = 2", nullptr, false, false, 10, "",
                                   connection.get(), true);
@@ -229,6 +234,15 @@ TEST(FirebirdServer, ModuleTransactionsCommitAndRollBack) {
   auto message = DriverErrorOf([&] { connection->ExecuteDirect("insert into t values (3)"); });
   EXPECT_NE(message.find("read-only"), std::string::npos) << message;
   module.RollBack(1);
+
+  // The connection's read-only option covers the statements run outside a module transaction.
+  connection->Transaction()->Options.ReadOnly = true;
+  message = DriverErrorOf([&] { connection->ExecuteDirect("insert into t values (4)"); });
+  EXPECT_NE(message.find("read-only"), std::string::npos) << message;
+  EXPECT_EQ(Rows(*connection, "select count(*) from t")[0][0], "1");
+  connection->Transaction()->Options.ReadOnly = false;
+  connection->ExecuteDirect("insert into t values (5)");
+  EXPECT_EQ(Rows(*connection, "select count(*) from t")[0][0], "2");
 }
 
 TEST(FirebirdServer, ServerErrorsCarryTheServerText) {

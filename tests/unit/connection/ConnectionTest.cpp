@@ -21,6 +21,7 @@ struct Journal {
   int live_sessions = 0;
   std::vector<std::string> calls;
   std::vector<std::string> params_of_last_connect;
+  bool statement_read_only = false;
 };
 
 class TableCursor : public vesk::driver::Cursor {
@@ -70,6 +71,7 @@ class UnitSession : public vesk::driver::Session {
     in_transaction_ = false;
   }
   bool InTransaction() const override { return in_transaction_; }
+  void SetStatementReadOnly(bool read_only) override { journal_.statement_read_only = read_only; }
   std::vector<std::string> InfoReport(TVeskInfoReportPart) override {
     return {"Server version = Unit 1.0"};
   }
@@ -284,6 +286,14 @@ TEST_F(ConnectionTest, InfoReportAppendsAndTransactionObjectIsOptional) {
   connection.SetHasTransaction(true);
   ASSERT_NE(connection.Transaction(), nullptr);
   EXPECT_TRUE(connection.Transaction()->Options.ReadOnly);
+
+  // The option reaches the session before each statement.
+  connection.ExecuteDirect("update");
+  EXPECT_TRUE(journal.statement_read_only);
+  connection.Transaction()->Options.ReadOnly = false;
+  TVeskQuery* query = Open("select");
+  DestruirSQL(query);
+  EXPECT_FALSE(journal.statement_read_only);
 }
 
 TEST(ConfigurarSQLConnection, KindThreeIsPostgreSQL) {

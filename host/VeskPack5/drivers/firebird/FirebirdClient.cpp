@@ -40,6 +40,7 @@ std::shared_ptr<const Client> Load(const std::string& file_name) {
   Bind(lib, file_name, "isc_dsql_prepare", client->prepare);
   Bind(lib, file_name, "isc_dsql_describe", client->describe);
   Bind(lib, file_name, "isc_dsql_execute", client->execute);
+  Bind(lib, file_name, "isc_dsql_execute2", client->execute2);
   Bind(lib, file_name, "isc_dsql_execute_immediate", client->execute_immediate);
   Bind(lib, file_name, "isc_dsql_fetch", client->fetch);
   Bind(lib, file_name, "isc_dsql_free_statement", client->free_statement);

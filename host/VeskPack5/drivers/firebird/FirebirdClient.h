@@ -118,6 +118,8 @@ struct Client {
                                 XSqlDa*);
   using Describe = IscStatus (*)(IscStatus*, IscHandle*, uint16_t, XSqlDa*);
   using Execute = IscStatus (*)(IscStatus*, IscHandle*, IscHandle*, uint16_t, const XSqlDa*);
+  using Execute2 = IscStatus (*)(IscStatus*, IscHandle*, IscHandle*, uint16_t, const XSqlDa*,
+                                 const XSqlDa*);
   using ExecuteImmediate = IscStatus (*)(IscStatus*, IscHandle*, IscHandle*, uint16_t, const char*,
                                          uint16_t, const XSqlDa*);
   using Fetch = IscStatus (*)(IscStatus*, IscHandle*, uint16_t, const XSqlDa*);
@@ -141,6 +143,7 @@ struct Client {
   Prepare prepare = nullptr;
   Describe describe = nullptr;
   Execute execute = nullptr;
+  Execute2 execute2 = nullptr;
   ExecuteImmediate execute_immediate = nullptr;
   Fetch fetch = nullptr;
   FreeStatement free_statement = nullptr;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Names.h"
@@ -230,6 +231,14 @@ class Statement {
     attachment_.Check(status);
   }
 
+  // Runs a statement that gives one row at most (a procedure, or DML with RETURNING) into out.
+  void ExecuteSingleton(Transaction& transaction, OutputArea& out) {
+    Status status;
+    attachment_.client().execute2(status.get(), transaction.handle(), &handle_, api::kSqlDaVersion1,
+                                  nullptr, out.get());
+    attachment_.Check(status);
+  }
+
   // False at the end of the rows.
   bool Fetch(OutputArea& out) {
     Status status;
@@ -375,9 +384,16 @@ class FirebirdCursor : public driver::Cursor {
       columns_.push_back(ServerText(*attachment_, std::string(v.aliasname, v.aliasname_length)));
     }
     const int type = statement_.Type();
-    has_rows_ = type == api::kStmtSelect || type == api::kStmtSelectForUpdate;
-    statement_.Execute(*transaction_);
-    if (!has_rows_) {
+    if (type == api::kStmtSelect || type == api::kStmtSelectForUpdate) {
+      has_rows_ = true;
+      statement_.Execute(*transaction_);
+    } else if (out_.count() > 0) {
+      has_rows_ = true;
+      statement_.ExecuteSingleton(*transaction_, out_);
+      singleton_ = CurrentRow();
+      Finish();
+    } else {
+      statement_.Execute(*transaction_);
       Finish();
     }
   }
@@ -387,6 +403,9 @@ class FirebirdCursor : public driver::Cursor {
   }
 
   std::optional<std::vector<std::optional<std::string>>> Fetch() override {
+    if (singleton_) {
+      return std::exchange(singleton_, std::nullopt);
+    }
     if (done_) {
       return std::nullopt;
     }
@@ -394,6 +413,11 @@ class FirebirdCursor : public driver::Cursor {
       Finish();
       return std::nullopt;
     }
+    return CurrentRow();
+  }
+
+ private:
+  std::vector<std::optional<std::string>> CurrentRow() {
     std::vector<std::optional<std::string>> row;
     row.reserve(columns_.size());
     for (int i = 0; i < out_.count(); ++i) {
@@ -402,7 +426,6 @@ class FirebirdCursor : public driver::Cursor {
     return row;
   }
 
- private:
   void Finish() {
     done_ = true;
     if (own_transaction_) {
@@ -418,6 +441,7 @@ class FirebirdCursor : public driver::Cursor {
   std::vector<std::string> columns_;
   bool has_rows_ = false;
   bool done_ = false;
+  std::optional<std::vector<std::optional<std::string>>> singleton_;
 };
 
 std::string BuildDpb(const std::vector<std::string>& params) {
@@ -491,6 +515,8 @@ class FirebirdSession : public driver::Session {
 
   bool InTransaction() const override { return explicit_ && explicit_->active(); }
 
+  void SetStatementReadOnly(bool read_only) override { statement_read_only_ = read_only; }
+
   std::vector<std::string> InfoReport(TVeskInfoReportPart part) override {
     std::vector<std::string> lines;
     lines.push_back("Database = " + database_);
@@ -515,7 +541,7 @@ class FirebirdSession : public driver::Session {
 
  private:
   TransactionPtr OwnTransaction() {
-    return std::make_shared<Transaction>(attachment_, true, false);
+    return std::make_shared<Transaction>(attachment_, true, statement_read_only_);
   }
 
   void RequireTransaction(const char* operation) const {
@@ -587,6 +613,7 @@ class FirebirdSession : public driver::Session {
   std::string database_;
   AttachmentPtr attachment_;
   TransactionPtr explicit_;
+  bool statement_read_only_ = false;
 };
 
 class FirebirdDriver : public driver::Driver {

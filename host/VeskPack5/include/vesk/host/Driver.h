@@ -38,6 +38,9 @@ class VESKPACK_API Session {
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
+  // Whether the transactions the session starts on its own for single statements are read-only
+  // (the connection's transaction object's option). Drivers without the notion ignore it.
+  virtual void SetStatementReadOnly(bool read_only) { (void)read_only; }
   virtual std::vector<std::string> InfoReport(TVeskInfoReportPart part) = 0;
   virtual int64_t ServerVersion() = 0;
 };
