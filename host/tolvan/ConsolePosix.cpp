@@ -1,8 +1,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 
 #include "Console.h"
 
@@ -29,27 +31,57 @@ std::optional<std::string> ReadInputLine() {
 
 namespace {
 
+// What an interrupted prompt must put back: the terminal is left echoing even when the operator
+// presses Ctrl-C at the password prompt.
+termios g_saved_terminal{};
+volatile std::sig_atomic_t g_echo_off = 0;
+
+extern "C" void RestoreTerminalAndRaise(int signal_number) {
+  if (g_echo_off != 0) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+
 // Turns echo off for its lifetime and puts the terminal back however the read ends.
 class EchoOff {
  public:
   EchoOff() {
-    if (tcgetattr(STDIN_FILENO, &saved_) == 0) {
-      termios quiet = saved_;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    if (tcgetattr(STDIN_FILENO, &g_saved_terminal) != 0) {
+      return;
     }
+    struct sigaction action {};
+    action.sa_handler = RestoreTerminalAndRaise;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      sigaction(kStopSignals[i], &action, &previous_[i]);
+    }
+    termios quiet = g_saved_terminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    g_echo_off = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0 ? 1 : 0;
+    installed_ = true;
   }
   ~EchoOff() {
-    if (active_) {
-      tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    if (!installed_) {
+      return;
+    }
+    if (g_echo_off != 0) {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_terminal);
+      g_echo_off = 0;
+    }
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      sigaction(kStopSignals[i], &previous_[i], nullptr);
     }
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
 
  private:
-  termios saved_{};
-  bool active_ = false;
+  struct sigaction previous_[std::size(kStopSignals)]{};
+  bool installed_ = false;
 };
 
 }  // namespace
