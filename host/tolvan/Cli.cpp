@@ -118,6 +118,26 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_flag("--yes", o.yes, "show dialogs and go on without waiting")->group(args);
 }
 
+// A failure whose message was copied out of the plug-in's exception, so that the exception object
+// is gone before the library is unloaded (its type may live in the library).
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+template <typename F>
+void CallKeepingMessage(F&& f) {
+  try {
+    f();
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Failure(e.what());
+  } catch (...) {
+    throw Failure("unknown failure");
+  }
+}
+
 // The exports that take no connection module.
 bool TakesModule(const std::string& name) {
   return name != "CriarDataBaseFD" && name != "Backup" && name != "Restore";
@@ -347,8 +367,10 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   host.Load();
   for (const char* name : {"Versao", "PegarUsuarios"}) {
     out << "== " << name << " ==\n";
-    host.Settle(name);
-    host.Call(name);
+    CallKeepingMessage([&] {
+      host.Settle(name);
+      host.Call(name);
+    });
   }
   return kExitOk;
 }
@@ -367,8 +389,10 @@ int RunExport(const Options& o, std::ostream& out, std::ostream& err) {
   if (host.library().Symbol(o.export_name) == nullptr) {
     throw UsageError(ref.path + " does not offer " + o.export_name);
   }
-  host.Settle(o.export_name);
-  host.Call(o.export_name);
+  CallKeepingMessage([&] {
+    host.Settle(o.export_name);
+    host.Call(o.export_name);
+  });
   return kExitOk;
 }
 
