@@ -1,10 +1,10 @@
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 
 #include "Utf8Path.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -46,16 +46,12 @@ void GravarArquivo(const std::string& Text, const std::string& FileName, bool Ov
 
 bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists) {
   try {
-    std::error_code error;
-    const auto options = FailIfExists ? std::filesystem::copy_options::none
-                                      : std::filesystem::copy_options::overwrite_existing;
-    const auto source = vesk::detail::Utf8Path(Source);
-    const auto target = vesk::detail::Utf8Path(Target);
-    // Copying a file onto itself would truncate it on some systems; the Windows call refuses it.
-    if (std::filesystem::equivalent(source, target, error)) {
+    if (FailIfExists && tolvan::platform::FileExists(Target)) {
       return false;
     }
-    return std::filesystem::copy_file(source, target, options, error) && !error;
+    // The system's own copy (CopyFileW on Windows), which also refuses a file onto itself.
+    tolvan::platform::CopyFileOverwriting(Source, Target);
+    return true;
   } catch (...) {
     return false;
   }
