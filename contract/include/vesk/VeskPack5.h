@@ -67,7 +67,8 @@ class VESKPACK_API TVeskSQLConnection {
   bool Connected() const;
 
   // A second open connection to the same database. It stays owned by this connection and is freed
-  // with it; the caller must not free it.
+  // with it; the caller must not free it. A later call gives the same clone (opened again if it
+  // was closed), or a new one when this connection's settings have changed since.
   TVeskSQLConnection* CloneConnection();
 
   // Runs one statement.

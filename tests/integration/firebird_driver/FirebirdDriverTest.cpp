@@ -130,6 +130,17 @@ TEST(FirebirdEmbedded, ReadsEveryColumnTypeAsText) {
     EXPECT_EQ(rows[1][i], "<null>") << "column " << i;
   }
 
+  // Edges of the conversions: small negative scaled numbers, the extremes of BIGINT, dates
+  // before the client's day zero.
+  EXPECT_EQ(
+      Rows(*connection,
+           "select cast(-0.05 as numeric(9,2)), cast(-1.5 as numeric(18,4)), "
+           "cast(-9223372036854775807 as bigint) - 1, cast('0001-01-01' as date), "
+           "cast('1858-11-16 00:00:00.0001' as timestamp), cast(0 as numeric(5,3)) "
+           "from rdb$database"),
+      (std::vector<std::vector<std::string>>{{"-0.05", "-1.5000", "-9223372036854775808",
+                                              "0001-01-01", "1858-11-16 00:00:00.0001", "0.000"}}));
+
   // DML with RETURNING gives its one row; a plain statement through a query gives none.
   EXPECT_EQ(Rows(*connection, "update t set v = 'novo' where id = 2 returning id, v"),
             (std::vector<std::vector<std::string>>{{"2", "novo"}}));

@@ -49,7 +49,6 @@ std::shared_ptr<const Client> Load(const std::string& file_name) {
   Bind(lib, file_name, "isc_get_segment", client->get_segment);
   Bind(lib, file_name, "isc_close_blob", client->close_blob);
   Bind(lib, file_name, "fb_interpret", client->interpret);
-  Bind(lib, file_name, "isc_sqlcode", client->sqlcode);
   return client;
 }
 

@@ -130,7 +130,6 @@ struct Client {
   using GetSegment = IscStatus (*)(IscStatus*, IscHandle*, uint16_t*, uint16_t, char*);
   using CloseBlob = IscStatus (*)(IscStatus*, IscHandle*);
   using Interpret = int32_t (*)(char*, unsigned int, const IscStatus**);
-  using SqlCode = int32_t (*)(const IscStatus*);
 
   std::unique_ptr<tolvan::platform::DynamicLibrary> library;
   AttachDatabase attach_database = nullptr;
@@ -152,7 +151,6 @@ struct Client {
   GetSegment get_segment = nullptr;
   CloseBlob close_blob = nullptr;
   Interpret interpret = nullptr;
-  SqlCode sqlcode = nullptr;
 
   // The client library of that file name (empty: the platform's default), loaded once.
   // Throws TVeskDriverError when it cannot be loaded or lacks an entry point.

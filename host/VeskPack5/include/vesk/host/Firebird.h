@@ -7,6 +7,12 @@
 
 namespace vesk::firebird {
 
+// The driver answers TVeskSQLConnection::GetServerVersion with the server's build tag
+// ("LI-V3.0.11.33637") encoded as major * 10^12 + minor * 10^9 + release * 10^6 + build
+// (3000011033637), and its information report with "Database = ", "Server version = " (every
+// string the server gives, joined by CR LF) and, for the whole report, "ODS version = " and
+// "Page size = " lines.
+
 // The name the Firebird driver is registered under (TVeskSQLConnection::DriverName).
 inline constexpr const char* kDriverName = "Firebird";
 
