@@ -141,6 +141,16 @@ TEST(FirebirdEmbedded, ReadsEveryColumnTypeAsText) {
       (std::vector<std::vector<std::string>>{{"-0.05", "-1.5000", "-9223372036854775808",
                                               "0001-01-01", "1858-11-16 00:00:00.0001", "0.000"}}));
 
+  // More columns than the first description holds.
+  std::string wide = "select 0";
+  for (int i = 1; i < 40; ++i) {
+    wide += ", " + std::to_string(i);
+  }
+  auto wide_rows = Rows(*connection, wide + " from rdb$database");
+  ASSERT_EQ(wide_rows.size(), 1u);
+  ASSERT_EQ(wide_rows[0].size(), 40u);
+  EXPECT_EQ(wide_rows[0][39], "39");
+
   // DML with RETURNING gives its one row; a plain statement through a query gives none.
   EXPECT_EQ(Rows(*connection, "update t set v = 'novo' where id = 2 returning id, v"),
             (std::vector<std::vector<std::string>>{{"2", "novo"}}));
@@ -151,6 +161,21 @@ TEST(FirebirdEmbedded, ReadsEveryColumnTypeAsText) {
                                   connection.get(), true);
   EXPECT_EQ(query->FieldByName("V"), "");
   DestruirSQL(query);
+}
+
+TEST(FirebirdEmbedded, ConnectionCharsetNoneReadsEightBitTextAsTheSystemCodePage) {
+  TempDatabase db(EmbeddedFolder(), "none");
+  vesk::firebird::CreateDatabase(db.path(), "SYSDBA", "");
+  auto utf8 = Connection(db.path(), "SYSDBA", "");
+  utf8->ExecuteDirect("create table t (u varchar(10), w varchar(10) character set win1252)");
+  utf8->ExecuteDirect("insert into t values ('Fábio', 'ação')");
+  utf8->Close();
+
+  auto none = Connection(db.path(), "SYSDBA", "");
+  none->SetParam("lc_ctype", "NONE");
+  // UTF-8 bytes stay as they are; WIN1252 bytes are not UTF-8 and read as 8-bit text.
+  EXPECT_EQ(Rows(*none, "select u, w from t"),
+            (std::vector<std::vector<std::string>>{{"Fábio", "ação"}}));
 }
 
 TEST(FirebirdEmbedded, ReportsOneServerVersionLine) {

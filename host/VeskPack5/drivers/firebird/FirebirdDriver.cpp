@@ -131,13 +131,14 @@ class OutputArea {
  public:
   explicit OutputArea(int columns) { Resize(columns); }
 
-  XSqlDa* get() { return reinterpret_cast<XSqlDa*>(storage_.data()); }
+  XSqlDa* get() { return reinterpret_cast<XSqlDa*>(storage_.get()); }
   int count() { return get()->sqld; }
   XSqlVar& var(int i) { return get()->sqlvar[i]; }
 
   void Resize(int columns) {
     const int n = columns < 1 ? 1 : columns;
-    storage_.assign(sizeof(XSqlDa) + sizeof(XSqlVar) * static_cast<size_t>(n - 1), 0);
+    storage_ = std::make_unique<unsigned char[]>(sizeof(XSqlDa) +
+                                                 sizeof(XSqlVar) * static_cast<size_t>(n - 1));
     auto* da = get();
     da->version = api::kSqlDaVersion1;
     da->sqln = static_cast<int16_t>(n);
@@ -162,15 +163,8 @@ class OutputArea {
   }
 
  private:
-  // XSqlDa holds pointers: keep the storage aligned for them.
-  struct alignas(alignof(XSqlDa)) Chunk {
-    unsigned char bytes[alignof(XSqlDa)];
-  };
-  struct AlignedBytes {
-    std::vector<Chunk> chunks;
-    void assign(size_t size, int) { chunks.assign((size + sizeof(Chunk) - 1) / sizeof(Chunk), {}); }
-    unsigned char* data() { return chunks.front().bytes; }
-  } storage_;
+  // new[] storage is aligned for any fundamental type, the descriptor's pointers included.
+  std::unique_ptr<unsigned char[]> storage_;
   std::vector<std::vector<char>> buffers_;
   std::vector<int16_t> indicators_;
 };
