@@ -10,9 +10,6 @@
 #include "common/EnvironmentOverlay.h"
 #include "win32/Win32.h"
 
-// After windows.h, which it needs.
-#include <shellapi.h>
-
 namespace tolvan::platform {
 
 struct ChildProcess::Handles {
@@ -205,17 +202,13 @@ void ChildProcess::Kill() {
   }
 }
 
+// Read by the C runtime's rules (SplitCommandLine), as the tools this program stands in for read
+// theirs; the shell's CommandLineToArgvW differs on "" inside quotes.
 std::vector<std::string> ProgramArguments(int, char**) {
-  std::vector<std::string> arguments;
-  int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (wide == nullptr) {
-    internal::ThrowWin32Error(::GetLastError(), "CommandLineToArgvW");
+  std::vector<std::string> arguments = SplitCommandLine(internal::Narrow(::GetCommandLineW()));
+  if (!arguments.empty()) {
+    arguments.erase(arguments.begin());
   }
-  for (int i = 1; i < count; ++i) {
-    arguments.push_back(internal::Narrow(wide[i]));
-  }
-  ::LocalFree(wide);
   return arguments;
 }
 

@@ -23,7 +23,8 @@ TOLVAN_PLATFORM_API std::vector<std::string> SplitCommandLine(std::string_view c
 
 struct LaunchOptions {
   // The whole command line, program first. Windows hands it to the child as it is; POSIX splits it
-  // with SplitCommandLine and starts the program directly, never through a shell.
+  // with SplitCommandLine and starts the program directly, never through a shell; a program
+  // without '/' is looked up in PATH as the child's environment (overlay included) has it.
   std::string command_line;
   // Working directory of the child; empty keeps the parent's.
   std::string working_directory;
@@ -64,7 +65,8 @@ class TOLVAN_PLATFORM_API ChildProcess {
 TOLVAN_PLATFORM_API std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options);
 
 // The running program's arguments after the program itself, as UTF-8. (On Windows the narrow argv
-// of main is in the ANSI code page; these are read from the wide command line instead.)
+// of main is in the ANSI code page; these are read from the wide command line with
+// SplitCommandLine instead.)
 TOLVAN_PLATFORM_API std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Puts standard input, output and error in binary mode, so bytes pass unchanged (Windows would

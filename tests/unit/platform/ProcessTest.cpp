@@ -83,6 +83,23 @@ TEST_F(ProcessTest, ArgumentsReachTheChildLiterally) {
   EXPECT_EQ(calls[0].args.size(), 10u);
 }
 
+// On Windows the child parses its own command line; the splitter must read it the same way.
+TEST_F(ProcessTest, SplitterAgreesWithTheChildsOwnReading) {
+  const std::string tool = Install("");
+  const std::vector<std::string> tails = {
+      R"( -b -z -V "D" "F" -user U -pas P -m  -SE srv:"Backup Database" )",
+      R"( a\\"b c" d\\\"e "f\\" \"g\")",
+      R"( "say ""hi""" "a""b" x""y "")",
+      "\t tab\targ \"in\tquotes\" ",
+  };
+  for (const auto& tail : tails) {
+    RunCommand(tool + tail);
+    std::vector<std::string> expected = SplitCommandLine(tool + tail);
+    expected.erase(expected.begin());
+    EXPECT_EQ(folder_.Calls("tool").back().args, expected) << tail;
+  }
+}
+
 TEST_F(ProcessTest, ProgramPathWithBlanks) {
   const std::string folder = folder_.Path() + "with blank";
   std::filesystem::create_directory(folder);
