@@ -16,4 +16,32 @@ TOLVAN_EXPORT std::string PegarPlan(TVeskDMConexao* DM, std::string SQL) {
   return tolvan::firebird::PegarPlan(DM, SQL);
 }
 
+TOLVAN_EXPORT void Backup(std::string Database, std::string User, std::string Password,
+                          std::string File, bool Service, TVeskFraProgresso* Frame, bool Circular,
+                          bool Quiet, std::string ClientVersion, std::string ClientLibrary,
+                          bool MetadataOnly) {
+  tolvan::firebird::Backup(Database, User, Password, File, Service, Frame, Circular, Quiet,
+                           ClientVersion, ClientLibrary, MetadataOnly);
+}
+
+TOLVAN_EXPORT void BackupConn(TVeskDMConexao* DM, std::string File, bool Service,
+                              TVeskFraProgresso* Frame, bool Circular, bool MetadataOnly) {
+  tolvan::firebird::BackupConn(DM, File, Service, Frame, Circular, MetadataOnly);
+}
+
+TOLVAN_EXPORT void Restore(std::string Database, std::string User, std::string Password,
+                           std::string File, bool Service, TVeskFraProgresso* Frame, bool Circular,
+                           bool Quiet, std::string ClientVersion, std::string ClientLibrary,
+                           bool InactiveIndexes) {
+  tolvan::firebird::Restore(Database, User, Password, File, Service, Frame, Circular, Quiet,
+                            ClientVersion, ClientLibrary, InactiveIndexes);
+}
+
+TOLVAN_EXPORT void RestoreConn(TVeskDMConexao* DM, std::string Password, std::string File,
+                               std::string Target, bool Service, TVeskFraProgresso* Frame,
+                               bool Circular, bool InactiveIndexes) {
+  tolvan::firebird::RestoreConn(DM, Password, File, Target, Service, Frame, Circular,
+                                InactiveIndexes);
+}
+
 }  // extern "C"
