@@ -1,0 +1,90 @@
+// The gbak command lines, the service split, RestoreConn's target and the message file's path, as
+// exact texts.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "TolvanFirebirdUtil.h"
+#include "platform/Paths.h"
+
+namespace {
+
+using tolvan::firebird::FirebirdMsgPath;
+using tolvan::firebird::GbakBackupArguments;
+using tolvan::firebird::GbakRestoreArguments;
+using tolvan::firebird::RestoreConnTarget;
+using tolvan::firebird::SplitServiceHost;
+
+std::string Backup(const std::string& database, bool service, bool quiet = false,
+                   bool metadata = false) {
+  const auto split = SplitServiceHost(database, service);
+  return GbakBackupArguments(split.database, "U", "P", "F", split.host, quiet, metadata);
+}
+
+std::string Restore(const std::string& target, bool service, bool quiet = false,
+                    bool inactive = false) {
+  const auto split = SplitServiceHost(target, service);
+  return GbakRestoreArguments(split.database, "U", "P", "F", split.host, quiet, inactive);
+}
+
+TEST(GbakCommandLine, BackupWithEveryOptionOn) {
+  EXPECT_EQ(Backup("srv:C:\\dados\\loja.fdb", true, false, true),
+            " -V \"C:\\dados\\loja.fdb\" \"F\" -user U -pas P -m  -SE srv:\"Backup Database\" ");
+  EXPECT_EQ(Backup("srv:D", true, true, false),
+            " \"D\" \"F\" -user U -pas P -SE srv:\"Backup Database\" ");
+  EXPECT_EQ(GbakBackupArguments("D", "U V", "p w", "F", "", false, false),
+            " -V \"D\" \"F\" -user U V -pas p w")
+      << "user name and password go in unquoted";
+}
+
+TEST(GbakCommandLine, ServiceSplitOfTheDatabaseKey) {
+  EXPECT_EQ(Backup("C:\\dados\\loja.fdb", true),
+            " -V \"C:\\dados\\loja.fdb\" \"F\" -user U -pas P");
+  EXPECT_EQ(Backup("loja", true), " -V \"loja\" \"F\" -user U -pas P");
+  EXPECT_EQ(Backup("srv:", true), " -V \"srv\" \"F\" -user U -pas P");
+  EXPECT_EQ(Backup("srv/3050:C:\\x.fdb", true),
+            " -V \"C:\\x.fdb\" \"F\" -user U -pas P -SE srv/3050:\"Backup Database\" ");
+  EXPECT_EQ(Backup("srv:C:\\x.fdb", false), " -V \"srv:C:\\x.fdb\" \"F\" -user U -pas P");
+  EXPECT_EQ(Backup("/data/x.fdb", true), " -V \"/data/x.fdb\" \"F\" -user U -pas P");
+}
+
+TEST(GbakCommandLine, RestoreReadsTheFileFirstAndEndsWithThePageSize) {
+  EXPECT_EQ(
+      Restore("srv:D", true, false, true),
+      " -c -z -V -I \"F\" \"D\" -user U -pas P -SE srv:\"Restore Database\"  -PAGE_SIZE 8192");
+  EXPECT_EQ(Restore("D", false, true, true),
+            " -c -z -I \"F\" \"D\" -user U -pas P -PAGE_SIZE 8192");
+  EXPECT_EQ(Restore("srv:D", false, true, false),
+            " -c -z \"F\" \"srv:D\" -user U -pas P -PAGE_SIZE 8192");
+}
+
+TEST(GbakCommandLine, RestoreConnTargetTakesTheConnectionsHost) {
+  const std::string key = "srv:C:\\dados\\loja.fdb";
+  EXPECT_EQ(RestoreConnTarget("C:\\novo\\loja.fdb", key), "srv:C:\\novo\\loja.fdb");
+  EXPECT_EQ(Restore(RestoreConnTarget("C:\\novo\\loja.fdb", key), true),
+            " -c -z -V \"F\" \"C:\\novo\\loja.fdb\" -user U -pas P -SE srv:\"Restore Database\"  "
+            "-PAGE_SIZE 8192");
+  EXPECT_EQ(RestoreConnTarget("novo.fdb", key), "srv:novo.fdb");
+  EXPECT_EQ(RestoreConnTarget("srv2:C:\\x.fdb", key), "srv2:C:\\x.fdb");
+  EXPECT_EQ(RestoreConnTarget("C:\\novo.fdb", "C:\\dados\\loja.fdb"), "C:\\novo.fdb");
+  EXPECT_EQ(RestoreConnTarget("novo.fdb", "loja"), "loja:novo.fdb");
+  EXPECT_EQ(RestoreConnTarget("/tmp/y.fdb", "localhost/3050:/data/x.fdb"),
+            "localhost/3050:/tmp/y.fdb");
+  // A path of this machine names no server, though it holds no ":".
+  EXPECT_EQ(RestoreConnTarget("/tmp/y.fdb", "/data/x.fdb"), "/tmp/y.fdb");
+}
+
+TEST(GbakCommandLine, MessageFileFromTheRegistryOrBesideTheApplicationFolder) {
+  const std::string d(1, tolvan::platform::kPathDelimiter);
+  const std::string app = d + "App" + d + "Bin" + d;
+  EXPECT_EQ(FirebirdMsgPath(app, std::nullopt), d + "App" + d + "firebird.msg");
+  EXPECT_EQ(FirebirdMsgPath(app, std::string()), d + "App" + d + "firebird.msg");
+  EXPECT_EQ(FirebirdMsgPath("C:\\App\\Bin\\", std::string("D:\\Firebird\\")),
+            "D:\\Firebird\\firebird.msg");
+  EXPECT_EQ(FirebirdMsgPath("C:\\App\\Bin\\", std::string("D:\\Firebird")),
+            "D:\\Firebirdfirebird.msg")
+      << "no delimiter is added to the registry's folder";
+}
+
+}  // namespace
