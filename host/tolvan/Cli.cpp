@@ -57,7 +57,7 @@ struct Options {
   bool circular = false;
   bool quiet = false;
   bool metadata_only = false;
-  std::string restore_password;
+  std::optional<std::string> restore_password;
   bool no_frame = false;
   bool progress = false;
   bool yes = false;
@@ -143,6 +143,14 @@ bool TakesModule(const std::string& name) {
   return name != "CriarDataBaseFD" && name != "Backup" && name != "Restore";
 }
 
+// The exports that run gbak behind the tool-version guard.
+bool RunsGbak(const std::string& name) {
+  return name == "Backup" || name == "BackupConn" || name == "Restore" || name == "RestoreConn";
+}
+
+// The client library an operator keeps beside the program, as the driver loads it.
+constexpr const char* kFirebirdClientLibrary = "libfbclient.so.2";
+
 bool NeedsDatabase(const std::string& name) {
   return TakesModule(name) || name == "Backup" || name == "Restore";
 }
@@ -160,6 +168,11 @@ class Host {
   // none is given, the password from the option, the environment or the terminal.
   void Settle(const std::string& export_name) {
     driver_ = !o_.driver.empty() ? o_.driver : DriverNameFor(plugin_.kind);
+    client_library_ = o_.client_library;
+    if (client_library_.empty() && plugin_.kind == PluginKind::Firebird && RunsGbak(export_name)) {
+      // The gbak guard compares the client library beside the program with gbak: name it.
+      client_library_ = kFirebirdClientLibrary;
+    }
     if (plugin_.kind == PluginKind::Firebird || driver_ == DriverNameFor(PluginKind::Firebird)) {
       EnsureFirebirdLockFolder();
     }
@@ -190,7 +203,7 @@ class Host {
       connection_->DriverName = driver_;
       connection_->Params = {"Database=" + database_, "USER_NAME=" + user_,
                              "PASSWORD=" + password_};
-      connection_->ClientLibrary = o_.client_library;
+      connection_->ClientLibrary = client_library_;
       dm_.SQLConnection = connection_.get();
       dm_.ExpectedClientVersion = o_.expected_client_version;
       vesk::SetDefaultConnection(connection_.get());
@@ -251,6 +264,7 @@ class Host {
   std::ostream& err_;
   std::unique_ptr<tolvan::platform::DynamicLibrary> library_;
   std::string driver_;
+  std::string client_library_;
   std::string database_;
   std::string user_;
   std::string password_;
@@ -293,17 +307,19 @@ void Host::Call(const std::string& name) {
   } else if (name == "Backup") {
     Export<tolvan::BackupFn>(name)(database_, user_, password_, o_.file, o_.service, Frame(),
                                    o_.circular, o_.quiet, o_.expected_client_version,
-                                   o_.client_library, o_.metadata_only);
+                                   client_library_, o_.metadata_only);
   } else if (name == "BackupConn") {
     Export<tolvan::BackupConnFn>(name)(&Module(), o_.file, o_.service, Frame(), o_.circular,
                                        o_.metadata_only);
   } else if (name == "Restore") {
     Export<tolvan::RestoreFn>(name)(database_, user_, password_, o_.file, o_.service, Frame(),
                                     o_.circular, o_.quiet, o_.expected_client_version,
-                                    o_.client_library, o_.inactive_indexes);
+                                    client_library_, o_.inactive_indexes);
   } else if (name == "RestoreConn") {
-    Export<tolvan::RestoreConnFn>(name)(&Module(), o_.restore_password, o_.file, o_.target,
-                                        o_.service, Frame(), o_.circular, o_.inactive_indexes);
+    // Without --restore-password the restore runs with the connection's own password.
+    Export<tolvan::RestoreConnFn>(name)(
+        &Module(), o_.restore_password ? *o_.restore_password : password_, o_.file, o_.target,
+        o_.service, Frame(), o_.circular, o_.inactive_indexes);
   }
   if (frame_) {
     frame_->Finish();

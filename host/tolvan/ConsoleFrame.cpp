@@ -3,6 +3,12 @@
 #include <cstdio>
 
 namespace tolvan::cli {
+namespace {
+
+constexpr char kSpinner[] = {'|', '/', '-', '\\'};
+constexpr auto kSpinnerPeriod = std::chrono::milliseconds(125);
+
+}  // namespace
 
 ConsoleFrame::ConsoleFrame(std::ostream& out, bool live)
     : out_(out), live_(live), start_(std::chrono::steady_clock::now()) {}
@@ -12,10 +18,49 @@ ConsoleFrame::~ConsoleFrame() {
 }
 
 void ConsoleFrame::Finish() {
+  StopSpinner();
+  std::lock_guard lock(mutex_);
   if (status_shown_) {
     out_ << "\n" << std::flush;
     status_shown_ = false;
   }
+}
+
+void ConsoleFrame::SetEhCircular(bool Value) {
+  Value ? StartSpinner() : StopSpinner();
+}
+
+void ConsoleFrame::SetEhCircularParcial(bool Value) {
+  Value ? StartSpinner() : StopSpinner();
+}
+
+void ConsoleFrame::StartSpinner() {
+  if (!live_ || spinner_.joinable()) {
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    spinning_ = true;
+  }
+  spinner_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, kSpinnerPeriod, [this] { return !spinning_; })) {
+      ++turn_;
+      DrawStatus();
+    }
+  });
+}
+
+void ConsoleFrame::StopSpinner() {
+  if (!spinner_.joinable()) {
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    spinning_ = false;
+  }
+  wake_.notify_all();
+  spinner_.join();
 }
 
 std::string ConsoleFrame::Stamp() const {
@@ -25,12 +70,9 @@ std::string ConsoleFrame::Stamp() const {
   return buffer;
 }
 
-void ConsoleFrame::ShowLine(const std::string& Line) {
-  if (!live_) {
-    out_ << Stamp() << Line << "\n" << std::flush;
-    return;
-  }
-  std::string status = Stamp() + Line;
+void ConsoleFrame::DrawStatus() {
+  std::string status =
+      std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " + Stamp() + last_line_;
   if (status.size() > kLiveWidth) {
     // Cut on a character boundary so the terminal never gets half a UTF-8 sequence.
     std::size_t cut = kLiveWidth;
@@ -41,6 +83,17 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
   }
   out_ << "\r\x1b[K" << status << std::flush;
   status_shown_ = true;
+}
+
+void ConsoleFrame::ShowLine(const std::string& Line) {
+  std::lock_guard lock(mutex_);
+  if (!live_) {
+    out_ << Stamp() << Line << "\n" << std::flush;
+    return;
+  }
+  last_line_ = Line;
+  ++turn_;
+  DrawStatus();
 }
 
 }  // namespace tolvan::cli
