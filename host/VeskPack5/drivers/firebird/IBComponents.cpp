@@ -1,0 +1,433 @@
+// The data-access library's Firebird components: database creation and connection, transaction
+// and script runner, on the client's C interface.
+#include "firebird/IBComponents.h"
+
+#include <cctype>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Names.h"
+#include "firebird/FirebirdClient.h"
+#include "firebird/FirebirdValues.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPack5.h"
+
+namespace vesk::firebird {
+
+namespace {
+
+struct Status {
+  IscStatus vector[kStatusLength] = {};
+  IscStatus* get() { return vector; }
+};
+
+uint16_t TextLength(const std::string& text) {
+  // Longer texts go null-terminated.
+  return text.size() <= 0xFFFF ? static_cast<uint16_t>(text.size()) : 0;
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+bool StartsWithWord(std::string_view text, std::string_view word) {
+  return text.size() >= word.size() && text.substr(0, word.size()) == word &&
+         (text.size() == word.size() || text[word.size()] == ' ');
+}
+
+// The value of a quoted clause ("USER 'x'", quotes doubled inside) or of a name=value line.
+std::string ClauseValue(const std::vector<std::string>& params, std::string_view clause,
+                        std::string_view key) {
+  for (const auto& line : params) {
+    const std::string_view trimmed = detail::TrimBlanks(line);
+    const std::string upper = Upper(trimmed);
+    if (StartsWithWord(upper, clause)) {
+      std::string_view rest = detail::TrimBlanks(trimmed.substr(clause.size()));
+      if (rest.size() >= 2 && rest.front() == '\'' && rest.back() == '\'') {
+        rest = rest.substr(1, rest.size() - 2);
+        std::string value;
+        for (std::size_t i = 0; i < rest.size(); ++i) {
+          value += rest[i];
+          if (rest[i] == '\'' && i + 1 < rest.size() && rest[i + 1] == '\'') {
+            ++i;
+          }
+        }
+        return value;
+      }
+      return std::string(rest);
+    }
+    auto [name, value] = detail::SplitParam(line);
+    if (detail::EqualsIgnoringCase(name, key)) {
+      return std::string(value);
+    }
+  }
+  return {};
+}
+
+void AddDpbText(std::string& dpb, char tag, const std::string& value, const char* what) {
+  if (value.size() > 255) {
+    throw TVeskDriverError(std::string("The ") + what + " is longer than 255 bytes");
+  }
+  dpb += tag;
+  dpb += static_cast<char>(value.size());
+  dpb += value;
+}
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+
+}  // namespace
+
+std::string ComponentsClientLibrary() {
+  const std::string folder = tolvan::platform::ExecutableDirectory();
+#ifdef _WIN32
+  return folder + "ibclient64.dll";
+#else
+  const std::string copy = folder + "libibclient64.so";
+  return tolvan::platform::FileExists(copy) ? copy : std::string();
+#endif
+}
+
+std::string CreateDatabaseStatement(const std::string& database_name,
+                                    const std::vector<std::string>& params) {
+  std::string sql = "CREATE DATABASE '" + QuoteSqlLiteral(database_name) + "'";
+  for (const auto& line : params) {
+    sql += "\n";
+    sql += line;
+  }
+  return sql;
+}
+
+std::vector<ScriptStatement> SplitScript(std::string_view script) {
+  std::vector<ScriptStatement> statements;
+  std::string terminator = ";";
+  std::size_t start = 0;  // where the current statement's text begins
+  std::string bare;
+  bool bare_blank = true;  // the last character added to bare was a blank (or none yet)
+  auto add_bare_blank = [&] {
+    if (!bare_blank) {
+      bare += ' ';
+      bare_blank = true;
+    }
+  };
+  auto finish = [&](std::size_t end) {
+    std::string_view text = script.substr(start, end - start);
+    while (!text.empty() && IsBlankOrControl(text.front())) {
+      text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlankOrControl(text.back())) {
+      text.remove_suffix(1);
+    }
+    while (!bare.empty() && bare.back() == ' ') {
+      bare.pop_back();
+    }
+    const std::string upper = Upper(bare);
+    if (StartsWithWord(upper, "SET TERM")) {
+      const std::string_view value = detail::TrimBlanks(std::string_view(bare).substr(8));
+      if (value.empty() || value.find(' ') != std::string_view::npos) {
+        throw TVeskDriverError("SET TERM needs one terminator: " + bare);
+      }
+      terminator = std::string(value);
+    } else if (!bare.empty()) {
+      statements.push_back({std::string(text), bare});
+    }
+    bare.clear();
+    bare_blank = true;
+  };
+
+  std::size_t i = 0;
+  while (i < script.size()) {
+    const char c = script[i];
+    if (c == '-' && i + 1 < script.size() && script[i + 1] == '-') {
+      const std::size_t end = script.find('\n', i);
+      i = end == std::string_view::npos ? script.size() : end;
+      add_bare_blank();
+      continue;
+    }
+    if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
+      const std::size_t end = script.find("*/", i + 2);
+      if (end == std::string_view::npos) {
+        throw TVeskDriverError("The script ends inside a comment");
+      }
+      i = end + 2;
+      add_bare_blank();
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      const std::size_t end = script.find(c, i + 1);
+      if (end == std::string_view::npos) {
+        throw TVeskDriverError("The script ends inside a quoted text");
+      }
+      // A doubled quote inside reads as closing and opening again: the same bytes either way.
+      bare.append(script.substr(i, end + 1 - i));
+      bare_blank = false;
+      i = end + 1;
+      continue;
+    }
+    if (script.substr(i, terminator.size()) == terminator) {
+      finish(i);
+      i += terminator.size();
+      start = i;
+      continue;
+    }
+    if (IsBlankOrControl(c)) {
+      add_bare_blank();
+    } else {
+      bare += c;
+      bare_blank = false;
+    }
+    ++i;
+  }
+  finish(script.size());
+  return statements;
+}
+
+}  // namespace vesk::firebird
+
+using vesk::firebird::Client;
+using vesk::firebird::IscHandle;
+using vesk::firebird::Status;
+
+// ---------------------------------------------------------------------------------------------
+
+struct TVeskIBTransaction::Impl {
+  std::shared_ptr<const Client> client;
+  IscHandle* database = nullptr;  // the handle of the database that uses it as its default
+  IscHandle handle = 0;
+};
+
+TVeskIBTransaction::TVeskIBTransaction() : impl_(std::make_unique<Impl>()) {}
+
+TVeskIBTransaction::~TVeskIBTransaction() {
+  if (impl_->handle != 0) {
+    Status status;
+    impl_->client->rollback_transaction(status.get(), &impl_->handle);
+  }
+}
+
+void TVeskIBTransaction::StartTransaction() {
+  if (impl_->handle != 0) {
+    throw TVeskDriverError("The transaction is already active");
+  }
+  if (impl_->database == nullptr || *impl_->database == 0) {
+    throw TVeskDriverError("The transaction has no connected database");
+  }
+  namespace api = vesk::firebird::api;
+  const std::string tpb{api::kTpbVersion3, api::kTpbWrite, api::kTpbConcurrency, api::kTpbWait};
+  vesk::firebird::TransactionBlock block{impl_->database, static_cast<int32_t>(tpb.size()),
+                                         tpb.data()};
+  Status status;
+  impl_->client->start_multiple(status.get(), &impl_->handle, 1, &block);
+  impl_->client->Check(status.get());
+}
+
+void TVeskIBTransaction::Commit() {
+  if (impl_->handle == 0) {
+    throw TVeskDriverError("Commit: the transaction is not active");
+  }
+  Status status;
+  impl_->client->commit_transaction(status.get(), &impl_->handle);
+  impl_->client->Check(status.get());
+}
+
+void TVeskIBTransaction::Rollback() {
+  if (impl_->handle == 0) {
+    throw TVeskDriverError("Rollback: the transaction is not active");
+  }
+  Status status;
+  impl_->client->rollback_transaction(status.get(), &impl_->handle);
+  impl_->client->Check(status.get());
+}
+
+bool TVeskIBTransaction::InTransaction() const {
+  return impl_->handle != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct TVeskIBDatabase::Impl {
+  std::shared_ptr<const Client> client;
+  IscHandle handle = 0;
+  TVeskIBTransaction* linked = nullptr;  // the default transaction given this handle
+};
+
+TVeskIBDatabase::TVeskIBDatabase() : impl_(std::make_unique<Impl>()) {}
+
+TVeskIBDatabase::~TVeskIBDatabase() {
+  try {
+    Close();
+  } catch (...) {
+    // Releasing never fails; the server ends a lost attachment itself.
+  }
+}
+
+void TVeskIBDatabase::CreateDatabase() {
+  if (impl_->handle != 0) {
+    throw TVeskDriverError("CreateDatabase: the database is connected");
+  }
+  impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
+  const std::string sql = vesk::firebird::CreateDatabaseStatement(DatabaseName, Params);
+  IscHandle transaction = 0;
+  Status status;
+  impl_->client->execute_immediate(status.get(), &impl_->handle, &transaction,
+                                   vesk::firebird::TextLength(sql), sql.c_str(),
+                                   static_cast<uint16_t>(SQLDialect), nullptr);
+  impl_->client->Check(status.get());
+  // The statement leaves the new database attached.
+  impl_->linked = DefaultTransaction;
+  if (DefaultTransaction != nullptr && !DefaultTransaction->InTransaction()) {
+    DefaultTransaction->impl_->client = impl_->client;
+    DefaultTransaction->impl_->database = &impl_->handle;
+  }
+}
+
+void TVeskIBDatabase::Open() {
+  if (impl_->handle != 0) {
+    return;
+  }
+  namespace api = vesk::firebird::api;
+  if (DatabaseName.size() > 0x7FFF) {
+    throw TVeskDriverError("The database name is too long");
+  }
+  impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
+  std::string dpb{api::kDpbVersion1};
+  const std::string user = vesk::firebird::ClauseValue(Params, "USER", "USER_NAME");
+  const std::string password = vesk::firebird::ClauseValue(Params, "PASSWORD", "PASSWORD");
+  if (!user.empty()) {
+    vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "user name");
+  }
+  if (!password.empty()) {
+    vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "password");
+  }
+  Status status;
+  impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),
+                                 DatabaseName.data(), &impl_->handle,
+                                 static_cast<int16_t>(dpb.size()), dpb.data());
+  impl_->client->Check(status.get());
+  impl_->linked = DefaultTransaction;
+  if (DefaultTransaction != nullptr && !DefaultTransaction->InTransaction()) {
+    DefaultTransaction->impl_->client = impl_->client;
+    DefaultTransaction->impl_->database = &impl_->handle;
+  }
+}
+
+void TVeskIBDatabase::Close() {
+  if (impl_->handle == 0) {
+    return;
+  }
+  // Work not committed by its owner is rolled back, never committed on its behalf.
+  if (impl_->linked != nullptr && impl_->linked == DefaultTransaction &&
+      impl_->linked->InTransaction()) {
+    impl_->linked->Rollback();
+  }
+  if (impl_->linked != nullptr && impl_->linked == DefaultTransaction &&
+      impl_->linked->impl_->database == &impl_->handle) {
+    impl_->linked->impl_->database = nullptr;
+  }
+  impl_->linked = nullptr;
+  Status status;
+  impl_->client->detach_database(status.get(), &impl_->handle);
+  impl_->handle = 0;
+  impl_->client->Check(status.get());
+}
+
+bool TVeskIBDatabase::Connected() const {
+  return impl_->handle != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TVeskIBScript::TVeskIBScript() = default;
+TVeskIBScript::~TVeskIBScript() = default;
+
+void TVeskIBScript::ExecuteScript() {
+  if (Database == nullptr || !Database->Connected()) {
+    throw TVeskDriverError("ExecuteScript: the database is not connected");
+  }
+  TVeskIBTransaction* transaction =
+      Transaction != nullptr ? Transaction : Database->DefaultTransaction;
+  if (transaction == nullptr) {
+    throw TVeskDriverError("ExecuteScript: no transaction");
+  }
+  if (transaction->impl_->database != &Database->impl_->handle) {
+    if (transaction->InTransaction()) {
+      throw TVeskDriverError("ExecuteScript: the transaction is active on another database");
+    }
+    transaction->impl_->client = Database->impl_->client;
+    transaction->impl_->database = &Database->impl_->handle;
+  }
+
+  std::string text;
+  for (const auto& line : Script) {
+    text += line;
+    text += "\r\n";
+  }
+  const auto statements = vesk::firebird::SplitScript(text);
+
+  const bool was_active = transaction->InTransaction();
+  if (!was_active) {
+    transaction->StartTransaction();
+  }
+  // Ends the script's work and leaves the transaction as the caller had it.
+  auto commit = [&] {
+    transaction->Commit();
+    if (was_active) {
+      transaction->StartTransaction();
+    }
+  };
+  const Client& client = *Database->impl_->client;
+  int dialect = Database->SQLDialect;
+  try {
+    for (const auto& statement : statements) {
+      const std::string upper = vesk::firebird::Upper(statement.bare);
+      if (vesk::firebird::StartsWithWord(upper, "SET SQL DIALECT")) {
+        const std::string value(vesk::detail::TrimBlanks(std::string_view(upper).substr(15)));
+        if (value != "1" && value != "2" && value != "3") {
+          throw TVeskDriverError("Unknown SQL dialect: " + statement.bare);
+        }
+        dialect = value[0] - '0';
+        continue;
+      }
+      if (vesk::firebird::StartsWithWord(upper, "SET AUTODDL")) {
+        continue;  // the script's work is committed as a whole
+      }
+      if (upper == "COMMIT" || upper == "COMMIT WORK") {
+        transaction->Commit();
+        transaction->StartTransaction();
+        continue;
+      }
+      if (upper == "ROLLBACK" || upper == "ROLLBACK WORK") {
+        transaction->Rollback();
+        transaction->StartTransaction();
+        continue;
+      }
+      Status status;
+      client.execute_immediate(status.get(), &Database->impl_->handle, &transaction->impl_->handle,
+                               vesk::firebird::TextLength(statement.text), statement.text.c_str(),
+                               static_cast<uint16_t>(dialect), nullptr);
+      client.Check(status.get());
+    }
+  } catch (...) {
+    // The statements before the failing one stay done.
+    try {
+      if (transaction->InTransaction()) {
+        commit();
+      }
+    } catch (...) {
+      if (transaction->InTransaction()) {
+        Status status;
+        client.rollback_transaction(status.get(), &transaction->impl_->handle);
+      }
+    }
+    throw;
+  }
+  commit();
+}
