@@ -1,0 +1,167 @@
+// Version text, sessions and database creation of the SQL Server plug-in.
+#include "TolvanMSSQLUtil.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vesk/VeskPack5.h"
+
+namespace tolvan::mssql {
+namespace {
+
+TVeskSQLConnection& ConnectionOf(TVeskDMConexao* DM, const char* export_name) {
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
+  }
+  return *DM->SQLConnection;
+}
+
+// Doubles every occurrence of quote, so that the text stays inside its brackets or quotes.
+std::string Doubled(const std::string& text, char quote) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    out.push_back(c);
+    if (c == quote) {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+bool IsPathDelimiter(char c) {
+  return c == '\\' || c == '/' || c == ':';
+}
+
+// Frees the query on every way out.
+class QueryGuard {
+ public:
+  explicit QueryGuard(TVeskQuery* query) : query_(query) {}
+  ~QueryGuard() { DestruirSQL(query_); }
+  QueryGuard(const QueryGuard&) = delete;
+  QueryGuard& operator=(const QueryGuard&) = delete;
+  TVeskQuery* get() const { return query_; }
+
+ private:
+  TVeskQuery* query_;
+};
+
+void ReadSessions(std::vector<std::string>& list) {
+  QueryGuard query(
+      ExecutarSQL(std::string(kSessionsSql), nullptr, false, false, 10, "", nullptr, true));
+  SDS(query.get())->FetchAll = true;
+  TVeskQuery& q = *query.get();
+  const int field = q.FieldIndex("USERNAME");
+  for (q.First(); !q.Eof(); q.Next()) {
+    list.push_back(q.FieldAsString(field));
+  }
+}
+
+}  // namespace
+
+std::string VersionText(int64_t version) {
+  std::string text = std::to_string(version);
+  for (const size_t position : {3, 8, 11}) {
+    text.insert(std::min(position - 1, text.size()), 1, '.');
+  }
+  return text;
+}
+
+DatabaseFiles DeriveDatabaseFiles(const std::string& path) {
+  size_t name_start = path.size();
+  while (name_start > 0 && !IsPathDelimiter(path[name_start - 1])) {
+    --name_start;
+  }
+  const size_t dot = path.rfind('.');
+  const std::string stem =
+      dot == std::string::npos || dot < name_start ? path : path.substr(0, dot);
+  DatabaseFiles files;
+  files.data_file = stem + ".mdf";
+  files.name = stem.substr(name_start);
+  files.log_file = stem + "_log.ldf";
+  return files;
+}
+
+std::vector<std::string> CriarDataBaseStatements(const DatabaseFiles& files) {
+  const std::string bracketed = Doubled(files.name, ']');
+  const std::string name = Doubled(files.name, '\'');
+  std::vector<std::string> statements = {
+      "CREATE DATABASE [" + bracketed + "] CONTAINMENT = NONE ON  PRIMARY ( NAME = N'" + name +
+      "', FILENAME = N'" + Doubled(files.data_file, '\'') +
+      "' , SIZE = 5120KB , FILEGROWTH = 1024KB ) LOG ON ( NAME = N'" + name +
+      "_log', FILENAME = N'" + Doubled(files.log_file, '\'') +
+      "' , SIZE = 1024KB , FILEGROWTH = 10%) COLLATE Latin1_General_CI_AS"};
+  static constexpr const char* kSuffixes[] = {
+      "] SET COMPATIBILITY_LEVEL = 120",
+      "] SET ANSI_NULL_DEFAULT OFF",
+      "] SET ANSI_NULLS OFF",
+      "] SET ANSI_PADDING OFF",
+      "] SET ANSI_WARNINGS OFF",
+      "] SET ARITHABORT OFF",
+      "] SET AUTO_CLOSE OFF",
+      "] SET AUTO_SHRINK OFF",
+      "] SET AUTO_CREATE_STATISTICS ON(INCREMENTAL = OFF)",
+      "] SET AUTO_UPDATE_STATISTICS ON",
+      "] SET CURSOR_CLOSE_ON_COMMIT OFF",
+      "] SET CURSOR_DEFAULT  GLOBAL",
+      "] SET CONCAT_NULL_YIELDS_NULL OFF",
+      "] SET NUMERIC_ROUNDABORT OFF",
+      "] SET QUOTED_IDENTIFIER OFF",
+      "] SET RECURSIVE_TRIGGERS OFF",
+      "] SET DISABLE_BROKER",
+      "] SET AUTO_UPDATE_STATISTICS_ASYNC OFF",
+      "] SET DATE_CORRELATION_OPTIMIZATION OFF",
+      "] SET PARAMETERIZATION SIMPLE",
+      "] SET READ_COMMITTED_SNAPSHOT OFF",
+      "] SET READ_WRITE",
+      "] SET RECOVERY SIMPLE",
+      "] SET MULTI_USER",
+      "] SET PAGE_VERIFY CHECKSUM",
+      "] SET TARGET_RECOVERY_TIME = 0 SECONDS",
+      "] SET DELAYED_DURABILITY = DISABLED",
+      "] SET ALLOW_SNAPSHOT_ISOLATION ON",
+  };
+  for (const char* suffix : kSuffixes) {
+    statements.push_back("ALTER DATABASE [" + bracketed + suffix);
+  }
+  return statements;
+}
+
+std::string Versao(TVeskDMConexao* DM) {
+  return VersionText(ConnectionOf(DM, "Versao").GetServerVersion());
+}
+
+void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
+  if (_AUser == nullptr) {
+    throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
+  }
+  if (DM == nullptr) {
+    return;
+  }
+  try {
+    DM->StartTransaction(1, true, false);
+  } catch (...) {
+    return;
+  }
+  try {
+    ReadSessions(*_AUser);
+    DM->Commit(1);
+  } catch (...) {
+    try {
+      DM->RollBack(1);
+    } catch (...) {
+      // Nothing of a failed report reaches the host.
+    }
+  }
+}
+
+void CriarDataBase(TVeskDMConexao* DM, const std::string& Path) {
+  TVeskSQLConnection& connection = ConnectionOf(DM, "CriarDataBase");
+  for (const auto& statement : CriarDataBaseStatements(DeriveDatabaseFiles(Path))) {
+    connection.ExecuteDirect(statement);
+  }
+}
+
+}  // namespace tolvan::mssql

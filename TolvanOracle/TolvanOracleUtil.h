@@ -1,0 +1,76 @@
+// The work behind the Oracle plug-in's exports. TolvanOracle.cpp only forwards to these.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vesk/VeskPack5.h"
+
+namespace tolvan::oracle {
+
+// ---------------------------------------------------------------------------------------------
+// Export and import through the classic tools
+
+// The tools' names, without a folder ("EXP.EXE" and "IMP.EXE" on Windows, "exp" and "imp" else).
+std::string_view ExportTool();
+std::string_view ImportTool();
+
+// The service the export connects to: with strip_prefix, a host prefix of two or more characters
+// before the first ":" is dropped; otherwise the connect string as it is.
+std::string BackupService(const std::string& connect, bool strip_prefix);
+// The service the import connects to: the text before the first ":".
+std::string RestoreService(const std::string& connect);
+
+// The export's base: the file name up to its first ".". The import's: the file name without the
+// extension of its file-name part.
+std::string BackupBase(const std::string& file);
+std::string RestoreBase(const std::string& file);
+
+std::string ExportCommandLine(const std::string& user, const std::string& password,
+                              const std::string& service, const std::string& base);
+std::string ImportCommandLine(const std::string& user, const std::string& password,
+                              const std::string& service, const std::string& base);
+
+// RestoreConn's target: given the connection's host prefix unless it carries one of its own.
+std::string RestoreConnTarget(const std::string& target, const std::string& connection_database);
+
+void Backup(const std::string& Database, const std::string& User, const std::string& Password,
+            const std::string& File, bool StripPrefix, TVeskFraProgresso* Frame, bool Circular);
+void Restore(const std::string& Database, const std::string& User, const std::string& Password,
+             const std::string& File, TVeskFraProgresso* Frame, bool Circular);
+void BackupConn(TVeskDMConexao* DM, const std::string& File, bool StripPrefix,
+                TVeskFraProgresso* Frame, bool Circular);
+void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
+                 const std::string& Target, bool StripPrefix, TVeskFraProgresso* Frame,
+                 bool Circular);
+
+// ---------------------------------------------------------------------------------------------
+// Sessions, version, users and schema creation
+
+inline constexpr std::string_view kVersaoSql =
+    "SELECT PROPERTY_VALUE FROM DATABASE_PROPERTIES WHERE PROPERTY_NAME= 'NLS_RDBMS_VERSION' ";
+
+// The session query for the user's name as an SQL literal.
+std::string SessionsSql(const std::string& user_literal);
+
+// The statements AddUser, DeleteUser and ModifyUser send, in order.
+std::vector<std::string> AddUserStatements(const std::string& user, const std::string& password,
+                                           const std::string& tablespace);
+std::string DeleteUserStatement(const std::string& user);
+std::string ModifyUserStatement(const std::string& user, const std::string& password);
+// The eighteen statements of CriarDataBase for the upper-cased names and the password.
+std::vector<std::string> CriarDataBaseStatements(const std::string& user,
+                                                 const std::string& password,
+                                                 const std::string& tablespace);
+
+void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser);
+std::string Versao();
+void AddUser(const std::string& AUserName, const std::string& AUserPass,
+             const std::string& AGroupName);
+void DeleteUser(const std::string& AUserName);
+void ModifyUser(const std::string& AUserName, const std::string& AUserPass);
+void CriarDataBase(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                   const std::string& Password);
+
+}  // namespace tolvan::oracle
