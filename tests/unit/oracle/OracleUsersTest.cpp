@@ -1,0 +1,195 @@
+// Sessions, version, users and schema creation of the loaded Oracle plug-in on the scripted
+// driver: the statements in order, the argument checks in argument order, failures passed through.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "TolvanOracleUtil.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Paths.h"
+#include "scripted_driver/ScriptedDriver.h"
+#include "tolvan/Exports.h"
+#include "vesk/VeskPack5.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using tolvan::testing::Answer;
+using tolvan::testing::Operation;
+
+template <typename F>
+std::string MessageOf(F&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no exception";
+  return {};
+}
+
+class OracleUsersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = tolvan::platform::DynamicLibrary::Load(tolvan::platform::ExecutableDirectory() +
+                                                     "TolvanOracle" TOLVAN_PLUGIN_SUFFIX);
+    connection_.DriverName = driver_.name();
+    connection_.Params = {"Database=ORCL", "USER_NAME=scott", "PASSWORD=tiger"};
+    connection_.Open();
+    dm_.SQLConnection = &connection_;
+    vesk::SetDefaultConnection(&connection_);
+    driver_->ClearRecord();
+  }
+  void TearDown() override { vesk::SetDefaultConnection(nullptr); }
+
+  template <typename F>
+  F Export(const char* name) {
+    return plugin_->Function<F>(name);
+  }
+  void AddUser(const std::string& name, const std::string& pass, const std::string& group) {
+    Export<tolvan::AddUserFn>("AddUser")(&dm_, name, pass, group, "a", "b", "c");
+  }
+  void ModifyUser(const std::string& name, const std::string& pass) {
+    Export<tolvan::ModifyUserFn>("ModifyUser")(&dm_, name, pass, "", "", "", "");
+  }
+  void DeleteUser(const std::string& name) {
+    Export<tolvan::DeleteUserFn>("DeleteUser")(&dm_, name);
+  }
+  void CriarDataBase(const std::string& db, const std::string& user, const std::string& pass) {
+    Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&dm_, db, user, pass);
+  }
+
+  tolvan::testing::ScopedScriptedDriver driver_;
+  TVeskSQLConnection connection_;
+  TVeskDMConexao dm_;
+  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+};
+
+TEST_F(OracleUsersTest, PegarUsuariosAppendsTheSessionsOfTheUpperCasedUser) {
+  const std::string sql = tolvan::oracle::SessionsSql("'SCOTT'");
+  EXPECT_EQ(sql,
+            "SELECT USERNAME || ' em ' || MACHINE || ' no ' || PROGRAM USERNAME FROM "
+            "SYS.V_$SESSION WHERE USERNAME IS NOT NULL and USERNAME <> 'SYSMAN' and USERNAME <> "
+            "'DBSNMP'and SCHEMA# IN (SELECT SCHEMA# FROM SYS.V_$SESSION WHERE USERNAME = "
+            "'SCOTT')");
+  driver_->OnQuery(sql, Answer::Column("USERNAME", {"SCOTT em CAIXA01 no sqlplus.exe",
+                                                    "SCOTT em CAIXA02 no loja.exe"}));
+  std::vector<std::string> list = {"anterior"};
+  Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, &list);
+  EXPECT_THAT(list, ElementsAre("anterior", "SCOTT em CAIXA01 no sqlplus.exe",
+                                "SCOTT em CAIXA02 no loja.exe"));
+
+  // A quote in the name stays inside the literal.
+  connection_.Params = {"USER_NAME=o'brien"};
+  driver_->ClearRecord();
+  driver_->OnOtherQuery([](const std::string&) { return Answer::Error("ORA-00942"); });
+  EXPECT_EQ(MessageOf([&] { Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, &list); }),
+            "ORA-00942");
+  EXPECT_THAT(driver_->Statements(), ElementsAre(tolvan::oracle::SessionsSql("'O''BRIEN'")));
+
+  EXPECT_EQ(MessageOf([&] { Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, nullptr); }),
+            "PegarUsuarios: _AUser não poder ser nil");
+}
+
+TEST_F(OracleUsersTest, VersaoGivesThePropertyAsStored) {
+  driver_->OnQuery(
+      "SELECT PROPERTY_VALUE FROM DATABASE_PROPERTIES WHERE PROPERTY_NAME= 'NLS_RDBMS_VERSION' ",
+      Answer::Column("PROPERTY_VALUE", {"19.0.0.0.0"}));
+  EXPECT_EQ(Export<tolvan::VersaoFn>("Versao")(&dm_), "19.0.0.0.0");
+  EXPECT_EQ(driver_->OpenSessions(), 1);
+}
+
+TEST_F(OracleUsersTest, UserStatementsInOrder) {
+  AddUser("loja", "segredo", "DADOS");
+  DeleteUser("loja");
+  ModifyUser("loja", "novo");
+  EXPECT_THAT(driver_->Statements(),
+              ElementsAre("CREATE USER loja PROFILE DEFAULT IDENTIFIED BY segredo DEFAULT "
+                          "TABLESPACE DADOS ACCOUNT UNLOCK ",
+                          "GRANT CONNECT TO loja WITH ADMIN OPTION ",
+                          "GRANT DBA TO loja WITH ADMIN OPTION ", "DROP USER loja",
+                          "ALTER USER loja IDENTIFIED BY novo"));
+}
+
+TEST_F(OracleUsersTest, ArgumentChecksRunInArgumentOrderBeforeAnythingIsSent) {
+  EXPECT_EQ(MessageOf([&] { AddUser("", "", ""); }), "AddUser: AUserName não poder ser nil");
+  EXPECT_EQ(MessageOf([&] { AddUser("u", "", ""); }), "AddUser: AUserPass não poder ser nil");
+  EXPECT_EQ(MessageOf([&] { AddUser("u", "p", ""); }), "AddUser: AGroupName não poder ser nil");
+  EXPECT_EQ(MessageOf([&] { ModifyUser("", "p"); }), "AddUser: AUserName não poder ser nil");
+  EXPECT_EQ(MessageOf([&] { ModifyUser("u", ""); }), "AddUser: AUserPass não poder ser nil");
+  EXPECT_EQ(MessageOf([&] { DeleteUser(""); }), "DeleteUser: AUserName não poder ser nil");
+  // A blank is no identifier character: refused rather than sent.
+  EXPECT_EQ(MessageOf([&] { AddUser(" ", "p", "g"); }),
+            "AddUser: AUserName só pode ter letras, dígitos, _, $ e #");
+  EXPECT_THAT(driver_->Statements(), IsEmpty());
+}
+
+TEST_F(OracleUsersTest, TextsThatWouldBreakOutOfTheirPlaceAreRefused) {
+  EXPECT_EQ(MessageOf([&] { AddUser("u", "x DEFAULT TABLESPACE SYSTEM --", "g"); }),
+            "AddUser: AUserPass só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(MessageOf([&] { AddUser("u", "p", "USERS; DROP"); }),
+            "AddUser: AGroupName só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(MessageOf([&] { DeleteUser("u CASCADE"); }),
+            "DeleteUser: AUserName só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(MessageOf([&] { ModifyUser("u", "a'b"); }),
+            "ModifyUser: AUserPass só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "lo\"ja", "p"); }),
+            "CriarDataBase: User não pode ter aspas duplas");
+  EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "loja", "a\" IDENTIFIED"); }),
+            "CriarDataBase: Password não pode ter aspas duplas");
+  EXPECT_THAT(driver_->Statements(), IsEmpty());
+  // What Oracle takes unquoted goes through as it is.
+  AddUser("LOJA_1$#", "Se9r$do", "USERS");
+  EXPECT_EQ(driver_->Statements().size(), 3u);
+}
+
+TEST_F(OracleUsersTest, CriarDataBaseSendsTheEighteenStatementsThroughTheModule) {
+  vesk::SetDefaultConnection(nullptr);
+  CriarDataBase("dados", "loja", "SeGredo 1");
+  const std::string u = " TO \"LOJA\"";
+  EXPECT_THAT(
+      driver_->Statements(),
+      ElementsAreArray(std::vector<std::string>{
+          "CREATE USER \"LOJA\" PROFILE \"DEFAULT\" IDENTIFIED BY \"SeGredo 1\" DEFAULT "
+          "TABLESPACE \"DADOS\" TEMPORARY TABLESPACE \"TEMP\" ACCOUNT UNLOCK",
+          "GRANT \"CONNECT\"" + u, "GRANT \"RESOURCE\"" + u, "GRANT alter SESSION" + u,
+          "GRANT CREATE PROCEDURE" + u, "GRANT CREATE SEQUENCE" + u, "GRANT CREATE SESSION" + u,
+          "GRANT CREATE TABLE" + u, "GRANT CREATE TRIGGER" + u, "GRANT CREATE TYPE" + u,
+          "GRANT CREATE VIEW " + u, "GRANT UNLIMITED TABLESPACE" + u,
+          "GRANT SELECT ON V_$DATABASE" + u, "GRANT SELECT ON V_$DATAFILE" + u,
+          "GRANT SELECT ON V_$INSTANCE" + u, "GRANT SELECT ON V_$SESSION" + u,
+          "GRANT SELECT ON V_$TABLESPACE" + u, "GRANT SELECT ON V_$VERSION" + u}));
+}
+
+TEST_F(OracleUsersTest, FailingStatementStopsTheRestAndPassesThrough) {
+  driver_->FailAt(Operation::Execute, 5, "ORA-01031: insufficient privileges");
+  EXPECT_EQ(MessageOf([&] { CriarDataBase("dados", "loja", "p"); }),
+            "ORA-01031: insufficient privileges");
+  const auto statements = driver_->Statements();
+  ASSERT_EQ(statements.size(), 5u) << driver_->Describe();
+  EXPECT_EQ(statements[3], "GRANT alter SESSION TO \"LOJA\"");
+
+  driver_->ClearRecord();
+  driver_->OnExecuteError("GRANT DBA TO loja WITH ADMIN OPTION ", "ORA-01919");
+  EXPECT_EQ(MessageOf([&] { AddUser("loja", "p", "USERS"); }), "ORA-01919");
+  EXPECT_EQ(driver_->Statements().size(), 3u);
+}
+
+TEST_F(OracleUsersTest, PegarDataBasesTouchesNothing) {
+  std::vector<std::string> list = {"x"};
+  int32_t attachments = 7;
+  int32_t databases = 8;
+  Export<tolvan::PegarDataBasesFn>("PegarDataBases")(&dm_, &list, attachments, databases);
+  EXPECT_THAT(list, ElementsAre("x"));
+  EXPECT_EQ(attachments, 7);
+  EXPECT_EQ(databases, 8);
+  EXPECT_THAT(driver_->Events(), IsEmpty());
+}
+
+}  // namespace
