@@ -44,4 +44,32 @@ TOLVAN_EXPORT void RestoreConn(TVeskDMConexao* DM, std::string Password, std::st
                                 InactiveIndexes);
 }
 
+TOLVAN_EXPORT void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
+  tolvan::firebird::PegarUser(DM, _AUsr);
+}
+
+TOLVAN_EXPORT void AddUser(TVeskDMConexao* DM, std::string AUserName, std::string AUserPass,
+                           std::string AGroupName, std::string AFirstName, std::string AMiddleName,
+                           std::string ALastName) {
+  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Add, DM, AUserName, AUserPass,
+                                  AGroupName, AFirstName, AMiddleName, ALastName);
+}
+
+TOLVAN_EXPORT void DeleteUser(TVeskDMConexao* DM, std::string AUserName) {
+  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Delete, DM, AUserName, "", "", "",
+                                  "", "");
+}
+
+TOLVAN_EXPORT void ModifyUser(TVeskDMConexao* DM, std::string AUserName, std::string AUserPass,
+                              std::string AGroupName, std::string AFirstName,
+                              std::string AMiddleName, std::string ALastName) {
+  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Modify, DM, AUserName, AUserPass,
+                                  AGroupName, AFirstName, AMiddleName, ALastName);
+}
+
+TOLVAN_EXPORT void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs,
+                                  int32_t& Attachments, int32_t& Databases) {
+  tolvan::firebird::PegarDataBases(DM, _ADbs, Attachments, Databases);
+}
+
 }  // extern "C"

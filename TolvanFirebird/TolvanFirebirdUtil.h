@@ -1,6 +1,8 @@
 // The work behind the Firebird plug-in's exports. TolvanFirebird.cpp only forwards to these.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,5 +86,182 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
 void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
                  const std::string& Target, bool Service, TVeskFraProgresso* Frame, bool Circular,
                  bool InactiveIndexes);
+
+}  // namespace tolvan::firebird
+
+// ---------------------------------------------------------------------------------------------
+// Firebird client: error text, services query (PegarDataBases), security users
+
+namespace tolvan::platform {
+class DynamicLibrary;
+}  // namespace tolvan::platform
+
+namespace tolvan::firebird {
+
+// ISC_STATUS of the client API: a signed integer as wide as a pointer.
+using IscStatus = intptr_t;
+inline constexpr int kStatusVectorLength = 20;
+
+using IscSqlCodeFn = int32_t (*)(const IscStatus*);
+using IscInterpreteFn = int32_t (*)(char*, IscStatus**);
+using IscVaxIntegerFn = int32_t (*)(const char*, int16_t);
+
+// The plug-in's one status vector, handed to every client call.
+IscStatus* StatusVector();
+
+// The client library the error text resolves its entry points from; nullptr: none loaded.
+void SetErrorTextLibrary(const tolvan::platform::DynamicLibrary* library);
+// Empties the cache of the error text's entry points.
+void ForgetErrorTextEntryPoints();
+
+// Returns result unchanged unless raise is set and result is positive; then raises the Firebird
+// error text of the status vector (std::runtime_error), or the operating system's last error
+// (std::system_error) when the entry points cannot be found.
+int32_t CheckStatus(int32_t result, bool raise);
+
+// The message lines of status joined by CR LF (no CR LF after a line that ends in LF), one final
+// "." removed, then " sqlcode:" and " IBErrorCode:" (entry 1). status is not changed.
+std::string FirebirdErrorText(const IscStatus* status, IscSqlCodeFn sqlcode,
+                              IscInterpreteFn interprete);
+
+inline constexpr std::string_view kFbClientMissing =
+    "Firebird library fbclient.dll not found in the path. Please install InterBase to use this "
+    "functionality";
+inline constexpr std::string_view kSpbUnknown = "SPB Constant Unknown";
+inline constexpr std::string_view kUnexpectedReply = "Unexpected Output buffer value";
+inline constexpr std::size_t kServicesReplyLength = 32000;
+
+// The host of a database key: the text before its first ":", none when that is one character or
+// less (a drive letter) or when the key holds no ":".
+std::string HostOfDatabaseKey(const std::string& database_key);
+
+// host ":service_mgr", or "service_mgr" for a key without a host.
+std::string ServiceManagerName(const std::string& database_key);
+
+// The service parameter block of a connection's parameter list: user name, password and role
+// entries in list order; other names are skipped. Throws std::runtime_error: "SPB Constant
+// Unknown" for a known name that the block does not take; a message naming the parameter for a
+// value over 255 bytes.
+std::string BuildServiceParameterBlock(const std::vector<std::string>& params);
+
+// What a reply to the server database information request gave, in the order it was read.
+struct DatabasesReply {
+  std::optional<int32_t> attachments;
+  std::optional<int32_t> databases;
+  std::vector<std::string> names;  // 8-bit text as the server sent it
+};
+
+// Reads reply into out; integers through vax_integer. Throws std::runtime_error "Unexpected
+// Output buffer value" at the first byte out of layout, or when the reply runs out of bytes
+// before its end tag; what was read before stays in out.
+void ParseDatabasesReply(std::string_view reply, IscVaxIntegerFn vax_integer, DatabasesReply& out);
+
+// The attachments and databases of the server of DM's database, through the Services API of the
+// client library library_name.
+void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t& Attachments,
+                    int32_t& Databases, const std::string& library_name);
+// The same with the platform's client library.
+void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t& Attachments,
+                    int32_t& Databases);
+
+// Security users through the data-access library's security service client.
+enum class UserAction { Add = 0, Delete = 1, Modify = 2 };
+void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
+                   const std::string& AUserPass, const std::string& AGroupName,
+                   const std::string& AFirstName, const std::string& AMiddleName,
+                   const std::string& ALastName);
+void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr);
+
+}  // namespace tolvan::firebird
+
+// ---------------------------------------------------------------------------------------------
+// Database creation (CriarDataBase, CriarDataBaseFD) and the empty copy (CriarDataBaseVazia)
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace tolvan::firebird {
+
+// The scripts compiled into the plug-in (generated at build time from TolvanFirebird/resources).
+struct EmbeddedScript {
+  const char* name;
+  const unsigned char* data;
+  std::size_t size;
+};
+extern const EmbeddedScript kEmbeddedScripts[];
+extern const std::size_t kEmbeddedScriptCount;
+
+// The text of the script of that name, letter case ignored. Throws std::runtime_error naming it
+// when there is none.
+std::string_view ScriptResource(std::string_view name, const EmbeddedScript* scripts,
+                                std::size_t count);
+std::string_view ScriptResource(std::string_view name);
+
+// The lines of a text (CR LF or LF ends; no line after a final line end).
+std::vector<std::string> ScriptLines(std::string_view text);
+
+inline constexpr std::string_view kAddMonthsDeclaration =
+    "DECLARE EXTERNAL FUNCTION ADD_MONTHS timestamp, integer RETURNS timestamp ENTRY_POINT "
+    "'addMonth' MODULE_NAME 'fbudf'; ";
+inline constexpr std::string_view kErrorException = "CREATE EXCEPTION ERROR 'not supported'";
+// Added after the database name when a failure came after the database was created.
+inline constexpr std::string_view kCreatedNote =
+    "The database was created; the declarations run before the failure stay in it.";
+
+// The script run after the embedded ones: the ADD_MONTHS declaration and the ERROR exception.
+std::vector<std::string> FinalScript();
+
+// The creation clauses "USER '...'" and "PASSWORD '...'", a quote inside a value doubled.
+std::vector<std::string> CreationClauses(const std::string& user, const std::string& password);
+
+// Copies the client of app_dir to the components' client file name when that is missing there.
+void EnsureComponentsClient(const std::string& app_dir);
+
+// The data-access components as the creation drives them; released runner first, then the
+// connection, then the transaction.
+class CreationComponents {
+ public:
+  virtual ~CreationComponents() = default;
+  // Name, default transaction, the clauses, no login prompt, idle timer 0, dialect 3, no trace;
+  // then CREATE DATABASE.
+  virtual void Create(const std::string& database_name,
+                      const std::vector<std::string>& clauses) = 0;
+  virtual void Connect() = 0;
+  virtual void StartTransaction() = 0;
+  // The runner's text emptied, these lines loaded, run and committed.
+  virtual void RunScript(const std::vector<std::string>& lines) = 0;
+};
+using CreationComponentsFactory = std::function<std::unique_ptr<CreationComponents>()>;
+std::unique_ptr<CreationComponents> LibraryCreationComponents();
+
+// The creation shared by CriarDataBase and CriarDataBaseFD (DM nullptr). Every failure is shown
+// and logged with the database name; none is raised.
+void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
+                           const std::string& user, const std::string& password,
+                           const CreationComponentsFactory& factory, const std::string& app_dir);
+
+void CriarDataBase(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                   const std::string& Password);
+// server "/" port ":" path.
+std::string CriarDataBaseFDName(const std::string& server, int32_t port, const std::string& path);
+void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string& Database,
+                     const std::string& User, const std::string& Password);
+
+// The database name with its extension replaced by ".fbk" (added when it has none).
+std::string BackupFileName(const std::string& database_name);
+// The restore target: the current database's host put in front of a name without one of its own.
+std::string EmptyCopyTarget(const std::string& database_name, const std::string& current_key);
+
+// Backup's and Restore's arguments.
+using GbakCall = std::function<void(const std::string&, const std::string&, const std::string&,
+                                    const std::string&, bool, TVeskFraProgresso*, bool, bool,
+                                    const std::string&, const std::string&, bool)>;
+void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                        const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
+                        const GbakCall& restore);
+void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                        const std::string& Password, bool InactiveIndexes);
 
 }  // namespace tolvan::firebird

@@ -1,0 +1,186 @@
+// The bytes of the services query: the service name, the parameter block sent on attach and the
+// reply to the server database information request. Pure functions, nothing loaded.
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "TolvanFirebirdUtil.h"
+
+namespace tolvan::firebird {
+namespace {
+
+constexpr char kSpbVersion = 2;
+constexpr char kSpbCurrentVersion = 2;
+
+constexpr unsigned char kInfoSvrDbInfo = 50;
+constexpr unsigned char kSpbNumAtt = 5;
+constexpr unsigned char kSpbNumDb = 6;
+constexpr unsigned char kSpbDbName = 106;
+constexpr unsigned char kInfoEnd = 127;
+
+struct KnownName {
+  std::string_view name;
+  unsigned char code;
+  bool accepted;
+};
+
+// Searched in this order; the first equal name wins.
+constexpr std::array<KnownName, 15> kKnownNames{{
+    {"version1", 1, false},
+    {"current_version", 2, false},
+    {"version", 2, false},
+    {"user_name", 28, true},
+    {"sys_user_name", 19, false},
+    {"sys_user_name_enc", 31, false},
+    {"password", 29, true},
+    {"password_enc", 30, false},
+    {"command_line", 105, false},
+    {"dbname", 106, false},
+    {"verbose", 107, false},
+    {"options", 108, false},
+    {"connect_timeout", 57, false},
+    {"dummy_packet_interval", 58, false},
+    {"sql_role_name", 60, true},
+}};
+
+constexpr std::string_view kSpbPrefix = "isc_spb_";
+constexpr std::size_t kMaxValueLength = 255;
+
+std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
+bool IsBlankText(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) > ' ') {
+      return false;
+    }
+  }
+  return true;
+}
+
+[[noreturn]] void Unexpected() {
+  throw std::runtime_error(std::string(kUnexpectedReply));
+}
+
+// Reads the reply front to back; every read checks that the bytes are there.
+class ReplyReader {
+ public:
+  ReplyReader(std::string_view reply, IscVaxIntegerFn vax_integer)
+      : reply_(reply), vax_integer_(vax_integer) {}
+
+  unsigned char Byte() {
+    Need(1);
+    return static_cast<unsigned char>(reply_[pos_++]);
+  }
+  unsigned char PeekByte() {
+    Need(1);
+    return static_cast<unsigned char>(reply_[pos_]);
+  }
+  void Expect(unsigned char value) {
+    if (Byte() != value) {
+      Unexpected();
+    }
+  }
+  int32_t Integer(int16_t length) {
+    Need(static_cast<std::size_t>(length));
+    const int32_t value = vax_integer_(reply_.data() + pos_, length);
+    pos_ += static_cast<std::size_t>(length);
+    return value;
+  }
+  std::string Text(std::size_t length) {
+    Need(length);
+    std::string text(reply_.substr(pos_, length));
+    pos_ += length;
+    return text;
+  }
+
+ private:
+  void Need(std::size_t n) const {
+    if (reply_.size() - pos_ < n) {
+      Unexpected();
+    }
+  }
+
+  std::string_view reply_;
+  IscVaxIntegerFn vax_integer_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::string HostOfDatabaseKey(const std::string& database_key) {
+  const std::size_t colon = database_key.find(':');
+  // No ":" at all is an alias or a relative path on the local server.
+  if (colon == std::string::npos || colon <= 1) {
+    return "";
+  }
+  return database_key.substr(0, colon);
+}
+
+std::string ServiceManagerName(const std::string& database_key) {
+  const std::string host = HostOfDatabaseKey(database_key);
+  return host.empty() ? "service_mgr" : host + ":service_mgr";
+}
+
+std::string BuildServiceParameterBlock(const std::vector<std::string>& params) {
+  std::string block{kSpbVersion, kSpbCurrentVersion};
+  for (const std::string& line : params) {
+    const std::size_t eq = line.find('=');
+    const std::string_view raw_name = std::string_view(line).substr(0, eq);
+    if (IsBlankText(raw_name)) {
+      continue;
+    }
+    std::string name = AsciiLower(raw_name);
+    if (name.compare(0, kSpbPrefix.size(), kSpbPrefix) == 0) {
+      name.erase(0, kSpbPrefix.size());
+    }
+    const KnownName* known = nullptr;
+    for (const KnownName& k : kKnownNames) {
+      if (k.name == name) {
+        known = &k;
+        break;
+      }
+    }
+    if (known == nullptr) {
+      continue;
+    }
+    if (!known->accepted) {
+      throw std::runtime_error(std::string(kSpbUnknown));
+    }
+    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    if (value.size() > kMaxValueLength) {
+      throw std::runtime_error("SPB value too long: " + name + " has " +
+                               std::to_string(value.size()) + " bytes, at most 255 fit");
+    }
+    block += static_cast<char>(known->code);
+    block += static_cast<char>(value.size());
+    block += value;
+  }
+  return block;
+}
+
+void ParseDatabasesReply(std::string_view reply, IscVaxIntegerFn vax_integer, DatabasesReply& out) {
+  ReplyReader reader(reply, vax_integer);
+  reader.Expect(kInfoSvrDbInfo);
+  reader.Expect(kSpbNumAtt);
+  out.attachments = reader.Integer(4);
+  reader.Expect(kSpbNumDb);
+  out.databases = reader.Integer(4);
+  while (reader.PeekByte() != kInfoEnd) {
+    reader.Expect(kSpbDbName);
+    const int32_t length = reader.Integer(2);
+    if (length < 0) {
+      Unexpected();
+    }
+    out.names.push_back(reader.Text(static_cast<std::size_t>(length)));
+  }
+}
+
+}  // namespace tolvan::firebird

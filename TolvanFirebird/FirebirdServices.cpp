@@ -1,0 +1,133 @@
+// PegarDataBases: the databases in use on the server and their attachments, from the service
+// manager through the client library's Services API.
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "TolvanFirebirdUtil.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Text.h"
+
+namespace tolvan::firebird {
+namespace {
+
+using IscServiceHandle = uint32_t;
+using ServiceAttachFn = IscStatus (*)(IscStatus*, uint16_t, const char*, IscServiceHandle*,
+                                      uint16_t, const char*);
+using ServiceQueryFn = IscStatus (*)(IscStatus*, IscServiceHandle*, IscServiceHandle*, uint16_t,
+                                     const char*, uint16_t, const char*, uint16_t, char*);
+using ServiceDetachFn = IscStatus (*)(IscStatus*, IscServiceHandle*);
+
+constexpr char kRequestSvrDbInfo = 50;
+
+int32_t Result(IscStatus status) {
+  return static_cast<int32_t>(status);
+}
+
+// The library is the error text's for the length of the call, with its entry points looked up
+// afresh; neither outlives the call, so no address of an unloaded library is ever used.
+class ErrorTextLibraryScope {
+ public:
+  explicit ErrorTextLibraryScope(const tolvan::platform::DynamicLibrary* library) {
+    SetErrorTextLibrary(library);
+    ForgetErrorTextEntryPoints();
+  }
+  ~ErrorTextLibraryScope() {
+    SetErrorTextLibrary(nullptr);
+    ForgetErrorTextEntryPoints();
+  }
+  ErrorTextLibraryScope(const ErrorTextLibraryScope&) = delete;
+  ErrorTextLibraryScope& operator=(const ErrorTextLibraryScope&) = delete;
+};
+
+// Detaches on every way out; a refused detach is ignored and the handle cleared.
+class ServiceAttachment {
+ public:
+  explicit ServiceAttachment(ServiceDetachFn detach) : detach_(detach) {}
+  ~ServiceAttachment() {
+    if (handle != 0) {
+      CheckStatus(Result(detach_(StatusVector(), &handle)), false);
+    }
+    handle = 0;
+  }
+  ServiceAttachment(const ServiceAttachment&) = delete;
+  ServiceAttachment& operator=(const ServiceAttachment&) = delete;
+
+  IscServiceHandle handle = 0;
+
+ private:
+  ServiceDetachFn detach_;
+};
+
+}  // namespace
+
+void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t& Attachments,
+                    int32_t& Databases, const std::string& library_name) {
+  if (_ADbs == nullptr) {
+    throw std::runtime_error("PegarDataBases: _ADbs não poder ser nil");
+  }
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    throw std::runtime_error("PegarDataBases: DM não poder ser nil");
+  }
+  Attachments = 0;
+
+  std::unique_ptr<tolvan::platform::DynamicLibrary> library;
+  try {
+    library = tolvan::platform::DynamicLibrary::Load(library_name);
+  } catch (const std::system_error&) {
+    throw std::runtime_error(std::string(kFbClientMissing));
+  }
+  const ErrorTextLibraryScope scope(library.get());
+
+  const auto attach = library->Function<ServiceAttachFn>("isc_service_attach");
+  const auto query = library->Function<ServiceQueryFn>("isc_service_query");
+  const auto detach = library->Function<ServiceDetachFn>("isc_service_detach");
+  const auto vax_integer = library->Function<IscVaxIntegerFn>("isc_vax_integer");
+  if (attach == nullptr || query == nullptr || detach == nullptr || vax_integer == nullptr) {
+    throw std::runtime_error(std::string(kFbClientMissing));
+  }
+
+  const std::string service = ServiceManagerName(DM->SQLConnection->GetDATABASENAME_KEY());
+  const std::string spb = BuildServiceParameterBlock(DM->SQLConnection->Params);
+  if (service.size() > UINT16_MAX) {
+    throw std::runtime_error("PegarDataBases: nome do servidor longo demais");
+  }
+
+  ServiceAttachment attachment(detach);
+  CheckStatus(Result(attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
+                            &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data())),
+              false);
+
+  std::string reply(kServicesReplyLength, '\0');
+  CheckStatus(Result(query(StatusVector(), &attachment.handle, nullptr, 0, nullptr, 1,
+                           &kRequestSvrDbInfo, static_cast<uint16_t>(reply.size()), reply.data())),
+              true);
+
+  DatabasesReply parsed;
+  auto deliver = [&] {
+    if (parsed.attachments) {
+      Attachments = *parsed.attachments;
+    }
+    if (parsed.databases) {
+      Databases = *parsed.databases;
+    }
+    for (const std::string& name : parsed.names) {
+      _ADbs->push_back(tolvan::platform::FromSystemCodePage(name));
+    }
+  };
+  try {
+    ParseDatabasesReply(reply, vax_integer, parsed);
+  } catch (...) {
+    deliver();
+    throw;
+  }
+  deliver();
+}
+
+void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t& Attachments,
+                    int32_t& Databases) {
+  PegarDataBases(DM, _ADbs, Attachments, Databases, TOLVAN_FIREBIRD_CLIENT_LIBRARY);
+}
+
+}  // namespace tolvan::firebird
