@@ -44,6 +44,21 @@ TOLVAN_EXPORT void RestoreConn(TVeskDMConexao* DM, std::string Password, std::st
                                 InactiveIndexes);
 }
 
+TOLVAN_EXPORT void CriarDataBase(TVeskDMConexao* DM, std::string Database, std::string User,
+                                 std::string Password) {
+  tolvan::firebird::CriarDataBase(DM, Database, User, Password);
+}
+
+TOLVAN_EXPORT void CriarDataBaseFD(std::string Server, int32_t Port, std::string Database,
+                                   std::string User, std::string Password) {
+  tolvan::firebird::CriarDataBaseFD(Server, Port, Database, User, Password);
+}
+
+TOLVAN_EXPORT void CriarDataBaseVazia(TVeskDMConexao* DM, std::string Database, std::string User,
+                                      std::string Password, bool InactiveIndexes) {
+  tolvan::firebird::CriarDataBaseVazia(DM, Database, User, Password, InactiveIndexes);
+}
+
 TOLVAN_EXPORT void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
   tolvan::firebird::PegarUser(DM, _AUsr);
 }

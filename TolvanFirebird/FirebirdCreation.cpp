@@ -1,0 +1,246 @@
+// Database creation: a new database in dialect 3 equipped with the embedded declaration scripts
+// (CriarDataBase, CriarDataBaseFD), and a new database with the structure of the current one and
+// none of its data (CriarDataBaseVazia).
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TolvanFirebirdUtil.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::firebird {
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kComponentsClientFile = "ibclient64.dll";
+constexpr const char* kClientFile = "fbclient.dll";
+#else
+constexpr const char* kComponentsClientFile = "libibclient64.so";
+constexpr const char* kClientFile = "libfbclient.so.2";
+#endif
+
+std::string DoubledQuotes(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    out += c;
+    if (c == '\'') {
+      out += '\'';
+    }
+  }
+  return out;
+}
+
+// The data-access library's own components.
+class LibraryComponents : public CreationComponents {
+ public:
+  LibraryComponents()
+      : transaction_(std::make_unique<TVeskIBTransaction>()),
+        database_(std::make_unique<TVeskIBDatabase>()) {}
+  ~LibraryComponents() override {
+    // Runner, then connection, then transaction.
+    script_.reset();
+    database_.reset();
+    transaction_.reset();
+  }
+  LibraryComponents(const LibraryComponents&) = delete;
+  LibraryComponents& operator=(const LibraryComponents&) = delete;
+
+  void Create(const std::string& database_name, const std::vector<std::string>& clauses) override {
+    database_->DatabaseName = database_name;
+    database_->DefaultTransaction = transaction_.get();
+    database_->Params.clear();
+    database_->Params = clauses;
+    database_->LoginPrompt = false;
+    database_->IdleTimer = 0;
+    database_->SQLDialect = 3;
+    database_->Trace = false;
+    database_->CreateDatabase();
+  }
+  void Connect() override { database_->Open(); }
+  void StartTransaction() override { transaction_->StartTransaction(); }
+  void RunScript(const std::vector<std::string>& lines) override {
+    if (!script_) {
+      script_ = std::make_unique<TVeskIBScript>();
+      script_->Database = database_.get();
+      script_->Transaction = transaction_.get();
+    }
+    script_->Script.clear();
+    script_->Script = lines;
+    script_->ExecuteScript();
+  }
+
+ private:
+  std::unique_ptr<TVeskIBTransaction> transaction_;
+  std::unique_ptr<TVeskIBDatabase> database_;
+  std::unique_ptr<TVeskIBScript> script_;
+};
+
+std::string ConnectionParam(TVeskDMConexao* DM, const char* key) {
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    return {};
+  }
+  return DM->SQLConnection->GetParam(key);
+}
+
+TVeskSQLConnection& ModuleConnection(TVeskDMConexao* DM) {
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    throw std::runtime_error("CriarDataBaseVazia: the connection module has no SQL connection");
+  }
+  return *DM->SQLConnection;
+}
+
+}  // namespace
+
+std::vector<std::string> FinalScript() {
+  return {std::string(kAddMonthsDeclaration), std::string(kErrorException)};
+}
+
+std::vector<std::string> CreationClauses(const std::string& user, const std::string& password) {
+  return {"USER '" + DoubledQuotes(user) + "'", "PASSWORD '" + DoubledQuotes(password) + "'"};
+}
+
+void EnsureComponentsClient(const std::string& app_dir) {
+  const std::string copy = app_dir + kComponentsClientFile;
+  if (tolvan::platform::FileExists(copy)) {
+    return;
+  }
+  const std::string source = app_dir + kClientFile;
+#ifndef _WIN32
+  // Without a client in the program's folder the components use the system's.
+  if (!tolvan::platform::FileExists(source)) {
+    return;
+  }
+#endif
+  if (!CopyFile(source, copy, false)) {
+    throw std::runtime_error("Cannot copy " + source + " to " + copy);
+  }
+}
+
+std::unique_ptr<CreationComponents> LibraryCreationComponents() {
+  return std::make_unique<LibraryComponents>();
+}
+
+void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
+                           const std::string& user, const std::string& password,
+                           const CreationComponentsFactory& factory, const std::string& app_dir) {
+  bool created = false;
+  try {
+    EnsureComponentsClient(app_dir);
+    std::unique_ptr<CreationComponents> components = factory();
+    const bool has_module = DM != nullptr && DM->SQLConnection != nullptr;
+    const std::string clause_user = user.empty() ? ConnectionParam(DM, "USER_NAME") : user;
+    const std::string clause_password =
+        password.empty() ? ConnectionParam(DM, "PASSWORD") : password;
+    if (!has_module && clause_user.empty()) {
+      throw std::runtime_error("No user name given, and no connection to take one from");
+    }
+    if (!has_module && clause_password.empty()) {
+      throw std::runtime_error("No password given, and no connection to take one from");
+    }
+    components->Create(database_name, CreationClauses(clause_user, clause_password));
+    created = true;
+    components->Connect();
+    components->StartTransaction();
+    for (const char* name : {"fbudf", "ib_udf2", "declarations_all_dialect3"}) {
+      components->RunScript(ScriptLines(ScriptResource(name)));
+    }
+    components->RunScript(FinalScript());
+  } catch (...) {
+    std::string message;
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      message = e.what();
+    } catch (...) {
+      message = "Unknown failure";
+    }
+    message += "\r\n" + database_name;
+    if (created) {
+      message += "\r\n" + std::string(kCreatedNote);
+    }
+    try {
+      VeskShowMessage(message);
+      WriteLog(message, -1, "CriarDataBase");
+    } catch (...) {
+      // Nothing of the creation reaches the host as an exception.
+    }
+  }
+}
+
+void CriarDataBase(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                   const std::string& Password) {
+  CreateDatabaseRoutine(DM, Database, User, Password, LibraryCreationComponents,
+                        tolvan::platform::ExecutableDirectory());
+}
+
+std::string CriarDataBaseFDName(const std::string& server, int32_t port, const std::string& path) {
+  return server + "/" + std::to_string(port) + ":" + path;
+}
+
+void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string& Database,
+                     const std::string& User, const std::string& Password) {
+  CreateDatabaseRoutine(nullptr, CriarDataBaseFDName(Server, Port, Database), User, Password,
+                        LibraryCreationComponents, tolvan::platform::ExecutableDirectory());
+}
+
+std::string BackupFileName(const std::string& database_name) {
+  // The extension is the text after the last "." of the last path element.
+  const std::size_t element = database_name.find_last_of("\\/:");
+  const std::size_t dot = database_name.rfind('.');
+  if (dot != std::string::npos && (element == std::string::npos || dot > element)) {
+    return database_name.substr(0, dot) + ".fbk";
+  }
+  return database_name + ".fbk";
+}
+
+std::string EmptyCopyTarget(const std::string& database_name, const std::string& current_key) {
+  if (database_name.find(':') != std::string::npos &&
+      PegarProximoTokenSomente(database_name, ":").size() > 1) {
+    return database_name;
+  }
+  // A current name without ":" (an alias) has no host.
+  if (current_key.find(':') == std::string::npos) {
+    return database_name;
+  }
+  const std::string host = PegarProximoTokenSomente(current_key, ":");
+  return host.size() > 1 ? host + ":" + database_name : database_name;
+}
+
+void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                        const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
+                        const GbakCall& restore) {
+  TVeskSQLConnection& connection = ModuleConnection(DM);
+  connection.Close();
+  try {
+    const std::string file = BackupFileName(Database);
+    const std::string current = connection.GetDATABASENAME_KEY();
+    backup(current, connection.GetParam("USER_NAME"), connection.GetParam("PASSWORD"), file, true,
+           nullptr, false, false, DM->ExpectedClientVersion, connection.ClientLibrary, true);
+    const std::string target = EmptyCopyTarget(Database, current);
+    const std::string user = User.empty() ? connection.GetParam("USER_NAME") : User;
+    const std::string password = Password.empty() ? connection.GetParam("PASSWORD") : Password;
+    restore(target, user, password, file, true, nullptr, false, false, DM->ExpectedClientVersion,
+            connection.ClientLibrary, InactiveIndexes);
+  } catch (...) {
+    try {
+      connection.Open();
+    } catch (...) {
+      // The failure of the backup or the restore is what the host must hear about.
+    }
+    throw;
+  }
+  connection.Open();
+}
+
+void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
+                        const std::string& Password, bool InactiveIndexes) {
+  CriarDataBaseVazia(DM, Database, User, Password, InactiveIndexes, Backup, Restore);
+}
+
+}  // namespace tolvan::firebird
