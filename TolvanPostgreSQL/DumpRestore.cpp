@@ -1,0 +1,189 @@
+// The pg_dump and pg_restore runners, CriarBackup and CriarDataBaseVazia.
+#include <climits>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "Guards.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "platform/Environment.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::postgresql {
+
+namespace {
+
+constexpr const char* kPasswordVariable = "PGPASSWORD";
+
+const std::string kTools[] = {"pg_dump", "pg_restore"};
+
+std::vector<std::string> ToolList() {
+  return {std::begin(kTools), std::end(kTools)};
+}
+
+std::string ServerText(const std::string& Host) {
+  return Host.empty() ? "localhost" : Host;
+}
+
+// A port text as a number; `fallback` when it is not a whole valid integer.
+int32_t PortOf(const std::string& text, int32_t fallback) {
+  if (text.empty()) {
+    return fallback;
+  }
+  std::size_t used = 0;
+  try {
+    const long value = std::stol(text, &used);
+    if (used != text.size() || value < INT32_MIN || value > INT32_MAX) {
+      return fallback;
+    }
+    return static_cast<int32_t>(value);
+  } catch (const std::exception&) {
+    return fallback;
+  }
+}
+
+// Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
+// The variable is emptied on every way out.
+void RunTool(const std::string& CommandLine, const std::string& CommandFile,
+             const std::string& Password) {
+  platform::SetEnv(kPasswordVariable, Password);
+  detail::ScopeExit clear([] { platform::SetEnv(kPasswordVariable, ""); });
+  GravarArquivo(CommandLine, PegarDirTemp() + CommandFile, true);
+  std::string output;
+  const int32_t result = WinExec32AndRedirectOutput(CommandLine, output, false, false);
+  if (result == 0) {
+    return;
+  }
+  // A failure the tool did not explain (or a tool that never started) is still a failure.
+  if (detail::Trim(output).empty()) {
+    throw std::runtime_error("Backup:\r\nError cod: " + std::to_string(result));
+  }
+  throw std::runtime_error("Backup:\r\n" + output);
+}
+
+}  // namespace
+
+std::string ToolFolder() {
+  return platform::ExecutableDirectory() + "PostgreSQL" + platform::kPathDelimiter;
+}
+
+std::string TempFolder() {
+  return platform::ExecutableDirectory() + "temp" + platform::kPathDelimiter;
+}
+
+DatabaseKeyParts SplitDatabaseKey(std::string Key) {
+  DatabaseKeyParts parts;
+  std::string server = PegarProximoToken(Key, ":");
+  const std::string port = PegarAnteriorToken(server, "/");
+  parts.server = server;
+  parts.port = PortOf(port, 5432);
+  parts.database = Key;
+  return parts;
+}
+
+std::string CommandLineArgument(const std::string& Text) {
+  if (Text.find_first_of(" \t\"") == std::string::npos) {
+    return Text;
+  }
+  // The Microsoft C runtime's rules: backslashes before a quote are doubled, the quote escaped.
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : Text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(backslashes * 2 + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
+                              const std::string& Port, const std::string& Database,
+                              const std::string& User, const std::string& OutputFile,
+                              bool SchemaOnly) {
+  return ToolFolder + "pg_dump" + platform::kExecutableSuffix + " -h " + ServerText(Host) + " -p " +
+         Port + " -U " + CommandLineArgument(User) + " -F t " + (SchemaOnly ? "-s" : "") +
+         " -f \"" + OutputFile + "\" " + CommandLineArgument(Database);
+}
+
+std::string PgRestoreCommandLine(const std::string& ToolFolder, const std::string& Host,
+                                 const std::string& Port, const std::string& Database,
+                                 const std::string& User, const std::string& InputFile) {
+  return ToolFolder + "pg_restore" + platform::kExecutableSuffix + " -h " + ServerText(Host) +
+         " -p " + Port + " -U " + CommandLineArgument(User) + " -d " +
+         CommandLineArgument(Database) + " \"" + InputFile + "\"";
+}
+
+void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, const std::string& Port,
+                    const std::string& Database, const std::string& User,
+                    const std::string& Password, const std::string& OutputFile, bool SchemaOnly) {
+  RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, OutputFile, SchemaOnly),
+          "pg_dump.cmd", Password);
+}
+
+void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
+                       const std::string& Port, const std::string& Database,
+                       const std::string& User, const std::string& Password,
+                       const std::string& InputFile) {
+  RunTool(PgRestoreCommandLine(ToolFolder, Host, Port, Database, User, InputFile), "pg_restore.cmd",
+          Password);
+}
+
+void CriarBackup(TVeskSQLConnection* Conn) {
+  const std::string tools = ToolFolder();
+  const DatabaseKeyParts key = SplitDatabaseKey(Conn->GetDATABASENAME_KEY());
+  const std::string user = Conn->GetParam("USER_NAME");
+  const std::string password = Conn->GetParam("PASSWORD");
+  const std::string file = TempFolder() + key.database + ".dump";
+
+  VerificarVersaoFerramentas(Conn, tools, ToolList());
+  Conn->Close();
+  detail::WithFinally(
+      [&] {
+        ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password,
+                       file, false);
+      },
+      [&] { Conn->Open(); });
+}
+
+void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& DatabaseSpec) {
+  TVeskSQLConnection* conn = DM->SQLConnection;
+  const std::string tools = ToolFolder();
+  const std::string schema_file = TempFolder() + "BkpTemp.tar";
+  const DatabaseKeyParts key = SplitDatabaseKey(conn->GetDATABASENAME_KEY());
+  const std::string user = conn->GetParam("USER_NAME");
+  const std::string password = conn->GetParam("PASSWORD");
+
+  VerificarVersaoFerramentas(conn, tools, ToolList());
+  conn->Close();
+  detail::WithFinally(
+      [&] {
+        detail::ScopeExit remove([&] { platform::RemoveFile(schema_file); });
+        ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password,
+                       schema_file, true);
+
+        DatabaseKeyParts target = key;
+        target.database = DatabaseSpec;
+        if (DatabaseSpec.find(':') != std::string::npos) {
+          target = SplitDatabaseKey(DatabaseSpec);
+        }
+        // Created where the restore goes: on the named server when the specification names one,
+        // reached with the template's credentials.
+        CriarDataBase(DM, DatabaseSpec, user, password);
+        ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database, user,
+                          password, schema_file);
+      },
+      [&] { conn->Open(); });
+}
+
+}  // namespace tolvan::postgresql

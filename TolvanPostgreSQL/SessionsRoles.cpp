@@ -1,0 +1,120 @@
+// PegarUsuarios, AddUser and PegarUser.
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Guards.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::postgresql {
+
+namespace {
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The text between single quotes with every single quote inside it doubled.
+std::string Literal(const std::string& text) {
+  return ValorParaSQL(text);
+}
+
+}  // namespace
+
+bool IsPlainIdentifier(const std::string& Name) {
+  if (Name.empty() || !IsLetter(Name.front())) {
+    return false;
+  }
+  for (const char c : Name) {
+    if (!IsLetter(c) && !IsDigit(c) && c != '$') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string RoleStatement(const std::string& UserName, const std::string& Password) {
+  return "CREATE ROLE " + UserName + " WITH " + "LOGIN " + "NOSUPERUSER " + "NOCREATEDB " +
+         "NOCREATEROLE " + "INHERIT " + "NOREPLICATION " + "CONNECTION LIMIT -1 " + "PASSWORD " +
+         Literal(Password) + " ";
+}
+
+std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment) {
+  return "COMMENT ON ROLE " + UserName + " IS " + Literal(Comment) + " ";
+}
+
+void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
+  if (_AUser == nullptr) {
+    throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
+  }
+  try {
+    DM->StartTransaction(1, true, false);
+    try {
+      {
+        detail::QueryGuard guard;
+        guard.query =
+            ExecutarSQL(std::string(kSessionsSql), nullptr, false, false, 10, "", nullptr, true);
+        SDS(guard.query)->FetchAll = true;
+        const int field = guard.query->FieldIndex("USERNAME");
+        while (!guard.query->Eof()) {
+          _AUser->push_back(guard.query->FieldAsString(field));
+          guard.query->Next();
+        }
+        TVeskQuery* query = std::exchange(guard.query, nullptr);
+        DestruirSQL(query);
+      }
+      DM->Commit(1);
+    } catch (...) {
+      try {
+        DM->RollBack(1);
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+    // A report of who is connected is never worth failing the caller for.
+  }
+}
+
+void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string& Password,
+             const std::string& FirstName, const std::string& MiddleName,
+             const std::string& LastName) {
+  // The role name goes into the statements as a plain identifier; anything else could change
+  // what they do.
+  if (!IsPlainIdentifier(UserName)) {
+    throw std::runtime_error(
+        "AddUser: AUserName \"" + UserName +
+        "\" não é um nome de usuário válido (uma letra ou _, seguida de letras, dígitos, _ ou $)");
+  }
+  TVeskSQLConnection* conn = DM->SQLConnection;
+  detail::WritableBracket writable(conn);
+  conn->ExecuteDirect(RoleStatement(UserName, Password));
+  conn->ExecuteDirect(
+      RoleCommentStatement(UserName, FirstName + ";" + MiddleName + ";" + LastName));
+}
+
+void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
+  if (_AUsr == nullptr) {
+    throw std::runtime_error("PegarUser: _AUsr não poder ser nil");
+  }
+  TVeskSQLConnection* conn = DM->SQLConnection;
+  detail::WritableBracket writable(conn);
+  auto query = std::make_unique<TVeskQuery>();
+  query->SQLConnection = conn;
+  query->SQL = std::string(kRolesSql);
+  query->Open();
+  query->First();
+  while (!query->Eof()) {
+    _AUsr->push_back(query->FieldByName("rolname") + ";" + query->FieldByName("description"));
+    query->Next();
+  }
+  query->Close();
+}
+
+}  // namespace tolvan::postgresql

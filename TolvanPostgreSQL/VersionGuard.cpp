@@ -1,0 +1,121 @@
+// Versao, the server's version() text and the pg_dump / pg_restore version guard.
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "Guards.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::postgresql {
+
+using detail::Trim;
+
+std::string FormatarVersao(int64_t Number) {
+  std::string text = std::to_string(Number);
+  for (const std::size_t position : {3u, 8u, 11u}) {
+    text.insert(position - 1 <= text.size() ? position - 1 : text.size(), ".");
+  }
+  return text;
+}
+
+std::string Versao(TVeskDMConexao* DM) {
+  return FormatarVersao(DM->SQLConnection->GetServerVersion());
+}
+
+std::string PegarVersaoServidor(TVeskSQLConnection* Conn) {
+  detail::QueryGuard guard;
+  guard.query = ExecutarSQL(std::string(kVersionSql), nullptr, false, false, 10, "", Conn, true);
+  return guard.query->FieldAsString(0);
+}
+
+std::string ServerMajorVersion(const std::string& VersionText) {
+  std::string s = VersionText;
+  std::string before_on = PegarProximoToken(s, "on");
+  const std::string word = "PostgreSQL";
+  for (auto at = before_on.find(word); at != std::string::npos; at = before_on.find(word)) {
+    before_on.erase(at, word.size());
+  }
+  std::string trimmed = Trim(before_on);
+  return PegarProximoToken(trimmed, ".");
+}
+
+std::string ToolVersion(const std::string& Output, const std::string& Tool) {
+  std::string text = Output;
+  const std::string mark = Tool + " (PostgreSQL)";
+  for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at)) {
+    text.erase(at, mark.size());
+  }
+  return Trim(text);
+}
+
+std::string MajorOf(const std::string& Version) {
+  std::string s = Version;
+  return Trim(PegarProximoToken(s, "."));
+}
+
+std::string VersionFolder(const std::string& ToolFolder, const std::string& ServerMajor) {
+  std::string base = ToolFolder;
+  if (!base.empty() && (base.back() == '/' || base.back() == platform::kPathDelimiter)) {
+    base.pop_back();
+  }
+  return base + (ServerMajor == "17" ? "17" : "14") + platform::kPathDelimiter;
+}
+
+void CopyFolderTree(const std::string& Source, const std::string& Target) {
+  namespace fs = std::filesystem;
+  const fs::path source = detail::Utf8Path(Source);
+  const fs::path target = detail::Utf8Path(Target);
+  std::error_code error;
+  if (!fs::is_directory(source, error)) {
+    throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory),
+                            "cannot copy the folder \"" + Source + "\"");
+  }
+  fs::create_directories(target);
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    const fs::path to = target / fs::relative(entry.path(), source);
+    if (entry.is_directory()) {
+      fs::create_directories(to);
+      continue;
+    }
+    // Copying onto a link would write into the file it points to (a system folder, say).
+    if (fs::is_symlink(fs::symlink_status(to))) {
+      fs::remove(to);
+    }
+    platform::CopyFileOverwriting(detail::PathText(entry.path()), detail::PathText(to));
+  }
+}
+
+namespace {
+
+std::string RunVersion(const std::string& ToolFolder, const std::string& Tool) {
+  std::string output;
+  WinExec32AndRedirectOutput(ToolFolder + Tool + platform::kExecutableSuffix + " --version", output,
+                             false, false);
+  return ToolVersion(output, Tool);
+}
+
+}  // namespace
+
+void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& ToolFolder,
+                                const std::vector<std::string>& Tools) {
+  for (const std::string& tool : Tools) {
+    const std::string server = Trim(ServerMajorVersion(PegarVersaoServidor(Conn)));
+    if (server != MajorOf(RunVersion(ToolFolder, tool))) {
+      CopyFolderTree(VersionFolder(ToolFolder, server), ToolFolder);
+    }
+    const std::string version = RunVersion(ToolFolder, tool);
+    if (server != MajorOf(version)) {
+      throw std::runtime_error("O aplicativo " + tool + " está na versão " + version +
+                               " enquanto o PostgreSQL está na versão " + server +
+                               ".\r\n\r\nFavor copiar o aplicativo na versão correta para "
+                               "executar esse processo.");
+    }
+  }
+}
+
+}  // namespace tolvan::postgresql
