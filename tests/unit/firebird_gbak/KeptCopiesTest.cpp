@@ -1,4 +1,5 @@
 // The toolkit's version reads and its kept copies of other versions, on real files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <system_error>
 
 #include "fake_tool/FakeTool.h"
+#include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -70,6 +72,15 @@ TEST_F(KeptCopies, VersionIsTheProductsBuildTag) {
   EXPECT_EQ(GetVersaoFirebirdmsg(At("missing")), "");
   Write(At("firebird.msg"), std::string("\x01\x01\x00\x04 arithmetic exception", 26));
   EXPECT_EQ(GetVersaoFirebirdmsg(At("firebird.msg")), "");
+}
+
+TEST_F(KeptCopies, VersionResourceOfAWindowsFile) {
+  const auto windows = tolvan::platform::GetEnv("SystemRoot");
+  if (std::string(tolvan::platform::kExecutableSuffix) != ".exe" || !windows) {
+    GTEST_SKIP() << "files carry version resources on Windows only";
+  }
+  EXPECT_THAT(GetVersao(*windows + "\\System32\\kernel32.dll", false),
+              ::testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"));
 }
 
 TEST_F(KeptCopies, ApproximateCopySharesTheLongestPrefixThenIsTheHighest) {
