@@ -94,10 +94,12 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
     throw std::runtime_error("PegarDataBases: nome do servidor longo demais");
   }
 
+  // A refused attach raises its own error text: left to the query, it would only tell of an
+  // invalid handle and hide the server's reason (wrong password, server down).
   ServiceAttachment attachment(detach);
   CheckStatus(Result(attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
                             &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data())),
-              false);
+              true);
 
   std::string reply(kServicesReplyLength, '\0');
   CheckStatus(Result(query(StatusVector(), &attachment.handle, nullptr, 0, nullptr, 1,

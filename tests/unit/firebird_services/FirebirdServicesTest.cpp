@@ -197,13 +197,15 @@ TEST_F(PegarDataBasesTest, ErrorTextJoinsLinesAndDropsOneFinalFullStop) {
   }
 }
 
-TEST_F(PegarDataBasesTest, ARefusedAttachIsLeftToTheQuery) {
-  fake_->attach_error = 335544721;
+TEST_F(PegarDataBasesTest, ARefusedAttachRaisesItsOwnErrorText) {
+  fake_->attach_error = 335544472;
   fake_->query_error = 335544559;
-  fake_.Lines({"invalid service handle"});
-  EXPECT_THAT(ErrorOf([&] { Call(fake_); }), HasSubstr("IBErrorCode:335544559"));
-  // Nothing was attached, so nothing is detached.
-  EXPECT_THAT(fake_.Calls(), ::testing::Not(HasSubstr("isc_service_detach")));
+  fake_->sqlcode = -902;
+  fake_.Lines({"Your user name and password are not defined."});
+  EXPECT_EQ(ErrorOf([&] { Call(fake_); }),
+            "Your user name and password are not defined sqlcode:-902 IBErrorCode:335544472");
+  // Nothing was attached: no query, nothing to detach.
+  EXPECT_EQ(fake_.Calls(), "isc_service_attach;isc_sqlcode;isc_interprete;isc_interprete;");
 }
 
 TEST_F(PegarDataBasesTest, EntryPointsAreLookedUpAgainInEachNewlyLoadedLibrary) {

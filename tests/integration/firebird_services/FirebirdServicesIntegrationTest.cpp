@@ -1,0 +1,216 @@
+// PegarDataBases and the security users of the Firebird plug-in against the private test server.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "tolvan/Exports.h"
+#include "vesk/VeskPack5.h"
+#include "vesk/host/Firebird.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+struct Server {
+  std::string host, port, user, password, data;
+  std::string Key(const std::string& file) const {
+    return host + "/" + port + ":" + data + "/" + file;
+  }
+};
+
+std::optional<Server> FindServer() {
+  using tolvan::platform::GetEnv;
+  auto host = GetEnv("TOLVAN_FB_HOST");
+  auto port = GetEnv("TOLVAN_FB_PORT");
+  auto user = GetEnv("TOLVAN_FB_USER");
+  auto password = GetEnv("TOLVAN_FB_PASSWORD");
+  auto data = GetEnv("TOLVAN_FB_DATA");
+  if (!host || !port || !user || !password || !data) {
+    return std::nullopt;
+  }
+  return Server{*host, *port, *user, *password, *data};
+}
+
+#define REQUIRE_SERVER(server)                                                              \
+  if (!(server)) {                                                                          \
+    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                            \
+      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start";     \
+    }                                                                                       \
+    GTEST_SKIP() << "no Firebird test server (TOLVAN_FB_*); scripts/firebird-server start"; \
+  }
+
+struct Module {
+  Module(const std::string& key, const std::string& user, const std::string& password) {
+    connection.DriverName = vesk::firebird::kDriverName;
+    connection.Params = {"Database=" + key, "USER_NAME=" + user, "PASSWORD=" + password};
+    dm.SQLConnection = &connection;
+  }
+  TVeskSQLConnection connection;
+  TVeskDMConexao dm;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+class FirebirdServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = tolvan::platform::DynamicLibrary::Load(tolvan::platform::ExecutableDirectory() +
+                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+  }
+  void TearDown() override {
+    for (const fs::path& f : created_) {
+      std::error_code ec;
+      fs::remove(f, ec);
+    }
+  }
+
+  std::string NewDatabase(const std::string& stem) {
+    const std::string name = stem + "_" + std::to_string(getpid()) + ".fdb";
+    const std::string key = server_->Key(name);
+    vesk::firebird::CreateDatabase(key, server_->user, server_->password);
+    created_.push_back(fs::path(server_->data) / name);
+    return key;
+  }
+
+  template <typename F>
+  F Export(const char* name) {
+    return plugin_->Function<F>(name);
+  }
+
+  std::vector<std::string> Users(TVeskDMConexao* dm) {
+    std::vector<std::string> users;
+    Export<tolvan::PegarUserFn>("PegarUser")(dm, &users);
+    return users;
+  }
+
+  std::optional<Server> server_ = FindServer();
+  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::vector<fs::path> created_;
+};
+
+TEST_F(FirebirdServicesTest, PegarDataBasesListsTheDatabasesHeldAttached) {
+  REQUIRE_SERVER(server_);
+  const std::string a = NewDatabase("services_a");
+  const std::string b = NewDatabase("services_b");
+  Module first(a, server_->user, server_->password);
+  Module second(a, server_->user, server_->password);
+  Module third(b, server_->user, server_->password);
+  for (auto* m : {&first, &second, &third}) {
+    m->connection.Open();
+  }
+
+  std::vector<std::string> names = {"kept"};
+  int32_t attachments = -1;
+  int32_t databases = -1;
+  Export<tolvan::PegarDataBasesFn>("PegarDataBases")(&first.dm, &names, attachments, databases);
+
+  EXPECT_EQ(names.front(), "kept");
+  EXPECT_THAT(names, Contains(created_[0].string()));
+  EXPECT_THAT(names, Contains(created_[1].string()));
+  // Other tests may hold databases of the same server at the same time.
+  EXPECT_GE(attachments, 3);
+  EXPECT_GE(databases, 2);
+  EXPECT_EQ(static_cast<std::size_t>(databases), names.size() - 1);
+}
+
+TEST_F(FirebirdServicesTest, PegarDataBasesRaisesTheServersMessage) {
+  REQUIRE_SERVER(server_);
+  Module wrong(server_->Key("none.fdb"), server_->user, server_->password + "x");
+  std::vector<std::string> names;
+  int32_t attachments = -1;
+  int32_t databases = -1;
+  auto call = [&](TVeskDMConexao* dm) {
+    Export<tolvan::PegarDataBasesFn>("PegarDataBases")(dm, &names, attachments, databases);
+  };
+  EXPECT_THAT(ErrorOf([&] { call(&wrong.dm); }),
+              AllOf(HasSubstr("Your user name and password are not defined"),
+                    HasSubstr(" sqlcode:"), HasSubstr(" IBErrorCode:")));
+
+  Module down("localhost/1:/none.fdb", server_->user, server_->password);
+  EXPECT_THAT(ErrorOf([&] { call(&down.dm); }), HasSubstr("Unable to complete network request"));
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(databases, -1);
+}
+
+TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
+  REQUIRE_SERVER(server_);
+  const std::string key = NewDatabase("services_users");
+  Module sysdba(key, server_->user, server_->password);
+  const std::string user = "TOLVAN_IT_" + std::to_string(getpid());
+  auto can_log_in = [&](const std::string& password) {
+    Module m(key, user, password);
+    try {
+      m.connection.Open();
+      return true;
+    } catch (const TVeskDriverError&) {
+      return false;
+    }
+  };
+  struct Cleanup {
+    std::function<void()> run;
+    ~Cleanup() {
+      try {
+        run();
+      } catch (...) {
+      }
+    }
+  } cleanup{[&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }};
+
+  Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "senha1", "ignored", "Ana", "Maria",
+                                       "Costa");
+  EXPECT_THAT(Users(&sysdba.dm), Contains(user + ";Ana;Maria;Costa"));
+  EXPECT_TRUE(can_log_in("senha1"));
+  EXPECT_THAT(ErrorOf([&] {
+                Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "senha1", "", "", "", "");
+              }),
+              HasSubstr(user));
+
+  // After the failed action the next one works on a service of its own.
+  Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, user, "senha2", "", "", "", "");
+  EXPECT_FALSE(can_log_in("senha1"));
+  EXPECT_TRUE(can_log_in("senha2"));
+  EXPECT_THAT(Users(&sysdba.dm), Contains(user + ";Ana;Maria;Costa"));
+
+  Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user);
+  EXPECT_THAT(Users(&sysdba.dm), Not(Contains(StartsWith(user + ";"))));
+  EXPECT_THAT(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }),
+              HasSubstr("not found"));
+}
+
+TEST_F(FirebirdServicesTest, UserActionsWithAWrongPasswordRaiseTheServersMessage) {
+  REQUIRE_SERVER(server_);
+  Module wrong(server_->Key("none.fdb"), server_->user, server_->password + "x");
+  const std::string refused = "Your user name and password are not defined";
+  EXPECT_THAT(ErrorOf([&] { Users(&wrong.dm); }), HasSubstr(refused));
+  EXPECT_THAT(ErrorOf([&] {
+                Export<tolvan::AddUserFn>("AddUser")(&wrong.dm, "TOLVAN_NEVER", "x", "", "", "",
+                                                     "");
+              }),
+              HasSubstr(refused));
+  std::vector<std::string>* none = nullptr;
+  EXPECT_EQ(ErrorOf([&] { Export<tolvan::PegarUserFn>("PegarUser")(&wrong.dm, none); }),
+            "PegarUser: _AUsr não poder ser nil");
+}
+
+}  // namespace
