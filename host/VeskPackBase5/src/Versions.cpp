@@ -224,11 +224,18 @@ std::string FindBuildTag(std::string_view bytes) {
 }
 
 std::string BuildTagOfFile(const std::string& file) {
-  std::ifstream in(Utf8Path(file), std::ios::binary);
+  std::ifstream in(Utf8Path(file), std::ios::binary | std::ios::ate);
   if (!in) {
     return "";
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::streamoff size = in.tellg();
+  if (size <= 0) {
+    return "";
+  }
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   return FindBuildTag(bytes);
 }
 

@@ -38,14 +38,4 @@ TEST(ConsoleSpinner, TurnsWhileTheToolIsSilentAndStopsWithTheRun) {
   EXPECT_EQ(out.str().back(), '\n');
 }
 
-TEST(ConsoleSpinner, ScrollingFrameDrawsNothingOfItsOwn) {
-  std::ostringstream out;
-  tolvan::cli::ConsoleFrame frame(out, false);
-  frame.SetEhCircular(true);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  frame.SetEhCircular(false);
-  frame.Finish();
-  EXPECT_EQ(out.str(), "");
-}
-
 }  // namespace
