@@ -1,6 +1,7 @@
 // The users of the server's security database, through the data-access library's security
 // service client.
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -24,7 +25,8 @@ void CopiarClientLibrary() {
   const std::string folder = tolvan::platform::ExecutableDirectory();
   const std::string source = folder + TOLVAN_FIREBIRD_CLIENT_LIBRARY;
   const std::string target = folder + TOLVAN_FIREBIRD_SECURITY_CLIENT_LIBRARY;
-  const std::string fresh = target + ".new";
+  // A name of this call's own: two programs of the same folder may refresh the copy at once.
+  const std::string fresh = target + "." + std::to_string(std::random_device{}()) + ".new";
   if (!CopyFile(source, fresh, false)) {
     return;
   }
