@@ -35,11 +35,13 @@ void ConsoleFrame::SetEhCircularParcial(bool Value) {
 }
 
 void ConsoleFrame::StartSpinner() {
-  if (!live_ || spinner_.joinable()) {
-    return;
-  }
   {
+    // The time shown is the run's, not including the dialogs the operator answered before it.
     std::lock_guard lock(mutex_);
+    start_ = std::chrono::steady_clock::now();
+    if (!live_ || spinner_.joinable()) {
+      return;
+    }
     spinning_ = true;
   }
   spinner_ = std::thread([this] {
