@@ -2,11 +2,28 @@
 
 # A plug-in: a shared library named after its deliverable, without a "lib" prefix
 # (TolvanFirebird.dll, TolvanFirebird.so), exporting only the family's functions.
+# The names a plug-in may export: the family, and the PostgreSQL plug-in's runners and guard.
+set(TOLVAN_EXPORT_NAMES
+  Versao PegarUsuarios PegarUser AddUser DeleteUser ModifyUser PegarDataBases PegarPlan
+  CriarDataBase CriarDataBaseVazia CriarDataBaseFD CriarBackup Backup BackupConn Restore
+  RestoreConn
+  VerificarVersaoFerramentas PegarVersaoServidor CriarConexaoPostgres ExecutarPgDump
+  ExecutarPgRestore)
+
 function(tolvan_add_plugin name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "")
   target_link_libraries(${name} PRIVATE tolvan::contract ${P_LIBS})
+  if(NOT WIN32)
+    # On Linux the C++ runtime's inline templates would otherwise leave the library with default
+    # visibility; the version script keeps the export table to the family, as on Windows.
+    set(map ${CMAKE_BINARY_DIR}/tolvan-plugin-exports.map)
+    list(JOIN TOLVAN_EXPORT_NAMES "; " names)
+    file(CONFIGURE OUTPUT ${map} CONTENT "{\n  global: ${names};\n  local: *;\n};\n")
+    target_link_options(${name} PRIVATE "LINKER:--version-script=${map}")
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map})
+  endif()
 endfunction()
 
 # A GoogleTest program registered with CTest test by test. LABELS: unit or integration.
