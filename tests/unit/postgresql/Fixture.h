@@ -1,0 +1,78 @@
+// A host for the plug-in's work in a test: an application folder of its own with the tool folder
+// and temp/, fake tools, a scripted driver standing in for the PostgreSQL one, and the
+// environment and executable path overridden for the test's life.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "fake_tool/FakeTool.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "scripted_driver/ScriptedDriver.h"
+#include "vesk/VeskPack5.h"
+
+namespace tolvan::postgresql::test {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* kLinuxVersion =
+    "PostgreSQL 15.20 (Debian 15.20-0+deb12u1) on x86_64-pc-linux-gnu, compiled by gcc";
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A fake tool's script that records PGPASSWORD and answers --version like the real tools.
+inline std::string ToolScript(const std::string& tool, const std::string& version,
+                              const std::string& more = "") {
+  return "record-env PGPASSWORD\nout " + tool + " (PostgreSQL) " + version + "\n" + more;
+}
+
+class PluginHost : public ::testing::Test {
+ protected:
+  PluginHost()
+      : exe_(app_.Path() + "host" + platform::kExecutableSuffix),
+        tools_(app_.Path() + "PostgreSQL" + platform::kPathDelimiter) {
+    fs::create_directories(app_.Path() + "PostgreSQL");
+    fs::create_directories(app_.Path() + "temp");
+    fs::create_directories(app_.Path() + "tmp");
+    platform::SetEnv("TMPDIR", app_.Path() + "tmp");
+    platform::SetEnv("TEMP", app_.Path() + "tmp");
+    platform::SetEnv("TMP", app_.Path() + "tmp");
+    driver_->OnQuery("select version()", testing::Answer::Column("version", {kLinuxVersion}));
+    connection_.DriverName = driver_.name();
+    connection_.Params = {"Database=loja", "USER_NAME=postgres", "PASSWORD=s3cr'et"};
+    driver_->SetDatabaseKey("db1/5433:vendas");
+    dm_.SQLConnection = &connection_;
+    vesk::SetDefaultConnection(&connection_);
+  }
+  ~PluginHost() override { vesk::SetDefaultConnection(nullptr); }
+
+  // Installs pg_dump and pg_restore of the given version in the tool folder.
+  void InstallTools(const std::string& version, const std::string& dump_more = "",
+                    const std::string& restore_more = "") {
+    app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", version, dump_more));
+    app_.Install("PostgreSQL/pg_restore", ToolScript("pg_restore", version, restore_more));
+  }
+
+  std::string CommandFile(const std::string& name) const { return app_.Path() + "tmp/" + name; }
+
+  platform::ScopedEnvironmentOverride env_;
+  testing::FakeToolFolder app_;
+  platform::ScopedExecutablePathOverride exe_;
+  std::string tools_;
+  testing::ScopedScriptedDriver driver_{"PostgreSQL"};
+  TVeskSQLConnection connection_;
+  TVeskDMConexao dm_;
+};
+
+}  // namespace tolvan::postgresql::test

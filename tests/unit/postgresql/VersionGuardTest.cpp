@@ -1,0 +1,150 @@
+// Versao's formatting, the version texts, and the tool guard against fake tools.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "Fixture.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "platform/DynamicLibrary.h"
+#include "tolvan/Exports.h"
+
+namespace tolvan::postgresql::test {
+namespace {
+
+using testing::Answer;
+using testing::Operation;
+
+TEST(PostgresVersionText, DotsGoAfterTheSecondSixthAndEighthDigitOrAtTheEnd) {
+  EXPECT_EQ(FormatarVersao(150020000000), "15.0020.00.0000");
+  EXPECT_EQ(FormatarVersao(170002000000), "17.0002.00.0000");
+  EXPECT_EQ(FormatarVersao(0), "0...");
+  EXPECT_EQ(FormatarVersao(12), "12...");
+  EXPECT_EQ(FormatarVersao(1234567), "12.3456.7.");
+  EXPECT_EQ(FormatarVersao(123456789), "12.3456.78.9");
+}
+
+TEST(PostgresVersionText, ServerAndToolMajorVersions) {
+  EXPECT_EQ(ServerMajorVersion("PostgreSQL 17.2 on x86_64-pc-linux-gnu"), "17");
+  EXPECT_EQ(ServerMajorVersion(kLinuxVersion), "15");
+  EXPECT_EQ(ServerMajorVersion("PostgreSQL 9.6.24 on x86_64"), "9");
+  // No "on": the whole text; no ".": all of it.
+  EXPECT_EQ(ServerMajorVersion("PostgreSQL 16"), "16");
+  EXPECT_EQ(ToolVersion("pg_dump (PostgreSQL) 14.5\r\n", "pg_dump"), "14.5");
+  EXPECT_EQ(ToolVersion("pg_restore (PostgreSQL) 15.20 (Debian 15.20-0+deb12u1)\n", "pg_restore"),
+            "15.20 (Debian 15.20-0+deb12u1)");
+  EXPECT_EQ(MajorOf("15.20 (Debian 15.20-0+deb12u1)"), "15");
+  EXPECT_EQ(MajorOf(""), "");
+  EXPECT_EQ(VersionFolder("/app/PostgreSQL/", "17"), "/app/PostgreSQL17/");
+  EXPECT_EQ(VersionFolder("/app/PostgreSQL/", "9"), "/app/PostgreSQL14/");
+}
+
+class VersionGuardTest : public PluginHost {
+ protected:
+  void ServerSays(const std::string& version) {
+    driver_->OnQuery("select version()", Answer::Column("version", {version}));
+  }
+  void InstallFolder(const std::string& folder, const std::string& version) {
+    fs::create_directories(app_.Path() + folder);
+    app_.Install(folder + "/pg_dump", ToolScript("pg_dump", version));
+    app_.Install(folder + "/pg_restore", ToolScript("pg_restore", version));
+  }
+  std::string Guard() {
+    try {
+      VerificarVersaoFerramentas(&connection_, tools_, {"pg_dump", "pg_restore"});
+      return "";
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+  }
+};
+
+TEST_F(VersionGuardTest, EqualMajorVersionsRunEachToolTwiceWithoutCopying) {
+  ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
+  InstallTools("17.0");
+  InstallFolder("PostgreSQL17", "16.1");  // would break the check if it were copied
+
+  EXPECT_EQ(Guard(), "");
+  EXPECT_EQ(app_.Calls("PostgreSQL/pg_dump").size(), 2u);
+  EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").size(), 2u);
+  EXPECT_EQ(app_.Calls("PostgreSQL/pg_dump")[0].args, std::vector<std::string>{"--version"});
+  EXPECT_EQ(driver_->Count(Operation::Query), 2);
+}
+
+TEST_F(VersionGuardTest, Server17TakesTheFolderFor17) {
+  ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
+  InstallTools("14.5");
+  InstallFolder("PostgreSQL17", "17.2");
+  InstallFolder("PostgreSQL14", "14.9");
+  EXPECT_EQ(Guard(), "");
+  // The copy stays: a second guard finds the right tools in place.
+  EXPECT_EQ(Guard(), "");
+}
+
+TEST_F(VersionGuardTest, OtherServersTakeTheFolderFor14AndAMismatchLeftNamesTheWholeToolVersion) {
+  ServerSays("PostgreSQL 16.4 on x86_64-pc-linux-gnu");
+  InstallTools("15.1");
+  InstallFolder("PostgreSQL14", "14.5 (Debian 14.5-1)");
+  InstallFolder("PostgreSQL17", "16.0");
+
+  EXPECT_EQ(Guard(),
+            "O aplicativo pg_dump está na versão 14.5 (Debian 14.5-1) enquanto o PostgreSQL está "
+            "na versão 16.\r\n\r\nFavor copiar o aplicativo na versão correta para executar esse "
+            "processo.");
+  // Later tools are not compared.
+  EXPECT_EQ(driver_->Count(Operation::Query), 1);
+}
+
+TEST_F(VersionGuardTest, AToolThatDoesNotStartShowsAnEmptyVersion) {
+  ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
+  fs::create_directories(app_.Path() + "PostgreSQL14");
+  EXPECT_THAT(Guard(), ::testing::HasSubstr("pg_dump está na versão  enquanto"));
+}
+
+TEST_F(VersionGuardTest, AMissingVersionFolderFailsWithTheSystemsError) {
+  ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
+  InstallTools("14.1");
+  EXPECT_THROW(VerificarVersaoFerramentas(&connection_, tools_, {"pg_dump"}), std::system_error);
+}
+
+TEST_F(VersionGuardTest, TheCopyReplacesALinkInsteadOfWritingThroughIt) {
+  ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
+  InstallTools("15.1");
+  // The tool folder links to a file elsewhere (the system's tool, say).
+  fs::create_directories(app_.Path() + "system");
+  const std::string system_tool = app_.Path() + "system/pg_restore";
+  std::ofstream(system_tool) << "the system's own file";
+  std::error_code error;
+  fs::remove(app_.ToolPath("PostgreSQL/pg_restore"));
+  fs::create_symlink(system_tool, app_.ToolPath("PostgreSQL/pg_restore"), error);
+  if (error) {
+    GTEST_SKIP() << "links cannot be made here: " << error.message();
+  }
+  InstallFolder("PostgreSQL17", "17.2");
+
+  EXPECT_EQ(Guard(), "");
+  EXPECT_FALSE(fs::is_symlink(app_.ToolPath("PostgreSQL/pg_restore")));
+  EXPECT_EQ(ReadText(system_tool), "the system's own file");
+}
+
+TEST_F(VersionGuardTest, VersaoThroughTheLoadedPlugin) {
+  auto plugin = platform::DynamicLibrary::Load(
+      platform::RealExecutablePath().substr(
+          0, platform::RealExecutablePath().find_last_of("/\\") + 1) +
+      "TolvanPostgreSQL" TOLVAN_PLUGIN_SUFFIX);
+  auto versao = plugin->Function<VersaoFn>("Versao");
+  ASSERT_NE(versao, nullptr);
+  driver_->SetServerVersion(150020000000);
+  EXPECT_EQ(versao(&dm_), "15.0020.00.0000");
+  for (const char* name : {"VerificarVersaoFerramentas", "PegarVersaoServidor",
+                           "CriarConexaoPostgres", "ExecutarPgDump", "ExecutarPgRestore",
+                           "CriarBackup", "CriarDataBaseVazia", "CriarDataBaseFD", "AddUser"}) {
+    EXPECT_NE(plugin->Symbol(name), nullptr) << name;
+  }
+}
+
+}  // namespace
+}  // namespace tolvan::postgresql::test
