@@ -1,6 +1,12 @@
 // The ODBC driver: a driver manager connection behind vesk::driver::Session. Texts cross the
 // driver manager as UTF-16 (the W functions), so UTF-8 inside is kept whatever the code page.
 // (On Windows the build force-includes windows.h, which the ODBC headers need first.)
+//
+// Statements and the connection string go out as UTF-8 through the narrow functions where the
+// build says the driver managers take UTF-8 there (unixODBC): it hands the bytes on unchanged to
+// drivers that offer only narrow entry points (such as the SQLite one), whereas its conversion of
+// wide text for those drivers keeps only the low byte of each character. Windows' narrow functions
+// take the ANSI code page, so there everything goes wide.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -21,6 +27,8 @@ namespace vesk::odbc {
 namespace {
 
 using WString = std::basic_string<SQLWCHAR>;
+
+constexpr bool kNarrowIsUtf8 = VESK_ODBC_NARROW_IS_UTF8;
 
 WString ToWide(const std::string& text) {
   WString wide;
@@ -232,12 +240,23 @@ class OdbcSession : public driver::Session {
                         reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0),
           SQL_HANDLE_ENV, environment_.get(), "choosing ODBC 3");
     connection_ = std::make_unique<Handle>(SQL_HANDLE_DBC, environment_.get());
-    WString wide = ToWide(connection_string);
+    if (connection_string.size() > 0x7FFF) {
+      throw TVeskDriverError("ODBC: the connection string is too long");
+    }
     SQLSMALLINT out_length = 0;
-    Check(SQLDriverConnectW(connection_->get(), nullptr, wide.data(),
-                            static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &out_length,
-                            SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, connection_->get(), "connecting");
+    SQLRETURN rc = SQL_ERROR;
+    if constexpr (kNarrowIsUtf8) {
+      std::string text = connection_string;
+      rc = SQLDriverConnect(connection_->get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                            static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &out_length,
+                            SQL_DRIVER_NOPROMPT);
+    } else {
+      WString wide = ToWide(connection_string);
+      rc = SQLDriverConnectW(connection_->get(), nullptr, wide.data(),
+                             static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &out_length,
+                             SQL_DRIVER_NOPROMPT);
+    }
+    Check(rc, SQL_HANDLE_DBC, connection_->get(), "connecting");
     connected_ = true;
   }
 
@@ -310,9 +329,15 @@ class OdbcSession : public driver::Session {
  private:
   std::unique_ptr<Handle> Execute(const std::string& sql) {
     auto statement = std::make_unique<Handle>(SQL_HANDLE_STMT, connection_->get());
-    WString wide = ToWide(sql);
-    const SQLRETURN rc =
-        SQLExecDirectW(statement->get(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
+    SQLRETURN rc = SQL_ERROR;
+    if constexpr (kNarrowIsUtf8) {
+      std::string text = sql;
+      rc = SQLExecDirect(statement->get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                         static_cast<SQLINTEGER>(text.size()));
+    } else {
+      WString wide = ToWide(sql);
+      rc = SQLExecDirectW(statement->get(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
+    }
     // A searched UPDATE or DELETE that touches no row answers SQL_NO_DATA: not a failure.
     if (rc != SQL_NO_DATA) {
       Check(rc, SQL_HANDLE_STMT, statement->get(), "running a statement");
