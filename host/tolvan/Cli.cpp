@@ -37,6 +37,7 @@ struct Options {
   std::string client_library;
   std::string expected_client_version;
   std::string driver;
+  std::string odbc;
 
   // The exports' own arguments.
   std::string sql;
@@ -81,6 +82,9 @@ void AddOptions(CLI::App& app, Options& o) {
                  "client library version the host expects")
       ->group("Connection");
   app.add_option("--driver", o.driver, "driver of the connection (default: the plug-in's)")
+      ->group("Connection");
+  app.add_option("--odbc", o.odbc,
+                 "ODBC connection string, \"Driver={...};Server=...;...\" (the ODBC driver)")
       ->group("Connection");
 
   const char* args = "Export arguments";
@@ -179,8 +183,8 @@ class Host {
     if (!NeedsDatabase(export_name)) {
       return;
     }
-    if (o_.database) {
-      database_ = *o_.database;
+    if (o_.database || !o_.odbc.empty()) {
+      database_ = o_.database.value_or("");
       user_ = o_.user.value_or("");
       password_ = ResolvePassword();
     } else if (plugin_.kind == PluginKind::Firebird) {
@@ -203,6 +207,9 @@ class Host {
       connection_->DriverName = driver_;
       connection_->Params = {"Database=" + database_, "USER_NAME=" + user_,
                              "PASSWORD=" + password_};
+      if (!o_.odbc.empty()) {
+        connection_->Params.push_back("ConnectionString=" + o_.odbc);
+      }
       connection_->ClientLibrary = client_library_;
       dm_.SQLConnection = connection_.get();
       dm_.ExpectedClientVersion = o_.expected_client_version;
@@ -234,7 +241,8 @@ class Host {
     if (auto env = tolvan::platform::GetEnv("TOLVAN_PASSWORD")) {
       return *env;
     }
-    if (StdinIsTerminal()) {
+    // A connection string carries its own password when it needs one.
+    if (StdinIsTerminal() && o_.odbc.empty()) {
       return ReadSecret("Password for " + (user_.empty() ? std::string("the user") : user_) +
                         " on " + database_ + ": ");
     }
