@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql::test {
 
@@ -64,7 +65,8 @@ class PluginHost : public ::testing::Test {
     app_.Install("PostgreSQL/pg_restore", ToolScript("pg_restore", version, restore_more));
   }
 
-  std::string CommandFile(const std::string& name) const { return app_.Path() + "tmp/" + name; }
+  // Where the runners leave their command files (on Windows the system's own temporary folder).
+  static std::string CommandFile(const std::string& name) { return PegarDirTemp() + name; }
 
   platform::ScopedEnvironmentOverride env_;
   testing::FakeToolFolder app_;
