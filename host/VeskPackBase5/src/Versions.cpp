@@ -165,6 +165,12 @@ bool SameContent(const fs::path& a, const fs::path& b) {
   throw std::system_error(std::make_error_code(code), "RenomearArqVerAproximada: " + what);
 }
 
+std::string Counter(int n) {
+  std::string counter = "~";
+  counter += std::to_string(n);
+  return counter;
+}
+
 // Where the replaced file goes: its kept-copy name, or, when a different file holds that name
 // already, the same with "~2", "~3", ... before the extension (such names are never picked as
 // approximations, but nothing is lost). Empty when an identical copy is there already.
@@ -175,7 +181,7 @@ std::optional<fs::path> KeepName(const fs::path& file, const SplitPath& split) {
   }
   for (int n = 1;; ++n) {
     const std::string name =
-        split.stem + "_" + version + (n == 1 ? "" : "~" + std::to_string(n)) + split.ext;
+        split.stem + "_" + version + (n == 1 ? std::string() : Counter(n)) + split.ext;
     const fs::path candidate = Utf8Path(split.folder + name);
     std::error_code error;
     if (!fs::exists(fs::symlink_status(candidate, error))) {

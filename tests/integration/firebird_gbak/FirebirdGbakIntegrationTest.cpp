@@ -194,6 +194,18 @@ TEST_F(FirebirdGbak, EmbeddedBackupRestoresUnderANewNameWithTheSameMetadataAndRo
   EXPECT_EQ(restored.Select(kMetadataSql), metadata);
   EXPECT_EQ(restored.Select(kRowsSql), rows);
   EXPECT_THAT(dialogs_.Texts(), IsEmpty()) << "gbak and the client library are of one version";
+
+  // gbak leaves the half-made database of a failed restore behind: it must not stay.
+  const std::string truncated = (folder_ / "truncated.fbk").string();
+  fs::copy_file(file, truncated);
+  fs::resize_file(truncated, 1000);
+  const std::string half = (folder_ / "half.fdb").string();
+  EXPECT_THAT(Message([&] {
+                Export<tolvan::RestoreFn>("Restore")(half, "SYSDBA", "x", truncated, false, nullptr,
+                                                     false, true, "", "libfbclient.so.2", false);
+              }),
+              StartsWith("Restore:\r\n"));
+  EXPECT_FALSE(fs::exists(half));
   EXPECT_THAT(boxes_.Texts(), IsEmpty());
 }
 
