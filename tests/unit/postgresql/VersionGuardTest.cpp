@@ -38,8 +38,9 @@ TEST(PostgresVersionText, ServerAndToolMajorVersions) {
             "15.20 (Debian 15.20-0+deb12u1)");
   EXPECT_EQ(MajorOf("15.20 (Debian 15.20-0+deb12u1)"), "15");
   EXPECT_EQ(MajorOf(""), "");
-  EXPECT_EQ(VersionFolder("/app/PostgreSQL/", "17"), "/app/PostgreSQL17/");
-  EXPECT_EQ(VersionFolder("/app/PostgreSQL/", "9"), "/app/PostgreSQL14/");
+  const std::string delimiter(1, platform::kPathDelimiter);
+  EXPECT_EQ(VersionFolder("/app/PostgreSQL" + delimiter, "17"), "/app/PostgreSQL17" + delimiter);
+  EXPECT_EQ(VersionFolder("/app/PostgreSQL" + delimiter, "9"), "/app/PostgreSQL14" + delimiter);
 }
 
 class VersionGuardTest : public PluginHost {
