@@ -1,0 +1,361 @@
+// The creation routine over stand-in components, the client copy, and the empty copy over
+// recorded gbak calls on the scripted driver.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Recorders.h"
+#include "TolvanFirebirdUtil.h"
+#include "platform/Paths.h"
+#include "scripted_driver/ScriptedDriver.h"
+#include "vesk/VeskPack5.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using tolvan::firebird::CreationComponents;
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+constexpr const char* kCopyName = "ibclient64.dll";
+constexpr const char* kClientName = "fbclient.dll";
+#else
+constexpr const char* kCopyName = "libibclient64.so";
+constexpr const char* kClientName = "libfbclient.so.2";
+#endif
+
+enum class Step { Create, Connect, Start, Script1, Script2, Script3, FinalScript, None };
+
+struct Record {
+  std::vector<std::string> calls;
+  std::string name;
+  std::vector<std::string> clauses;
+  std::vector<std::vector<std::string>> scripts;
+  bool released = false;
+};
+
+class FakeComponents : public CreationComponents {
+ public:
+  FakeComponents(Record& record, Step fail) : record_(record), fail_(fail) {}
+  ~FakeComponents() override { record_.released = true; }
+  FakeComponents(const FakeComponents&) = delete;
+  FakeComponents& operator=(const FakeComponents&) = delete;
+
+  void Create(const std::string& name, const std::vector<std::string>& clauses) override {
+    record_.calls.push_back("Create");
+    record_.name = name;
+    record_.clauses = clauses;
+    Maybe(Step::Create, "I/O error during \"open O_CREAT\" operation");
+  }
+  void Connect() override {
+    record_.calls.push_back("Connect");
+    Maybe(Step::Connect, "connection refused");
+  }
+  void StartTransaction() override {
+    record_.calls.push_back("StartTransaction");
+    Maybe(Step::Start, "transaction refused");
+  }
+  void RunScript(const std::vector<std::string>& lines) override {
+    record_.calls.push_back("RunScript");
+    record_.scripts.push_back(lines);
+    Maybe(static_cast<Step>(static_cast<int>(Step::Script1) + scripts_run_++), "statement refused");
+  }
+
+ private:
+  void Maybe(Step step, const char* message) {
+    if (step == fail_) {
+      throw TVeskDriverError(message);
+    }
+  }
+  Record& record_;
+  Step fail_;
+  int scripts_run_ = 0;
+};
+
+class TempFolder {
+ public:
+  TempFolder() {
+    path_ = fs::path(tolvan::platform::TemporaryDirectory()) /
+            ("firebird_create_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string dir() const {
+    return path_.string() + static_cast<char>(fs::path::preferred_separator);
+  }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(path_ / name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(path_ / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  bool Has(const std::string& name) const { return fs::exists(path_ / name); }
+
+ private:
+  fs::path path_;
+};
+
+class Creation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.Write(kClientName, "client");
+    connection_ = std::make_unique<TVeskSQLConnection>();
+    connection_->DriverName = driver_.name();
+    connection_->Params = {"Database=srv:/data/loja.fdb", "USER_NAME=OPER", "PASSWORD=conn-pw"};
+    connection_->Open();
+    dm_.SQLConnection = connection_.get();
+  }
+
+  void Run(TVeskDMConexao* dm, const std::string& name, const std::string& user,
+           const std::string& password, Step fail = Step::None) {
+    tolvan::firebird::CreateDatabaseRoutine(
+        dm, name, user, password, [&] { return std::make_unique<FakeComponents>(record_, fail); },
+        folder_.dir());
+  }
+
+  std::vector<std::string> Logged() const {
+    std::vector<std::string> out;
+    for (const auto& e : log_.Entries()) {
+      EXPECT_EQ(e.Level, -1);
+      EXPECT_EQ(e.Source, "CriarDataBase");
+      out.push_back(e.Text);
+    }
+    return out;
+  }
+
+  tolvan::testing::ScopedScriptedDriver driver_;
+  std::unique_ptr<TVeskSQLConnection> connection_;
+  TVeskDMConexao dm_;
+  TempFolder folder_;
+  Record record_;
+  tolvan::test::DialogRecorder dialogs_;
+  tolvan::test::LogRecorder log_;
+};
+
+TEST_F(Creation, RunsTheStepsAndTheScriptsInOrderAndReportsNothing) {
+  Run(&dm_, "/data/novo.fdb", "ana", "segredo");
+  EXPECT_THAT(record_.calls, ElementsAre("Create", "Connect", "StartTransaction", "RunScript",
+                                         "RunScript", "RunScript", "RunScript"));
+  EXPECT_EQ(record_.name, "/data/novo.fdb");
+  EXPECT_THAT(record_.clauses, ElementsAre("USER 'ana'", "PASSWORD 'segredo'"));
+  ASSERT_EQ(record_.scripts.size(), 4u);
+  EXPECT_EQ(record_.scripts[0],
+            tolvan::firebird::ScriptLines(tolvan::firebird::ScriptResource("fbudf")));
+  EXPECT_EQ(record_.scripts[0][0], "/*");
+  EXPECT_EQ(record_.scripts[1],
+            tolvan::firebird::ScriptLines(tolvan::firebird::ScriptResource("ib_udf2")));
+  EXPECT_EQ(record_.scripts[2], tolvan::firebird::ScriptLines(
+                                    tolvan::firebird::ScriptResource("declarations_all_dialect3")));
+  EXPECT_THAT(record_.scripts[3],
+              ElementsAre("DECLARE EXTERNAL FUNCTION ADD_MONTHS timestamp, integer RETURNS "
+                          "timestamp ENTRY_POINT 'addMonth' MODULE_NAME 'fbudf'; ",
+                          "CREATE EXCEPTION ERROR 'not supported'"));
+  EXPECT_TRUE(record_.released);
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+  EXPECT_THAT(Logged(), IsEmpty());
+}
+
+TEST_F(Creation, TakesTheConnectionsCredentialsForEmptyArgumentsAndDoublesQuotes) {
+  Run(&dm_, "/data/novo.fdb", "", "");
+  EXPECT_THAT(record_.clauses, ElementsAre("USER 'OPER'", "PASSWORD 'conn-pw'"));
+  Run(&dm_, "/data/novo.fdb", "o'neil", "");
+  EXPECT_THAT(record_.clauses, ElementsAre("USER 'o''neil'", "PASSWORD 'conn-pw'"));
+}
+
+TEST_F(Creation, AFailureAtAnyStepIsShownAndLoggedWithTheNameAndNeverRaised) {
+  struct Case {
+    Step step;
+    std::string message;
+    std::size_t calls;
+    bool created;
+  };
+  for (const Case& c : {Case{Step::Create, "I/O error during \"open O_CREAT\" operation", 1, false},
+                        Case{Step::Connect, "connection refused", 2, true},
+                        Case{Step::Start, "transaction refused", 3, true},
+                        Case{Step::Script1, "statement refused", 4, true},
+                        Case{Step::Script2, "statement refused", 5, true},
+                        Case{Step::Script3, "statement refused", 6, true},
+                        Case{Step::FinalScript, "statement refused", 7, true}}) {
+    record_ = Record{};
+    tolvan::test::DialogRecorder dialogs;
+    tolvan::test::LogRecorder log;
+    EXPECT_NO_THROW(Run(&dm_, "srv:/data/novo.fdb", "ana", "pw", c.step));
+    std::string expected = c.message + "\r\nsrv:/data/novo.fdb";
+    if (c.created) {
+      expected += "\r\n" + std::string(tolvan::firebird::kCreatedNote);
+    }
+    EXPECT_THAT(dialogs.Texts(), ElementsAre(expected)) << static_cast<int>(c.step);
+    ASSERT_EQ(log.Entries().size(), 1u);
+    EXPECT_EQ(log.Entries()[0].Text, expected);
+    EXPECT_EQ(log.Entries()[0].Level, -1);
+    EXPECT_EQ(log.Entries()[0].Source, "CriarDataBase");
+    // The remaining scripts are not run; the components are released.
+    EXPECT_EQ(record_.calls.size(), c.calls) << static_cast<int>(c.step);
+    EXPECT_TRUE(record_.released);
+  }
+}
+
+TEST_F(Creation, WithoutAModuleAnEmptyUserOrPasswordIsReportedBeforeAnythingIsCreated) {
+  const std::string name = tolvan::firebird::CriarDataBaseFDName("srv", 3050, "/data/novo.fdb");
+  EXPECT_EQ(name, "srv/3050:/data/novo.fdb");
+  EXPECT_EQ(tolvan::firebird::CriarDataBaseFDName("", 0, "x.fdb"), "/0:x.fdb");
+  EXPECT_EQ(tolvan::firebird::CriarDataBaseFDName(" srv ", -1, " p "), " srv /-1: p ");
+
+  Run(nullptr, name, "", "pw");
+  Run(nullptr, name, "ana", "");
+  EXPECT_THAT(record_.calls, IsEmpty());
+  EXPECT_THAT(dialogs_.Texts(),
+              ElementsAre("No user name given, and no connection to take one from\r\n" + name,
+                          "No password given, and no connection to take one from\r\n" + name));
+  EXPECT_EQ(Logged().size(), 2u);
+}
+
+TEST_F(Creation, CopiesTheClientForTheComponentsOnlyWhenTheCopyIsMissing) {
+  Run(&dm_, "/data/a.fdb", "ana", "pw");
+  EXPECT_EQ(folder_.Read(kCopyName), "client");
+  folder_.Write(kCopyName, "kept");
+  Run(&dm_, "/data/b.fdb", "ana", "pw");
+  EXPECT_EQ(folder_.Read(kCopyName), "kept");
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+}
+
+#ifdef _WIN32
+TEST_F(Creation, AFailedClientCopyIsReportedAndNothingIsCreated) {
+  TempFolder empty;
+  tolvan::firebird::CreateDatabaseRoutine(
+      &dm_, "C:\\novo.fdb", "ana", "pw",
+      [&] { return std::make_unique<FakeComponents>(record_, Step::None); }, empty.dir());
+  EXPECT_THAT(record_.calls, IsEmpty());
+  ASSERT_EQ(dialogs_.Texts().size(), 1u);
+  EXPECT_THAT(dialogs_.Texts()[0], ::testing::EndsWith("\r\nC:\\novo.fdb"));
+}
+#else
+TEST_F(Creation, WithNoClientInTheFolderTheSystemsIsUsed) {
+  TempFolder empty;
+  tolvan::firebird::CreateDatabaseRoutine(
+      &dm_, "/data/novo.fdb", "ana", "pw",
+      [&] { return std::make_unique<FakeComponents>(record_, Step::None); }, empty.dir());
+  EXPECT_FALSE(empty.Has(kCopyName));
+  EXPECT_EQ(record_.calls.size(), 7u);
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(EmptyCopyNames, BackupFileReplacesOrAddsTheExtension) {
+  using tolvan::firebird::BackupFileName;
+  EXPECT_EQ(BackupFileName("C:\\dados\\novo.fdb"), "C:\\dados\\novo.fbk");
+  EXPECT_EQ(BackupFileName("/data/novo"), "/data/novo.fbk");
+  EXPECT_EQ(BackupFileName("/data.d/novo"), "/data.d/novo.fbk");
+  EXPECT_EQ(BackupFileName("srv:/data/novo.x.gdb"), "srv:/data/novo.x.fbk");
+  EXPECT_EQ(BackupFileName("novo"), "novo.fbk");
+}
+
+TEST(EmptyCopyNames, RestoreTargetTakesTheCurrentHostUnlessTheNameHasOne) {
+  using tolvan::firebird::EmptyCopyTarget;
+  EXPECT_EQ(EmptyCopyTarget("novo.fdb", "srv:C:\\dados\\loja.fdb"), "srv:novo.fdb");
+  EXPECT_EQ(EmptyCopyTarget("C:\\novo.fdb", "srv:C:\\dados\\loja.fdb"), "srv:C:\\novo.fdb");
+  EXPECT_EQ(EmptyCopyTarget("srv2:/x.fdb", "srv:C:\\dados\\loja.fdb"), "srv2:/x.fdb");
+  EXPECT_EQ(EmptyCopyTarget("srv/3051:/x.fdb", "srv:/loja.fdb"), "srv/3051:/x.fdb");
+  EXPECT_EQ(EmptyCopyTarget("C:\\novo.fdb", "C:\\dados\\loja.fdb"), "C:\\novo.fdb");
+  EXPECT_EQ(EmptyCopyTarget("/data/novo.fdb", "/data/loja.fdb"), "/data/novo.fdb");
+  // A current name without ":" (an alias) has no host.
+  EXPECT_EQ(EmptyCopyTarget("novo.fdb", "loja"), "novo.fdb");
+}
+
+struct GbakRecord {
+  std::vector<std::string> texts;
+  std::vector<bool> flags;  // service, circular, quiet, last
+  bool frame_given = false;
+};
+
+class EmptyCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    connection_ = std::make_unique<TVeskSQLConnection>();
+    connection_->DriverName = driver_.name();
+    connection_->Params = {"Database=srv:C:\\dados\\loja.fdb", "USER_NAME=OPER",
+                           "PASSWORD=conn-pw"};
+    connection_->ClientLibrary = "fbclient.dll";
+    connection_->Open();
+    dm_.SQLConnection = connection_.get();
+    dm_.ExpectedClientVersion = "3.0.11";
+    driver_->ClearRecord();
+  }
+
+  tolvan::firebird::GbakCall Recorder(std::vector<GbakRecord>& calls, bool raise,
+                                      const char* what) {
+    return [this, &calls, raise, what](
+               const std::string& db, const std::string& user, const std::string& password,
+               const std::string& file, bool service, TVeskFraProgresso* frame, bool circular,
+               bool quiet, const std::string& version, const std::string& library, bool last) {
+      EXPECT_FALSE(connection_->Connected()) << what << " runs with the connection closed";
+      calls.push_back({{db, user, password, file, version, library},
+                       {service, circular, quiet, last},
+                       frame != nullptr});
+      if (raise) {
+        throw std::runtime_error(std::string(what) + ":\r\nfailed");
+      }
+    };
+  }
+
+  tolvan::testing::ScopedScriptedDriver driver_;
+  std::unique_ptr<TVeskSQLConnection> connection_;
+  TVeskDMConexao dm_;
+  std::vector<GbakRecord> backups_;
+  std::vector<GbakRecord> restores_;
+};
+
+TEST_F(EmptyCopy, BacksUpTheMetadataWithTheConnectionsUserAndRestoresUnderTheNewName) {
+  tolvan::firebird::CriarDataBaseVazia(&dm_, "C:\\novo\\vazio.fdb", "", "novo-pw", true,
+                                       Recorder(backups_, false, "Backup"),
+                                       Recorder(restores_, false, "Restore"));
+  ASSERT_EQ(backups_.size(), 1u);
+  EXPECT_THAT(backups_[0].texts, ElementsAre("srv:C:\\dados\\loja.fdb", "OPER", "conn-pw",
+                                             "C:\\novo\\vazio.fbk", "3.0.11", "fbclient.dll"));
+  EXPECT_THAT(backups_[0].flags, ElementsAre(true, false, false, true));
+  EXPECT_FALSE(backups_[0].frame_given);
+  ASSERT_EQ(restores_.size(), 1u);
+  EXPECT_THAT(restores_[0].texts, ElementsAre("srv:C:\\novo\\vazio.fdb", "OPER", "novo-pw",
+                                              "C:\\novo\\vazio.fbk", "3.0.11", "fbclient.dll"));
+  EXPECT_THAT(restores_[0].flags, ElementsAre(true, false, false, true));
+  EXPECT_TRUE(connection_->Connected());
+}
+
+TEST_F(EmptyCopy, AFailingBackupStopsBeforeTheRestoreAndReopensTheConnection) {
+  try {
+    tolvan::firebird::CriarDataBaseVazia(&dm_, "novo", "u", "p", false,
+                                         Recorder(backups_, true, "Backup"),
+                                         Recorder(restores_, false, "Restore"));
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Backup:\r\nfailed");
+  }
+  EXPECT_EQ(backups_.size(), 1u);
+  EXPECT_EQ(backups_[0].texts[3], "novo.fbk");
+  EXPECT_THAT(restores_, IsEmpty());
+  EXPECT_TRUE(connection_->Connected());
+
+  EXPECT_THROW(tolvan::firebird::CriarDataBaseVazia(&dm_, "novo", "u", "p", false,
+                                                    Recorder(backups_, false, "Backup"),
+                                                    Recorder(restores_, true, "Restore")),
+               std::runtime_error);
+  EXPECT_EQ(restores_.size(), 1u);
+  EXPECT_TRUE(connection_->Connected());
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// The embedded scripts as the creation runs them, and the components' script splitter.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "TolvanFirebirdUtil.h"
+#include "firebird/IBComponents.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using tolvan::firebird::ScriptResource;
+using vesk::firebird::SplitScript;
+
+std::vector<std::string> Texts(std::string_view script) {
+  std::vector<std::string> out;
+  for (const auto& s : SplitScript(script)) {
+    out.push_back(s.text);
+  }
+  return out;
+}
+
+// The names the statements of a script declare, upper case, in order.
+std::vector<std::string> DeclaredNames(std::string_view script) {
+  std::vector<std::string> names;
+  const std::string prefix = "DECLARE EXTERNAL FUNCTION ";
+  for (const auto& s : SplitScript(script)) {
+    std::string upper = s.bare;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (upper.rfind(prefix, 0) == 0) {
+      const std::string rest = upper.substr(prefix.size());
+      names.push_back(rest.substr(0, rest.find(' ')));
+    }
+  }
+  return names;
+}
+
+TEST(EmbeddedScripts, AreFoundByNameInAnyLetterCaseAndUnknownNamesAreRefused) {
+  EXPECT_EQ(ScriptResource("FBUDF"), ScriptResource("fbudf"));
+  EXPECT_EQ(ScriptResource("Ib_Udf2"), ScriptResource("ib_udf2"));
+  EXPECT_FALSE(ScriptResource("DECLARATIONS_ALL_DIALECT3").empty());
+  try {
+    ScriptResource("fbudf2");
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("fbudf2"));
+  }
+}
+
+TEST(EmbeddedScripts, AreSevenBitTextWithCrLfLineEnds) {
+  for (const char* name : {"fbudf", "ib_udf2", "declarations_all_dialect3"}) {
+    const std::string_view text = ScriptResource(name);
+    ASSERT_FALSE(text.empty()) << name;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      ASSERT_LT(static_cast<unsigned char>(text[i]), 0x80u) << name << " at " << i;
+      if (text[i] == '\n') {
+        ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << name << " at " << i;
+      }
+    }
+  }
+}
+
+TEST(EmbeddedScripts, DeclareTheFunctionsOfTheirModulesOnceEach) {
+  const auto fbudf = SplitScript(ScriptResource("fbudf"));
+  ASSERT_FALSE(fbudf.empty());
+  EXPECT_EQ(fbudf.front().bare, "set sql dialect 3");
+  const std::set<std::string> fbudf_names = [] {
+    const auto v = DeclaredNames(ScriptResource("fbudf"));
+    return std::set<std::string>(v.begin(), v.end());
+  }();
+  EXPECT_EQ(fbudf_names, (std::set<std::string>{"ADDDAY",
+                                                "ADDDAY2",
+                                                "ADDHOUR",
+                                                "ADDMILLISECOND",
+                                                "ADDMINUTE",
+                                                "ADDMONTH",
+                                                "ADDSECOND",
+                                                "ADDWEEK",
+                                                "ADDYEAR",
+                                                "DNULLIF",
+                                                "DNVL",
+                                                "DOW",
+                                                "DPOWER",
+                                                "GETEXACTTIMESTAMP",
+                                                "GETEXACTTIMESTAMPUTC",
+                                                "I64NULLIF",
+                                                "I64NVL",
+                                                "I64ROUND",
+                                                "I64TRUNCATE",
+                                                "INULLIF",
+                                                "INVL",
+                                                "ISLEAPYEAR",
+                                                "ROUND",
+                                                "SDOW",
+                                                "SNULLIF",
+                                                "SNVL",
+                                                "SRIGHT",
+                                                "STRING2BLOB",
+                                                "TRUNCATE"}));
+  EXPECT_EQ(DeclaredNames(ScriptResource("fbudf")).size(), 29u);
+
+  // The built-in functions stand inside comments: only the eight are run.
+  EXPECT_THAT(
+      DeclaredNames(ScriptResource("ib_udf2")),
+      ElementsAre("DIV", "UDF_FRAC", "LTRIM", "RTRIM", "SRAND", "SUBSTR", "SUBSTRLEN", "STRLEN"));
+  const std::string_view ib = ScriptResource("ib_udf2");
+  for (const char* builtin : {"ABS", "ATAN2", "BIN_XOR", "LOG10", "RPAD", "TANH"}) {
+    EXPECT_NE(ib.find(std::string("DECLARE EXTERNAL FUNCTION ") + builtin + "\r\n"),
+              std::string_view::npos)
+        << builtin << " is kept in the script's comments";
+  }
+  for (const auto& s : SplitScript(ib)) {
+    if (s.text.find("LTRIM") != std::string::npos) {
+      EXPECT_NE(s.text.find("CSTRING(255) NULL"), std::string::npos);
+    }
+  }
+
+  // The test's own declarations stand in the third-party script's place.
+  EXPECT_THAT(DeclaredNames(ScriptResource("declarations_all_dialect3")),
+              ElementsAre("F_TEST_STRLEN", "F_TEST_DIV"));
+}
+
+TEST(ScriptSplitter, EndsStatementsAtTheTerminatorOutsideCommentsAndQuotes) {
+  EXPECT_THAT(
+      Texts("create table t (a int);\r\n"
+            "-- a comment; not a statement\r\n"
+            "insert into t values (1); /* ; */ insert into \"x;y\" values ('a;''b');\r\n"
+            "  ;;\r\n"
+            "select 1 from rdb$database"),
+      ElementsAre("create table t (a int)",
+                  "-- a comment; not a statement\r\ninsert into t values (1)",
+                  "/* ; */ insert into \"x;y\" values ('a;''b')", "select 1 from rdb$database"));
+  EXPECT_THAT(Texts("  /* only a comment */ ; -- and another"), IsEmpty());
+  EXPECT_THAT(Texts(""), IsEmpty());
+}
+
+TEST(ScriptSplitter, ObeysSetTermAndGivesCommandsWithoutComments) {
+  const auto statements = SplitScript(
+      "SET TERM ^ ;\n"
+      "create procedure p as begin\n  exit;\nend^\n"
+      "set term ; ^\n"
+      "/* header */ SET   SQL\n DIALECT 3;\n"
+      "commit;");
+  ASSERT_EQ(statements.size(), 3u);
+  EXPECT_EQ(statements[0].text, "create procedure p as begin\n  exit;\nend");
+  EXPECT_EQ(statements[1].bare, "SET SQL DIALECT 3");
+  EXPECT_EQ(statements[2].bare, "commit");
+}
+
+TEST(ScriptSplitter, RefusesAScriptThatEndsInsideACommentOrAQuotedText) {
+  EXPECT_THROW(SplitScript("create table t (a int); /* never closed; drop table t;"),
+               TVeskDriverError);
+  EXPECT_THROW(SplitScript("insert into t values ('never closed);"), TVeskDriverError);
+  EXPECT_THROW(SplitScript("set term;"), TVeskDriverError);
+}
+
+TEST(CreationStatement, QuotesTheNameAndPutsEachClauseOnItsOwnLine) {
+  EXPECT_EQ(
+      vesk::firebird::CreateDatabaseStatement(
+          "srv/3050:/data/novo.fdb", tolvan::firebird::CreationClauses("SYSDBA", "masterkey")),
+      "CREATE DATABASE 'srv/3050:/data/novo.fdb'\nUSER 'SYSDBA'\nPASSWORD 'masterkey'");
+  // A quote inside the name, the user or the password is doubled, never ends the literal.
+  EXPECT_EQ(vesk::firebird::CreateDatabaseStatement(
+                "/data/o'brien.fdb", tolvan::firebird::CreationClauses("o'neil", "pa''ss'")),
+            "CREATE DATABASE '/data/o''brien.fdb'\nUSER 'o''neil'\nPASSWORD 'pa''''ss'''");
+}
+
+}  // namespace
