@@ -19,6 +19,7 @@
 #include "platform/Process.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/VeskPackBase5.h"
 #include "vesk/host/Firebird.h"
 
 namespace {
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
   }
   std::vector<double> raw_times;
   std::vector<double> plugin_times;
+  std::vector<double> capture_times;
   std::size_t lines = 0;
   RunRaw(command_line);  // warm the page cache
   for (int round = 0; round < rounds; ++round) {
@@ -127,6 +129,16 @@ int main(int argc, char** argv) {
       plugin_times.push_back(Seconds(Clock::now() - start));
       lines = frame.lines;
     };
+    const auto capture_run = [&] {
+      fs::remove(file);
+      CountingFrame frame;
+      const auto start = Clock::now();
+      CaptureExecute(command_line, "", ".", [&frame](const std::string& line, bool& stop) {
+        frame.DoCaptureLine(line, stop);
+      });
+      capture_times.push_back(Seconds(Clock::now() - start));
+    };
+    capture_run();
     // Neither always runs first, so that neither always finds the other's leftovers.
     if (round % 2 == 0) {
       raw_run();
@@ -139,6 +151,8 @@ int main(int argc, char** argv) {
   const double raw = Median(raw_times);
   const double through_plugin = Median(plugin_times);
   std::printf("raw gbak:       median %.3f s\n", raw);
+  std::printf("CaptureExecute: median %.3f s (the toolkit's runner alone, same frame)\n",
+              Median(capture_times));
   std::printf("through Backup: median %.3f s (%zu lines to the frame, %.0f lines/s)\n",
               through_plugin, lines, static_cast<double>(lines) / through_plugin);
   std::printf("ratio plug-in / raw gbak: %.3f (goal: at most 1.03)\n", through_plugin / raw);
