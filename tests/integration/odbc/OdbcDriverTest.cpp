@@ -166,16 +166,6 @@ TEST_F(PostgresTest, RowsStatementsTransactionsAndVersion) {
   }
 }
 
-TEST_F(PostgresTest, WrongPasswordGivesTheServersText) {
-  connection_.SetParam("PASSWORD", "errada");
-  try {
-    connection_.Open();
-    FAIL() << "connected with a wrong password";
-  } catch (const TVeskDriverError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("password authentication failed")) << e.what();
-  }
-}
-
 // tolvan with the arguments; status and the merged output.
 struct RunResult {
   int32_t status;
