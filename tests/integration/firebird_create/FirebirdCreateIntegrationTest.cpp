@@ -1,0 +1,268 @@
+// CriarDataBase, CriarDataBaseFD and CriarDataBaseVazia of the loaded plug-in against the private
+// test server and the embedded engine.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Recorders.h"
+#include "firebird/IBComponents.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "tolvan/Exports.h"
+#include "vesk/VeskPack5.h"
+#include "vesk/host/Firebird.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::IsEmpty;
+using Lines = std::vector<std::string>;
+
+struct Server {
+  std::string host, port, user, password, data;
+};
+
+std::optional<Server> FindServer() {
+  using tolvan::platform::GetEnv;
+  auto host = GetEnv("TOLVAN_FB_HOST");
+  auto port = GetEnv("TOLVAN_FB_PORT");
+  auto user = GetEnv("TOLVAN_FB_USER");
+  auto password = GetEnv("TOLVAN_FB_PASSWORD");
+  auto data = GetEnv("TOLVAN_FB_DATA");
+  if (!host || !port || !user || !password || !data) {
+    return std::nullopt;
+  }
+  return Server{*host, *port, *user, *password, *data};
+}
+
+#define REQUIRE_SERVER(server)                                                          \
+  if (!(server)) {                                                                      \
+    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                        \
+      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start"; \
+    }                                                                                   \
+    GTEST_SKIP() << "no Firebird test server; scripts/firebird-server start";           \
+  }
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The names a script declares, upper case.
+std::set<std::string> Declared(const std::string& script) {
+  std::set<std::string> names;
+  const std::string prefix = "DECLARE EXTERNAL FUNCTION ";
+  for (const auto& s : vesk::firebird::SplitScript(script)) {
+    std::string upper = s.bare;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (upper.rfind(prefix, 0) == 0) {
+      const std::string rest = upper.substr(prefix.size());
+      names.insert(rest.substr(0, rest.find(' ')));
+    }
+  }
+  return names;
+}
+
+struct Database {
+  Database(const std::string& key, const std::string& user, const std::string& password) {
+    connection.DriverName = vesk::firebird::kDriverName;
+    connection.Params = {"Database=" + key, "USER_NAME=" + user, "PASSWORD=" + password};
+    connection.ClientLibrary = "libfbclient.so.2";
+    dm.SQLConnection = &connection;
+  }
+  Lines Select(const std::string& sql) {
+    std::unique_ptr<TVeskQuery> query(
+        ExecutarSQL(sql, nullptr, false, false, 10, "", &connection, true));
+    Lines rows;
+    for (; !query->Eof(); query->Next()) {
+      rows.push_back(query->FieldAsString(0));
+    }
+    return rows;
+  }
+  TVeskSQLConnection connection;
+  TVeskDMConexao dm;
+};
+
+const char* const kFunctionsSql =
+    "select trim(rdb$function_name) from rdb$functions where coalesce(rdb$system_flag, 0) = 0 "
+    "order by 1";
+
+const char* const kMetadataSql =
+    "select 'T ' || trim(rdb$relation_name) from rdb$relations where rdb$system_flag = 0 "
+    "union all select 'G ' || trim(rdb$generator_name) from rdb$generators where "
+    "rdb$system_flag = 0 "
+    "union all select 'R ' || trim(rdb$trigger_name) from rdb$triggers where rdb$system_flag = 0 "
+    "union all select 'P ' || trim(rdb$procedure_name) from rdb$procedures "
+    "union all select 'F ' || trim(rdb$function_name) from rdb$functions "
+    "where coalesce(rdb$system_flag, 0) = 0 "
+    "union all select 'E ' || trim(rdb$exception_name) from rdb$exceptions "
+    "order by 1";
+
+class FirebirdCreate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string real = tolvan::platform::RealExecutablePath();
+    plugin_ = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
+                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    folder_ = fs::temp_directory_path() /
+              ("tolvan-create-it-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "bin");
+    if (fs::exists("/usr/bin/gbak")) {
+      fs::create_symlink("/usr/bin/gbak", folder_ / "bin" / "gbak");
+    }
+    app_ = std::make_unique<tolvan::platform::ScopedExecutablePathOverride>(
+        (folder_ / "bin" / "tolvan").string());
+    if (!tolvan::platform::GetEnv("FIREBIRD_LOCK")) {
+      fs::create_directories(folder_ / "lock");
+      tolvan::platform::SetEnv("FIREBIRD_LOCK", (folder_ / "lock").string());
+    }
+  }
+  void TearDown() override {
+    app_.reset();
+    std::error_code ignored;
+    for (const auto& path : server_files_) {
+      fs::remove(path, ignored);
+    }
+    fs::remove_all(folder_, ignored);
+  }
+
+  std::string ServerFile(const std::string& name) {
+    const std::string path = server_->data + "/create_" + std::to_string(getpid()) + "_" + name;
+    fs::remove(path);
+    server_files_.push_back(path);
+    return path;
+  }
+  std::string Key(const std::string& path) const {
+    return server_->host + "/" + server_->port + ":" + path;
+  }
+
+  std::set<std::string> ExpectedFunctions() const {
+    std::set<std::string> names = Declared(Slurp(TOLVAN_SCRIPTS_FOLDER "/fbudf.sql"));
+    const auto ib = Declared(Slurp(TOLVAN_SCRIPTS_FOLDER "/ib_udf2.sql"));
+    const auto third = Declared(Slurp(TOLVAN_DECLARATIONS_SCRIPT));
+    EXPECT_EQ(names.size(), 29u);
+    EXPECT_EQ(ib.size(), 8u);
+    names.insert(ib.begin(), ib.end());
+    names.insert(third.begin(), third.end());
+    names.insert("ADD_MONTHS");
+    return names;
+  }
+
+  void CheckEquipped(Database& db) {
+    const Lines functions = db.Select(kFunctionsSql);
+    EXPECT_EQ(std::set<std::string>(functions.begin(), functions.end()), ExpectedFunctions());
+    EXPECT_THAT(db.Select("select trim(rdb$exception_name) || ' ' || rdb$message from "
+                          "rdb$exceptions"),
+                ElementsAre("ERROR not supported"));
+    EXPECT_THAT(db.Select("select mon$sql_dialect from mon$database"), ElementsAre("3"));
+  }
+
+  std::optional<Server> server_ = FindServer();
+  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  fs::path folder_;
+  std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
+  std::vector<std::string> server_files_;
+  tolvan::test::DialogRecorder dialogs_;
+  tolvan::test::LogRecorder log_;
+};
+
+TEST_F(FirebirdCreate, OnTheServerDeclaresTheScriptsFunctionsAndRefusesAnExistingName) {
+  REQUIRE_SERVER(server_);
+  const std::string path = ServerFile("novo.fdb");
+  auto criar_fd = plugin_->Function<tolvan::CriarDataBaseFDFn>("CriarDataBaseFD");
+  criar_fd(server_->host, std::stoi(server_->port), path, server_->user, server_->password);
+  ASSERT_THAT(dialogs_.Texts(), IsEmpty());
+  Database db(Key(path), server_->user, server_->password);
+  CheckEquipped(db);
+  db.connection.Close();
+
+  // The same name again: the server's message, then the name; logged; no exception.
+  EXPECT_NO_THROW(
+      criar_fd(server_->host, std::stoi(server_->port), path, server_->user, server_->password));
+  ASSERT_EQ(dialogs_.Texts().size(), 1u);
+  const std::string text = dialogs_.Texts()[0];
+  EXPECT_THAT(text, EndsWith("\r\n" + Key(path)));
+  EXPECT_GT(text.size(), Key(path).size() + 2);
+  ASSERT_EQ(log_.Entries().size(), 1u);
+  EXPECT_EQ(log_.Entries()[0].Text, text);
+  // Still the first database, untouched.
+  Database again(Key(path), server_->user, server_->password);
+  CheckEquipped(again);
+}
+
+TEST_F(FirebirdCreate, BadPlacesAndADownServerAreReportedWithTheName) {
+  REQUIRE_SERVER(server_);
+  auto criar_fd = plugin_->Function<tolvan::CriarDataBaseFDFn>("CriarDataBaseFD");
+  criar_fd(server_->host, std::stoi(server_->port), "/proc/tolvan-no-such/x.fdb", server_->user,
+           server_->password);
+  criar_fd(server_->host, 1, "/tmp/x.fdb", server_->user, server_->password);
+  ASSERT_EQ(dialogs_.Texts().size(), 2u);
+  EXPECT_THAT(dialogs_.Texts()[0], EndsWith("\r\n" + Key("/proc/tolvan-no-such/x.fdb")));
+  EXPECT_THAT(dialogs_.Texts()[1], EndsWith("\r\n" + server_->host + "/1:/tmp/x.fdb"));
+  EXPECT_EQ(log_.Entries().size(), 2u);
+}
+
+TEST_F(FirebirdCreate, OnTheEmbeddedEngineWithTheConnectionsCredentials) {
+  const std::string path = (folder_ / "embedded.fdb").string();
+  Database host_db("/nowhere.fdb", "SYSDBA", "");
+  auto criar = plugin_->Function<tolvan::CriarDataBaseFn>("CriarDataBase");
+  criar(&host_db.dm, path, "", "");
+  ASSERT_THAT(dialogs_.Texts(), IsEmpty());
+  Database db(path, "SYSDBA", "");
+  CheckEquipped(db);
+}
+
+TEST_F(FirebirdCreate, EmptyCopyHasTheSameMetadataAndNoRows) {
+  REQUIRE_SERVER(server_);
+  if (!fs::exists("/usr/bin/gbak")) {
+    GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
+  }
+  const std::string source = ServerFile("fonte.fdb");
+  vesk::firebird::CreateDatabase(Key(source), server_->user, server_->password);
+  Database db(Key(source), server_->user, server_->password);
+  db.connection.Open();
+  for (const char* sql :
+       {"create table clientes (id integer not null primary key, nome varchar(40))",
+        "create generator gen_clientes",
+        "create trigger clientes_bi for clientes before insert as begin "
+        "if (new.id is null) then new.id = gen_id(gen_clientes, 1); end",
+        "create procedure contar returns (n integer) as begin "
+        "select count(*) from clientes into :n; suspend; end",
+        "create exception nao_pode 'nao pode'", "insert into clientes (nome) values ('ana')",
+        "insert into clientes (nome) values ('rui')"}) {
+    db.connection.ExecuteDirect(sql);
+  }
+  ASSERT_THAT(db.Select("select count(*) from clientes"), ElementsAre("2"));
+  const Lines metadata = db.Select(kMetadataSql);
+
+  const std::string target = ServerFile("vazio.fdb");
+  server_files_.push_back(server_->data + "/create_" + std::to_string(getpid()) + "_vazio.fbk");
+  auto vazia = plugin_->Function<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia");
+  vazia(&db.dm, target, "", "", false);
+  EXPECT_TRUE(db.connection.Connected());
+
+  Database copy(Key(target), server_->user, server_->password);
+  EXPECT_EQ(copy.Select(kMetadataSql), metadata);
+  EXPECT_THAT(copy.Select("select count(*) from clientes"), ElementsAre("0"));
+}
+
+}  // namespace
