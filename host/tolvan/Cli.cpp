@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -361,7 +362,7 @@ std::string Usage() {
   return "usage: tolvan <plugin> <Export> [options]\n"
          "       tolvan <plugin> --help   (the exports the plug-in offers)\n"
          "       tolvan tour              (Versao and PegarUsuarios on the embedded default "
-         "database)\n";
+         "database, created first with CriarDataBase when missing)\n";
 }
 
 void PrintHelp(CLI::App& app, const Options& o, std::ostream& out) {
@@ -389,6 +390,21 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   tour.plugin = "firebird";
   Host host(tour, ref, out, err);
   host.Load();
+  // The embedded default database is created by the plug-in itself when it does not exist yet;
+  // only a failure of it is shown (through the message sink).
+  EnsureFirebirdLockFolder();
+  const std::string path = DefaultDatabasePath();
+  if (!std::filesystem::exists(path)) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    CallKeepingMessage([&] {
+      TVeskSQLConnection credentials;
+      credentials.Params = {"USER_NAME=" + o.user.value_or("SYSDBA"),
+                            "PASSWORD=" + o.password.value_or("")};
+      TVeskDMConexao dm;
+      dm.SQLConnection = &credentials;
+      host.Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&dm, path, "", "");
+    });
+  }
   for (const char* name : {"Versao", "PegarUsuarios"}) {
     out << "== " << name << " ==\n";
     CallKeepingMessage([&] {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -263,6 +264,35 @@ TEST_F(FirebirdCreate, EmptyCopyHasTheSameMetadataAndNoRows) {
   Database copy(Key(target), server_->user, server_->password);
   EXPECT_EQ(copy.Select(kMetadataSql), metadata);
   EXPECT_THAT(copy.Select("select count(*) from clientes"), ElementsAre("0"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TolvanTourCreation, CreatesTheDefaultDatabaseWithCriarDataBaseOnFirstUse) {
+  const std::string real = tolvan::platform::RealExecutablePath();
+  const std::string tolvan = real.substr(0, real.rfind('/') + 1) + "tolvan";
+  if (!fs::exists(tolvan)) {
+    GTEST_SKIP() << "no tolvan program beside the test";
+  }
+  const fs::path data =
+      fs::temp_directory_path() / ("tolvan-create-tour-" + std::to_string(getpid()));
+  fs::remove_all(data);
+  const std::string command =
+      "env -u FIREBIRD_LOCK XDG_DATA_HOME='" + data.string() + "' '" + tolvan + "' tour >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  {
+    Database db((data / "tolvan" / "default.fdb").string(), "SYSDBA", "");
+    tolvan::platform::SetEnv("FIREBIRD_LOCK", (data / "tolvan" / "lock").string());
+    EXPECT_THAT(db.Select("select trim(rdb$exception_name) || ' ' || rdb$message from "
+                          "rdb$exceptions"),
+                ElementsAre("ERROR not supported"));
+    EXPECT_THAT(db.Select("select count(*) from rdb$functions where rdb$function_name = "
+                          "'ADD_MONTHS'"),
+                ElementsAre("1"));
+  }
+  fs::remove_all(data);
 }
 
 }  // namespace
