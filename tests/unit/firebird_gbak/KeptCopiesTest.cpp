@@ -80,7 +80,7 @@ TEST_F(KeptCopies, VersionResourceOfAWindowsFile) {
     GTEST_SKIP() << "files carry version resources on Windows only";
   }
   EXPECT_THAT(GetVersao(*windows + "\\System32\\kernel32.dll", false),
-              ::testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"));
+              ::testing::MatchesRegex("\\d+\\.\\d+\\.\\d+\\.\\d+"));
 }
 
 TEST_F(KeptCopies, ApproximateCopySharesTheLongestPrefixThenIsTheHighest) {
