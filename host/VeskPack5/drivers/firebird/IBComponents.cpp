@@ -324,12 +324,16 @@ void TVeskIBDatabase::Close() {
     return;
   }
   // Work not committed by its owner is rolled back, never committed on its behalf.
-  if (impl_->linked != nullptr && impl_->linked == DefaultTransaction &&
-      impl_->linked->InTransaction()) {
-    impl_->linked->Rollback();
-  }
+  // A failed rollback does not keep the attachment: detaching ends the transaction too.
   if (impl_->linked != nullptr && impl_->linked == DefaultTransaction &&
       impl_->linked->impl_->database == &impl_->handle) {
+    if (impl_->linked->InTransaction()) {
+      try {
+        impl_->linked->Rollback();
+      } catch (const TVeskDriverError&) {
+        impl_->linked->impl_->handle = 0;
+      }
+    }
     impl_->linked->impl_->database = nullptr;
   }
   impl_->linked = nullptr;
