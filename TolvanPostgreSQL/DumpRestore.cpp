@@ -177,7 +177,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& DatabaseSpec) {
         if (DatabaseSpec.find(':') != std::string::npos) {
           target = SplitDatabaseKey(DatabaseSpec);
         }
-        // Created where the restore goes: on the named server when the specification names one,
+        // Created where the restore goes: on the named server when DatabaseSpec names one,
         // reached with the template's credentials.
         CriarDataBase(DM, DatabaseSpec, user, password);
         ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database, user,

@@ -97,10 +97,10 @@ TEST_F(CreationTest, ReadOnlyOptionIsClearedForTheWorkAndPutBackFromTheConnectio
   EXPECT_THROW(CriarDataBase(&dm_, "Novo", "", ""), TVeskDriverError);
 }
 
-TEST_F(CreationTest, AServerInTheSpecificationGetsAConnectionOfItsOwn) {
+TEST_F(CreationTest, AServerInTheDatabaseSpecGetsAConnectionOfItsOwn) {
   Collation(kLinuxVersion, "C.UTF-8");
   struct Case {
-    std::string spec;
+    std::string database_spec;
     std::vector<std::string> params;
   } cases[] = {
       {"srv/5433:novo",
@@ -109,9 +109,9 @@ TEST_F(CreationTest, AServerInTheSpecificationGetsAConnectionOfItsOwn) {
       {"srv:novo", {"Database=postgres", "Server=srv", "Port=0", "User_name=ana", "Password=pw"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.database_spec);
     driver_->ClearRecord();
-    CriarDataBase(&dm_, c.spec, "ana", "pw");
+    CriarDataBase(&dm_, c.database_spec, "ana", "pw");
     EXPECT_EQ(driver_->LastSettings().params, c.params);
     EXPECT_THAT(driver_->Statements(), ::testing::Contains(CreationStatement("novo")));
     // The connection is the export's: closed again; the host's was never opened.
