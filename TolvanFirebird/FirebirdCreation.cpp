@@ -216,8 +216,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const s
                         const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
                         const GbakCall& restore) {
   TVeskSQLConnection& connection = ModuleConnection(DM);
-  connection.Close();
-  try {
+  WithConnectionClosed(connection, [&] {
     const std::string file = BackupFileName(Database);
     const std::string current = connection.GetDATABASENAME_KEY();
     backup(current, connection.GetParam("USER_NAME"), connection.GetParam("PASSWORD"), file, true,
@@ -227,15 +226,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const s
     const std::string password = Password.empty() ? connection.GetParam("PASSWORD") : Password;
     restore(target, user, password, file, true, nullptr, false, false, DM->ExpectedClientVersion,
             connection.ClientLibrary, InactiveIndexes);
-  } catch (...) {
-    try {
-      connection.Open();
-    } catch (...) {
-      // The failure of the backup or the restore is what the host must hear about.
-    }
-    throw;
-  }
-  connection.Open();
+  });
 }
 
 void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,

@@ -13,15 +13,6 @@
 namespace tolvan::firebird {
 namespace {
 
-bool IsBlank(const std::string& text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) > ' ') {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
 }
@@ -107,7 +98,7 @@ void RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso* fram
   }
   // A tool that died or could not start says nothing: that is a failure too, never a success.
   throw std::runtime_error(heading +
-                           (IsBlank(output) ? "Error cod: " + std::to_string(result) : output));
+                           (IsBlankText(output) ? "Error cod: " + std::to_string(result) : output));
 }
 
 // A database key that names no host: a path of this machine, or an alias.
@@ -120,22 +111,6 @@ TVeskSQLConnection& ConnectionOf(TVeskDMConexao* DM, const char* export_name) {
     throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
   }
   return *DM->SQLConnection;
-}
-
-// Runs body with the connection closed and opens it again on every way out. When body failed,
-// its failure is the one that goes on, whether or not the connection opens.
-void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body) {
-  connection.Close();
-  try {
-    body();
-  } catch (...) {
-    try {
-      connection.Open();
-    } catch (...) {
-    }
-    throw;
-  }
-  connection.Open();
 }
 
 }  // namespace
@@ -153,6 +128,21 @@ ServiceSplit SplitServiceHost(const std::string& database, bool service) {
     return {rest, host};
   }
   return {host + ":" + rest, ""};
+}
+
+void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body) {
+  connection.Close();
+  try {
+    body();
+  } catch (...) {
+    try {
+      connection.Open();
+    } catch (...) {
+      // The body's failure is the one the host must hear about.
+    }
+    throw;
+  }
+  connection.Open();
 }
 
 std::string GbakBackupArguments(const std::string& database, const std::string& user,

@@ -17,21 +17,6 @@ namespace {
 constexpr const char* kInstancesKey = "SOFTWARE\\Firebird Project\\Firebird Server\\Instances";
 constexpr const char* kMessageFile = "firebird.msg";
 
-bool SameVersion(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool IsDelimiter(char c) {
   return c == '/' || c == tolvan::platform::kPathDelimiter;
 }
@@ -84,11 +69,11 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
   std::string tool_version = GetVersao(tool, false);
 
   if (!expected.empty()) {
-    if (!SameVersion(tool_version, expected)) {
+    if (!EqualsIgnoringCase(tool_version, expected)) {
       RenomearArqVerAproximada(tool, PegarArqVerAproximada(expected, tool));
     }
     tool_version = GetVersao(tool, false);
-    if (report && !SameVersion(tool_version, expected)) {
+    if (report && !EqualsIgnoringCase(tool_version, expected)) {
       tolvan::platform::ShowPlainMessageBox("gbak " + tool_version + " diferente do fbclient " +
                                             expected);
     }
@@ -96,7 +81,7 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
 
   const std::string client = app_dir + library;
   const std::string client_version = GetVersao(client, false);
-  if (!SameVersion(client_version, tool_version)) {
+  if (!EqualsIgnoringCase(client_version, tool_version)) {
     const std::string copy = PegarArqVerAproximada(tool_version, client);
     if (copy.empty()) {
       Warn(WrongVersionText(library, client_version, tool_version));
@@ -107,7 +92,7 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
 
   const std::string message_file = FirebirdMsgPath(app_dir, ReadDefaultInstance());
   const std::string message_version = GetVersaoFirebirdmsg(message_file);
-  if (!SameVersion(message_version, tool_version.substr(0, message_version.size()))) {
+  if (!EqualsIgnoringCase(message_version, tool_version.substr(0, message_version.size()))) {
     const std::string copy = PegarArqVerAproximada(tool_version, app_dir + kMessageFile);
     if (copy.empty()) {
       Warn(WrongVersionText(kMessageFile, message_version, tool_version.substr(0, 3)));

@@ -9,27 +9,10 @@
 
 namespace tolvan::firebird {
 
-namespace {
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string_view ScriptResource(std::string_view name, const EmbeddedScript* scripts,
                                 std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
-    if (SameNameIgnoringCase(scripts[i].name, name)) {
+    if (EqualsIgnoringCase(scripts[i].name, name)) {
       return {reinterpret_cast<const char*>(scripts[i].data), scripts[i].size};
     }
   }

@@ -56,15 +56,6 @@ std::string AsciiLower(std::string_view s) {
   return out;
 }
 
-bool IsBlankText(std::string_view s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) > ' ') {
-      return false;
-    }
-  }
-  return true;
-}
-
 [[noreturn]] void Unexpected() {
   throw std::runtime_error(std::string(kUnexpectedReply));
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,17 @@
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::firebird {
+
+// ---------------------------------------------------------------------------------------------
+// Shared helpers
+
+// Equal when they differ at most in the case of the letters A to Z.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// Empty once blanks and control characters are left out.
+bool IsBlankText(std::string_view text);
+// Runs body with the connection closed and opens it again on every way out; when body failed, its
+// failure goes on whether or not the connection opens.
+void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body);
 
 inline constexpr std::string_view kOdsSql =
     "select MON$ODS_MAJOR||'.'||MON$ODS_MINOR ODS from MON$DATABASE";
@@ -176,11 +189,6 @@ void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr);
 
 // ---------------------------------------------------------------------------------------------
 // Database creation (CriarDataBase, CriarDataBaseFD) and the empty copy (CriarDataBaseVazia)
-
-#include <cstddef>
-#include <cstdint>
-#include <functional>
-#include <memory>
 
 namespace tolvan::firebird {
 
