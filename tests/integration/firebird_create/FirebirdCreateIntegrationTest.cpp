@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "FirebirdTestDatabase.h"
+#include "FirebirdTestServer.h"
 #include "Recorders.h"
 #include "firebird/IBComponents.h"
 #include "platform/DynamicLibrary.h"
@@ -33,30 +35,9 @@ using ::testing::EndsWith;
 using ::testing::IsEmpty;
 using Lines = std::vector<std::string>;
 
-struct Server {
-  std::string host, port, user, password, data;
-};
-
-std::optional<Server> FindServer() {
-  using tolvan::platform::GetEnv;
-  auto host = GetEnv("TOLVAN_FB_HOST");
-  auto port = GetEnv("TOLVAN_FB_PORT");
-  auto user = GetEnv("TOLVAN_FB_USER");
-  auto password = GetEnv("TOLVAN_FB_PASSWORD");
-  auto data = GetEnv("TOLVAN_FB_DATA");
-  if (!host || !port || !user || !password || !data) {
-    return std::nullopt;
-  }
-  return Server{*host, *port, *user, *password, *data};
-}
-
-#define REQUIRE_SERVER(server)                                                          \
-  if (!(server)) {                                                                      \
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                        \
-      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start"; \
-    }                                                                                   \
-    GTEST_SKIP() << "no Firebird test server; scripts/firebird-server start";           \
-  }
+using Server = tolvan::test::FirebirdServer;
+using tolvan::test::FindFirebirdServer;
+using Database = tolvan::test::FirebirdDatabase;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -80,26 +61,6 @@ std::set<std::string> Declared(const std::string& script) {
   }
   return names;
 }
-
-struct Database {
-  Database(const std::string& key, const std::string& user, const std::string& password) {
-    connection.DriverName = vesk::firebird::kDriverName;
-    connection.Params = {"Database=" + key, "USER_NAME=" + user, "PASSWORD=" + password};
-    connection.ClientLibrary = "libfbclient.so.2";
-    dm.SQLConnection = &connection;
-  }
-  Lines Select(const std::string& sql) {
-    std::unique_ptr<TVeskQuery> query(
-        ExecutarSQL(sql, nullptr, false, false, 10, "", &connection, true));
-    Lines rows;
-    for (; !query->Eof(); query->Next()) {
-      rows.push_back(query->FieldAsString(0));
-    }
-    return rows;
-  }
-  TVeskSQLConnection connection;
-  TVeskDMConexao dm;
-};
 
 const char* const kFunctionsSql =
     "select trim(rdb$function_name) from rdb$functions where coalesce(rdb$system_flag, 0) = 0 "
@@ -152,9 +113,7 @@ class FirebirdCreate : public ::testing::Test {
     server_files_.push_back(path);
     return path;
   }
-  std::string Key(const std::string& path) const {
-    return server_->host + "/" + server_->port + ":" + path;
-  }
+  std::string Key(const std::string& path) const { return server_->Key(path); }
 
   std::set<std::string> ExpectedFunctions() const {
     std::set<std::string> names = Declared(Slurp(TOLVAN_SCRIPTS_FOLDER "/fbudf.sql"));
@@ -177,7 +136,7 @@ class FirebirdCreate : public ::testing::Test {
     EXPECT_THAT(db.Select("select mon$sql_dialect from mon$database"), ElementsAre("3"));
   }
 
-  std::optional<Server> server_ = FindServer();
+  std::optional<Server> server_ = FindFirebirdServer();
   std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
   fs::path folder_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;

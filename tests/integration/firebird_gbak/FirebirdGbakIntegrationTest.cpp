@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "FirebirdTestDatabase.h"
+#include "FirebirdTestServer.h"
 #include "Recorders.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
@@ -27,23 +29,9 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 
-struct Server {
-  std::string host, port, user, password, data;
-  std::string Key(const std::string& path) const { return host + "/" + port + ":" + path; }
-};
-
-std::optional<Server> FindServer() {
-  using tolvan::platform::GetEnv;
-  auto host = GetEnv("TOLVAN_FB_HOST");
-  auto port = GetEnv("TOLVAN_FB_PORT");
-  auto user = GetEnv("TOLVAN_FB_USER");
-  auto password = GetEnv("TOLVAN_FB_PASSWORD");
-  auto data = GetEnv("TOLVAN_FB_DATA");
-  if (!host || !port || !user || !password || !data) {
-    return std::nullopt;
-  }
-  return Server{*host, *port, *user, *password, *data};
-}
+using Server = tolvan::test::FirebirdServer;
+using tolvan::test::FindFirebirdServer;
+using Database = tolvan::test::FirebirdDatabase;
 
 const char* const kSchema[] = {
     "create table clientes (id integer not null primary key, nome varchar(40), saldo "
@@ -67,26 +55,6 @@ const char* const kMetadataSql =
     "from rdb$indices where rdb$system_flag = 0 and rdb$index_name not starting 'RDB$' "
     "order by 1";
 const char* const kRowsSql = "select id || ' ' || nome || ' ' || saldo from clientes order by id";
-
-struct Database {
-  Database(const std::string& key, const std::string& user, const std::string& password) {
-    connection.DriverName = vesk::firebird::kDriverName;
-    connection.Params = {"Database=" + key, "USER_NAME=" + user, "PASSWORD=" + password};
-    connection.ClientLibrary = "libfbclient.so.2";
-    dm.SQLConnection = &connection;
-  }
-  Lines Select(const std::string& sql) {
-    std::unique_ptr<TVeskQuery> query(
-        ExecutarSQL(sql, nullptr, false, false, 10, "", &connection, true));
-    Lines rows;
-    for (; !query->Eof(); query->Next()) {
-      rows.push_back(query->FieldAsString(0));
-    }
-    return rows;
-  }
-  TVeskSQLConnection connection;
-  TVeskDMConexao dm;
-};
 
 std::string Message(const std::function<void()>& call) {
   try {
@@ -162,14 +130,6 @@ class FirebirdGbak : public ::testing::Test {
   TVeskFraProgresso frame_;
 };
 
-#define REQUIRE_SERVER(server)                                                          \
-  if (!(server)) {                                                                      \
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                        \
-      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start"; \
-    }                                                                                   \
-    GTEST_SKIP() << "no Firebird test server (TOLVAN_FB_*)";                            \
-  }
-
 TEST_F(FirebirdGbak, EmbeddedBackupRestoresUnderANewNameWithTheSameMetadataAndRows) {
   const std::string source = (folder_ / "loja.fdb").string();
   const std::string file = (folder_ / "loja.fbk").string();
@@ -210,7 +170,7 @@ TEST_F(FirebirdGbak, EmbeddedBackupRestoresUnderANewNameWithTheSameMetadataAndRo
 }
 
 TEST_F(FirebirdGbak, ServerRunsOverTcpAndThroughTheServiceManager) {
-  const auto server = FindServer();
+  const auto server = FindFirebirdServer();
   REQUIRE_SERVER(server);
   const std::string source = ServerFile(*server, "loja.fdb");
   vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
@@ -245,7 +205,7 @@ TEST_F(FirebirdGbak, ServerRunsOverTcpAndThroughTheServiceManager) {
 }
 
 TEST_F(FirebirdGbak, MetadataOnlyBackupRestoresTablesWithoutRows) {
-  const auto server = FindServer();
+  const auto server = FindFirebirdServer();
   REQUIRE_SERVER(server);
   const std::string source = ServerFile(*server, "meta.fdb");
   vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
@@ -262,7 +222,7 @@ TEST_F(FirebirdGbak, MetadataOnlyBackupRestoresTablesWithoutRows) {
 }
 
 TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
-  const auto server = FindServer();
+  const auto server = FindFirebirdServer();
   REQUIRE_SERVER(server);
   const std::string source = ServerFile(*server, "fail.fdb");
   vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "FirebirdTestServer.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -34,33 +35,8 @@ using ::testing::Not;
 
 constexpr const char* kVersionLine = "LI-V3\\.[0-9]+\\.[0-9]+\\.[0-9]+ Firebird 3\\.0 ODS 12\\.0";
 
-struct Server {
-  std::string host, port, user, password, data;
-  std::string Key(const std::string& file) const {
-    return host + "/" + port + ":" + data + "/" + file;
-  }
-};
-
-std::optional<Server> FindServer() {
-  using tolvan::platform::GetEnv;
-  auto host = GetEnv("TOLVAN_FB_HOST");
-  auto port = GetEnv("TOLVAN_FB_PORT");
-  auto user = GetEnv("TOLVAN_FB_USER");
-  auto password = GetEnv("TOLVAN_FB_PASSWORD");
-  auto data = GetEnv("TOLVAN_FB_DATA");
-  if (!host || !port || !user || !password || !data) {
-    return std::nullopt;
-  }
-  return Server{*host, *port, *user, *password, *data};
-}
-
-#define REQUIRE_SERVER(server)                                                              \
-  if (!(server)) {                                                                          \
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                            \
-      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start";     \
-    }                                                                                       \
-    GTEST_SKIP() << "no Firebird test server (TOLVAN_FB_*); scripts/firebird-server start"; \
-  }
+using Server = tolvan::test::FirebirdServer;
+using tolvan::test::FindFirebirdServer;
 
 std::string UniqueName(const std::string& stem) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -117,13 +93,13 @@ class FirebirdPluginTest : public ::testing::Test {
   // A new database on the server, removed after the test.
   std::string NewServerDatabase() {
     const std::string name = UniqueName("plugin");
-    const std::string key = server_->Key(name);
+    const std::string key = server_->DataKey(name);
     vesk::firebird::CreateDatabase(key, server_->user, server_->password);
     created_.push_back(fs::path(server_->data) / name);
     return key;
   }
 
-  std::optional<Server> server_ = FindServer();
+  std::optional<Server> server_ = FindFirebirdServer();
   Plugin plugin_;
   std::vector<fs::path> created_;
 };
@@ -255,7 +231,7 @@ TEST_F(TolvanProgramTest, ServerFailuresAreOneLineAndStatusOne) {
        {"firebird", "PegarUsuarios", "--database", key, "--user", server_->user, "--password",
         "wrong"}},
       {"missing database",
-       {"firebird", "Versao", "--database", server_->Key("no_such_file.fdb"), "--user",
+       {"firebird", "Versao", "--database", server_->DataKey("no_such_file.fdb"), "--user",
         server_->user, "--password", server_->password}},
       {"unreachable server",
        {"firebird", "Versao", "--database", "localhost/1:/nowhere.fdb", "--user", "SYSDBA",

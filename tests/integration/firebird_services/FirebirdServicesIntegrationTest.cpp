@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FirebirdTestServer.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -25,33 +26,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-struct Server {
-  std::string host, port, user, password, data;
-  std::string Key(const std::string& file) const {
-    return host + "/" + port + ":" + data + "/" + file;
-  }
-};
-
-std::optional<Server> FindServer() {
-  using tolvan::platform::GetEnv;
-  auto host = GetEnv("TOLVAN_FB_HOST");
-  auto port = GetEnv("TOLVAN_FB_PORT");
-  auto user = GetEnv("TOLVAN_FB_USER");
-  auto password = GetEnv("TOLVAN_FB_PASSWORD");
-  auto data = GetEnv("TOLVAN_FB_DATA");
-  if (!host || !port || !user || !password || !data) {
-    return std::nullopt;
-  }
-  return Server{*host, *port, *user, *password, *data};
-}
-
-#define REQUIRE_SERVER(server)                                                              \
-  if (!(server)) {                                                                          \
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {                            \
-      FAIL() << "no Firebird test server (TOLVAN_FB_*): scripts/firebird-server start";     \
-    }                                                                                       \
-    GTEST_SKIP() << "no Firebird test server (TOLVAN_FB_*); scripts/firebird-server start"; \
-  }
+using Server = tolvan::test::FirebirdServer;
+using tolvan::test::FindFirebirdServer;
 
 struct Module {
   Module(const std::string& key, const std::string& user, const std::string& password) {
@@ -87,7 +63,7 @@ class FirebirdServicesTest : public ::testing::Test {
 
   std::string NewDatabase(const std::string& stem) {
     const std::string name = stem + "_" + std::to_string(getpid()) + ".fdb";
-    const std::string key = server_->Key(name);
+    const std::string key = server_->DataKey(name);
     vesk::firebird::CreateDatabase(key, server_->user, server_->password);
     created_.push_back(fs::path(server_->data) / name);
     return key;
@@ -104,7 +80,7 @@ class FirebirdServicesTest : public ::testing::Test {
     return users;
   }
 
-  std::optional<Server> server_ = FindServer();
+  std::optional<Server> server_ = FindFirebirdServer();
   std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
   std::vector<fs::path> created_;
 };
@@ -136,7 +112,7 @@ TEST_F(FirebirdServicesTest, PegarDataBasesListsTheDatabasesHeldAttached) {
 
 TEST_F(FirebirdServicesTest, PegarDataBasesRaisesTheServersMessage) {
   REQUIRE_SERVER(server_);
-  Module wrong(server_->Key("none.fdb"), server_->user, server_->password + "x");
+  Module wrong(server_->DataKey("none.fdb"), server_->user, server_->password + "x");
   std::vector<std::string> names;
   int32_t attachments = -1;
   int32_t databases = -1;
@@ -200,7 +176,7 @@ TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
 
 TEST_F(FirebirdServicesTest, UserActionsWithAWrongPasswordRaiseTheServersMessage) {
   REQUIRE_SERVER(server_);
-  Module wrong(server_->Key("none.fdb"), server_->user, server_->password + "x");
+  Module wrong(server_->DataKey("none.fdb"), server_->user, server_->password + "x");
   const std::string refused = "Your user name and password are not defined";
   EXPECT_THAT(ErrorOf([&] { Users(&wrong.dm); }), HasSubstr(refused));
   EXPECT_THAT(ErrorOf([&] {
