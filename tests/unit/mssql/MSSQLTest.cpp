@@ -10,6 +10,7 @@
 #include "TolvanMSSQLUtil.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
+#include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
@@ -24,16 +25,7 @@ using tolvan::testing::Operation;
 
 const std::string kSessionsSql(tolvan::mssql::kSessionsSql);
 
-template <typename F>
-std::string MessageOf(F&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using tolvan::testing::MessageOf;
 
 class MSSQLTest : public ::testing::Test {
  protected:

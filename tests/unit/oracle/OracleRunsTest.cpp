@@ -15,6 +15,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
+#include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
@@ -55,17 +56,7 @@ class RecordingFrame : public TVeskFraProgresso {
   static const char* B(bool value) { return value ? "1" : "0"; }
 };
 
-// Throws when fn does not; gives the message.
-template <typename F>
-std::string MessageOf(F&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using tolvan::testing::MessageOf;
 
 class OracleRunsTest : public ::testing::Test {
  protected:

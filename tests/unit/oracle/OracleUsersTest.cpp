@@ -11,6 +11,7 @@
 #include "TolvanOracleUtil.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
+#include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
@@ -23,16 +24,7 @@ using ::testing::IsEmpty;
 using tolvan::testing::Answer;
 using tolvan::testing::Operation;
 
-template <typename F>
-std::string MessageOf(F&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using tolvan::testing::MessageOf;
 
 class OracleUsersTest : public ::testing::Test {
  protected:
