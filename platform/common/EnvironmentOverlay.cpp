@@ -64,6 +64,22 @@ std::optional<EnvironmentOverlay> OverlaySnapshot() {
   return state.stack.back();
 }
 
+std::optional<EnvironmentOverlay> ChildOverlay(
+    const std::vector<std::pair<std::string, std::string>>& extra) {
+  std::optional<EnvironmentOverlay> overlay = OverlaySnapshot();
+  if (extra.empty()) {
+    return overlay;
+  }
+  if (!overlay) {
+    overlay.emplace();
+  }
+  for (const auto& [name, value] : extra) {
+    CheckVariable(name, &value);
+    (*overlay)[EnvironmentKey(name)] = OverlayEntry{name, value};
+  }
+  return overlay;
+}
+
 }  // namespace tolvan::platform::internal
 
 namespace tolvan::platform {

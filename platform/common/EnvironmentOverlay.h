@@ -5,6 +5,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tolvan::platform::internal {
 
@@ -33,5 +35,10 @@ bool OverlaySet(const std::string& name, std::optional<std::string> value);
 
 // A copy of the active overlay; nullopt when none is active.
 std::optional<EnvironmentOverlay> OverlaySnapshot();
+
+// What a child's environment differs by from the real one: the active overlay with the launch's
+// own variables set over it; nullopt when there is neither.
+std::optional<EnvironmentOverlay> ChildOverlay(
+    const std::vector<std::pair<std::string, std::string>>& extra);
 
 }  // namespace tolvan::platform::internal

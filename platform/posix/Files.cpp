@@ -1,8 +1,11 @@
 #include "platform/Files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -24,6 +27,40 @@ bool RemoveFile(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool PathEntryExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool IsPlainFile(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool CreateNewFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) {
+      return false;
+    }
+    throw std::system_error(errno, std::generic_category(), "cannot create \"" + path + "\"");
+  }
+  ::close(fd);
+  return true;
+}
+
+void RenameReplacing(const std::string& source, const std::string& target) {
+  if (std::rename(source.c_str(), target.c_str()) != 0) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot rename \"" + source + "\" to \"" + target + "\"");
+  }
 }
 
 }  // namespace tolvan::platform

@@ -72,9 +72,9 @@ std::string ResolveProgram(const std::string& program) {
   ThrowErrno(ENOENT, "cannot start \"" + program + "\"");
 }
 
-// The real environment with the overlay applied.
-std::vector<std::string> ChildEnvironment() {
-  auto overlay = internal::OverlaySnapshot();
+// The real environment with the overlay and the launch's own variables applied.
+std::vector<std::string> ChildEnvironment(const LaunchOptions& options) {
+  auto overlay = internal::ChildOverlay(options.extra_environment);
   std::vector<std::string> entries;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     std::string text(*entry);
@@ -166,7 +166,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   }
   IgnoreSigpipeOnce();
   const std::string program = ResolveProgram(arguments.front());
-  std::vector<std::string> environment = ChildEnvironment();
+  std::vector<std::string> environment = ChildEnvironment(options);
   std::vector<char*> argv = Pointers(arguments);
   std::vector<char*> envp = Pointers(environment);
 

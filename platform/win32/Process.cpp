@@ -53,10 +53,10 @@ std::wstring EntryName(const std::wstring& entry) {
   return entry.substr(0, entry.find(L'=', 1));
 }
 
-// The real environment with the overlay applied, as a sorted block; empty when no overlay is
-// active (the child then inherits the environment as it is).
-std::wstring ChildEnvironmentBlock() {
-  auto overlay = internal::OverlaySnapshot();
+// The real environment with the overlay and the launch's own variables applied, as a sorted
+// block; empty when there is neither (the child then inherits the environment as it is).
+std::wstring ChildEnvironmentBlock(const LaunchOptions& options) {
+  auto overlay = internal::ChildOverlay(options.extra_environment);
   if (!overlay) {
     return {};
   }
@@ -124,7 +124,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
 
   std::wstring command_line = internal::Widen(options.command_line);
   std::wstring working_directory = internal::Widen(options.working_directory);
-  std::wstring environment = ChildEnvironmentBlock();
+  std::wstring environment = ChildEnvironmentBlock(options);
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,

@@ -68,6 +68,54 @@ VESKBASE_API int32_t CaptureExecute(const std::string& CommandLine, const std::s
                                     const std::string& Directory,
                                     const TCaptureLineCallback& OnLine);
 
+namespace vesk {
+
+// A product file (a backup, a dump, a command file) made under a new temporary name in the folder
+// of its final name and put in place by one atomic rename only when the work succeeded. On every
+// other way out the temporary file is removed and the final name is left as it was. Two products
+// made at once for the same final name each get a temporary name of their own.
+// Where something other than a plain file or a link stands at the final name (a device, a named
+// pipe), the product is written there in place: a rename would destroy what stands there.
+class VESKBASE_API ProductFile {
+ public:
+  // Reserves the temporary name by creating it empty. Throws std::system_error when the folder
+  // cannot take a new file (missing, not writable).
+  explicit ProductFile(std::string final_path);
+  // Removes the temporary file unless Commit ran.
+  ~ProductFile();
+  ProductFile(const ProductFile&) = delete;
+  ProductFile& operator=(const ProductFile&) = delete;
+
+  // Where the work writes: the temporary name, or the final name when written in place.
+  const std::string& Path() const { return path_; }
+  const std::string& FinalPath() const { return final_path_; }
+  bool InPlace() const { return path_ == final_path_; }
+
+  // Renames the temporary file over the final name. Throws std::system_error when it cannot
+  // (the temporary file is then still removed by the destructor).
+  void Commit();
+
+ private:
+  std::string final_path_;
+  std::string path_;
+  bool committed_ = false;
+};
+
+// While alive, the programs the runners start get Name=Value in their environment; the host's
+// own environment never holds it. For secrets a tool reads from its environment.
+class VESKBASE_API ScopedChildEnvironment {
+ public:
+  ScopedChildEnvironment(std::string name, std::string value);
+  ~ScopedChildEnvironment();
+  ScopedChildEnvironment(const ScopedChildEnvironment&) = delete;
+  ScopedChildEnvironment& operator=(const ScopedChildEnvironment&) = delete;
+
+ private:
+  std::string name_;
+};
+
+}  // namespace vesk
+
 // ---------------------------------------------------------------------------------------------
 // File versions and kept copies of other versions
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "ChildEnvironment.h"
 #include "LineSplitter.h"
 #include "Utf8Path.h"
 #include "platform/Process.h"
@@ -56,6 +57,7 @@ std::unique_ptr<ChildProcess> Start(const std::string& command_line, const std::
   }
   tolvan::platform::LaunchOptions options;
   options.command_line = command_line;
+  options.extra_environment = vesk::detail::ChildVariables();
   if (!directory.empty() && directory != ".") {
     std::error_code error;
     if (!std::filesystem::is_directory(vesk::detail::Utf8Path(directory), error)) {

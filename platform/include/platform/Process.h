@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Export.h"
@@ -28,6 +29,9 @@ struct LaunchOptions {
   std::string command_line;
   // Working directory of the child; empty keeps the parent's.
   std::string working_directory;
+  // Variables set in the child's environment only (after the overlay), for secrets a tool reads
+  // from its environment; the parent's environment never holds them.
+  std::vector<std::pair<std::string, std::string>> extra_environment{};
 };
 
 // A running child. Owns the process handle and the read end of the output pipe; the destructor

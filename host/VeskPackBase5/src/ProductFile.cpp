@@ -1,0 +1,105 @@
+// Product files made under a temporary name and put in place by one rename, and the variables
+// that only the runners' children see.
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "ChildEnvironment.h"
+#include "platform/Files.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace vesk {
+namespace {
+
+std::string RandomSuffix() {
+  static std::mutex mutex;
+  static std::mt19937_64 generator{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+  return text;
+}
+
+// A name that tells an operator what the file is, should a crash leave it behind.
+std::string TemporaryName(const std::string& final_path) {
+  return final_path + ".~" + RandomSuffix().substr(0, 10) + ".tmp";
+}
+
+}  // namespace
+
+ProductFile::ProductFile(std::string final_path) : final_path_(std::move(final_path)) {
+  if (tolvan::platform::PathEntryExists(final_path_) &&
+      !tolvan::platform::IsPlainFile(final_path_) && !tolvan::platform::IsLink(final_path_)) {
+    path_ = final_path_;
+    return;
+  }
+  for (int attempt = 0;; ++attempt) {
+    std::string candidate = TemporaryName(final_path_);
+    if (tolvan::platform::CreateNewFile(candidate)) {
+      path_ = std::move(candidate);
+      return;
+    }
+    if (attempt == 16) {
+      throw std::system_error(std::make_error_code(std::errc::file_exists),
+                              "cannot reserve a temporary name beside \"" + final_path_ + "\"");
+    }
+  }
+}
+
+ProductFile::~ProductFile() {
+  if (!committed_ && !InPlace()) {
+    tolvan::platform::RemoveFile(path_);
+  }
+}
+
+void ProductFile::Commit() {
+  if (!InPlace()) {
+    tolvan::platform::RenameReplacing(path_, final_path_);
+  }
+  committed_ = true;
+}
+
+ScopedChildEnvironment::ScopedChildEnvironment(std::string name, std::string value)
+    : name_(std::move(name)) {
+  detail::SetChildVariable(name_, std::move(value));
+}
+
+ScopedChildEnvironment::~ScopedChildEnvironment() {
+  detail::RemoveChildVariable(name_);
+}
+
+namespace detail {
+namespace {
+
+std::mutex g_child_mutex;
+std::vector<std::pair<std::string, std::string>> g_child_variables;
+
+}  // namespace
+
+void SetChildVariable(const std::string& name, std::string value) {
+  std::lock_guard lock(g_child_mutex);
+  g_child_variables.emplace_back(name, std::move(value));
+}
+
+void RemoveChildVariable(const std::string& name) {
+  std::lock_guard lock(g_child_mutex);
+  for (auto it = g_child_variables.end(); it != g_child_variables.begin();) {
+    --it;
+    if (it->first == name) {
+      g_child_variables.erase(it);
+      return;
+    }
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> ChildVariables() {
+  std::lock_guard lock(g_child_mutex);
+  return g_child_variables;
+}
+
+}  // namespace detail
+}  // namespace vesk

@@ -1,0 +1,25 @@
+// Interrupts from the operator or the system (Ctrl-C, a termination request) during long work.
+// The handlers only record the request; the toolkit's runners see it, end the tool they run and
+// return, so that the export's own clean-up runs before the program leaves.
+#pragma once
+
+#include "platform/Export.h"
+
+namespace tolvan::platform {
+
+// Installs the handlers: SIGINT and SIGTERM on POSIX; Ctrl-C, Ctrl-Break and the console's close
+// on Windows. A program calls it once, at start.
+TOLVAN_PLATFORM_API void InstallInterruptHandlers();
+
+// The signal number of the first interrupt recorded: 2 for SIGINT and Ctrl-C, 15 for SIGTERM,
+// Ctrl-Break and the console's close; 0 when there was none.
+TOLVAN_PLATFORM_API int InterruptSignal() noexcept;
+
+// Records an interrupt as the handlers do (safe inside a signal handler). The first one recorded
+// is kept.
+TOLVAN_PLATFORM_API void RequestInterrupt(int signal_number) noexcept;
+
+// Forgets a recorded interrupt (tests).
+TOLVAN_PLATFORM_API void ClearInterrupt() noexcept;
+
+}  // namespace tolvan::platform

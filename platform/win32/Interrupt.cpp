@@ -1,0 +1,29 @@
+#include "platform/Interrupt.h"
+#include "win32/Win32.h"
+
+namespace tolvan::platform {
+namespace {
+
+BOOL WINAPI RecordInterrupt(DWORD control_type) {
+  switch (control_type) {
+    case CTRL_C_EVENT:
+      RequestInterrupt(2);
+      return TRUE;
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      RequestInterrupt(15);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  if (!::SetConsoleCtrlHandler(RecordInterrupt, TRUE)) {
+    internal::ThrowWin32Error(::GetLastError(), "SetConsoleCtrlHandler");
+  }
+}
+
+}  // namespace tolvan::platform
