@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tolvan/Visibility.h"
@@ -45,6 +46,13 @@ VESKBASE_API void GravarArquivo(const std::string& Text, const std::string& File
 // Copies Source to Target. With FailIfExists clear an existing Target is replaced. Returns false
 // when the copy failed (and never throws), as the Windows call does.
 VESKBASE_API bool CopyFile(const std::string& Source, const std::string& Target, bool FailIfExists);
+
+// Raised by the runners when the program ran but how it ended cannot be known: the wait for it
+// failed. What the program wrote may be complete and must not be cleared away as a failure's.
+class VESKBASE_API EToolWaitFailed : public std::system_error {
+ public:
+  using std::system_error::system_error;
+};
 
 // What the runners return for a program that could not be started (missing, not executable, an
 // empty command line). No tool output goes with it.
@@ -94,6 +102,10 @@ class VESKBASE_API ProductFile {
   // Renames the temporary file over the final name. Throws std::system_error when it cannot
   // (the temporary file is then still removed by the destructor).
   void Commit();
+
+  // Leaves the temporary file where it is, neither renamed nor removed: for work whose outcome
+  // cannot be known (EToolWaitFailed), whose product may be whole.
+  void Keep() { committed_ = true; }
 
  private:
   std::string final_path_;
