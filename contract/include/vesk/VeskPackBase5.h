@@ -34,6 +34,19 @@ VESKBASE_API std::string ValorParaSQL(const std::string& Value);
 // ---------------------------------------------------------------------------------------------
 // Files and processes
 
+namespace vesk {
+
+// One path or argument as it goes on a tool's command line, read back whole by the Microsoft C
+// runtime's rules (and by the POSIX splitter, which follows them). Text without a blank, a tab or
+// a double quote is returned unchanged. Otherwise, and for the empty text, it is put between
+// double quotes; a double quote inside becomes \" with the backslashes before it doubled, and the
+// backslashes before the closing quote are doubled: C:\Meus Backups\ gives "C:\Meus Backups\\".
+// A program's own path (the first token) is never given a trailing backslash, so it reads the
+// same under the program-name rule, which knows no backslash escapes.
+VESKBASE_API std::string QuoteArgument(const std::string& Argument);
+
+}  // namespace vesk
+
 // The temporary folder, with the path delimiter at the end.
 VESKBASE_API std::string PegarDirTemp();
 
