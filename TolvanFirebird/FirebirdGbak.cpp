@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/Files.h"
@@ -114,6 +115,29 @@ std::string WaitFailedText(Kind kind, const std::exception& error) {
          "O gbak foi executado, mas não foi possível saber como ele terminou (" + error.what() +
          ").\r\n";
 }
+
+// A restore's target of this machine that nothing stood in place of before the run (a link, a
+// device or a pipe counts as something): removed on every way out unless kept, and only when the
+// run left a plain file there.
+class NewTarget {
+ public:
+  explicit NewTarget(std::string path)
+      : path_(std::move(path)),
+        armed_(!path_.empty() && !tolvan::platform::PathEntryExists(path_)) {}
+  ~NewTarget() {
+    if (armed_ && tolvan::platform::IsPlainFile(path_)) {
+      tolvan::platform::RemoveFile(path_);
+    }
+  }
+  NewTarget(const NewTarget&) = delete;
+  NewTarget& operator=(const NewTarget&) = delete;
+
+  void Keep() { armed_ = false; }
+
+ private:
+  std::string path_;
+  bool armed_;
+};
 
 // A database key that names no host: a path of this machine, or an alias.
 bool HasNoHost(const std::string& key) {
@@ -293,24 +317,25 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
   const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, false);
   const std::string arguments =
       GbakRestoreArguments(split.database, User, File, split.host, Quiet, InactiveIndexes);
-  // Only a database file of this machine can be checked and cleared here, and only one that
-  // nothing stood in place of before the run (a link, a device or a pipe counts as something).
-  const std::string local =
-      split.host.empty() && HasNoHost(split.database) ? split.database : std::string();
-  const bool new_file = !local.empty() && !tolvan::platform::PathEntryExists(local);
+  // Only a database file of this machine can be checked and cleared here.
+  NewTarget target(split.host.empty() && HasNoHost(split.database) ? split.database
+                                                                   : std::string());
   const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
   RunOutcome outcome;
   try {
     outcome = RunGbak(Kind::Restore, vesk::QuoteArgument(tool) + arguments, Frame, Circular);
   } catch (const EToolWaitFailed& e) {
+    target.Keep();
     throw std::runtime_error(WaitFailedText(Kind::Restore, e) + "O banco \"" + Target +
                              "\" não foi apagado; confira-o antes de usá-lo.");
   }
   if (outcome.code == 0) {
+    target.Keep();
     return;
   }
   if (outcome.code == kRestoreNotOnline) {
     // The restore is whole; only indexes are missing, which the operator can mend in place.
+    target.Keep();
     std::string text = outcome.failure;
     if (!text.empty() && text.back() != '\n') {
       text += "\r\n";
@@ -318,12 +343,8 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
     throw std::runtime_error(
         text + "O banco \"" + Target +
         "\" foi restaurado e mantido, mas ficou fora de linha porque um ou mais índices não "
-        "puderam "
-        "ser ativados.\r\nComo o gbak orienta, execute gfix -online nesse banco para colocá-lo em "
-        "linha sem esses índices ativos; depois corrija os dados e ative os índices.");
-  }
-  if (new_file && tolvan::platform::IsPlainFile(local)) {
-    tolvan::platform::RemoveFile(local);
+        "puderam ser ativados.\r\nComo o gbak orienta, execute gfix -online nesse banco para "
+        "colocá-lo em linha sem esses índices ativos; depois corrija os dados e ative os índices.");
   }
   throw std::runtime_error(outcome.failure);
 }

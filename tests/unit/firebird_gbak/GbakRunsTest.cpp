@@ -438,6 +438,14 @@ TEST_F(GbakRuns, AFailedRestoreRemovesOnlyTheFileItCreated) {
   EXPECT_EQ(Read(target_), "half a database");
   fs::remove(U8(target_));
 
+  // The frame fails while gbak runs: what gbak had made goes too.
+  creating->on_line = [this](const std::string&) {
+    Write(target_, "half a database");
+    throw std::runtime_error("frame");
+  };
+  EXPECT_EQ(Message([&] { RunRestore(creating.get()); }), "frame");
+  EXPECT_FALSE(fs::exists(U8(target_)));
+
   // A failed run that made a folder there made no database file.
   creating->on_line = [this](const std::string&) { fs::create_directory(U8(target_)); };
   EXPECT_THROW(RunRestore(creating.get()), std::runtime_error);
