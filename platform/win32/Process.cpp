@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "common/EnvironmentOverlay.h"
 #include "win32/Win32.h"
@@ -95,10 +98,12 @@ std::wstring ChildEnvironmentBlock(const LaunchOptions& options) {
 }  // namespace
 
 std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
-  if (SplitCommandLine(options.command_line).empty()) {
+  const std::vector<std::string> arguments = SplitCommandLine(options.command_line);
+  if (arguments.empty() || arguments.front().empty()) {
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                             "cannot start a process: empty command line");
   }
+  const std::string& program = arguments.front();
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle read_end;
   Handle write_end;
@@ -125,14 +130,22 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   std::wstring command_line = internal::Widen(options.command_line);
   std::wstring working_directory = internal::Widen(options.working_directory);
   std::wstring environment = ChildEnvironmentBlock(options);
+  // A program given with its folder is started from exactly there: without an application name,
+  // Windows would try each blank-separated prefix of an unquoted path ("C:\Program.exe") first.
+  // A bare name is still looked for as Windows does (the program's folder, PATH).
+  std::wstring application;
+  if (program.find_first_of("\\/:") != std::string::npos) {
+    application = internal::Widen(program);
+  }
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+  if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), command_line.data(),
+                        nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
                         environment.empty() ? nullptr : environment.data(),
                         working_directory.empty() ? nullptr : working_directory.c_str(), &startup,
                         &info)) {
     DWORD error = ::GetLastError();
-    std::string context = "cannot start \"" + options.command_line + "\"";
+    // The program's name only: the rest of the line may carry a password.
+    std::string context = "cannot start \"" + program + "\"";
     if (!options.working_directory.empty()) {
       context += " in \"" + options.working_directory + "\"";
     }
@@ -180,20 +193,58 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
   }
 }
 
+bool ChildProcess::WaitForOutput(int timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+  for (;;) {
+    DWORD available = 0;
+    // An anonymous pipe cannot be waited on; a failed peek (the writer gone) is for Read to report.
+    if (!::PeekNamedPipe(handles_->output, nullptr, 0, nullptr, &available, nullptr) ||
+        available != 0) {
+      return true;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) {
+      return false;
+    }
+    ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 5)));
+  }
+}
+
 int ChildProcess::Wait() {
   if (waited_) {
     return exit_code_;
   }
-  if (::WaitForSingleObject(handles_->process, INFINITE) == WAIT_FAILED) {
-    internal::ThrowWin32Error(::GetLastError(), "waiting for a child");
+  std::optional<int> code = WaitFor(-1);
+  return *code;
+}
+
+std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
+  if (waited_) {
+    return exit_code_;
+  }
+  const DWORD result = ::WaitForSingleObject(
+      handles_->process, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  if (result == WAIT_TIMEOUT) {
+    return std::nullopt;
+  }
+  if (result == WAIT_FAILED) {
+    const DWORD error = ::GetLastError();
+    waited_ = true;
+    internal::ThrowWin32Error(error, "waiting for a child");
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(handles_->process, &code)) {
-    internal::ThrowWin32Error(::GetLastError(), "GetExitCodeProcess");
+    const DWORD error = ::GetLastError();
+    waited_ = true;
+    internal::ThrowWin32Error(error, "GetExitCodeProcess");
   }
   waited_ = true;
   exit_code_ = static_cast<int>(code);
   return exit_code_;
+}
+
+void ChildProcess::Terminate() {
+  Kill();
 }
 
 void ChildProcess::Kill() {
