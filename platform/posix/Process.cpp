@@ -189,6 +189,11 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
       ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDOUT_FILENO), "stdout");
   FileActions::Check(
       ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDERR_FILENO), "stderr");
+  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
+  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
+  // there would keep that pipe's reader waiting.
+  FileActions::Check(::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1),
+                     "closefrom");
   if (!options.working_directory.empty()) {
     FileActions::Check(
         ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()),

@@ -166,6 +166,10 @@ int Run(int argc, char** argv) {
     } else if (verb == "exit") {
       std::fflush(nullptr);
       std::exit(std::stoi(text));
+    } else if (verb == "fd") {
+      // Linux only: whether the descriptor is open in the tool.
+      const bool open = std::filesystem::exists("/proc/self/fd/" + text);
+      Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
     } else if (verb == "ignore-term") {
       std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "crash") {
