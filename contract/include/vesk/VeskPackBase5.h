@@ -141,7 +141,7 @@ class VESKBASE_API KeptLines {
 class VESKBASE_API ProductFile {
  public:
   // Reserves the temporary name by creating it empty. Throws std::system_error when the folder
-  // cannot take a new file (missing, not writable).
+  // cannot take a new file (missing, not writable) or a folder stands at the final name.
   explicit ProductFile(std::string final_path);
   // Removes the temporary file unless Commit ran.
   ~ProductFile();
@@ -185,11 +185,14 @@ class VESKBASE_API ScopedChildEnvironment {
 // ---------------------------------------------------------------------------------------------
 // File versions and kept copies of other versions
 
-// The version of a program or library file as dotted text; the empty text for a missing file or
-// one that carries no version. Flag is reserved and passed as false.
+// The version of a program or library file as dotted text; the empty text for a missing file,
+// one that carries no version, or anything that is not a plain file (a folder, a device, a named
+// pipe) or cannot be read. Never throws. Without a version resource (always on POSIX) the build
+// tag inside the file is looked for in its first 64 MiB only. Flag is reserved and passed as false.
 VESKBASE_API std::string GetVersao(const std::string& FileName, bool Flag);
 
-// The version a Firebird message file carries; the empty text when it carries none.
+// The version a Firebird message file carries (its build tag, in its first 64 MiB); the empty
+// text when it carries none or is not a readable plain file. Never throws.
 VESKBASE_API std::string GetVersaoFirebirdmsg(const std::string& FileName);
 
 // The path of a kept copy of FileName whose version approximates Version; empty when none.

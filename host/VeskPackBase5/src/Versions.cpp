@@ -193,10 +193,16 @@ std::optional<fs::path> KeepName(const fs::path& file, const SplitPath& split) {
   }
 }
 
-std::string FindBuildTag(std::string_view bytes) {
+// What a scan of bytes found: the first build tag, and the one that names the product's own
+// version (see below), which wins.
+struct BuildTags {
   std::string first;
-  for (std::size_t dash = bytes.find('-', 2); dash != std::string_view::npos;
-       dash = bytes.find('-', dash + 1)) {
+  std::string product;
+};
+
+// Looks at the tags whose dash lies before starts_end; the bytes after it only complete them.
+void FindBuildTags(std::string_view bytes, std::size_t starts_end, BuildTags& found) {
+  for (std::size_t dash = bytes.find('-', 2); dash < starts_end; dash = bytes.find('-', dash + 1)) {
     // XX-Y followed by four dotted numbers: LI-V3.0.11.33637, WI-V..., LI-T...
     if (dash + 2 >= bytes.size() || !IsUpper(bytes[dash - 2]) || !IsUpper(bytes[dash - 1]) ||
         !IsUpper(bytes[dash + 1])) {
@@ -218,31 +224,62 @@ std::string FindBuildTag(std::string_view bytes) {
       if (product_length > 0) {
         const std::string prefix = std::string(product.substr(0, product_length)) + ".";
         if (version.substr(0, prefix.size()) == prefix) {
-          return std::string(version);
+          found.product = version;
+          return;
         }
       }
     }
-    if (first.empty()) {
-      first = version;
+    if (found.first.empty()) {
+      found.first = version;
     }
   }
-  return first;
 }
 
+// A build tag lies in the first few megabytes of a client library or tool, so a scan stops after
+// kScanLimit bytes (64 MiB); the file is read kScanBlock bytes at a time, and the last
+// kScanOverlap bytes of a block are read again with the next, so a tag across the border is seen
+// whole.
+constexpr std::size_t kScanLimit = 64 * 1024 * 1024;
+constexpr std::size_t kScanBlock = 1024 * 1024;
+constexpr std::size_t kScanOverlap = 256;
+
+// Only a plain file (or a link to one) is read: a folder, a device, a named pipe or a missing
+// or unreadable file carries no version.
 std::string BuildTagOfFile(const std::string& file) {
-  std::ifstream in(Utf8Path(file), std::ios::binary | std::ios::ate);
+  std::error_code error;
+  if (!fs::is_regular_file(Utf8Path(file), error)) {
+    return "";
+  }
+  std::ifstream in(Utf8Path(file), std::ios::binary);
   if (!in) {
     return "";
   }
-  const std::streamoff size = in.tellg();
-  if (size <= 0) {
-    return "";
+  BuildTags found;
+  std::string block(kScanBlock, '\0');
+  std::size_t kept = 0;  // bytes carried over from the previous block
+  std::size_t scanned = 0;
+  while (scanned < kScanLimit) {
+    in.read(block.data() + kept, static_cast<std::streamsize>(block.size() - kept));
+    const auto count = static_cast<std::size_t>(in.gcount());
+    if (count == 0) {
+      break;
+    }
+    scanned += count;
+    const bool last = !in || scanned >= kScanLimit;
+    const std::string_view bytes(block.data(), kept + count);
+    // A tag that starts in the last kScanOverlap bytes is read whole with the next block.
+    const std::size_t carry = last ? 0 : std::min(kScanOverlap, bytes.size());
+    FindBuildTags(bytes, bytes.size() - carry, found);
+    if (!found.product.empty()) {
+      return found.product;
+    }
+    if (last) {
+      break;
+    }
+    std::memmove(block.data(), bytes.data() + bytes.size() - carry, carry);
+    kept = carry;
   }
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return FindBuildTag(bytes);
+  return found.first;
 }
 
 // How many leading numbers two versions share; only the dotted number at the start of each counts.
@@ -273,17 +310,26 @@ bool VersionLess(std::string_view a, std::string_view b) {
 
 using namespace vesk::detail;
 
+// A version read never fails its caller: whatever cannot be read carries no version.
 std::string GetVersao(const std::string& FileName, bool /*Flag*/) {
-  if (auto version = tolvan::platform::ReadVersionResource(FileName)) {
-    return *version;
+  try {
+    if (auto version = tolvan::platform::ReadVersionResource(FileName)) {
+      return *version;
+    }
+    // Without a version resource (always on POSIX) the Firebird build tag inside the file tells.
+    return BuildTagOfFile(FileName);
+  } catch (const std::exception&) {
+    return "";
   }
-  // Without a version resource (always on POSIX) the Firebird build tag inside the file tells.
-  return BuildTagOfFile(FileName);
 }
 
 std::string GetVersaoFirebirdmsg(const std::string& FileName) {
-  // The message file's header holds only its format's number; a build tag is all it can carry.
-  return BuildTagOfFile(FileName);
+  try {
+    // The message file's header holds only its format's number; a build tag is all it can carry.
+    return BuildTagOfFile(FileName);
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 std::string PegarArqVerAproximada(const std::string& Version, const std::string& FileName) {
