@@ -200,7 +200,10 @@ VESKBASE_API std::string PegarArqVerAproximada(const std::string& Version,
                                                const std::string& FileName);
 
 // Puts the kept copy CopyPath in place of FileName, keeping the replaced file as a copy of its own
-// version. With an empty CopyPath the file is left alone.
+// version. With an empty CopyPath, or a copy whose content is the file's already, the file is left
+// alone. The file is only ever renamed, never deleted before the copy is in its place; when an
+// identical kept copy of it exists already it is removed after the swap, where it can be (Windows
+// cannot delete a loaded library: it then stays under a hidden name beside it).
 VESKBASE_API void RenomearArqVerAproximada(const std::string& FileName,
                                            const std::string& CopyPath);
 

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -163,6 +165,14 @@ bool SameContent(const fs::path& a, const fs::path& b) {
 
 [[noreturn]] void Fail(std::errc code, const std::string& what) {
   throw std::system_error(std::make_error_code(code), "RenomearArqVerAproximada: " + what);
+}
+
+// Names of this process's own staging files, apart from another run's at the same moment.
+std::string UniqueSuffix() {
+  static std::mutex mutex;
+  static std::mt19937_64 generator{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  return std::to_string(generator() % 1000000000);
 }
 
 std::string Counter(int n) {
@@ -383,15 +393,17 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
   if (file_there && fs::is_directory(fs::status(file, error))) {
     Fail(std::errc::is_a_directory, "\"" + FileName + "\" is a folder");
   }
-  if (file_there && fs::equivalent(file, copy, error)) {
+  // The copy is the file already: nothing to swap, and a file in use (a loaded library, which
+  // Windows lets rename but not delete) is left alone.
+  if (file_there && (fs::equivalent(file, copy, error) || SameContent(file, copy))) {
     return;
   }
 
   const SplitPath split = Split(FileName);
+  const std::string hidden = split.folder + "." + split.stem + split.ext;
   // The copy goes in under a temporary name first, so that a failed copy leaves the file as it
   // was; a link in the file's place is renamed away, never written through.
-  const std::string staged = split.folder + "." + split.stem + split.ext + ".tolvan-swap";
-  tolvan::platform::RemoveFile(staged);
+  const std::string staged = hidden + ".tolvan-swap-" + UniqueSuffix();
   try {
     tolvan::platform::CopyFileOverwriting(CopyPath, staged);
   } catch (...) {
@@ -399,14 +411,17 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
     throw;
   }
 
-  std::optional<fs::path> kept;
+  // The file in place is only ever renamed: to its kept-copy name, or, when an identical kept
+  // copy is there already, to a name of its own that is removed once the new file is in place.
+  std::optional<fs::path> aside;
+  bool discard = false;
   if (file_there) {
-    kept = KeepName(file, split);
-    if (kept) {
-      fs::rename(file, *kept, error);
-    } else {
-      fs::remove(file, error);
+    aside = KeepName(file, split);
+    if (!aside) {
+      aside = Utf8Path(hidden + ".tolvan-old-" + UniqueSuffix());
+      discard = true;
     }
+    fs::rename(file, *aside, error);
     if (error) {
       tolvan::platform::RemoveFile(staged);
       throw std::system_error(error,
@@ -416,11 +431,16 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
   fs::rename(Utf8Path(staged), file, error);
   if (error) {
     std::error_code ignored;
-    if (kept) {
-      fs::rename(*kept, file, ignored);
+    if (aside) {
+      fs::rename(*aside, file, ignored);
     }
     tolvan::platform::RemoveFile(staged);
     throw std::system_error(
         error, "RenomearArqVerAproximada: cannot put the copy in \"" + FileName + "\"");
+  }
+  if (discard) {
+    // A library still loaded cannot be deleted on Windows; it stays under the hidden name.
+    std::error_code ignored;
+    fs::remove(*aside, ignored);
   }
 }

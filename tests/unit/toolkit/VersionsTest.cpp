@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "TempDir.h"
@@ -58,6 +59,46 @@ TEST(Versions, BuildTagsAreFoundAcrossReadBlocksWithinTheScanLimit) {
   if (!kWindows) {
     EXPECT_EQ(GetVersao(far, false), "");
   }
+}
+
+std::set<std::string> Names(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const auto name = entry.path().filename().u8string();
+    names.emplace(name.begin(), name.end());
+  }
+  return names;
+}
+
+// The library in use must not be touched when the copy asked for is what it holds already
+// (Windows can rename a loaded library but not delete it).
+TEST(KeptCopySwap, ACopyEqualToTheFileInUseSwapsNothing) {
+  TempDir dir;
+  const std::string tag = "LI-V3.0.11.33637 Firebird 3.0";
+  WriteAt(dir.File("fbclient.dll"), 100, 0, tag);
+  WriteAt(dir.File("fbclient_3.0.11.33637.dll"), 100, 0, tag);
+  std::error_code error;
+  std::filesystem::create_hard_link(dir.path() / "fbclient.dll", dir.path() / "in-use", error);
+  if (error) {
+    GTEST_SKIP() << "no hard links here: " << error.message();
+  }
+  RenomearArqVerAproximada(dir.File("fbclient.dll"), dir.File("fbclient_3.0.11.33637.dll"));
+  EXPECT_TRUE(std::filesystem::equivalent(dir.path() / "fbclient.dll", dir.path() / "in-use"))
+      << "the file in use was replaced";
+  EXPECT_EQ(Names(dir),
+            (std::set<std::string>{"fbclient.dll", "fbclient_3.0.11.33637.dll", "in-use"}));
+}
+
+TEST(KeptCopySwap, SwappingBackLeavesNoStagingFiles) {
+  TempDir dir;
+  WriteAt(dir.File("fbclient.dll"), 100, 0, "LI-V3.0.5.1 Firebird 3.0");
+  WriteAt(dir.File("fbclient_3.0.11.33637.dll"), 100, 0, "LI-V3.0.11.33637 Firebird 3.0");
+  RenomearArqVerAproximada(dir.File("fbclient.dll"), dir.File("fbclient_3.0.11.33637.dll"));
+  // Back again: the replaced file's identical copy is kept already, so it goes.
+  RenomearArqVerAproximada(dir.File("fbclient.dll"), dir.File("fbclient_3.0.5.1.dll"));
+  EXPECT_EQ(GetVersao(dir.File("fbclient.dll"), false), "3.0.5.1");
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"fbclient.dll", "fbclient_3.0.11.33637.dll",
+                                               "fbclient_3.0.5.1.dll"}));
 }
 
 }  // namespace
