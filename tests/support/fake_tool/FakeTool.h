@@ -31,6 +31,10 @@ struct FakeToolCall {
   std::map<std::string, std::optional<std::string>> env;  // nullopt: unset in the tool
 };
 
+// Names the folder under which application folders are made (UTF-8; created when missing);
+// unset or empty: the system's temporary folder.
+inline constexpr const char* kAppBaseVariable = "TOLVAN_TEST_APP_BASE";
+
 // A fresh temporary application folder, removed with everything in it on destruction.
 class FakeToolFolder {
  public:
