@@ -27,8 +27,8 @@ std::string RestoreService(const std::string& connect);
 std::string BackupBase(const std::string& file);
 std::string RestoreBase(const std::string& file);
 
-// A piece holding a blank or a tab is quoted by the Microsoft C runtime's rules; other pieces
-// stand as they are.
+// A piece holding a blank, a tab or a double quote is quoted by the Microsoft C runtime's rules;
+// other pieces stand as they are.
 std::string ExportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base);
 std::string ExportCommandLine(const std::string& user, const std::string& password,

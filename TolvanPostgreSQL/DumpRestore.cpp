@@ -26,7 +26,7 @@ std::vector<std::string> ToolList() {
 }
 
 std::string ServerText(const std::string& Host) {
-  return Host.empty() ? "localhost" : Host;
+  return Host.empty() ? "localhost" : CommandLineArgument(Host);
 }
 
 // A port text as a number; `fallback` when it is not a whole valid integer.
