@@ -180,6 +180,30 @@ TEST_F(PostgresBackupFiles, AMissingFolderOrAFullDiskEndsClearlyAndKeepsWhatWasT
   EXPECT_THAT(names, ::testing::ElementsAre("loja.dump"));
 }
 
+TEST_F(PostgresBackupFiles, AnApplicationFolderWithBlanksAndAccentsRunsTheRealTools) {
+  const fs::path app = app_ / "Program Files" / "Tolvan Açaí";
+  fs::create_directories(app / "PostgreSQL");
+  fs::create_directories(app / "temp");
+  for (const char* tool : {"pg_dump", "pg_restore"}) {
+    fs::copy_file(std::string(TOLVAN_PG_BIN) + tool, app / "PostgreSQL" / tool);
+  }
+  // One override at a time: the old one's end would undo the new one.
+  exe_.reset();
+  exe_ = std::make_unique<platform::ScopedExecutablePathOverride>((app / "host").string());
+
+  CriarBackup(host_.get());
+  const fs::path dump = app / "temp" / (template_ + ".dump");
+  EXPECT_THAT(Bytes(dump), HasSubstr("nova 1000"));
+  EXPECT_THAT(Bytes(fs::path(PegarDirTemp() + "pg_dump.cmd")),
+              StartsWith("\"" + (app / "PostgreSQL" / "pg_dump").string() + "\" -h "));
+
+  const std::string copy = NewDatabaseName("Copia_Acai");
+  CriarDataBaseVazia(&dm_, copy);
+  auto target = Connect(copy);
+  EXPECT_EQ(One(*target, "select count(*) from t"), "0");
+  EXPECT_FALSE(fs::exists(app / "temp" / "BkpTemp.tar"));
+}
+
 TEST_F(PostgresCluster, ACollationTheServerLacksIsReportedWithTheDatabasesName) {
   // A blank collation on the attached database makes the fallback text the choice.
   auto admin = Connect("postgres");
