@@ -70,12 +70,16 @@ TEST_F(ProcessTest, ExitCodesComeBack) {
 }
 
 TEST_F(ProcessTest, ArgumentsReachTheChildLiterally) {
+  // Relative to the working folder, so that a folder with blanks does not change the split.
   const std::string marker = folder_.Path() + "pwned";
-  const std::string command = Install("argv") + " \"a;b\" x|y \"$(touch " + marker + ")\" `touch " +
-                              marker + "` ; \"two  blanks\" \"\" \"q\\\"uote\" >out";
+  const std::string command =
+      Install("argv") +
+      " \"a;b\" x|y \"$(touch pwned)\" `touch pwned` ; \"two  blanks\" \"\" "
+      "\"q\\\"uote\" >out";
   auto run = RunCommand(command, folder_.Path());
-  EXPECT_EQ(run.output, "arg:a;b\narg:x|y\narg:$(touch " + marker + ")\narg:`touch\narg:" + marker +
-                            "`\narg:;\narg:two  blanks\narg:\narg:q\"uote\narg:>out\n");
+  EXPECT_EQ(run.output,
+            "arg:a;b\narg:x|y\narg:$(touch pwned)\narg:`touch\narg:pwned`\narg:;\narg:two  "
+            "blanks\narg:\narg:q\"uote\narg:>out\n");
   EXPECT_FALSE(FileExists(marker));
   EXPECT_FALSE(FileExists(folder_.Path() + "out"));
   auto calls = folder_.Calls("tool");
@@ -105,10 +109,12 @@ TEST_F(ProcessTest, ProgramPathWithBlanks) {
   std::filesystem::create_directory(folder);
   const std::string tool = folder + kPathDelimiter + "tool" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), tool);
-  folder_.Install("unused");
+  // A program planted at the path's first blank-separated part is never the one started.
+  folder_.Install("with", "out planted\nexit 9\n");
   auto run = RunCommand(Quoted(tool) + " x");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, "");
+  EXPECT_TRUE(folder_.Calls("with").empty());
 }
 
 TEST_F(ProcessTest, WorkingDirectoryIsTheChildsCurrentFolder) {
