@@ -110,10 +110,10 @@ void RefuseDoubleQuote(Kind kind, const char* what, const std::string& path) {
   }
 }
 
-std::string WaitFailedText(Kind kind, const std::exception& error) {
+std::string WaitFailedText(Kind kind, const EToolWaitFailed& error) {
   return std::string(Heading(kind)) +
-         "O gbak foi executado, mas não foi possível saber como ele terminou (" + error.what() +
-         ").\r\n";
+         "O gbak foi executado, mas não foi possível saber como ele terminou (" +
+         error.code().message() + ").\r\n";
 }
 
 // A restore's target of this machine that nothing stood in place of before the run (a link, a
