@@ -397,6 +397,8 @@ TEST_F(GbakRuns, ABackupTakesThePlaceOfTheOldOneOnlyWhenItSucceeded) {
   // gbak's own name for its standard output is no file of ours.
   backup_("/d/x.fdb", "U", "P", "stdout", false, nullptr, false, true, "", kLibrary, false);
   EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "/d/x.fdb", "stdout", "-user", "U"));
+  backup_("/d/x.fdb", "U", "P", "", false, nullptr, false, true, "", kLibrary, false);
+  EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "/d/x.fdb", "", "-user", "U"));
   EXPECT_THAT(Leftovers(), IsEmpty());
 }
 
