@@ -73,7 +73,7 @@ std::string ClauseValue(const std::vector<std::string>& params, std::string_view
 
 void AddDpbText(std::string& dpb, char tag, const std::string& value, const char* what) {
   if (value.size() > 255) {
-    throw TVeskDriverError(std::string("The ") + what + " is longer than 255 bytes");
+    throw TVeskDriverError(std::string(what) + " passa de 255 bytes");
   }
   dpb += tag;
   dpb += static_cast<char>(value.size());
@@ -133,7 +133,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (StartsWithWord(upper, "SET TERM")) {
       const std::string_view value = detail::TrimBlanks(std::string_view(bare).substr(8));
       if (value.empty() || value.find(' ') != std::string_view::npos) {
-        throw TVeskDriverError("SET TERM needs one terminator: " + bare);
+        throw TVeskDriverError("SET TERM precisa de um terminador: " + bare);
       }
       terminator = std::string(value);
     } else if (!bare.empty()) {
@@ -155,7 +155,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
       const std::size_t end = script.find("*/", i + 2);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a comment");
+        throw TVeskDriverError("O script termina dentro de um comentário");
       }
       i = end + 2;
       add_bare_blank();
@@ -164,7 +164,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (c == '\'' || c == '"') {
       const std::size_t end = script.find(c, i + 1);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a quoted text");
+        throw TVeskDriverError("O script termina dentro de um texto entre aspas");
       }
       // A doubled quote inside reads as closing and opening again: the same bytes either way.
       bare.append(script.substr(i, end + 1 - i));
@@ -215,10 +215,10 @@ TVeskIBTransaction::~TVeskIBTransaction() {
 
 void TVeskIBTransaction::StartTransaction() {
   if (impl_->handle != 0) {
-    throw TVeskDriverError("The transaction is already active");
+    throw TVeskDriverError("A transação já está ativa");
   }
   if (impl_->database == nullptr || *impl_->database == 0) {
-    throw TVeskDriverError("The transaction has no connected database");
+    throw TVeskDriverError("A transação não tem banco de dados conectado");
   }
   namespace api = vesk::firebird::api;
   const std::string tpb{api::kTpbVersion3, api::kTpbWrite, api::kTpbConcurrency, api::kTpbWait};
@@ -231,7 +231,7 @@ void TVeskIBTransaction::StartTransaction() {
 
 void TVeskIBTransaction::Commit() {
   if (impl_->handle == 0) {
-    throw TVeskDriverError("Commit: the transaction is not active");
+    throw TVeskDriverError("Commit: a transação não está ativa");
   }
   Status status;
   impl_->client->commit_transaction(status.get(), &impl_->handle);
@@ -240,7 +240,7 @@ void TVeskIBTransaction::Commit() {
 
 void TVeskIBTransaction::Rollback() {
   if (impl_->handle == 0) {
-    throw TVeskDriverError("Rollback: the transaction is not active");
+    throw TVeskDriverError("Rollback: a transação não está ativa");
   }
   Status status;
   impl_->client->rollback_transaction(status.get(), &impl_->handle);
@@ -271,7 +271,7 @@ TVeskIBDatabase::~TVeskIBDatabase() {
 
 void TVeskIBDatabase::CreateDatabase() {
   if (impl_->handle != 0) {
-    throw TVeskDriverError("CreateDatabase: the database is connected");
+    throw TVeskDriverError("CreateDatabase: o banco de dados está conectado");
   }
   impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
   const std::string sql = vesk::firebird::CreateDatabaseStatement(DatabaseName, Params);
@@ -295,17 +295,17 @@ void TVeskIBDatabase::Open() {
   }
   namespace api = vesk::firebird::api;
   if (DatabaseName.size() > 0x7FFF) {
-    throw TVeskDriverError("The database name is too long");
+    throw TVeskDriverError("O nome do banco de dados é longo demais");
   }
   impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
   std::string dpb{api::kDpbVersion1};
   const std::string user = vesk::firebird::ClauseValue(Params, "USER", "USER_NAME");
   const std::string password = vesk::firebird::ClauseValue(Params, "PASSWORD", "PASSWORD");
   if (!user.empty()) {
-    vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "user name");
+    vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "O nome de usuário");
   }
   if (!password.empty()) {
-    vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "password");
+    vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "A senha");
   }
   Status status;
   impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),
@@ -354,16 +354,16 @@ TVeskIBScript::~TVeskIBScript() = default;
 
 void TVeskIBScript::ExecuteScript() {
   if (Database == nullptr || !Database->Connected()) {
-    throw TVeskDriverError("ExecuteScript: the database is not connected");
+    throw TVeskDriverError("ExecuteScript: o banco de dados não está conectado");
   }
   TVeskIBTransaction* transaction =
       Transaction != nullptr ? Transaction : Database->DefaultTransaction;
   if (transaction == nullptr) {
-    throw TVeskDriverError("ExecuteScript: no transaction");
+    throw TVeskDriverError("ExecuteScript: não há transação");
   }
   if (transaction->impl_->database != &Database->impl_->handle) {
     if (transaction->InTransaction()) {
-      throw TVeskDriverError("ExecuteScript: the transaction is active on another database");
+      throw TVeskDriverError("ExecuteScript: a transação está ativa em outro banco de dados");
     }
     transaction->impl_->client = Database->impl_->client;
     transaction->impl_->database = &Database->impl_->handle;
@@ -395,7 +395,7 @@ void TVeskIBScript::ExecuteScript() {
       if (vesk::firebird::StartsWithWord(upper, "SET SQL DIALECT")) {
         const std::string value(vesk::detail::TrimBlanks(std::string_view(upper).substr(15)));
         if (value != "1" && value != "2" && value != "3") {
-          throw TVeskDriverError("Unknown SQL dialect: " + statement.bare);
+          throw TVeskDriverError("Dialeto SQL desconhecido: " + statement.bare);
         }
         dialect = value[0] - '0';
         continue;
