@@ -198,6 +198,10 @@ TEST_F(FirebirdServicesTest, PortugueseNamesReachTheServerAndComeBackByteForByte
                                        "da Conceição", "D'Ávila");
   // The server folds only the ASCII letters of a user name to upper case.
   EXPECT_THAT(Users(&sysdba.dm), Contains("JOãO;João;da Conceição;D'Ávila"));
+  // The server's message names the user as it was sent.
+  EXPECT_THAT(
+      ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "x", "", "", "", ""); }),
+      HasSubstr("'JOãO'"));
 
   Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, user, "", "", "Conceição", "Ñandú",
                                              "Güell");

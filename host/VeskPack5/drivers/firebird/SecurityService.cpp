@@ -209,7 +209,12 @@ struct TVeskIBSecurityService::Impl {
 
   void Check(const vesk::firebird::IscStatus* status) {
     if (status[0] == 1 && status[1] != 0) {
-      std::string text = client->Messages(status, false);
+      // The server writes the names it was sent into its messages, as UTF-8; a message of the
+      // client's own may be in the system's code page.
+      std::string text = client->Messages(status, true);
+      if (text.find("\xEF\xBF\xBD") != std::string::npos) {
+        text = client->Messages(status, false);
+      }
       if (text.empty()) {
         text = "Erro do Firebird " + std::to_string(status[1]);
       }
