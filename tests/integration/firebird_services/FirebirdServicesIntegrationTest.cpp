@@ -242,6 +242,9 @@ TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReache
   EXPECT_EQ(add(accented, "x", ""),
             "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
   EXPECT_THAT(add(std::string(31, 'a'), "x", ""), HasSubstr("network"));
+  EXPECT_EQ(add("ana", "x", accented + "a"),
+            "AddUser: ALastName passa de 32 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_THAT(add("ana", "x", accented), HasSubstr("network"));
   // The password may hold any character; a blank, ";" or a control character included.
   EXPECT_THAT(add("ana", " ;\t", ""), HasSubstr("network"));
   EXPECT_EQ(ErrorOf([&] {
