@@ -133,7 +133,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (StartsWithWord(upper, "SET TERM")) {
       const std::string_view value = detail::TrimBlanks(std::string_view(bare).substr(8));
       if (value.empty() || value.find(' ') != std::string_view::npos) {
-        throw TVeskDriverError("SET TERM precisa de um terminador: " + bare);
+        throw TVeskDriverError("SET TERM needs one terminator: " + bare);
       }
       terminator = std::string(value);
     } else if (!bare.empty()) {
@@ -155,7 +155,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
       const std::size_t end = script.find("*/", i + 2);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("O script termina dentro de um comentário");
+        throw TVeskDriverError("The script ends inside a comment");
       }
       i = end + 2;
       add_bare_blank();
@@ -164,7 +164,7 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (c == '\'' || c == '"') {
       const std::size_t end = script.find(c, i + 1);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("O script termina dentro de um texto entre aspas");
+        throw TVeskDriverError("The script ends inside a quoted text");
       }
       // A doubled quote inside reads as closing and opening again: the same bytes either way.
       bare.append(script.substr(i, end + 1 - i));
@@ -354,16 +354,16 @@ TVeskIBScript::~TVeskIBScript() = default;
 
 void TVeskIBScript::ExecuteScript() {
   if (Database == nullptr || !Database->Connected()) {
-    throw TVeskDriverError("ExecuteScript: o banco de dados não está conectado");
+    throw TVeskDriverError("ExecuteScript: the database is not connected");
   }
   TVeskIBTransaction* transaction =
       Transaction != nullptr ? Transaction : Database->DefaultTransaction;
   if (transaction == nullptr) {
-    throw TVeskDriverError("ExecuteScript: não há transação");
+    throw TVeskDriverError("ExecuteScript: no transaction");
   }
   if (transaction->impl_->database != &Database->impl_->handle) {
     if (transaction->InTransaction()) {
-      throw TVeskDriverError("ExecuteScript: a transação está ativa em outro banco de dados");
+      throw TVeskDriverError("ExecuteScript: the transaction is active on another database");
     }
     transaction->impl_->client = Database->impl_->client;
     transaction->impl_->database = &Database->impl_->handle;
@@ -395,7 +395,7 @@ void TVeskIBScript::ExecuteScript() {
       if (vesk::firebird::StartsWithWord(upper, "SET SQL DIALECT")) {
         const std::string value(vesk::detail::TrimBlanks(std::string_view(upper).substr(15)));
         if (value != "1" && value != "2" && value != "3") {
-          throw TVeskDriverError("Dialeto SQL desconhecido: " + statement.bare);
+          throw TVeskDriverError("Unknown SQL dialect: " + statement.bare);
         }
         dialect = value[0] - '0';
         continue;
