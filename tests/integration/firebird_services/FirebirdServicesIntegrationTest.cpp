@@ -198,6 +198,11 @@ TEST_F(FirebirdServicesTest, PortugueseNamesReachTheServerAndComeBackByteForByte
                                        "da Conceição", "D'Ávila");
   // The server folds only the ASCII letters of a user name to upper case.
   EXPECT_THAT(Users(&sysdba.dm), Contains("JOãO;João;da Conceição;D'Ávila"));
+  // The new user logs in through the host's connection with the name and password as typed.
+  {
+    Module login(key, user, "S3nh@ção D'x;\"");
+    EXPECT_NO_THROW(login.connection.Open());
+  }
   // The server's message names the user as it was sent.
   EXPECT_THAT(
       ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "x", "", "", "", ""); }),
