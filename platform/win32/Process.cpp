@@ -192,6 +192,11 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   std::wstring application;
   if (program.find_first_of("\\/:") != std::string::npos) {
     application = internal::Widen(program);
+    // As Windows does for a program on the command line: a name without an extension is a .exe.
+    const std::size_t name = program.find_last_of("\\/:") + 1;
+    if (program.find('.', name) == std::string::npos) {
+      application += L".exe";
+    }
   }
   PROCESS_INFORMATION info{};
   BOOL created;

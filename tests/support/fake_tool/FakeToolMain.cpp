@@ -24,9 +24,14 @@ struct Directive {
   std::string text;  // everything after the first blank
 };
 
+// Paths are UTF-8 here; Windows would read a narrow path in the ANSI code page.
+std::filesystem::path FromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::vector<Directive> ReadScript(const std::string& path) {
   std::vector<Directive> script;
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(FromUtf8(path), std::ios::binary);
   std::string line;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') {
@@ -85,7 +90,7 @@ void Record(const std::string& path, const std::vector<std::string>& arguments,
     }
   }
   record += "end\n";
-  std::ofstream file(path, std::ios::binary | std::ios::app);
+  std::ofstream file(FromUtf8(path), std::ios::binary | std::ios::app);
   file << record;
 }
 

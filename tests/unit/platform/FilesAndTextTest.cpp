@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -21,12 +22,17 @@ using ::testing::HasSubstr;
 
 constexpr bool kPosix = kPathDelimiter == '/';
 
+// The folders of the tests may hold accents: paths go to the streams as UTF-8.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 void Write(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
+  std::ofstream(U8(path), std::ios::binary) << text;
 }
 
 std::string Read(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(U8(path), std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();

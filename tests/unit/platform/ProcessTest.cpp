@@ -42,6 +42,11 @@ Run RunCommand(const std::string& command_line, const std::string& working_direc
   return {output, child->Wait()};
 }
 
+// Test folders may hold accents: paths reach std::filesystem as UTF-8.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
@@ -106,7 +111,7 @@ TEST_F(ProcessTest, SplitterAgreesWithTheChildsOwnReading) {
 
 TEST_F(ProcessTest, ProgramPathWithBlanks) {
   const std::string folder = folder_.Path() + "with blank";
-  std::filesystem::create_directory(folder);
+  std::filesystem::create_directory(U8(folder));
   const std::string tool = folder + kPathDelimiter + "tool" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), tool);
   // A program planted at the path's first blank-separated part is never the one started.
@@ -119,13 +124,13 @@ TEST_F(ProcessTest, ProgramPathWithBlanks) {
 
 TEST_F(ProcessTest, WorkingDirectoryIsTheChildsCurrentFolder) {
   const std::string work = folder_.Path() + "work";
-  std::filesystem::create_directory(work);
+  std::filesystem::create_directory(U8(work));
   RunCommand(Install(""), work);
   RunCommand(Quoted(folder_.ToolPath("tool")));
   auto calls = folder_.Calls("tool");
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_TRUE(std::filesystem::equivalent(calls[0].cwd, work));
-  EXPECT_TRUE(std::filesystem::equivalent(calls[1].cwd, std::filesystem::current_path()));
+  EXPECT_TRUE(std::filesystem::equivalent(U8(calls[0].cwd), U8(work)));
+  EXPECT_TRUE(std::filesystem::equivalent(U8(calls[1].cwd), std::filesystem::current_path()));
 }
 
 TEST_F(ProcessTest, StandardInputIsAtItsEndAtOnce) {
@@ -170,7 +175,7 @@ TEST_F(ProcessTest, ProgramsThatCannotStartThrow) {
   const std::string not_a_program = folder_.Path() + "text" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), not_a_program);
   folder_.SetScript("text", "");
-  { std::ofstream(not_a_program, std::ios::trunc) << "just text\n"; }
+  { std::ofstream(U8(not_a_program), std::ios::trunc) << "just text\n"; }
   EXPECT_THROW(LaunchProcess({Quoted(not_a_program), ""}), std::system_error);
 
   try {

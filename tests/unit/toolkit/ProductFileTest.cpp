@@ -18,13 +18,18 @@ namespace {
 namespace fs = std::filesystem;
 using tolvan::test::TempDir;
 
+// Paths reach the streams as UTF-8 whatever the system's narrow code page is.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string ReadAll(const std::string& file) {
-  std::ifstream in(fs::u8path(file), std::ios::binary);
+  std::ifstream in(U8(file), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void Write(const std::string& file, const std::string& text) {
-  std::ofstream(fs::u8path(file), std::ios::binary) << text;
+  std::ofstream(U8(file), std::ios::binary) << text;
 }
 
 std::set<std::string> Names(const TempDir& dir) {
@@ -43,7 +48,7 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
   {
     vesk::ProductFile product(final_path);
     EXPECT_FALSE(product.InPlace());
-    EXPECT_EQ(fs::u8path(product.Path()).parent_path(), dir.path());
+    EXPECT_EQ(U8(product.Path()).parent_path(), dir.path());
     EXPECT_EQ(ReadAll(product.Path()), "");
     Write(product.Path(), "half a backup");
     // Destroyed without Commit: a failed run.

@@ -13,13 +13,18 @@ namespace {
 
 using tolvan::test::TempDir;
 
+// Paths reach the streams as UTF-8 whatever the system's narrow code page is.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 const bool kWindows = tolvan::platform::kPathDelimiter == '\\';
 
 void WriteAt(const std::string& file, std::uintmax_t size, std::uintmax_t at,
              const std::string& text) {
-  { std::ofstream out(std::filesystem::u8path(file), std::ios::binary); }
-  std::filesystem::resize_file(std::filesystem::u8path(file), size);
-  std::fstream out(std::filesystem::u8path(file), std::ios::binary | std::ios::in | std::ios::out);
+  { std::ofstream out(U8(file), std::ios::binary); }
+  std::filesystem::resize_file(U8(file), size);
+  std::fstream out(U8(file), std::ios::binary | std::ios::in | std::ios::out);
   out.seekp(static_cast<std::streamoff>(at));
   out << text;
 }
@@ -47,8 +52,7 @@ TEST(Versions, BuildTagsAreFoundAcrossReadBlocksWithinTheScanLimit) {
   // The product's own tag wins over an earlier compatibility tag, blocks apart.
   const std::string library = dir.File("library");
   WriteAt(library, 4 * kMiB, 100, "LI-V6.3.11.33637");
-  std::fstream(std::filesystem::u8path(library), std::ios::binary | std::ios::in | std::ios::out)
-          .seekp(3 * kMiB)
+  std::fstream(U8(library), std::ios::binary | std::ios::in | std::ios::out).seekp(3 * kMiB)
       << "LI-V3.0.11.33637 Firebird 3.0";
   EXPECT_EQ(GetVersaoFirebirdmsg(library), "3.0.11.33637");
 
