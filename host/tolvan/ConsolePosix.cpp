@@ -1,6 +1,8 @@
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -16,6 +18,41 @@ bool StdinIsTerminal() {
 
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) {
+    return 0;
+  }
+  return size.ws_col;
+}
+
+namespace {
+
+std::atomic<bool> g_resized{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void RecordResize(int) {
+  g_resized.store(true);
+}
+
+}  // namespace
+
+void WatchTerminalResize() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RecordResize;
+    sigemptyset(&action.sa_mask);
+    // A resize must not cut short a read of the tool's output or of the operator's answer.
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGWINCH, &action, nullptr) == 0;
+  }();
+  static_cast<void>(installed);
+}
+
+bool TakeTerminalResized() {
+  return g_resized.exchange(false);
 }
 
 std::optional<std::string> ReadInputLine() {
