@@ -329,6 +329,8 @@ class Host {
   // Calls the export and prints its output; returns what was done, for the result line.
   std::string Call(const std::string& name);
 
+  bool ListedAnEmptyLine() const { return listed_empty_line_; }
+
   // Ends the status line of the run.
   void FinishFrame(bool succeeded) {
     if (frame_) {
@@ -355,6 +357,7 @@ class Host {
   std::size_t PrintList(const std::vector<std::string>& list) {
     for (const std::string& line : list) {
       out_ << line << "\n";
+      listed_empty_line_ = listed_empty_line_ || line.empty();
     }
     return list.size();
   }
@@ -417,6 +420,7 @@ class Host {
   std::string user_;
   std::string password_;
   std::unique_ptr<ConsoleFrame> frame_;
+  bool listed_empty_line_ = false;
   std::unique_ptr<TVeskSQLConnection> connection_;
   TVeskDMConexao dm_;
 };
@@ -599,11 +603,12 @@ void PrintHelp(const Options& o, std::ostream& out) {
   }
 }
 
-// What the tour says under PegarUsuarios: the embedded engine gives its own session no address.
-constexpr const char* kTourSessionsNote =
-    "(Uma linha por sessão: usuário, \"em\" e o endereço da máquina, \"no\" e o programa. No "
-    "banco embutido a sessão roda dentro deste processo e não tem endereço de rede, por isso o "
-    "endereço vem vazio.)\n";
+// What the tour says under an empty line of PegarUsuarios: the embedded engine gives its own
+// session no address, and the server's query then makes the whole line empty.
+constexpr const char* kTourEmptySessionNote =
+    "(Cada linha é \"usuário em endereço no programa\". Uma linha vazia é uma sessão deste "
+    "processo no banco embutido: ela roda aqui dentro e não tem endereço de rede, e sem "
+    "endereço o servidor devolve a linha inteira vazia.)\n";
 
 int Interrupted(const std::string& what, std::chrono::steady_clock::time_point start,
                 std::ostream& err) {
@@ -646,8 +651,8 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
       host.Settle(name);
       host.Call(name);
     });
-    if (std::string(name) == "PegarUsuarios") {
-      out << kTourSessionsNote;
+    if (std::string(name) == "PegarUsuarios" && host.ListedAnEmptyLine()) {
+      out << kTourEmptySessionNote;
     }
   }
   if (tolvan::platform::InterruptSignal() != 0) {

@@ -142,7 +142,7 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
     out_ << Stamp() << Line << "\n" << std::flush;
     return;
   }
-  last_line_ = Line;
+  last_line_ = progress_ ? std::string(GbakText(Line)) : Line;
   ++turn_;
   DrawStatus();
 }

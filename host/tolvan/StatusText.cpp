@@ -71,16 +71,15 @@ std::size_t Columns(char32_t code) {
 
 constexpr std::size_t kTabStop = 8;
 
-std::string_view AfterPrefix(std::string_view line) {
-  // Lines of a local gbak start with "gbak:"; through the service manager they come without it.
-  constexpr std::string_view kPrefix = "gbak:";
-  if (line.substr(0, kPrefix.size()) == kPrefix) {
-    line.remove_prefix(kPrefix.size());
+// "1 records written", "   20000 records restored": the end of a table's data.
+bool EndsTable(std::string_view text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+    ++digits;
   }
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-    line.remove_prefix(1);
-  }
-  return line;
+  const std::string_view rest = text.substr(digits);
+  return digits > 0 &&
+         (rest.substr(0, 16) == " records written" || rest.substr(0, 17) == " records restored");
 }
 
 bool TakeAfter(std::string_view line, std::string_view head, std::string_view& rest) {
@@ -95,6 +94,18 @@ bool TakeAfter(std::string_view line, std::string_view head, std::string_view& r
 }
 
 }  // namespace
+
+std::string_view GbakText(std::string_view line) {
+  // Lines of a local gbak start with "gbak:"; through the service manager they come without it.
+  constexpr std::string_view kPrefix = "gbak:";
+  if (line.substr(0, kPrefix.size()) == kPrefix) {
+    line.remove_prefix(kPrefix.size());
+  }
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+    line.remove_prefix(1);
+  }
+  return line;
+}
 
 std::size_t DisplayWidth(std::string_view text) {
   std::size_t columns = 0;
@@ -135,14 +146,27 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
 
 void GbakProgress::Feed(std::string_view line) {
   const bool backup = kind_ == Kind::Backup;
-  const std::string_view text = AfterPrefix(line);
+  const std::string_view text = GbakText(line);
   std::string_view name;
   if (TakeAfter(text, backup ? "writing data for table " : "restoring data for table ", name)) {
-    done_.emplace(name);
-    // A table whose data comes without its name in the list before (an order gbak does not use)
-    // still counts, so the count never falls behind what is done.
+    // A table whose data begins before the last one said how many records it had (an order gbak
+    // does not use) ends that one.
+    if (current_) {
+      done_.insert(*current_);
+    }
+    current_ = std::string(name);
+    data_started_ = true;
+    // A table not named in the list before still counts, so the count never falls behind.
     tables_.emplace(name);
-  } else if (TakeAfter(text, backup ? "writing table " : "restoring table ", name)) {
+  } else if (EndsTable(text)) {
+    if (current_) {
+      done_.insert(*current_);
+      current_.reset();
+    }
+  } else if (!data_started_ &&
+             TakeAfter(text, backup ? "writing table " : "restoring table ", name) &&
+             name != "constraints") {
+    // Only the metadata names tables; "writing table constraints" is a step of its own.
     tables_.emplace(name);
   } else {
     return;

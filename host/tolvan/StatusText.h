@@ -19,13 +19,16 @@ std::size_t DisplayWidth(std::string_view text);
 // characters left out, cut so that it takes at most `columns` columns; never half a character.
 std::string FitToWidth(std::string_view text, std::size_t columns);
 
+// A gbak line without its "gbak:" prefix and the blanks after it.
+std::string_view GbakText(std::string_view line);
+
 // How far a gbak backup or restore has gone, read from gbak's verbose lines. gbak names every
 // table once while it writes (or restores) the metadata ("writing table X", "restoring table X"),
 // before any data; then it names each table whose data it handles ("writing data for table X",
-// "restoring data for table X"). The first list is the database's table count, the second the
-// tables done. A restore does not name tables without rows, so it may stay short of the count
-// until the run ends. The percentage only grows, stays below 100 while the run is on and
-// reaches 100 only through Complete().
+// "restoring data for table X", ended by "N records written" or "N records restored"). The
+// first list is the database's table count, the second the tables done. A restore does not name
+// tables without rows, so it may stay short of the count until the run ends. The percentage only
+// grows, stays below 100 while the run is on and reaches 100 only through Complete().
 class GbakProgress {
  public:
   enum class Kind { Backup, Restore };
@@ -46,6 +49,8 @@ class GbakProgress {
   Kind kind_;
   std::set<std::string, std::less<>> tables_;
   std::set<std::string, std::less<>> done_;
+  std::optional<std::string> current_;
+  bool data_started_ = false;
   std::optional<int> percent_;
 };
 
