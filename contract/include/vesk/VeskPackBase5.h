@@ -34,6 +34,19 @@ VESKBASE_API std::string ValorParaSQL(const std::string& Value);
 // ---------------------------------------------------------------------------------------------
 // Files and processes
 
+namespace vesk {
+
+// One path or argument as it goes on a tool's command line, read back whole by the Microsoft C
+// runtime's rules (and by the POSIX splitter, which follows them). Text without a blank, a tab or
+// a double quote is returned unchanged. Otherwise, and for the empty text, it is put between
+// double quotes; a double quote inside becomes \" with the backslashes before it doubled, and the
+// backslashes before the closing quote are doubled: C:\Meus Backups\ gives "C:\Meus Backups\\".
+// A program's own path (the first token) is never given a trailing backslash, so it reads the
+// same under the program-name rule, which knows no backslash escapes.
+VESKBASE_API std::string QuoteArgument(const std::string& Argument);
+
+}  // namespace vesk
+
 // The temporary folder, with the path delimiter at the end.
 VESKBASE_API std::string PegarDirTemp();
 
@@ -55,8 +68,17 @@ class VESKBASE_API EToolWaitFailed : public std::system_error {
 };
 
 // What the runners return for a program that could not be started (missing, not executable, an
-// empty command line). No tool output goes with it.
+// empty command line, or an interrupt recorded before the start). No tool output goes with it.
 inline constexpr int32_t kResultadoNaoIniciado = -1;
+
+// Both runners below:
+// - An interrupt recorded through platform/Interrupt.h (Ctrl-C, SIGTERM) while the program runs
+//   ends it (SIGTERM, then SIGKILL after 2 s on POSIX; TerminateProcess on Windows), waits for it
+//   and returns its exit code, never 0 (a program that ended with 0 anyway gives 128 + the
+//   signal number), so the caller's clean-up runs. With an interrupt recorded before the start,
+//   the program is not started: kResultadoNaoIniciado.
+// - When the program ran but the wait for its end fails (on POSIX, something else reaped it),
+//   they raise EToolWaitFailed instead of making up an exit code.
 
 // Runs CommandLine hidden, waits for it, and returns its exit code with the whole console output
 // (standard output and standard error, merged, as UTF-8) in Output. The flags are reserved and

@@ -10,7 +10,8 @@
 //   env NAME       print "env:NAME=<value>" or "env:NAME unset"
 //   argv           print each argument as "arg:<text>"
 //   exit N         exit with N at once              crash       abort()
-//   record-env NAME  record the variable with the call
+//   ignore-term    ignore SIGTERM from here on      fd N        print "fd:N open" or "fd:N closed"
+//   (Linux) record-env NAME  record the variable with the call
 // The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
 // with no script the tool exits 0 silently. Each call is appended to TOLVAN_FAKE_RECORD,
 // otherwise the tool's path + ".calls".

@@ -1,5 +1,6 @@
 // The fake tool: records how it was called, then runs the script beside it (see FakeTool.h).
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -165,6 +166,12 @@ int Run(int argc, char** argv) {
     } else if (verb == "exit") {
       std::fflush(nullptr);
       std::exit(std::stoi(text));
+    } else if (verb == "fd") {
+      // Linux only: whether the descriptor is open in the tool.
+      const bool open = std::filesystem::exists("/proc/self/fd/" + text);
+      Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
+    } else if (verb == "ignore-term") {
+      std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "crash") {
       std::fflush(nullptr);
       std::abort();

@@ -105,10 +105,12 @@ TEST_F(ProcessTest, ProgramPathWithBlanks) {
   std::filesystem::create_directory(folder);
   const std::string tool = folder + kPathDelimiter + "tool" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), tool);
-  folder_.Install("unused");
+  // A program planted at the path's first blank-separated part is never the one started.
+  folder_.Install("with", "out planted\nexit 9\n");
   auto run = RunCommand(Quoted(tool) + " x");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, "");
+  EXPECT_TRUE(folder_.Calls("with").empty());
 }
 
 TEST_F(ProcessTest, WorkingDirectoryIsTheChildsCurrentFolder) {

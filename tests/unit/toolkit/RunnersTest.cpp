@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_tool/FakeTool.h"
+#include "platform/Interrupt.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
@@ -234,6 +236,68 @@ TEST_F(Runners, ACallbackThatThrowsEndsTheToolAndTheErrorGoesOn) {
 TEST_F(Runners, AnEmptyCallbackStillRunsTheTool) {
   const auto tool = Tool("out ignored\nexit 7\n");
   EXPECT_EQ(CaptureExecute(tool, "", ".", TCaptureLineCallback()), 7);
+}
+
+// An interrupt recorded by another thread after a delay, as the host's signal handler would.
+class LateInterrupt {
+ public:
+  explicit LateInterrupt(int signal_number)
+      : thread_([signal_number] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          tolvan::platform::RequestInterrupt(signal_number);
+        }) {}
+  ~LateInterrupt() {
+    thread_.join();
+    tolvan::platform::ClearInterrupt();
+  }
+  LateInterrupt(const LateInterrupt&) = delete;
+  LateInterrupt& operator=(const LateInterrupt&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
+TEST_F(Runners, AnInterruptEndsTheToolAndReturnsAFailure) {
+  // Silent, chatty, and deaf to the polite request: each ends soon after the interrupt.
+  const std::vector<std::string> scripts = {"out tick\nsleep 30000\nout never\n",
+                                            "lines 100000000 x\n",
+                                            "ignore-term\nout tick\nsleep 30000\n"};
+  for (const auto& script : scripts) {
+    const auto tool = Tool(script);
+    for (const bool capture : {true, false}) {
+      const auto started = Clock::now();
+      int code;
+      {
+        LateInterrupt interrupt(15);
+        if (capture) {
+          Lines lines;
+          code = Capture(tool, lines);
+        } else {
+          std::string output;
+          code = WinExec32AndRedirectOutput(tool, output);
+        }
+      }
+      const auto took = Clock::now() - started;
+      EXPECT_NE(code, 0) << script;
+      EXPECT_NE(code, kResultadoNaoIniciado) << script;
+      EXPECT_LT(took, std::chrono::seconds(8)) << script << " capture=" << capture;
+    }
+  }
+}
+
+TEST_F(Runners, AnInterruptBeforeTheStartStartsNothing) {
+  const auto tool = Tool("out should not run\n");
+  tolvan::platform::RequestInterrupt(2);
+  Lines lines;
+  std::string output = "stale";
+  const int captured = Capture(tool, lines);
+  const int redirected = WinExec32AndRedirectOutput(tool, output);
+  tolvan::platform::ClearInterrupt();
+  EXPECT_EQ(captured, kResultadoNaoIniciado);
+  EXPECT_EQ(redirected, kResultadoNaoIniciado);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(output, "");
+  EXPECT_TRUE(folder_.Calls("tool").empty());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "platform/Process.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
@@ -79,6 +81,50 @@ TEST(ValorParaSQL, QuotesAndDoublesEveryQuote) {
   EXPECT_EQ(ValorParaSQL("'"), "''''");
   EXPECT_EQ(ValorParaSQL("x'; drop table t; --"), "'x''; drop table t; --'");
   EXPECT_EQ(ValorParaSQL("''"), "''''''");
+}
+
+TEST(QuoteArgument, LeavesPlainTextAndQuotesWhatWouldSplit) {
+  EXPECT_EQ(vesk::QuoteArgument("/data/loja.fdb"), "/data/loja.fdb");
+  EXPECT_EQ(vesk::QuoteArgument(R"(C:\Backups\loja.fbk)"), R"(C:\Backups\loja.fbk)");
+  EXPECT_EQ(vesk::QuoteArgument(R"(C:\Program Files\Tolvan\gbak.exe)"),
+            R"("C:\Program Files\Tolvan\gbak.exe")");
+  EXPECT_EQ(vesk::QuoteArgument("a\tb"), "\"a\tb\"");
+  EXPECT_EQ(vesk::QuoteArgument(""), R"("")");
+  // Trailing backslashes are doubled so they do not escape the closing quote.
+  EXPECT_EQ(vesk::QuoteArgument(R"(C:\Meus Backups\)"), R"("C:\Meus Backups\\")");
+  // A quote inside is escaped, with the backslashes before it doubled.
+  EXPECT_EQ(vesk::QuoteArgument(R"(a"b)"), R"("a\"b")");
+  EXPECT_EQ(vesk::QuoteArgument(R"(a\"b c)"), R"("a\\\"b c")");
+}
+
+// Every argument comes back whole, and alone, from the splitter that reads the tools' lines.
+TEST(QuoteArgument, RoundTripsThroughTheCommandLineSplitter) {
+  const std::vector<std::string> arguments = {"",
+                                              " ",
+                                              "x",
+                                              "-user",
+                                              "João D'Ávila",
+                                              R"(senha "com" aspas)",
+                                              R"(\)",
+                                              R"(\\)",
+                                              R"(a\)",
+                                              R"(C:\Program Files\)",
+                                              R"(\"x\")",
+                                              R"(a\\"b)",
+                                              "x -m",
+                                              "\t",
+                                              R"(""")",
+                                              R"(C:\Cópias\loja.fbk)",
+                                              "-pas",
+                                              R"(end\ )"};
+  std::string line = "tool";
+  for (const auto& argument : arguments) {
+    line += ' ';
+    line += vesk::QuoteArgument(argument);
+  }
+  std::vector<std::string> expected = {"tool"};
+  expected.insert(expected.end(), arguments.begin(), arguments.end());
+  EXPECT_EQ(tolvan::platform::SplitCommandLine(line), expected);
 }
 
 }  // namespace
