@@ -621,6 +621,9 @@ int Interrupted(const std::string& what, std::chrono::steady_clock::time_point s
 
 int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
+  if (tolvan::platform::InterruptSignal() != 0) {
+    return Interrupted("tour", start, err);
+  }
   const PluginRef ref = ResolvePlugin("firebird", tolvan::platform::ExecutableDirectory());
   Options tour = o;
   tour.database.reset();

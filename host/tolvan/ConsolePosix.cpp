@@ -73,12 +73,16 @@ namespace {
 termios g_saved_terminal{};
 volatile std::sig_atomic_t g_echo_off = 0;
 
-extern "C" void RestoreTerminalAndRaise(int signal_number) {
+// Ends tolvan as an interrupted run ends it (status 128 + the signal), with the terminal echoing
+// again; nothing has started yet, so there is nothing to clean up.
+extern "C" void RestoreTerminalAndExit(int signal_number) {
   if (g_echo_off != 0) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
   }
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+  constexpr char kMessage[] = "\nInterrompido antes de ler a senha.\n";
+  const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  static_cast<void>(written);
+  _exit(128 + signal_number);
 }
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
@@ -91,7 +95,7 @@ class EchoOff {
       return;
     }
     struct sigaction action {};
-    action.sa_handler = RestoreTerminalAndRaise;
+    action.sa_handler = RestoreTerminalAndExit;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
       sigaction(kStopSignals[i], &action, &previous_[i]);

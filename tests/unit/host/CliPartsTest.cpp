@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "Cli.h"
 #include "ConsoleFrame.h"
 #include "DefaultDatabase.h"
 #include "Plugin.h"
 #include "StatusText.h"
 #include "platform/Environment.h"
+#include "platform/Interrupt.h"
 
 namespace {
 
@@ -157,6 +159,40 @@ TEST(ConsoleFrameTest, GbakRunShowsTablesAndCompletesOnlyOnSuccess) {
     EXPECT_THAT(statuses[statuses.size() - 2],
                 ::testing::HasSubstr(succeeded ? "100% (1/2 tabelas)" : "50% (1/2 tabelas)"));
   }
+}
+
+// Run() as main() calls it, with an interrupt recorded before the call: nothing starts.
+TEST(CliRunTest, AnInterruptBeforeTheExportStartsEndsWithItsStatusAndRunsNothing) {
+  ScopedEnvironmentOverride env;
+  const auto data = std::filesystem::temp_directory_path() / "tolvan-cli-test-interrupt";
+  std::filesystem::remove_all(data);
+  SetEnv("XDG_DATA_HOME", data.string());
+  UnsetEnv("FIREBIRD_LOCK");
+  struct Case {
+    std::vector<const char*> args;
+    int signal_number;
+    const char* says;
+  } cases[] = {
+      // A database that does not exist: a run that started would fail with status 1.
+      {{"tolvan", "firebird", "Versao", "--database", "/nenhum/x.fdb", "--user", "SYSDBA",
+        "--password", "x"},
+       15,
+       "Versao interrompido (SIGTERM)"},
+      {{"tolvan", "tour"}, 2, "tour interrompido (SIGINT)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    std::ostringstream out;
+    std::ostringstream err;
+    tolvan::platform::RequestInterrupt(c.signal_number);
+    const int status = tolvan::cli::Run(static_cast<int>(c.args.size()), c.args.data(), out, err);
+    tolvan::platform::ClearInterrupt();
+    EXPECT_EQ(status, 128 + c.signal_number) << err.str();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_THAT(err.str(), ::testing::StartsWith(c.says));
+  }
+  EXPECT_FALSE(std::filesystem::exists(data / "tolvan" / "default.fdb"));
+  std::filesystem::remove_all(data);
 }
 
 }  // namespace
