@@ -332,6 +332,37 @@ TEST_F(TolvanProgram, EveryRunEndsWithAResultLineThatScriptsCanLeaveOut) {
   EXPECT_FALSE(fs::exists(dir_ / "x.fbk"));
 }
 
+TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
+  using tolvan::platform::GetEnv;
+  const auto host = GetEnv("TOLVAN_PG_HOST");
+  const auto port = GetEnv("TOLVAN_PG_PORT");
+  const auto user = GetEnv("TOLVAN_PG_USER");
+  const auto password = GetEnv("TOLVAN_PG_PASSWORD");
+  if (!host || !port || !user || !password) {
+    if (GetEnv("CI").value_or("") == "true") {
+      FAIL() << "no PostgreSQL test cluster";
+    }
+    GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+  }
+  const std::string name = "tolvan_cli_" + std::to_string(getpid());
+  const std::vector<std::string> env = {"TOLVAN_PASSWORD=" + *password};
+  Outcome r = RunTolvan({"postgresql", "CriarDataBaseFD", "--server", *host, "--port", *port,
+                         "--target", name, "--new-user", *user, "--new-password", *password},
+                        env);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const std::string dump = tolvan::platform::ExecutableDirectory() + "temp/" + name + ".dump";
+  r = RunTolvan({"postgresql", "CriarBackup", "--database", *host + "/" + *port + ":" + name,
+                 "--user", *user, "--yes"},
+                env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dump + "\n");
+  ASSERT_TRUE(fs::exists(dump));
+  EXPECT_EQ(LastLine(r.err).substr(0, LastLine(r.err).rfind(" em ")),
+            "Backup concluído: " + dump + ", " + tolvan::cli::FormatSize(fs::file_size(dump)));
+  fs::remove(dump);
+}
+
 TEST_F(TolvanProgram, CriarDataBaseThatReportsAFailureWithoutRaisingExitsOne) {
   const Outcome r = RunTolvan(
       {"firebird", "CriarDataBase", "--target", (dir_ / "no such folder" / "x.fdb").string()},
