@@ -209,8 +209,9 @@ std::optional<std::uint64_t> LocalFileSize(const std::string& path) {
 }
 
 // The size of the file a run is writing: the largest temporary file beside the final name (the
-// runs write under "<name>.~<random>.tmp" and rename it when done).
-std::optional<std::uint64_t> GrowingFileSize(const std::string& final_path) {
+// runs write under "<name>.~<random>.tmp" and rename it when done), else the final file when the
+// run made it (a tool that writes in place).
+std::optional<std::uint64_t> GrowingFileSize(const std::string& final_path, bool existed_before) {
   namespace fs = std::filesystem;
   const fs::path final_name = fs::path(final_path);
   const std::string prefix = final_name.filename().string() + ".~";
@@ -229,6 +230,9 @@ std::optional<std::uint64_t> GrowingFileSize(const std::string& final_path) {
     if (!size_error && (!largest || size > *largest)) {
       largest = size;
     }
+  }
+  if (!largest && !existed_before) {
+    return LocalFileSize(final_path);
   }
   return largest;
 }
@@ -370,7 +374,9 @@ class Host {
       settings.gbak = IsBackup(name) ? GbakProgress::Kind::Backup : GbakProgress::Kind::Restore;
     }
     if (IsBackup(name)) {
-      settings.file_size = [file = o_.file] { return GrowingFileSize(file); };
+      settings.file_size = [file = o_.file, existed = tolvan::platform::PathEntryExists(o_.file)] {
+        return GrowingFileSize(file, existed);
+      };
     }
     return settings;
   }
@@ -485,7 +491,9 @@ std::string Host::Call(const std::string& name) {
   if (name == "CriarBackup") {
     TVeskSQLConnection* connection = Module().SQLConnection;
     const std::string dump = DumpPath();
-    BeginStatus([dump] { return GrowingFileSize(dump); });
+    BeginStatus([dump, existed = tolvan::platform::PathEntryExists(dump)] {
+      return GrowingFileSize(dump, existed);
+    });
     Export<tolvan::CriarBackupFn>(name)(connection);
     // The dump's path is the export's result: a script finds the file there.
     out_ << dump << "\n";
