@@ -363,6 +363,21 @@ TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
   fs::remove(dump);
 }
 
+TEST_F(TolvanProgram, CriarDataBaseVaziaRunsGbakWithTheClientLibraryBackupGets) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  // No --client-library: the gbak guard must still be given the client library's file name.
+  const std::string source = MakeDatabase("modelo.fdb", 2, 10);
+  const std::string target = (dir_ / "vazio.fdb").string();
+  const Outcome r = RunTolvan({"firebird", "CriarDataBaseVazia", "--database", source, "--user",
+                               "SYSDBA", "--password", "x", "--target", target, "--yes"},
+                              env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(target));
+  EXPECT_THAT(LastLine(r.err), StartsWith("Banco de dados criado com a estrutura de " + source));
+}
+
 TEST_F(TolvanProgram, CriarDataBaseThatReportsAFailureWithoutRaisingExitsOne) {
   const Outcome r = RunTolvan(
       {"firebird", "CriarDataBase", "--target", (dir_ / "no such folder" / "x.fdb").string()},
