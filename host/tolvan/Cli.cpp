@@ -20,6 +20,7 @@
 #include "ConsoleSinks.h"
 #include "DefaultDatabase.h"
 #include "ExportTable.h"
+#include "Help.h"
 #include "Plugin.h"
 #include "Report.h"
 #include "StatusText.h"
@@ -527,90 +528,6 @@ std::string Host::Call(const std::string& name) {
                               : "Restauração concluída: " + target;
 }
 
-std::string Usage() {
-  return "uso: tolvan <plug-in> <Exportação> [opções]\n"
-         "     tolvan <plug-in> --help   (as exportações do plug-in e as opções de cada uma)\n"
-         "     tolvan tour               (Versao e PegarUsuarios no banco embutido padrão)\n";
-}
-
-std::string OptionLine(const OptionHelp& option) {
-  std::string left = std::string("  ") + option.name;
-  if (option.value != nullptr) {
-    left += std::string(" ") + option.value;
-  }
-  const std::size_t width = DisplayWidth(left);
-  left += std::string(width < 36 ? 36 - width : 1, ' ');
-  return left + option.meaning + "\n";
-}
-
-std::string ExportLine(const std::string& name, const ExportOptions& options) {
-  std::string line = "  " + name;
-  line += std::string(name.size() < 20 ? 20 - name.size() : 1, ' ') + options.description;
-  std::string arguments;
-  for (const std::string& option : options.required) {
-    arguments += " " + option;
-  }
-  for (const std::string& option : options.optional) {
-    arguments += " [" + option + "]";
-  }
-  if (!arguments.empty()) {
-    line += ":" + arguments;
-  }
-  return line + "\n";
-}
-
-void PrintHelp(const Options& o, std::ostream& out) {
-  out << Usage();
-  std::vector<std::string> names(tolvan::kExportNames.begin(), tolvan::kExportNames.end());
-  PluginKind kind = PluginKind::Unknown;
-  bool any_connection = true;
-  if (!o.plugin.empty() && o.plugin != "tour") {
-    const PluginRef ref = ResolvePlugin(o.plugin, tolvan::platform::ExecutableDirectory());
-    kind = ref.kind;
-    auto library = tolvan::platform::DynamicLibrary::Load(ref.path);
-    names = OfferedExports(*library);
-    out << "\nExportações de " << ref.path << ":\n";
-  } else {
-    out << "\nExportações da família (cada plug-in oferece parte delas):\n";
-  }
-  std::vector<std::string> used;
-  any_connection = false;
-  for (const std::string& name : names) {
-    const auto options = OptionsOf(kind, name);
-    out << ExportLine(name, *options);
-    any_connection = any_connection || options->connection;
-    used.insert(used.end(), options->required.begin(), options->required.end());
-    used.insert(used.end(), options->optional.begin(), options->optional.end());
-  }
-  const auto is_used = [&used](const std::string& option) {
-    return std::find(used.begin(), used.end(), option) != used.end();
-  };
-  if (any_connection) {
-    out << "\nOpções de conexão:\n";
-    for (const OptionHelp& option : AllOptions()) {
-      if (IsConnectionOption(option.name)) {
-        out << OptionLine(option);
-      }
-    }
-  }
-  out << "\nOpções das exportações:\n";
-  for (const OptionHelp& option : AllOptions()) {
-    const std::string name = option.name;
-    if (!IsConnectionOption(name) &&
-        (is_used(name) || name == "--yes" || name == "--quiet-result")) {
-      out << OptionLine(option);
-    }
-  }
-  if (kind == PluginKind::Firebird || kind == PluginKind::Unknown) {
-    out << "\nSem --database, o plug-in Firebird trabalha no banco embutido ";
-    try {
-      out << DefaultDatabasePath() << " (criado no primeiro uso).\n";
-    } catch (const std::exception& e) {
-      out << "da pasta de dados do usuário, que aqui não se conhece: " << e.what() << "\n";
-    }
-  }
-}
-
 // What the tour says under an empty line of PegarUsuarios: the embedded engine gives its own
 // session no address, and the server's query then makes the whole line empty.
 constexpr const char* kTourEmptySessionNote =
@@ -763,7 +680,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 
   try {
     if (o.help) {
-      PrintHelp(o, out);
+      PrintHelp(o.plugin, out);
       return kExitOk;
     }
     if (o.plugin.empty()) {
