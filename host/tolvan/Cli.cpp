@@ -8,7 +8,6 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -575,10 +574,23 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
       return Interrupted("tour", start, err);
     }
     out << "== " << name << " ==\n";
-    CallKeepingMessage([&] {
-      host.Settle(name);
-      host.Call(name);
-    });
+    try {
+      CallKeepingMessage([&] {
+        host.Settle(name);
+        host.Call(name);
+      });
+    } catch (const Failure& e) {
+      out.flush();
+      if (tolvan::platform::InterruptSignal() != 0) {
+        return Interrupted("tour", start, err);
+      }
+      err << ErrorBlock(e.what());
+      if (!o.quiet_result) {
+        err << "tour falhou em " << FormatDuration(std::chrono::steady_clock::now() - start)
+            << "\n";
+      }
+      return kExitFailure;
+    }
     if (std::string(name) == "PegarUsuarios" && host.ListedAnEmptyLine()) {
       out << kTourEmptySessionNote;
     }
@@ -652,7 +664,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   if (ReportsFailureBySinks(ref.kind, o.export_name) &&
       (sinks.LogEntries() != log_entries || sinks.MessageBoxes() != boxes)) {
     err << "erro:\n  " << o.export_name
-        << " informou a falha acima na caixa de mensagem e no log, sem criar o banco\n";
+        << " informou a falha acima na caixa de mensagem e no log\n";
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
