@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,6 +127,14 @@ class Tolvan {
   Tolvan& operator=(const Tolvan&) = delete;
 
   pid_t pid() const { return pid_; }
+
+  // Gives the pseudo-terminal a new width; the kernel tells tolvan with SIGWINCH.
+  void Resize(unsigned short columns) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    ioctl(err_fd_, TIOCSWINSZ, &size);
+  }
 
   // Reads until what came on stderr (or the terminal) satisfies `done`; false when the output
   // ended or the time ran out first.
@@ -505,6 +514,37 @@ TEST_F(TolvanProgram, ProgressOnATerminalFitsItsWidthAndEndsAtOneHundred) {
         << "the status is cleared before the result line";
     EXPECT_EQ(r.err.find('\t'), std::string::npos);
   }
+}
+
+TEST_F(TolvanProgram, ProgressIsRedrawnAtTheNewWidthWhenTheTerminalShrinks) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string db = MakeDatabase("resize.fdb", 30, 15000);
+  Tolvan tolvan(
+      Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA", "--password", "x",
+                     "--file", (dir_ / "resize.fbk").string(), "--progress", "--yes"},
+                    env_,
+                    120,
+                    false});
+  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+    return err.find("writing data for table") != std::string::npos;
+  }));
+  tolvan.Resize(30);
+  const Outcome r = tolvan.Finish();
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The first redraw after the resize clears what the wider status left, then keeps to 30.
+  const std::size_t cleared = r.err.find("\r\x1b[J");
+  ASSERT_NE(cleared, std::string::npos) << "no redraw for the resize";
+  bool any = false;
+  for (const std::string& piece : TerminalPieces(r.err.substr(cleared))) {
+    if (piece.rfind("Backup concluído: ", 0) == 0) {
+      break;
+    }
+    EXPECT_LT(tolvan::cli::DisplayWidth(piece), 30u) << piece;
+    any = any || !piece.empty();
+  }
+  EXPECT_TRUE(any);
 }
 
 TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
