@@ -122,9 +122,10 @@ void ConsoleFrame::DrawStatus() {
   if (columns == 0) {
     columns = kDefaultColumns;
   }
-  if (TakeTerminalResized() && status_shown_ && drawn_columns_ >= columns) {
-    // At the smaller width the old status wrapped onto rows above the cursor: go up and clear.
-    out_ << "\x1b[" << drawn_columns_ / columns << "A\r\x1b[J";
+  if (TakeTerminalResized() && status_shown_ && drawn_columns_ > columns) {
+    // A terminal that reflows wrapped the wider status onto rows above the cursor: go up to its
+    // first row and clear from there.
+    out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
   }
   // One column is kept free: a terminal that wraps at its last column would start a new line.
   const std::string fitted = FitToWidth(Status(), columns - 1);
