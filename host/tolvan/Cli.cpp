@@ -495,6 +495,8 @@ std::string Host::Call(const std::string& name) {
       return GrowingFileSize(dump, existed);
     });
     Export<tolvan::CriarBackupFn>(name)(connection);
+    // The status goes first: on a terminal stdout shares its line.
+    FinishFrame(true);
     // The dump's path is the export's result: a script finds the file there.
     out_ << dump << "\n";
     return WithSize("Backup concluído: " + dump, dump);
