@@ -571,6 +571,29 @@ TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
   }
 }
 
+TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  // An expected client version gbak does not have: the guard asks the operator before the run.
+  const std::string db = MakeDatabase("dialogo.fdb", 1, 1);
+  const std::string file = (dir_ / "dialogo.fbk").string();
+  Tolvan tolvan(
+      Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA", "--password", "x",
+                     "--file", file, "--expected-client-version", "9.9.9.9"},
+                    env_,
+                    80,
+                    false});
+  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+    return err.find("Tecle Enter para seguir: ") != std::string::npos;
+  })) << "no dialog";
+  kill(tolvan.pid(), SIGINT);
+  const Outcome r = tolvan.Finish();
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("gbak:"))) << "the backup ran as if the operator had answered";
+  EXPECT_FALSE(fs::exists(file));
+}
+
 TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
   if (!HaveGbak()) {
     GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
