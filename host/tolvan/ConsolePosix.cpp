@@ -1,14 +1,17 @@
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 
 #include "Console.h"
+#include "platform/Interrupt.h"
 
 namespace tolvan::cli {
 
@@ -19,6 +22,12 @@ bool StdinIsTerminal() {
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
+
+namespace {
+
+constexpr int kInputPollMs = 100;
+
+}  // namespace
 
 std::size_t TerminalColumns() {
   winsize size{};
@@ -56,6 +65,18 @@ bool TakeTerminalResized() {
 }
 
 std::optional<std::string> ReadInputLine() {
+  // Waits in short steps rather than in one blocking read: an interrupt that comes just before
+  // the read would otherwise leave it waiting for a line nobody types.
+  while (std::cin.rdbuf()->in_avail() <= 0) {
+    if (tolvan::platform::InterruptSignal() != 0) {
+      return std::nullopt;
+    }
+    pollfd entry{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&entry, 1, kInputPollMs);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) {
+      break;
+    }
+  }
   std::string line;
   if (!std::getline(std::cin, line)) {
     return std::nullopt;

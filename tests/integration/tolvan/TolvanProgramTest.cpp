@@ -21,6 +21,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ExportTable.h"
@@ -151,13 +152,27 @@ class Tolvan {
     return true;
   }
 
+  // Reads to the end and reaps tolvan; one that still runs after two minutes is killed and
+  // reported with status -1.
   Outcome Finish() {
-    while (ReadSome(120000)) {
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     int raw = 0;
-    waitpid(pid_, &raw, 0);
+    pid_t reaped = 0;
+    while ((reaped = waitpid(pid_, &raw, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      if (!ReadSome(100)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    if (reaped == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &raw, 0);
+      raw = -1;
+    }
+    while (ReadSome(0)) {
+    }
     reaped_ = true;
-    outcome_.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+    outcome_.status = raw == -1 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
     return outcome_;
   }
 
