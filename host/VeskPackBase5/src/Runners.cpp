@@ -47,7 +47,7 @@ void AppendDecoded(std::string_view raw, std::string& out) {
   if (IsAscii(raw)) {
     out.append(raw);
   } else {
-    out += tolvan::platform::SanitizeUtf8(raw);
+    out += tolvan::platform::DecodeToolOutput(raw);
   }
 }
 
@@ -91,7 +91,7 @@ enum class Ending { kOutputEnded, kStopped, kInterrupted };
 template <typename OnLine>
 Ending ReadLines(ChildProcess& child, OnLine&& on_line) {
   const auto buffer = std::make_unique<char[]>(kReadChunk);
-  vesk::detail::LineSplitter splitter;
+  vesk::detail::LineSplitter splitter(kMaxLineBytes);
   for (;;) {
     if (Interrupted()) {
       return Ending::kInterrupted;
@@ -174,12 +174,15 @@ int32_t WinExec32AndRedirectOutput(const std::string& CommandLine, std::string& 
   if (!child) {
     return kResultadoNaoIniciado;
   }
-  std::string output;
+  vesk::KeptLines output;
+  std::string line;
   Ending ending;
   try {
-    ending = ReadLines(*child, [&output](std::string_view content, std::string_view line_end) {
-      AppendDecoded(content, output);
-      output.append(line_end);
+    ending = ReadLines(*child, [&](std::string_view content, std::string_view line_end) {
+      line.clear();
+      AppendDecoded(content, line);
+      line.append(line_end);
+      output.Add(line);
       return true;
     });
   } catch (...) {
@@ -187,7 +190,7 @@ int32_t WinExec32AndRedirectOutput(const std::string& CommandLine, std::string& 
     throw;
   }
   const int32_t code = Finish(*child, ending);
-  Output = std::move(output);
+  Output = output.Join("");
   return code;
 }
 

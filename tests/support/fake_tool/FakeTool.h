@@ -7,6 +7,7 @@
 //   crlf TEXT      TEXT and "\r\n" on stdout        write TEXT  TEXT with no line end
 //   hex 41ff42     raw bytes on stdout              lines N P   N lines "P1".."PN", fast
 //   sleep MS       pause                            stdin       read stdin, print "stdin:<bytes>"
+//   fill N         N bytes "x" on stdout, no line end
 //   env NAME       print "env:NAME=<value>" or "env:NAME unset"
 //   argv           print each argument as "arg:<text>"
 //   exit N         exit with N at once              crash       abort()
@@ -29,6 +30,10 @@ struct FakeToolCall {
   std::string cwd;
   std::map<std::string, std::optional<std::string>> env;  // nullopt: unset in the tool
 };
+
+// Names the folder under which application folders are made (UTF-8; created when missing);
+// unset or empty: the system's temporary folder.
+inline constexpr const char* kAppBaseVariable = "TOLVAN_TEST_APP_BASE";
 
 // A fresh temporary application folder, removed with everything in it on destruction.
 class FakeToolFolder {

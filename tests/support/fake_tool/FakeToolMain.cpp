@@ -1,4 +1,5 @@
 // The fake tool: records how it was called, then runs the script beside it (see FakeTool.h).
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -119,6 +120,17 @@ void WriteLines(const std::string& text) {
   Write(stdout, chunk);
 }
 
+// N bytes "x" and no line end, written as they are produced.
+void WriteFill(long long count) {
+  const std::string chunk(1 << 16, 'x');
+  while (count > 0) {
+    const auto size = static_cast<std::size_t>(std::min<long long>(count, 1 << 16));
+    std::fwrite(chunk.data(), 1, size, stdout);
+    count -= static_cast<long long>(size);
+  }
+  std::fflush(stdout);
+}
+
 std::size_t CountStandardInput() {
   std::size_t total = 0;
   char buffer[4096];
@@ -166,6 +178,8 @@ int Run(int argc, char** argv) {
     } else if (verb == "exit") {
       std::fflush(nullptr);
       std::exit(std::stoi(text));
+    } else if (verb == "fill") {
+      WriteFill(std::stoll(text));
     } else if (verb == "fd") {
       // Linux only: whether the descriptor is open in the tool.
       const bool open = std::filesystem::exists("/proc/self/fd/" + text);

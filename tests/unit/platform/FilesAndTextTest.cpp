@@ -81,6 +81,17 @@ TEST(MessageBox, TheSinkGetsTheText) {
   ASSERT_TRUE(mine);
 }
 
+// The system's own box (a stderr line on POSIX; under Wine, with no display, it returns at once)
+// with an owner that is no window: shown without one, never a crash.
+TEST(MessageBox, TheOwnerIsKeptAndAStaleOneIsHarmless) {
+  int fake_window = 0;
+  EXPECT_EQ(SetMessageBoxOwner(&fake_window), nullptr);
+  ShowPlainMessageBox(
+      "Backup conclu\xC3\xAD"
+      "do.");
+  EXPECT_EQ(SetMessageBoxOwner(nullptr), &fake_window);
+}
+
 TEST(SanitizeUtf8, ValidTextIsKept) {
   const std::string text = "plain ASCII, olá ação € \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF";
   EXPECT_EQ(SanitizeUtf8(text), text);

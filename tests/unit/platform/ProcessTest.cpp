@@ -70,12 +70,16 @@ TEST_F(ProcessTest, ExitCodesComeBack) {
 }
 
 TEST_F(ProcessTest, ArgumentsReachTheChildLiterally) {
+  // Relative to the working folder, so that a folder with blanks does not change the split.
   const std::string marker = folder_.Path() + "pwned";
-  const std::string command = Install("argv") + " \"a;b\" x|y \"$(touch " + marker + ")\" `touch " +
-                              marker + "` ; \"two  blanks\" \"\" \"q\\\"uote\" >out";
+  const std::string command =
+      Install("argv") +
+      " \"a;b\" x|y \"$(touch pwned)\" `touch pwned` ; \"two  blanks\" \"\" "
+      "\"q\\\"uote\" >out";
   auto run = RunCommand(command, folder_.Path());
-  EXPECT_EQ(run.output, "arg:a;b\narg:x|y\narg:$(touch " + marker + ")\narg:`touch\narg:" + marker +
-                            "`\narg:;\narg:two  blanks\narg:\narg:q\"uote\narg:>out\n");
+  EXPECT_EQ(run.output,
+            "arg:a;b\narg:x|y\narg:$(touch pwned)\narg:`touch\narg:pwned`\narg:;\narg:two  "
+            "blanks\narg:\narg:q\"uote\narg:>out\n");
   EXPECT_FALSE(FileExists(marker));
   EXPECT_FALSE(FileExists(folder_.Path() + "out"));
   auto calls = folder_.Calls("tool");
