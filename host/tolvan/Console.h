@@ -1,6 +1,7 @@
 // The operator's terminal: whether there is one, and reading from it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,14 @@ namespace tolvan::cli {
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();
+
+// Columns of the terminal on stderr; 0 when it is not a terminal or does not say.
+std::size_t TerminalColumns();
+
+// From the first call on, a change of the terminal's size is recorded; TakeTerminalResized tells
+// whether one came since it was last asked.
+void WatchTerminalResize();
+bool TakeTerminalResized();
 
 // One line from standard input without its line end; nullopt at the end of input.
 std::optional<std::string> ReadInputLine();

@@ -2,26 +2,44 @@
 
 #include <cstdio>
 
+#include "Console.h"
+#include "Report.h"
+
 namespace tolvan::cli {
 namespace {
 
 constexpr char kSpinner[] = {'|', '/', '-', '\\'};
 constexpr auto kSpinnerPeriod = std::chrono::milliseconds(125);
+constexpr const char* kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleFrame::ConsoleFrame(std::ostream& out, bool live)
-    : out_(out), live_(live), start_(std::chrono::steady_clock::now()) {}
+ConsoleFrame::ConsoleFrame(std::ostream& out, Settings settings)
+    : out_(out), settings_(std::move(settings)), start_(std::chrono::steady_clock::now()) {
+  if (settings_.gbak) {
+    progress_.emplace(*settings_.gbak);
+  }
+}
 
 ConsoleFrame::~ConsoleFrame() {
   Finish();
 }
 
-void ConsoleFrame::Finish() {
+void ConsoleFrame::Begin() {
+  StartSpinner();
+}
+
+void ConsoleFrame::Finish(bool succeeded) {
   StopSpinner();
   std::lock_guard lock(mutex_);
+  if (succeeded && progress_) {
+    progress_->Complete();
+    if (status_shown_) {
+      DrawStatus();
+    }
+  }
   if (status_shown_) {
-    out_ << "\n" << std::flush;
+    out_ << kClearLine << std::flush;
     status_shown_ = false;
   }
 }
@@ -39,10 +57,11 @@ void ConsoleFrame::StartSpinner() {
     // The time shown is the run's, not including the dialogs the operator answered before it.
     std::lock_guard lock(mutex_);
     start_ = std::chrono::steady_clock::now();
-    if (!live_ || spinner_.joinable()) {
+    if (!settings_.live || spinner_.joinable()) {
       return;
     }
     spinning_ = true;
+    DrawStatus();
   }
   spinner_ = std::thread([this] {
     std::unique_lock lock(mutex_);
@@ -72,28 +91,59 @@ std::string ConsoleFrame::Stamp() const {
   return buffer;
 }
 
-void ConsoleFrame::DrawStatus() {
+std::string ConsoleFrame::Status() const {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
   std::string status =
-      std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " + Stamp() + last_line_;
-  if (status.size() > kLiveWidth) {
-    // Cut on a character boundary so the terminal never gets half a UTF-8 sequence.
-    std::size_t cut = kLiveWidth;
-    while (cut > 0 && (static_cast<unsigned char>(status[cut]) & 0xC0) == 0x80) {
-      --cut;
+      std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " + FormatDuration(elapsed);
+  if (progress_) {
+    if (const auto percent = progress_->Percent()) {
+      status += " · " + std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
+                "/" + std::to_string(progress_->Tables()) + " tabelas)";
+      if (const auto left = TimeLeft(elapsed, *percent)) {
+        status += " · faltam ~" + FormatDuration(*left);
+      }
+    } else if (progress_->Tables() > 0) {
+      status += " · " + std::to_string(progress_->Tables()) + " tabelas";
     }
-    status.resize(cut);
   }
-  out_ << "\r\x1b[K" << status << std::flush;
+  if (settings_.file_size) {
+    if (const auto size = settings_.file_size()) {
+      status += " · " + FormatSize(*size);
+    }
+  }
+  if (!last_line_.empty()) {
+    status += " · " + last_line_;
+  }
+  return status;
+}
+
+void ConsoleFrame::DrawStatus() {
+  std::size_t columns = settings_.columns ? settings_.columns() : 0;
+  if (columns == 0) {
+    columns = kDefaultColumns;
+  }
+  if (TakeTerminalResized() && status_shown_ && drawn_columns_ > columns) {
+    // A terminal that reflows wrapped the wider status onto rows above the cursor: go up to its
+    // first row and clear from there.
+    out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
+  }
+  // One column is kept free: a terminal that wraps at its last column would start a new line.
+  const std::string fitted = FitToWidth(Status(), columns - 1);
+  drawn_columns_ = DisplayWidth(fitted);
+  out_ << kClearLine << fitted << std::flush;
   status_shown_ = true;
 }
 
 void ConsoleFrame::ShowLine(const std::string& Line) {
   std::lock_guard lock(mutex_);
-  if (!live_) {
+  if (progress_) {
+    progress_->Feed(Line);
+  }
+  if (!settings_.live) {
     out_ << Stamp() << Line << "\n" << std::flush;
     return;
   }
-  last_line_ = Line;
+  last_line_ = progress_ ? std::string(GbakText(Line)) : Line;
   ++turn_;
   DrawStatus();
 }

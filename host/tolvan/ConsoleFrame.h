@@ -1,45 +1,68 @@
 // The progress frame of the command-line host: each line the plug-in hands it goes to the error
-// stream with the time since the frame was made. In live mode (a terminal) the lines overwrite one
-// status line instead: a spinner, the elapsed time and the last line, redrawn while a run is on
-// (between SetEhCircular/SetEhCircularParcial on and off) even when the tool is silent.
+// stream with the time since the run began. In live mode (a terminal) the lines overwrite one
+// status line instead: a spinner, the elapsed time, how far the run has gone when that is known
+// (a gbak run's tables, a growing file's size) and the last line, cut to the terminal's width and
+// redrawn while a run is on, even when the tool is silent, and when the terminal is resized.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 
+#include "StatusText.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::cli {
 
 class ConsoleFrame : public TVeskFraProgresso {
  public:
-  ConsoleFrame(std::ostream& out, bool live);
+  struct Settings {
+    bool live = false;
+    // Reads how far a gbak run has gone from its lines.
+    std::optional<GbakProgress::Kind> gbak;
+    // The size of the file the run is writing, when it can be seen.
+    std::function<std::optional<std::uint64_t>()> file_size;
+    // The terminal's columns; 0 when not known.
+    std::function<std::size_t()> columns;
+  };
+
+  ConsoleFrame(std::ostream& out, Settings settings);
+  ConsoleFrame(std::ostream& out, bool live) : ConsoleFrame(out, Settings{live, {}, {}, {}}) {}
   ~ConsoleFrame() override;
 
-  // Ends the live status line, so that what follows starts on a line of its own.
-  void Finish();
+  // Starts the clock and the status line for a run that does not use the frame's own calls.
+  void Begin();
+  // Ends the live status line and clears it, so that what follows stands on a line of its own.
+  // A run that succeeded shows its progress complete first.
+  void Finish(bool succeeded = false);
 
   void SetEhCircular(bool Value) override;
   void SetEhCircularParcial(bool Value) override;
 
-  static constexpr std::size_t kLiveWidth = 100;
+  // Columns used when the terminal does not say.
+  static constexpr std::size_t kDefaultColumns = 80;
 
  protected:
   void ShowLine(const std::string& Line) override;
 
  private:
   std::string Stamp() const;
-  void DrawStatus();  // with mutex_ held
+  std::string Status() const;  // with mutex_ held
+  void DrawStatus();           // with mutex_ held
   void StartSpinner();
   void StopSpinner();
 
   std::ostream& out_;
-  bool live_;
+  Settings settings_;
   bool status_shown_ = false;
+  std::size_t drawn_columns_ = 0;
   std::chrono::steady_clock::time_point start_;
 
   std::mutex mutex_;
@@ -48,6 +71,7 @@ class ConsoleFrame : public TVeskFraProgresso {
   bool spinning_ = false;
   unsigned turn_ = 0;
   std::string last_line_;
+  std::optional<GbakProgress> progress_;
 };
 
 }  // namespace tolvan::cli

@@ -1,12 +1,17 @@
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 
 #include "Console.h"
+#include "platform/Interrupt.h"
 
 namespace tolvan::cli {
 
@@ -18,7 +23,60 @@ bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+namespace {
+
+constexpr int kInputPollMs = 100;
+
+}  // namespace
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) {
+    return 0;
+  }
+  return size.ws_col;
+}
+
+namespace {
+
+std::atomic<bool> g_resized{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void RecordResize(int) {
+  g_resized.store(true);
+}
+
+}  // namespace
+
+void WatchTerminalResize() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RecordResize;
+    sigemptyset(&action.sa_mask);
+    // A resize must not cut short a read of the tool's output or of the operator's answer.
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGWINCH, &action, nullptr) == 0;
+  }();
+  static_cast<void>(installed);
+}
+
+bool TakeTerminalResized() {
+  return g_resized.exchange(false);
+}
+
 std::optional<std::string> ReadInputLine() {
+  // Waits in short steps rather than in one blocking read: an interrupt that comes just before
+  // the read would otherwise leave it waiting for a line nobody types.
+  while (std::cin.rdbuf()->in_avail() <= 0) {
+    if (tolvan::platform::InterruptSignal() != 0) {
+      return std::nullopt;
+    }
+    pollfd entry{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&entry, 1, kInputPollMs);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) {
+      break;
+    }
+  }
   std::string line;
   if (!std::getline(std::cin, line)) {
     return std::nullopt;
@@ -36,12 +94,16 @@ namespace {
 termios g_saved_terminal{};
 volatile std::sig_atomic_t g_echo_off = 0;
 
-extern "C" void RestoreTerminalAndRaise(int signal_number) {
+// Ends tolvan as an interrupted run ends it (status 128 + the signal), with the terminal echoing
+// again; nothing has started yet, so there is nothing to clean up.
+extern "C" void RestoreTerminalAndExit(int signal_number) {
   if (g_echo_off != 0) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
   }
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+  constexpr char kMessage[] = "\nInterrompido antes de ler a senha.\n";
+  const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  static_cast<void>(written);
+  _exit(128 + signal_number);
 }
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
@@ -54,7 +116,7 @@ class EchoOff {
       return;
     }
     struct sigaction action {};
-    action.sa_handler = RestoreTerminalAndRaise;
+    action.sa_handler = RestoreTerminalAndExit;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
       sigaction(kStopSignals[i], &action, &previous_[i]);

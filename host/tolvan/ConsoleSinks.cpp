@@ -1,9 +1,11 @@
 #include "ConsoleSinks.h"
 
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "Console.h"
+#include "platform/Interrupt.h"
 
 namespace tolvan::cli {
 namespace {
@@ -11,17 +13,17 @@ namespace {
 const char* Label(TMsgDlgType type) {
   switch (type) {
     case TMsgDlgType::mtWarning:
-      return "warning";
+      return "aviso";
     case TMsgDlgType::mtError:
-      return "error";
+      return "erro";
     case TMsgDlgType::mtInformation:
-      return "information";
+      return "informação";
     case TMsgDlgType::mtConfirmation:
-      return "confirmation";
+      return "confirmação";
     case TMsgDlgType::mtCustom:
       break;
   }
-  return "message";
+  return "mensagem";
 }
 
 bool ShouldWait(bool go_on) {
@@ -39,9 +41,14 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
     return 0;
   }
   for (;;) {
-    std::cerr << (dialog.Buttons.size() > 1 ? "Choose (Enter: 1): " : "Press Enter to go on: ")
+    std::cerr << (dialog.Buttons.size() > 1 ? "Escolha (Enter: 1): " : "Tecle Enter para seguir: ")
               << std::flush;
     const auto line = ReadInputLine();
+    if (tolvan::platform::InterruptSignal() != 0) {
+      // An interrupt at the prompt is no answer: the export stops here and cleans up.
+      std::cerr << "\n";
+      throw std::runtime_error("interrompido enquanto esperava a resposta do operador");
+    }
     if (!line || line->empty()) {
       return 0;
     }
@@ -60,10 +67,18 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
 ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
   previous_dialog_ = vesk::SetDialogSink(
       [go_on](const vesk::Dialog& dialog) { return ShowDialog(dialog, go_on); });
-  previous_log_ = vesk::SetLogSink([](const std::string& text, int, const std::string& source) {
-    std::cerr << "[log " << source << "] " << text << "\n";
+  previous_log_ = vesk::SetLogSink([this](const std::string& text, int, const std::string& source) {
+    ++log_entries_;
+    // The same text as the message box just shown is not printed twice.
+    if (text == last_box_) {
+      std::cerr << "[registro " << source << "] a mesma mensagem foi gravada no log\n";
+    } else {
+      std::cerr << "[registro " << source << "] " << text << "\n";
+    }
   });
-  previous_box_ = tolvan::platform::SetMessageBoxSink([go_on](const std::string& text) {
+  previous_box_ = tolvan::platform::SetMessageBoxSink([this, go_on](const std::string& text) {
+    ++message_boxes_;
+    last_box_ = text;
     ShowDialog(vesk::Dialog{text, TMsgDlgType::mtInformation, {"OK"}}, go_on);
   });
 }

@@ -1,6 +1,9 @@
 // Dialogs, log entries and message boxes of the plug-ins, shown on the error stream.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "platform/MessageBox.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -15,7 +18,15 @@ class ScopedConsoleSinks {
   ScopedConsoleSinks(const ScopedConsoleSinks&) = delete;
   ScopedConsoleSinks& operator=(const ScopedConsoleSinks&) = delete;
 
+  // What the plug-ins reported so far: an export that reports a failure through them instead of
+  // raising is told apart by these counts.
+  std::size_t LogEntries() const { return log_entries_; }
+  std::size_t MessageBoxes() const { return message_boxes_; }
+
  private:
+  std::size_t log_entries_ = 0;
+  std::size_t message_boxes_ = 0;
+  std::string last_box_;
   vesk::DialogSink previous_dialog_;
   vesk::LogSink previous_log_;
   tolvan::platform::MessageBoxSink previous_box_;

@@ -31,7 +31,7 @@ std::string DataDirectory() {
     return (fs::path(local_app_data) / "tolvan").string();
   }
   throw std::runtime_error(
-      "no data folder for the default database: set XDG_DATA_HOME or HOME, or give --database");
+      "sem pasta de dados para o banco padrão: defina XDG_DATA_HOME ou HOME, ou dê --database");
 }
 
 std::string DefaultDatabasePath() {

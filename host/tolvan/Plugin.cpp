@@ -47,8 +47,8 @@ PluginRef ResolvePlugin(const std::string& word, const std::string& exe_dir) {
                        EndsWith(Lower(word), Lower(TOLVAN_LIBRARY_SUFFIX));
   if (!is_path) {
     throw UsageError(
-        "unknown plug-in \"" + word +
-        "\": give firebird, postgresql, oracle, mssql or the path of a plug-in library");
+        "plug-in desconhecido \"" + word +
+        "\": dê firebird, postgresql, oracle, mssql ou o caminho de uma biblioteca de plug-in");
   }
   PluginRef ref{word, PluginKind::Unknown};
   const std::string stem = Lower(std::filesystem::path(word).stem().string());

@@ -191,10 +191,6 @@ RunResult RunTolvan(const std::vector<std::string>& args,
   return r;
 }
 
-std::size_t Lines(const std::string& s) {
-  return std::count(s.begin(), s.end(), '\n');
-}
-
 class TolvanProgramTest : public FirebirdPluginTest {};
 
 TEST_F(TolvanProgramTest, PrintsTheVersionLineAndTheAttachments) {
@@ -202,8 +198,9 @@ TEST_F(TolvanProgramTest, PrintsTheVersionLineAndTheAttachments) {
   const std::string key = NewServerDatabase();
   const std::string password = "TOLVAN_PASSWORD=" + server_->password;
 
-  RunResult r =
-      RunTolvan({"firebird", "Versao", "--database", key, "--user", server_->user}, {password});
+  RunResult r = RunTolvan(
+      {"firebird", "Versao", "--database", key, "--user", server_->user, "--quiet-result"},
+      {password});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, MatchesRegex(std::string(kVersionLine) + "\n"));
   EXPECT_EQ(r.err, "");
@@ -220,7 +217,7 @@ TEST_F(TolvanProgramTest, PrintsTheVersionLineAndTheAttachments) {
   EXPECT_EQ(r.out, "não suportado\n");
 }
 
-TEST_F(TolvanProgramTest, ServerFailuresAreOneLineAndStatusOne) {
+TEST_F(TolvanProgramTest, ServerFailuresAreAnErrorBlockAndStatusOne) {
   REQUIRE_SERVER(server_);
   const std::string key = NewServerDatabase();
   struct Case {
@@ -242,7 +239,8 @@ TEST_F(TolvanProgramTest, ServerFailuresAreOneLineAndStatusOne) {
     const RunResult r = RunTolvan(c.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(Lines(r.err), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind("erro:\n  ", 0), 0u) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(" falhou em ")) << r.err;
   }
 }
 
@@ -251,13 +249,13 @@ TEST(TolvanProgramUsageTest, BadInputIsAUsageErrorWithStatusTwo) {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
-      {{"nosuch", "Versao"}, "unknown plug-in \"nosuch\""},
-      {{"firebird", "Versaoo"}, "unknown export \"Versaoo\""},
-      {{"firebird", "CriarBackup"}, "does not offer CriarBackup"},
+      {{"nosuch", "Versao"}, "plug-in desconhecido \"nosuch\""},
+      {{"firebird", "Versaoo"}, "exportação desconhecida \"Versaoo\""},
+      {{"firebird", "CriarBackup"}, "não oferece CriarBackup"},
       {{"firebird", "Versao", "--bogus"}, "--bogus"},
       {{"firebird", "Versao", "--port", "many"}, "--port"},
-      {{"firebird"}, "name the export"},
-      {{}, "name a plug-in"},
+      {{"firebird"}, "diga a exportação"},
+      {{}, "diga o plug-in"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -265,7 +263,7 @@ TEST(TolvanProgramUsageTest, BadInputIsAUsageErrorWithStatusTwo) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_THAT(r.err.substr(0, r.err.find('\n')), HasSubstr(c.says)) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("usage: tolvan"));
+    EXPECT_THAT(r.err, HasSubstr("uso: tolvan"));
   }
 }
 
@@ -273,8 +271,8 @@ TEST(TolvanProgramUsageTest, HelpListsWhatThePluginOffersAndTheDefaultDatabase) 
   const fs::path data = fs::temp_directory_path() / ("tolvan-it-help-" + std::to_string(getpid()));
   const RunResult r = RunTolvan({"firebird", "--help"}, {"XDG_DATA_HOME=" + data.string()});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("  Versao\n  PegarUsuarios\n"));
-  EXPECT_THAT(r.out, Not(HasSubstr("  CriarBackup\n")));
+  EXPECT_THAT(r.out, ContainsRegex("\n  Versao +[^\n]+\n  PegarUsuarios "));
+  EXPECT_THAT(r.out, Not(HasSubstr("  CriarBackup ")));
   EXPECT_THAT(r.out, HasSubstr((data / "tolvan" / "default.fdb").string()));
   EXPECT_FALSE(fs::exists(data)) << "help must not create the database";
 }

@@ -190,8 +190,8 @@ TEST(TolvanOverOdbc, BadConnectionStringFailsWithTheDriverManagersText) {
 
 TEST(TolvanOverOdbc, MssqlVersaoGroupsTheServersVersion) {
   const fs::path file = fs::temp_directory_path() / "tolvan-odbc-cli.db";
-  const RunResult r =
-      RunTolvan("mssql Versao --odbc \"Driver=SQLite3;Database=" + file.string() + "\"");
+  const RunResult r = RunTolvan(
+      "mssql Versao --quiet-result --odbc \"Driver=SQLite3;Database=" + file.string() + "\"");
   fs::remove(file);
   ASSERT_EQ(r.status, 0) << r.output;
   // SQLite 3.x.y: 3 * 10^10 + x * 10^6 + y, eleven digits, grouped 30.0400.00.001 style.

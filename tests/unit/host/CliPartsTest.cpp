@@ -7,11 +7,15 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "Cli.h"
 #include "ConsoleFrame.h"
 #include "DefaultDatabase.h"
 #include "Plugin.h"
+#include "StatusText.h"
 #include "platform/Environment.h"
+#include "platform/Interrupt.h"
 
 namespace {
 
@@ -96,23 +100,99 @@ TEST(ConsoleFrameTest, PrintsEachLineWithElapsedTime) {
                                       "CLIENTES\n\\[ +[0-9]+\\.[0-9]s\\] gbak: closing file\n"));
 }
 
-TEST(ConsoleFrameTest, LiveModeRewritesOneStatusLineAndEndsIt) {
-  std::ostringstream out;
-  tolvan::cli::ConsoleFrame frame(out, true);
-  bool stop = false;
-  frame.DoCaptureLine("first", stop);
-  // Long enough to be cut, with a two-byte character straddling the cut.
-  frame.DoCaptureLine(std::string(tolvan::cli::ConsoleFrame::kLiveWidth - 12, 'x') + "é", stop);
-  frame.Finish();
-  frame.Finish();
+// Every status drawn, as the terminal would show it after each redraw.
+std::vector<std::string> Statuses(const std::string& text) {
+  std::vector<std::string> statuses;
+  const std::string clear = "\r\x1b[K";
+  for (std::size_t at = text.find(clear); at != std::string::npos;) {
+    const std::size_t next = text.find(clear, at + clear.size());
+    statuses.push_back(text.substr(at + clear.size(), next == std::string::npos
+                                                          ? std::string::npos
+                                                          : next - at - clear.size()));
+    at = next;
+  }
+  return statuses;
+}
 
-  const std::string text = out.str();
-  EXPECT_EQ(text.rfind("\r\x1b[K", 0), 0u);
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << "one line end, from Finish";
-  const std::string last = text.substr(text.rfind("\x1b[K") + 3);
-  EXPECT_EQ(last.back(), '\n');
-  EXPECT_LE(last.size() - 1, tolvan::cli::ConsoleFrame::kLiveWidth);
-  EXPECT_EQ(last.find("\xc3"), std::string::npos) << "half a character left at the cut";
+TEST(ConsoleFrameTest, LiveModeFitsTheTerminalAndClearsTheStatusAtTheEnd) {
+  for (const std::size_t columns : {std::size_t{0}, std::size_t{1}, std::size_t{30}}) {
+    SCOPED_TRACE(columns);
+    std::ostringstream out;
+    tolvan::cli::ConsoleFrame frame(
+        out,
+        tolvan::cli::ConsoleFrame::Settings{true, std::nullopt, {}, [columns] { return columns; }});
+    bool stop = false;
+    frame.DoCaptureLine("first", stop);
+    frame.DoCaptureLine("\tcoluna\tcom tabs " + std::string(60, 'x'), stop);
+    frame.DoCaptureLine(std::string(20, 'x') + "ééééééééééééééé日本語日本語", stop);
+    frame.Finish();
+    frame.Finish();
+
+    const std::string text = out.str();
+    EXPECT_EQ(text.find('\n'), std::string::npos) << "the status never ends a line";
+    EXPECT_EQ(text.find('\t'), std::string::npos);
+    const std::size_t limit = columns == 0 ? tolvan::cli::ConsoleFrame::kDefaultColumns : columns;
+    const auto statuses = Statuses(text);
+    ASSERT_FALSE(statuses.empty());
+    for (const std::string& status : statuses) {
+      EXPECT_LT(tolvan::cli::DisplayWidth(status), limit) << status;
+      EXPECT_EQ(tolvan::cli::FitToWidth(status, limit), status) << "half a character: " << status;
+    }
+    EXPECT_EQ(statuses.back(), "") << "cleared before what follows";
+  }
+}
+
+TEST(ConsoleFrameTest, GbakRunShowsTablesAndCompletesOnlyOnSuccess) {
+  for (const bool succeeded : {true, false}) {
+    std::ostringstream out;
+    tolvan::cli::ConsoleFrame frame(
+        out, tolvan::cli::ConsoleFrame::Settings{
+                 true, tolvan::cli::GbakProgress::Kind::Backup, {}, [] { return 200; }});
+    bool stop = false;
+    for (const char* line : {"gbak:    writing table A", "gbak:    writing table B",
+                             "gbak:    writing data for table A", "gbak:1 records written"}) {
+      frame.DoCaptureLine(line, stop);
+    }
+    frame.Finish(succeeded);
+    const auto statuses = Statuses(out.str());
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_THAT(statuses[statuses.size() - 2],
+                ::testing::HasSubstr(succeeded ? "100% (1/2 tabelas)" : "50% (1/2 tabelas)"));
+  }
+}
+
+// Run() as main() calls it, with an interrupt recorded before the call: nothing starts.
+TEST(CliRunTest, AnInterruptBeforeTheExportStartsEndsWithItsStatusAndRunsNothing) {
+  ScopedEnvironmentOverride env;
+  const auto data = std::filesystem::temp_directory_path() / "tolvan-cli-test-interrupt";
+  std::filesystem::remove_all(data);
+  SetEnv("XDG_DATA_HOME", data.string());
+  UnsetEnv("FIREBIRD_LOCK");
+  struct Case {
+    std::vector<const char*> args;
+    int signal_number;
+    const char* says;
+  } cases[] = {
+      // A database that does not exist: a run that started would fail with status 1.
+      {{"tolvan", "firebird", "Versao", "--database", "/nenhum/x.fdb", "--user", "SYSDBA",
+        "--password", "x"},
+       15,
+       "Versao interrompido (SIGTERM)"},
+      {{"tolvan", "tour"}, 2, "tour interrompido (SIGINT)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    std::ostringstream out;
+    std::ostringstream err;
+    tolvan::platform::RequestInterrupt(c.signal_number);
+    const int status = tolvan::cli::Run(static_cast<int>(c.args.size()), c.args.data(), out, err);
+    tolvan::platform::ClearInterrupt();
+    EXPECT_EQ(status, 128 + c.signal_number) << err.str();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_THAT(err.str(), ::testing::StartsWith(c.says));
+  }
+  EXPECT_FALSE(std::filesystem::exists(data / "tolvan" / "default.fdb"));
+  std::filesystem::remove_all(data);
 }
 
 }  // namespace

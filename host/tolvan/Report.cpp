@@ -1,0 +1,90 @@
+#include "Report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+namespace tolvan::cli {
+namespace {
+
+std::string OneDecimal(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f", value);
+  std::string text = buffer;
+  for (char& c : text) {
+    if (c == '.') {
+      c = ',';
+    }
+  }
+  return text;
+}
+
+bool IsGbakError(std::string_view line) {
+  return line.find("ERROR:") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FormatSize(std::uint64_t bytes) {
+  if (bytes < 1024) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  }
+  constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  // Rounded as it is shown, so 1023.96 KB reads "1,0 MB", not "1024,0 KB".
+  while (unit + 1 < std::size(kUnits) && std::round(value * 10) / 10 >= 1024) {
+    value /= 1024;
+    ++unit;
+  }
+  return OneDecimal(value) + " " + kUnits[unit];
+}
+
+std::string FormatDuration(std::chrono::duration<double> elapsed) {
+  const double seconds = std::max(0.0, elapsed.count());
+  if (seconds < 59.95) {
+    return OneDecimal(seconds) + " s";
+  }
+  const auto whole = static_cast<long long>(std::llround(seconds));
+  char buffer[48];
+  if (whole < 3600) {
+    std::snprintf(buffer, sizeof buffer, "%lld min %02lld s", whole / 60, whole % 60);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%lld h %02lld min", whole / 3600, whole % 3600 / 60);
+  }
+  return buffer;
+}
+
+std::vector<std::string> MessageLines(const std::string& message) {
+  std::vector<std::string> errors;
+  std::vector<std::string> others;
+  std::size_t start = 0;
+  while (start <= message.size()) {
+    std::size_t end = message.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      end = message.size();
+    }
+    std::string line = message.substr(start, end - start);
+    const auto last = line.find_last_not_of(" \t");
+    if (last != std::string::npos) {
+      line.resize(last + 1);
+      (IsGbakError(line) ? errors : others).push_back(std::move(line));
+    }
+    start = end + 1;
+    if (end + 1 < message.size() && message[end] == '\r' && message[end + 1] == '\n') {
+      ++start;
+    }
+  }
+  errors.insert(errors.end(), others.begin(), others.end());
+  return errors;
+}
+
+std::string ErrorBlock(const std::string& message) {
+  std::string block = "erro:\n";
+  for (const std::string& line : MessageLines(message)) {
+    block += "  " + line + "\n";
+  }
+  return block;
+}
+
+}  // namespace tolvan::cli

@@ -1,0 +1,25 @@
+// What tolvan tells the operator when a run ends: sizes and times in Brazilian form, and a
+// failure's message as lines under one heading.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolvan::cli {
+
+// "512 bytes", "1,5 KB", "31,2 MB", "2,0 GB" (powers of 1024, one decimal, decimal comma).
+std::string FormatSize(std::uint64_t bytes);
+
+// "0,4 s", "4,1 s", "2 min 05 s", "1 h 02 min".
+std::string FormatDuration(std::chrono::duration<double> elapsed);
+
+// A message's lines (CR LF, LF or CR ends a line), without trailing blanks and without empty
+// lines. Lines that gbak marks as errors ("ERROR:") come first, in their order, then the others.
+std::vector<std::string> MessageLines(const std::string& message);
+
+// "erro:" and the message's lines indented under it, each ended by "\n".
+std::string ErrorBlock(const std::string& message);
+
+}  // namespace tolvan::cli

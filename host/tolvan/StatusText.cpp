@@ -1,0 +1,198 @@
+#include "StatusText.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace tolvan::cli {
+namespace {
+
+// One character of a UTF-8 text: its code point and its length in bytes. Invalid bytes count as
+// one character each (the runners hand over valid UTF-8; this only keeps a bad byte harmless).
+struct Character {
+  char32_t code = 0;
+  std::size_t length = 1;
+};
+
+Character NextCharacter(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t length = 1;
+  char32_t code = lead;
+  if (lead >= 0xF0 && lead < 0xF8) {
+    length = 4;
+    code = lead & 0x07;
+  } else if (lead >= 0xE0) {
+    length = lead < 0xF0 ? 3 : 1;
+    code = lead & 0x0F;
+  } else if (lead >= 0xC0) {
+    length = 2;
+    code = lead & 0x1F;
+  }
+  if (length == 1 || at + length > text.size()) {
+    return {lead, 1};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) {
+      return {lead, 1};
+    }
+    code = (code << 6) | (next & 0x3F);
+  }
+  return {code, length};
+}
+
+bool InRanges(char32_t code, const std::pair<char32_t, char32_t>* ranges, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (code >= ranges[i].first && code <= ranges[i].second) {
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr std::pair<char32_t, char32_t> kCombining[] = {
+    {0x0300, 0x036F}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+    {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}};
+
+constexpr std::pair<char32_t, char32_t> kWide[] = {
+    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},  {0x3400, 0x4DBF},
+    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},  {0xF900, 0xFAFF},
+    {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},  {0x1F300, 0x1F64F},
+    {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD}};
+
+std::size_t Columns(char32_t code) {
+  if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+    return 0;
+  }
+  if (InRanges(code, kCombining, std::size(kCombining))) {
+    return 0;
+  }
+  return InRanges(code, kWide, std::size(kWide)) ? 2 : 1;
+}
+
+constexpr std::size_t kTabStop = 8;
+
+// "1 records written", "   20000 records restored": the end of a table's data.
+bool EndsTable(std::string_view text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+    ++digits;
+  }
+  const std::string_view rest = text.substr(digits);
+  return digits > 0 &&
+         (rest.substr(0, 16) == " records written" || rest.substr(0, 17) == " records restored");
+}
+
+bool TakeAfter(std::string_view line, std::string_view head, std::string_view& rest) {
+  if (line.size() <= head.size() || line.substr(0, head.size()) != head) {
+    return false;
+  }
+  rest = line.substr(head.size());
+  while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\r')) {
+    rest.remove_suffix(1);
+  }
+  return !rest.empty();
+}
+
+}  // namespace
+
+std::string_view GbakText(std::string_view line) {
+  // Lines of a local gbak start with "gbak:"; through the service manager they come without it.
+  constexpr std::string_view kPrefix = "gbak:";
+  if (line.substr(0, kPrefix.size()) == kPrefix) {
+    line.remove_prefix(kPrefix.size());
+  }
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+    line.remove_prefix(1);
+  }
+  return line;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t columns = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const Character c = NextCharacter(text, at);
+    columns += Columns(c.code);
+    at += c.length;
+  }
+  return columns;
+}
+
+std::string FitToWidth(std::string_view text, std::size_t columns) {
+  std::string fitted;
+  std::size_t used = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const Character c = NextCharacter(text, at);
+    if (c.code == '\t') {
+      const std::size_t blanks = kTabStop - used % kTabStop;
+      if (used + blanks > columns) {
+        break;
+      }
+      fitted.append(blanks, ' ');
+      used += blanks;
+    } else {
+      const std::size_t width = Columns(c.code);
+      if (used + width > columns) {
+        break;
+      }
+      if (width > 0 || c.code >= 0x20) {
+        fitted.append(text.substr(at, c.length));
+      }
+      used += width;
+    }
+    at += c.length;
+  }
+  return fitted;
+}
+
+void GbakProgress::Feed(std::string_view line) {
+  const bool backup = kind_ == Kind::Backup;
+  const std::string_view text = GbakText(line);
+  std::string_view name;
+  if (TakeAfter(text, backup ? "writing data for table " : "restoring data for table ", name)) {
+    // A table whose data begins before the last one said how many records it had (an order gbak
+    // does not use) ends that one.
+    if (current_) {
+      done_.insert(*current_);
+    }
+    current_ = std::string(name);
+    data_started_ = true;
+    // A table not named in the list before still counts, so the count never falls behind.
+    tables_.emplace(name);
+  } else if (EndsTable(text)) {
+    if (current_) {
+      done_.insert(*current_);
+      current_.reset();
+    }
+  } else if (!data_started_ &&
+             TakeAfter(text, backup ? "writing table " : "restoring table ", name) &&
+             name != "constraints") {
+    // Only the metadata names tables; "writing table constraints" is a step of its own.
+    tables_.emplace(name);
+  } else {
+    return;
+  }
+  Update();
+}
+
+void GbakProgress::Complete() {
+  percent_ = 100;
+}
+
+void GbakProgress::Update() {
+  if (percent_ == 100 || tables_.empty()) {
+    return;
+  }
+  const auto share =
+      static_cast<int>(std::min<std::size_t>(99, done_.size() * 100 / tables_.size()));
+  percent_ = std::max(percent_.value_or(0), share);
+}
+
+std::optional<std::chrono::duration<double>> TimeLeft(std::chrono::duration<double> elapsed,
+                                                      int percent) {
+  if (percent <= 0 || percent >= 100) {
+    return std::nullopt;
+  }
+  return elapsed * (100 - percent) / percent;
+}
+
+}  // namespace tolvan::cli

@@ -1,0 +1,641 @@
+// The tolvan program run as an operator runs it, on the embedded engine with the real gbak: what it
+// says when a run ends, how it refuses a command line, its progress on a terminal, and how it ends
+// on SIGINT and SIGTERM.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ExportTable.h"
+#include "Plugin.h"
+#include "Report.h"
+#include "StatusText.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPack5.h"
+#include "vesk/host/Firebird.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;  // on a terminal: everything the terminal got
+};
+
+// A running tolvan: its output read as it comes, through pipes or one pseudo-terminal.
+class Tolvan {
+ public:
+  struct Start {
+    std::vector<std::string> args;
+    std::vector<std::string> env;  // NAME=VALUE added to this process's environment
+    std::optional<unsigned short> terminal_columns;
+    bool own_process_group = false;
+  };
+
+  explicit Tolvan(const Start& start) {
+    std::vector<std::string> argv_text = {tolvan::platform::ExecutableDirectory() + "tolvan"};
+    argv_text.insert(argv_text.end(), start.args.begin(), start.args.end());
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e != nullptr; ++e) {
+      env_text.emplace_back(*e);
+    }
+    env_text.insert(env_text.end(), start.env.begin(), start.env.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) {
+      argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env_text) {
+      envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    if (start.terminal_columns) {
+      winsize size{};
+      size.ws_row = 24;
+      size.ws_col = *start.terminal_columns;
+      pid_ = forkpty(&err_fd_, nullptr, nullptr, &size);
+      if (pid_ == 0) {
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+      }
+      return;
+    }
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (start.own_process_group) {
+        setpgid(0, 0);
+      }
+      const int null = open("/dev/null", O_RDONLY);
+      dup2(null, 0);
+      dup2(out_pipe[1], 1);
+      dup2(err_pipe[1], 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    out_fd_ = out_pipe[0];
+    err_fd_ = err_pipe[0];
+  }
+
+  ~Tolvan() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (const int fd : {out_fd_, err_fd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+  }
+  Tolvan(const Tolvan&) = delete;
+  Tolvan& operator=(const Tolvan&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Gives the pseudo-terminal a new width; the kernel tells tolvan with SIGWINCH.
+  void Resize(unsigned short columns) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    ioctl(err_fd_, TIOCSWINSZ, &size);
+  }
+
+  // Reads until what came on stderr (or the terminal) satisfies `done`; false when the output
+  // ended or the time ran out first.
+  bool ReadUntil(const std::function<bool(const std::string&)>& done,
+                 std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done(outcome_.err)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
+        return done(outcome_.err);
+      }
+    }
+    return true;
+  }
+
+  // Reads to the end and reaps tolvan; one that still runs after two minutes is killed and
+  // reported with status -1.
+  Outcome Finish() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    int raw = 0;
+    pid_t reaped = 0;
+    while ((reaped = waitpid(pid_, &raw, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      if (!ReadSome(100)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    if (reaped == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &raw, 0);
+      raw = -1;
+    }
+    while (ReadSome(0)) {
+    }
+    reaped_ = true;
+    outcome_.status = raw == -1 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+    return outcome_;
+  }
+
+ private:
+  // One read from whichever stream has something; false once both have ended.
+  bool ReadSome(int timeout_ms) {
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    if ((out_fd_ < 0 && err_fd_ < 0) || poll(fds, 2, timeout_ms) <= 0) {
+      return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) {
+        continue;
+      }
+      char buffer[65536];
+      const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
+      if (count <= 0) {
+        // A pseudo-terminal reports its end with EIO once the child has closed it.
+        close(fds[i].fd);
+        (i == 0 ? out_fd_ : err_fd_) = -1;
+      } else {
+        (i == 0 ? outcome_.out : outcome_.err).append(buffer, static_cast<std::size_t>(count));
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  bool reaped_ = false;
+  Outcome outcome_;
+};
+
+Outcome RunTolvan(std::vector<std::string> args, std::vector<std::string> env = {}) {
+  Tolvan tolvan(Tolvan::Start{std::move(args), std::move(env), std::nullopt, false});
+  return tolvan.Finish();
+}
+
+std::string LastLine(const std::string& text) {
+  const std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
+  return trimmed.substr(trimmed.rfind('\n') + 1);
+}
+
+// The gbak that a process started, if one runs.
+std::optional<pid_t> GbakChildOf(pid_t parent) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...
+    const auto close_paren = line.rfind(')');
+    if (close_paren == std::string::npos) {
+      continue;
+    }
+    const std::string comm = line.substr(line.find('(') + 1, close_paren - line.find('(') - 1);
+    std::istringstream rest(line.substr(close_paren + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && comm == "gbak") {
+      return static_cast<pid_t>(std::stoi(name));
+    }
+  }
+  return std::nullopt;
+}
+
+bool ProcessRuns(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  return static_cast<bool>(std::getline(stat, line)) && line.find(") Z") == std::string::npos;
+}
+
+// A folder of its own for each test, with the embedded engine's lock folder and the default
+// database's data folder in it.
+class TolvanProgram : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(tolvan::platform::ExecutableDirectory() + "tolvan")) {
+      GTEST_FAIL() << "no tolvan program beside the test";
+    }
+  }
+
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tolvan-program-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "lock");
+    env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
+            "FIREBIRD_LOCK=" + (dir_ / "lock").string()};
+    tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
+    // Filling a database is many times faster in memory, where the engine's syncs cost nothing.
+    memory_dir_ = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") / dir_.filename() : dir_;
+    fs::create_directories(memory_dir_);
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    fs::remove_all(memory_dir_);
+  }
+
+  bool HaveGbak() const { return fs::exists(tolvan::platform::ExecutableDirectory() + "gbak"); }
+
+  // An embedded database with `tables` tables of `rows` rows each.
+  std::string MakeDatabase(const std::string& name, int tables, int rows) const {
+    const std::string path = (memory_dir_ / name).string();
+    vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+    TVeskSQLConnection connection;
+    connection.DriverName = vesk::firebird::kDriverName;
+    connection.Params = {"Database=" + path, "USER_NAME=SYSDBA", "PASSWORD="};
+    connection.Open();
+    for (int t = 1; t <= tables; ++t) {
+      const std::string table = "T" + std::to_string(t);
+      connection.ExecuteDirect("create table " + table + " (id integer, s varchar(200))");
+      connection.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
+                               std::to_string(rows) + ") do begin insert into " + table +
+                               " values (:i, lpad('x', 200, 'y')); i = i + 1; end end");
+    }
+    connection.Close();
+    return path;
+  }
+
+  // A database large enough that gbak takes a good part of a second on it, and its backup.
+  const std::string& BigBackup() {
+    if (big_backup_.empty()) {
+      const std::string db = MakeDatabase("big.fdb", 30, 15000);
+      big_backup_ = (dir_ / "big.fbk").string();
+      const Outcome r = RunTolvan({"firebird", "Backup", "--database", db, "--user", "SYSDBA",
+                                   "--password", "x", "--file", big_backup_, "--quiet", "--yes"},
+                                  env_);
+      EXPECT_EQ(r.status, 0) << r.err;
+    }
+    return big_backup_;
+  }
+
+  fs::path dir_;
+  fs::path memory_dir_;
+  std::vector<std::string> env_;
+  std::string big_backup_;
+};
+
+TEST_F(TolvanProgram, EveryRunEndsWithAResultLineThatScriptsCanLeaveOut) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string db = (dir_ / "loja nova.fdb").string();
+  Outcome r = RunTolvan({"firebird", "CriarDataBase", "--target", db}, env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(LastLine(r.err),
+              MatchesRegex("Banco de dados criado: .*loja nova\\.fdb em [0-9]+,[0-9] s"));
+
+  const std::string file = (dir_ / "cópia.fbk").string();
+  r = RunTolvan({"firebird", "Backup", "--database", db, "--user", "SYSDBA", "--password", "x",
+                 "--file", file, "--yes"},
+                env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(LastLine(r.err).substr(0, LastLine(r.err).rfind(" em ")),
+            "Backup concluído: " + file + ", " + tolvan::cli::FormatSize(fs::file_size(file)));
+  EXPECT_THAT(LastLine(r.err), MatchesRegex(".* em [0-9]+,[0-9] s"));
+
+  const std::string restored = (dir_ / "restaurado.fdb").string();
+  r = RunTolvan({"firebird", "Restore", "--database", restored, "--user", "SYSDBA", "--password",
+                 "x", "--file", file, "--yes", "--quiet-result"},
+                env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(restored));
+  EXPECT_THAT(r.err, Not(HasSubstr("concluída")));
+
+  // A failed run: the message as lines under one heading, gbak's errors first, then "falhou".
+  r = RunTolvan({"firebird", "Backup", "--database", (dir_ / "nenhum.fdb").string(), "--user",
+                 "SYSDBA", "--password", "x", "--file", (dir_ / "x.fbk").string(), "--yes"},
+                env_);
+  EXPECT_EQ(r.status, 1);
+  const std::string block = r.err.substr(r.err.find("erro:\n"));
+  EXPECT_THAT(block, StartsWith("erro:\n  gbak: ERROR:"));
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup falhou em [0-9]+,[0-9] s"));
+  EXPECT_FALSE(fs::exists(dir_ / "x.fbk"));
+}
+
+TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
+  using tolvan::platform::GetEnv;
+  const auto host = GetEnv("TOLVAN_PG_HOST");
+  const auto port = GetEnv("TOLVAN_PG_PORT");
+  const auto user = GetEnv("TOLVAN_PG_USER");
+  const auto password = GetEnv("TOLVAN_PG_PASSWORD");
+  if (!host || !port || !user || !password) {
+    if (GetEnv("CI").value_or("") == "true") {
+      FAIL() << "no PostgreSQL test cluster";
+    }
+    GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+  }
+  const std::string name = "tolvan_cli_" + std::to_string(getpid());
+  const std::vector<std::string> env = {"TOLVAN_PASSWORD=" + *password};
+  Outcome r = RunTolvan({"postgresql", "CriarDataBaseFD", "--server", *host, "--port", *port,
+                         "--target", name, "--new-user", *user, "--new-password", *password},
+                        env);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const std::string dump = tolvan::platform::ExecutableDirectory() + "temp/" + name + ".dump";
+  r = RunTolvan({"postgresql", "CriarBackup", "--database", *host + "/" + *port + ":" + name,
+                 "--user", *user, "--yes"},
+                env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, dump + "\n");
+  ASSERT_TRUE(fs::exists(dump));
+  EXPECT_EQ(LastLine(r.err).substr(0, LastLine(r.err).rfind(" em ")),
+            "Backup concluído: " + dump + ", " + tolvan::cli::FormatSize(fs::file_size(dump)));
+  fs::remove(dump);
+}
+
+TEST_F(TolvanProgram, CriarDataBaseVaziaRunsGbakWithTheClientLibraryBackupGets) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  // No --client-library: the gbak guard must still be given the client library's file name.
+  const std::string source = MakeDatabase("modelo.fdb", 2, 10);
+  const std::string target = (dir_ / "vazio.fdb").string();
+  const Outcome r = RunTolvan({"firebird", "CriarDataBaseVazia", "--database", source, "--user",
+                               "SYSDBA", "--password", "x", "--target", target, "--yes"},
+                              env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(target));
+  EXPECT_THAT(LastLine(r.err), StartsWith("Banco de dados criado com a estrutura de " + source));
+}
+
+TEST_F(TolvanProgram, CriarDataBaseThatReportsAFailureWithoutRaisingExitsOne) {
+  const Outcome r = RunTolvan(
+      {"firebird", "CriarDataBase", "--target", (dir_ / "no such folder" / "x.fdb").string()},
+      env_);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("erro:\n  CriarDataBase informou a falha"));
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("CriarDataBase falhou em [0-9]+,[0-9] s"));
+
+  const Outcome fd =
+      RunTolvan({"firebird", "CriarDataBaseFD", "--server", "localhost", "--port", "1", "--target",
+                 "/x.fdb", "--new-user", "SYSDBA", "--new-password", "x"},
+                env_);
+  EXPECT_EQ(fd.status, 1) << fd.err;
+  EXPECT_THAT(LastLine(fd.err), StartsWith("CriarDataBaseFD falhou em "));
+}
+
+TEST_F(TolvanProgram, EachMissingRequiredOptionIsNamedWithStatusTwo) {
+  for (const auto& [word, kind] : {std::pair{"firebird", tolvan::cli::PluginKind::Firebird},
+                                   std::pair{"postgresql", tolvan::cli::PluginKind::PostgreSQL}}) {
+    const auto ref = tolvan::cli::ResolvePlugin(word, tolvan::platform::ExecutableDirectory());
+    const auto library = tolvan::platform::DynamicLibrary::Load(ref.path);
+    int checked = 0;
+    for (const std::string& name : tolvan::cli::OfferedExports(*library)) {
+      const auto options = tolvan::cli::OptionsOf(kind, name);
+      for (const std::string& missing : options->required) {
+        std::vector<std::string> args = {word, name};
+        for (const std::string& given : options->required) {
+          if (given != missing) {
+            args.insert(args.end(), {given, given == "--port" ? "1" : "x"});
+          }
+        }
+        SCOPED_TRACE(word + std::string(" ") + name + " without " + missing);
+        const Outcome r = RunTolvan(args, env_);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_THAT(r.err, StartsWith("tolvan: " + name + " precisa da opção " + missing + "\n"));
+        ++checked;
+      }
+    }
+    EXPECT_GE(checked, 5) << word;
+  }
+  // An option that does not apply is refused the same way.
+  const Outcome r = RunTolvan({"firebird", "Versao", "--file", "x"}, env_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, StartsWith("tolvan: a opção --file não se aplica a Versao\n"));
+}
+
+TEST_F(TolvanProgram, UnknownExportGetsTheNearestName) {
+  Outcome r = RunTolvan({"firebird", "Backp", "--file", "x"}, env_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, StartsWith("tolvan: exportação desconhecida \"Backp\"; você quis dizer "
+                                "\"Backup\"?"));
+  r = RunTolvan({"firebird", "versao"}, env_);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("você quis dizer \"Versao\"?"));
+}
+
+TEST_F(TolvanProgram, PluginHelpListsItsExportsOneLineEachWithOnlyTheirOptions) {
+  Outcome r = RunTolvan({"postgresql", "--help"}, env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("\n  CriarBackup "));
+  EXPECT_THAT(r.out, MatchesRegex("(.|\n)*\n  CriarDataBaseFD +[^\n]*: --server --port --target "
+                                  "\\[--new-user\\] \\[--new-password\\]\n(.|\n)*"));
+  for (const char* absent : {"\n  Backup ", "\n  PegarDataBases ", "--file", "--metadata-only",
+                             "--sql", "criado no primeiro uso"}) {
+    EXPECT_THAT(r.out, Not(HasSubstr(absent))) << absent;
+  }
+
+  r = RunTolvan({"firebird", "--help"}, env_);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& present :
+       std::vector<std::string>{"\n  BackupConn ", "--file ARQUIVO", "--metadata-only",
+                                (dir_ / "data" / "tolvan" / "default.fdb").string()}) {
+    EXPECT_THAT(r.out, HasSubstr(present)) << present;
+  }
+  EXPECT_THAT(r.out, Not(HasSubstr("\n  CriarBackup ")));
+  EXPECT_FALSE(fs::exists(dir_ / "data")) << "help must not create the database";
+}
+
+// What a terminal of that width shows, redraw by redraw: the texts between line starts.
+std::vector<std::string> TerminalPieces(const std::string& text) {
+  std::vector<std::string> pieces;
+  const std::regex starts("\r\x1b\\[K|\r\n|\r");
+  for (std::sregex_token_iterator it(text.begin(), text.end(), starts, -1), end; it != end; ++it) {
+    pieces.push_back(*it);
+  }
+  return pieces;
+}
+
+TEST_F(TolvanProgram, ProgressOnATerminalFitsItsWidthAndEndsAtOneHundred) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string db = MakeDatabase("progress.fdb", 25, 2000);
+  for (const unsigned short columns : {40, 120}) {
+    SCOPED_TRACE(columns);
+    const std::string file = (dir_ / ("progress" + std::to_string(columns) + ".fbk")).string();
+    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA",
+                                 "--password", "x", "--file", file, "--progress", "--yes"},
+                                env_,
+                                columns,
+                                false});
+    const Outcome r = tolvan.Finish();
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // The status line, redraw by redraw, up to the result line (which keeps its whole path).
+    std::vector<int> percents;
+    const std::regex percent("([0-9]+)% \\(");
+    for (const std::string& piece : TerminalPieces(r.err)) {
+      if (piece.rfind("Backup concluído: ", 0) == 0) {
+        break;
+      }
+      EXPECT_LT(tolvan::cli::DisplayWidth(piece), columns) << piece;
+      std::smatch m;
+      if (std::regex_search(piece, m, percent)) {
+        percents.push_back(std::stoi(m[1]));
+      }
+    }
+    ASSERT_FALSE(percents.empty()) << r.err;
+    for (std::size_t i = 1; i < percents.size(); ++i) {
+      EXPECT_GE(percents[i], percents[i - 1]);
+    }
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_THAT(r.err, HasSubstr("\r\x1b[KBackup concluído: " + file))
+        << "the status is cleared before the result line";
+    EXPECT_EQ(r.err.find('\t'), std::string::npos);
+  }
+}
+
+TEST_F(TolvanProgram, ProgressIsRedrawnAtTheNewWidthWhenTheTerminalShrinks) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string db = MakeDatabase("resize.fdb", 30, 15000);
+  Tolvan tolvan(
+      Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA", "--password", "x",
+                     "--file", (dir_ / "resize.fbk").string(), "--progress", "--yes"},
+                    env_,
+                    120,
+                    false});
+  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+    return err.find("writing data for table") != std::string::npos;
+  }));
+  tolvan.Resize(30);
+  const Outcome r = tolvan.Finish();
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The first redraw after the resize clears what the wider status left, then keeps to 30.
+  const std::size_t cleared = r.err.find("\r\x1b[J");
+  ASSERT_NE(cleared, std::string::npos) << "no redraw for the resize";
+  bool any = false;
+  for (const std::string& piece : TerminalPieces(r.err.substr(cleared))) {
+    if (piece.rfind("Backup concluído: ", 0) == 0) {
+      break;
+    }
+    EXPECT_LT(tolvan::cli::DisplayWidth(piece), 30u) << piece;
+    any = any || !piece.empty();
+  }
+  EXPECT_TRUE(any);
+}
+
+TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string backup = BigBackup();
+  for (const bool to_group : {false, true}) {
+    SCOPED_TRACE(to_group ? "to its process group" : "to tolvan alone");
+    const std::string target = (dir_ / (to_group ? "group.fdb" : "alone.fdb")).string();
+    Tolvan tolvan(Tolvan::Start{{"firebird", "Restore", "--database", target, "--user", "SYSDBA",
+                                 "--password", "x", "--file", backup, "--yes"},
+                                env_,
+                                std::nullopt,
+                                to_group});
+    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+      return err.find("restoring data for table") != std::string::npos;
+    })) << "the restore never reached its data";
+    kill(to_group ? -tolvan.pid() : tolvan.pid(), SIGINT);
+    const Outcome r = tolvan.Finish();
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_THAT(LastLine(r.err), MatchesRegex("Restore interrompido \\(SIGINT\\) depois de .*"));
+    EXPECT_FALSE(fs::exists(target)) << "a half-made database was left";
+  }
+}
+
+TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  // An expected client version gbak does not have: the guard asks the operator before the run.
+  const std::string db = MakeDatabase("dialogo.fdb", 1, 1);
+  const std::string file = (dir_ / "dialogo.fbk").string();
+  Tolvan tolvan(
+      Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA", "--password", "x",
+                     "--file", file, "--expected-client-version", "9.9.9.9"},
+                    env_,
+                    80,
+                    false});
+  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+    return err.find("Tecle Enter para seguir: ") != std::string::npos;
+  })) << "no dialog";
+  kill(tolvan.pid(), SIGINT);
+  const Outcome r = tolvan.Finish();
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("gbak:"))) << "the backup ran as if the operator had answered";
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string restored = (dir_ / "source.fdb").string();
+  ASSERT_EQ(RunTolvan({"firebird", "Restore", "--database", restored, "--user", "SYSDBA",
+                       "--password", "x", "--file", BigBackup(), "--quiet", "--yes"},
+                      env_)
+                .status,
+            0);
+  const std::string file = (dir_ / "term.fbk").string();
+  Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
+                               "--password", "x", "--file", file, "--yes"},
+                              env_,
+                              std::nullopt,
+                              false});
+  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+    return err.find("writing data for table") != std::string::npos;
+  }));
+  const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
+  ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
+  kill(tolvan.pid(), SIGTERM);
+  const Outcome r = tolvan.Finish();
+  EXPECT_EQ(r.status, 143) << r.err;
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup interrompido \\(SIGTERM\\) depois de .*"));
+  EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
+  EXPECT_FALSE(fs::exists(file));
+}
+
+}  // namespace
