@@ -9,6 +9,7 @@
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
@@ -55,49 +56,6 @@ TVeskIBSecurityAction ActionOf(UserAction action) {
   throw std::invalid_argument("ação de usuário desconhecida");
 }
 
-// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms,
-// surrogates and values past U+10FFFF included).
-std::optional<std::u32string> DecodeUtf8(const std::string& text) {
-  std::u32string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      c = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      c = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (text.size() - i <= static_cast<std::size_t>(extra)) {
-      return std::nullopt;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return std::nullopt;
-      }
-      c = (c << 6) | (next & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    out += c;
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return out;
-}
-
 // The security database keeps a user name in 31 bytes and each of the three names in 32.
 constexpr std::size_t kMaxUserName = 31;
 constexpr std::size_t kMaxPersonName = 32;
@@ -107,7 +65,7 @@ constexpr std::size_t kMaxPersonName = 32;
 void RequireSafeText(const std::string& value, const char* export_name, const char* argument,
                      bool line_field, std::size_t max_bytes) {
   const std::string what = std::string(export_name) + ": " + argument;
-  const std::optional<std::u32string> chars = DecodeUtf8(value);
+  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(value);
   if (!chars) {
     throw std::runtime_error(what + " não é um texto UTF-8 válido");
   }

@@ -6,54 +6,12 @@
 #include <vector>
 
 #include "TolvanOracleUtil.h"
+#include "platform/Text.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::oracle {
 namespace {
-
-// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms,
-// surrogates and values past U+10FFFF included).
-std::optional<std::u32string> DecodeUtf8(std::string_view text) {
-  std::u32string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      c = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      c = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (text.size() - i <= static_cast<std::size_t>(extra)) {
-      return std::nullopt;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return std::nullopt;
-      }
-      c = (c << 6) | (next & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    out += c;
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return out;
-}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -96,7 +54,7 @@ void RequireNotEmpty(const std::string& value, const char* export_name, const ch
 
 std::u32string RequireUtf8WithoutControls(const std::string& value, const std::string& what,
                                           bool controls_allowed) {
-  const std::optional<std::u32string> chars = DecodeUtf8(value);
+  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(value);
   if (!chars) {
     throw std::runtime_error(what + " não é um texto UTF-8 válido");
   }
@@ -152,7 +110,7 @@ void RequireQuotable(const std::string& value, const char* export_name, const ch
 
 // Upper case as Oracle gives it to the letters of Latin-1, Latin Extended-A, Greek and Cyrillic.
 std::string Upper(const std::string& text) {
-  const std::optional<std::u32string> chars = DecodeUtf8(text);
+  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(text);
   if (!chars) {
     // Not UTF-8: only what is surely a letter of ASCII changes.
     std::string out = text;

@@ -8,54 +8,12 @@
 
 #include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "platform/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
 
 namespace {
-
-// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms,
-// surrogates and values past U+10FFFF included).
-std::optional<std::u32string> DecodeUtf8(const std::string& text) {
-  std::u32string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      c = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      c = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (text.size() - i <= static_cast<std::size_t>(extra)) {
-      return std::nullopt;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return std::nullopt;
-      }
-      c = (c << 6) | (next & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    out += c;
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return out;
-}
 
 bool IsControl(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F);
@@ -77,7 +35,7 @@ constexpr std::size_t kMaxRoleName = 63;
 enum class NameFault { None, NotUtf8, Control, TooLong, Shape };
 
 NameFault RoleNameFault(const std::string& Name) {
-  const std::optional<std::u32string> chars = DecodeUtf8(Name);
+  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(Name);
   if (!chars) {
     return NameFault::NotUtf8;
   }

@@ -78,4 +78,23 @@ std::string SanitizeUtf8(std::string_view bytes) {
   return text;
 }
 
+std::optional<std::u32string> DecodeUtf8(std::string_view bytes) {
+  std::u32string out;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = internal::ValidUtf8SequenceLength(bytes, at);
+    if (length == 0) {
+      return std::nullopt;
+    }
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+    static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t c = byte(0) & kLeadMask[length];
+    for (std::size_t i = 1; i < length; ++i) {
+      c = (c << 6) | (byte(i) & 0x3F);
+    }
+    out += c;
+    at += length;
+  }
+  return out;
+}
+
 }  // namespace tolvan::platform

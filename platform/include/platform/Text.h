@@ -1,6 +1,7 @@
 // Text conversions at the edges of the system: all texts inside are UTF-8.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,9 @@ TOLVAN_PLATFORM_API std::string FromSystemCodePage(std::string_view bytes);
 // ANSI code page (GetACP), in which tools built on the C runtime's narrow calls get their
 // arguments and print file names; on POSIX each byte that is not UTF-8 becomes U+FFFD.
 TOLVAN_PLATFORM_API std::string DecodeToolOutput(std::string_view bytes);
+
+// The code points of a UTF-8 text; nullopt when it is not valid UTF-8 (overlong forms,
+// surrogates and values past U+10FFFF included).
+TOLVAN_PLATFORM_API std::optional<std::u32string> DecodeUtf8(std::string_view bytes);
 
 }  // namespace tolvan::platform

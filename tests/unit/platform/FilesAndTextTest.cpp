@@ -98,6 +98,14 @@ TEST(MessageBox, TheOwnerIsKeptAndAStaleOneIsHarmless) {
   EXPECT_EQ(SetMessageBoxOwner(nullptr), &fake_window);
 }
 
+TEST(DecodeUtf8, GivesCodePointsOrNothingForAnyInvalidSequence) {
+  EXPECT_EQ(DecodeUtf8("jo\xC3\xA3o \xF0\x9F\x98\x80"), std::u32string(U"jo\u00E3o \U0001F600"));
+  EXPECT_EQ(DecodeUtf8(""), std::u32string());
+  for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xC3", "\x80"}) {
+    EXPECT_FALSE(DecodeUtf8(bad).has_value()) << bad;
+  }
+}
+
 TEST(SanitizeUtf8, ValidTextIsKept) {
   const std::string text = "plain ASCII, olá ação € \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF";
   EXPECT_EQ(SanitizeUtf8(text), text);
