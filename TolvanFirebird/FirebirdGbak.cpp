@@ -270,7 +270,8 @@ void Backup(const std::string& Database, const std::string& User, const std::str
     } catch (const std::system_error& e) {
       throw std::runtime_error(
           "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +
-          e.what() + ").\r\nConfira se a pasta existe e se é possível gravar nela.");
+          vesk::FileErrorReason(e) +
+          ").\r\nConfira se a pasta existe e se é possível gravar nela.");
     }
   }
   const std::string written = product ? product->Path() : File;
@@ -303,7 +304,8 @@ void Backup(const std::string& Database, const std::string& User, const std::str
       product->Keep();
       throw std::runtime_error("Backup:\r\nO backup foi gravado em \"" + written +
                                "\", mas não pôde ser posto no lugar de \"" + File + "\" (" +
-                               e.what() + ").\r\n\"" + File + "\" ficou como estava.");
+                               vesk::FileErrorReason(e) + ").\r\n\"" + File +
+                               "\" ficou como estava.");
     }
   }
 }

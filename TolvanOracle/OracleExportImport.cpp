@@ -147,23 +147,6 @@ std::string Connect(const std::string& user, const std::string& password,
                     const std::string& service) {
   return vesk::QuoteArgument(user + "/" + password + "@" + service);
 }
-
-// The operator's words for why the dump file could not be made or put in place.
-std::string ReasonOf(const std::system_error& error) {
-  const std::error_condition condition = error.code().default_error_condition();
-  if (condition == std::errc::no_such_file_or_directory) {
-    return "a pasta não existe";
-  }
-  if (condition == std::errc::permission_denied ||
-      condition == std::errc::operation_not_permitted) {
-    return "não há permissão para gravar na pasta";
-  }
-  if (condition == std::errc::no_space_on_device) {
-    return "o disco está cheio";
-  }
-  return "erro " + std::to_string(error.code().value()) + " do sistema";
-}
-
 }  // namespace
 
 std::string_view ExportTool() {
@@ -266,7 +249,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
     product.emplace(dump);
   } catch (const std::system_error& error) {
     throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo \"" + dump +
-                             "\": " + ReasonOf(error) + ".");
+                             "\": " + vesk::FileErrorReason(error) + ".");
   }
   try {
     RunTool(Kind::Backup,
@@ -287,7 +270,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
     throw std::runtime_error(
         "Backup:\r\nO EXP terminou, mas não foi possível pôr o backup no "
         "lugar de \"" +
-        dump + "\": " + ReasonOf(error) + ".");
+        dump + "\": " + vesk::FileErrorReason(error) + ".");
   }
 }
 

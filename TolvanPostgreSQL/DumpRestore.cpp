@@ -54,26 +54,6 @@ void WriteCommandFile(const std::string& CommandLine, const std::string& Command
   GravarArquivo(CommandLine, file.Path(), true);
   file.Commit();
 }
-
-// The operator's words for why a file could not be made or put in place.
-std::string ReasonOf(const std::system_error& error) {
-  const std::error_condition condition = error.code().default_error_condition();
-  if (condition == std::errc::no_such_file_or_directory) {
-    return "a pasta não existe";
-  }
-  if (condition == std::errc::permission_denied ||
-      condition == std::errc::operation_not_permitted) {
-    return "não há permissão para gravar na pasta";
-  }
-  if (condition == std::errc::no_space_on_device) {
-    return "o disco está cheio";
-  }
-  if (condition == std::errc::read_only_file_system) {
-    return "o disco só permite leitura";
-  }
-  return "erro " + std::to_string(error.code().value()) + " do sistema";
-}
-
 // Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
 // The variable is emptied on every way out.
 void RunTool(const std::string& CommandLine, const std::string& CommandFile,
@@ -170,7 +150,7 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
     product.emplace(OutputFile);
   } catch (const std::system_error& error) {
     throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo de backup \"" +
-                             OutputFile + "\": " + ReasonOf(error) + ".");
+                             OutputFile + "\": " + vesk::FileErrorReason(error) + ".");
   }
   try {
     RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, product->Path(), SchemaOnly),
@@ -190,7 +170,7 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
     throw std::runtime_error(
         "Backup:\r\nO pg_dump terminou, mas não foi possível pôr o backup no "
         "lugar de \"" +
-        OutputFile + "\": " + ReasonOf(error) + ".");
+        OutputFile + "\": " + vesk::FileErrorReason(error) + ".");
   }
 }
 

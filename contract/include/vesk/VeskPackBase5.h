@@ -167,6 +167,10 @@ class VESKBASE_API ProductFile {
   bool committed_ = false;
 };
 
+// The operator's words (Portuguese) for why a file could not be made or put in place: "a pasta
+// não existe", "o disco está cheio", ...
+VESKBASE_API std::string FileErrorReason(const std::system_error& error);
+
 // While alive, the programs the runners start get Name=Value in their environment; the host's
 // own environment never holds it. For secrets a tool reads from its environment.
 class VESKBASE_API ScopedChildEnvironment {

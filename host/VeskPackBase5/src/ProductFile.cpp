@@ -71,6 +71,27 @@ void ProductFile::Commit() {
   committed_ = true;
 }
 
+std::string FileErrorReason(const std::system_error& error) {
+  const std::error_condition condition = error.code().default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) {
+    return "a pasta não existe";
+  }
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return "não há permissão para gravar na pasta";
+  }
+  if (condition == std::errc::no_space_on_device) {
+    return "o disco está cheio";
+  }
+  if (condition == std::errc::read_only_file_system) {
+    return "o disco só permite leitura";
+  }
+  if (condition == std::errc::is_a_directory) {
+    return "há uma pasta com esse nome";
+  }
+  return "erro " + std::to_string(error.code().value()) + " do sistema";
+}
+
 ScopedChildEnvironment::ScopedChildEnvironment(std::string name, std::string value)
     : name_(std::move(name)) {
   detail::SetChildVariable(name_, std::move(value));
