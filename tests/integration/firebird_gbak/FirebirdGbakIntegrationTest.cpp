@@ -35,9 +35,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::Each;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
