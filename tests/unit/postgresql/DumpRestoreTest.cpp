@@ -120,7 +120,7 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove(app_.ToolPath("PostgreSQL/pg_dump"));
+    fs::remove(Utf8Path(app_.ToolPath("PostgreSQL/pg_dump")));
     if (!c.script.empty()) {
       app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", c.script));
     }
@@ -171,7 +171,7 @@ TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
 
 TEST_F(RunnerTest, AGuardMismatchStopsBeforeTheConnectionIsClosed) {
   InstallTools("14.1");
-  fs::create_directories(app_.Path() + "PostgreSQL14");
+  MakeFolder(app_.Path() + "PostgreSQL14");
   connection_.Open();
   EXPECT_THROW(CriarBackup(&connection_), std::runtime_error);
   EXPECT_EQ(driver_->Count(Operation::Close), 0);
@@ -193,7 +193,7 @@ class EmptyCopyTest : public PluginHost {
   }
   std::vector<std::vector<std::string>> asked_on_;
   // The fake pg_dump writes no file: one is left where the real one would write it.
-  void PretendDumped() { std::ofstream(schema_file_) << "tar"; }
+  void PretendDumped() { WriteText(schema_file_, "tar"); }
   std::string schema_file_;
 };
 
@@ -202,7 +202,7 @@ TEST_F(EmptyCopyTest, ABareNameIsCreatedAndRestoredOnTheTemplatesServer) {
   PretendDumped();
   CriarDataBaseVazia(&dm_, "Novo");
 
-  EXPECT_FALSE(fs::exists(schema_file_));
+  EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
   EXPECT_TRUE(connection_.Connected());
   const auto dump = app_.Calls("PostgreSQL/pg_dump").back();
   EXPECT_THAT(dump.args, ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-F", "t", "-s",
@@ -258,7 +258,7 @@ TEST_F(EmptyCopyTest, EveryFailureRemovesTheFileAndReopens) {
         EXPECT_THAT(e.what(), ::testing::StartsWith("Backup:\r\n"));
       }
     }
-    EXPECT_FALSE(fs::exists(schema_file_));
+    EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
     EXPECT_TRUE(connection_.Connected());
     EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
     EXPECT_FALSE(connection_.Transaction()->Options.ReadOnly);
