@@ -16,8 +16,10 @@
 namespace tolvan::postgresql::test {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::Operation;
 using ::testing::StartsWith;
 
@@ -225,6 +227,34 @@ TEST_F(EmptyCopyTest, ANamedServerGetsBothTheDatabaseAndTheRestore) {
   const auto restore = app_.Calls("PostgreSQL/pg_restore").back();
   EXPECT_THAT(restore.args,
               ElementsAre("-h", "srv", "-p", "6000", "-U", "postgres", "-d", "novo", schema_file_));
+  EXPECT_TRUE(connection_.Connected());
+}
+
+TEST_F(EmptyCopyTest, APasswordWithBlanksQuotesAndAccentsReachesEveryToolRunWhole) {
+  // The tools sit in the application folder: on Windows one with a blank and accents.
+  const std::string password = "minha \"senha\" é";
+  connection_.Close();
+  connection_.Params = {"Database=loja", "USER_NAME=postgres", "PASSWORD=" + password};
+  connection_.Open();
+  InstallTools("15.2");
+  PretendDumped();
+  CriarDataBaseVazia(&dm_, "novo");
+
+  // Two version runs of each tool for the guard, then the dump and the restore.
+  const auto dumps = app_.Calls("PostgreSQL/pg_dump");
+  const auto restores = app_.Calls("PostgreSQL/pg_restore");
+  ASSERT_EQ(dumps.size(), 3u);
+  ASSERT_EQ(restores.size(), 3u);
+  EXPECT_EQ(dumps[0].args, std::vector<std::string>{"--version"});
+  for (const auto& call : {dumps[2], restores[2]}) {
+    EXPECT_EQ(call.env.at("PGPASSWORD"), password);
+    EXPECT_THAT(call.args, Each(Not(HasSubstr("senha"))));
+  }
+  EXPECT_THAT(restores[2].args,
+              ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-d", "novo", schema_file_));
+  EXPECT_THAT(ReadText(CommandFile("pg_dump.cmd")), Not(HasSubstr("senha")));
+  EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")), Not(HasSubstr("senha")));
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
   EXPECT_TRUE(connection_.Connected());
 }
 
