@@ -2,7 +2,9 @@
 // and script runner, on the client's C interface.
 #include "firebird/IBComponents.h"
 
+#include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -106,8 +108,71 @@ std::string CreateDatabaseStatement(const std::string& database_name,
   return sql;
 }
 
+namespace {
+
+// Line numbers of positions taken in increasing order.
+class LineCounter {
+ public:
+  explicit LineCounter(std::string_view text) : text_(text) {}
+  std::size_t At(std::size_t position) {
+    for (; scanned_ < position && scanned_ < text_.size(); ++scanned_) {
+      if (text_[scanned_] == '\n') {
+        ++line_;
+      }
+    }
+    return line_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t scanned_ = 0;
+  std::size_t line_ = 1;
+};
+
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
+}
+
+// The closing delimiter of a q'...' text opened with this one.
+char QuoteCloser(char open) {
+  switch (open) {
+    case '(':
+      return ')';
+    case '[':
+      return ']';
+    case '{':
+      return '}';
+    case '<':
+      return '>';
+    default:
+      return open;
+  }
+}
+
+std::vector<std::string> Words(std::string_view bare) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : bare) {
+    if (c == ' ') {
+      if (!word.empty()) {
+        words.push_back(std::move(word));
+        word.clear();
+      }
+    } else {
+      word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  if (!word.empty()) {
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
+}  // namespace
+
 std::vector<ScriptStatement> SplitScript(std::string_view script) {
   std::vector<ScriptStatement> statements;
+  LineCounter lines(script);
   std::string terminator = ";";
   std::size_t start = 0;  // where the current statement's text begins
   std::string bare;
@@ -119,28 +184,38 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     }
   };
   auto finish = [&](std::size_t end) {
-    std::string_view text = script.substr(start, end - start);
-    while (!text.empty() && IsBlankOrControl(text.front())) {
-      text.remove_prefix(1);
+    std::size_t first = start;
+    while (first < end && IsBlankOrControl(script[first])) {
+      ++first;
     }
+    std::string_view text = script.substr(first, end - first);
     while (!text.empty() && IsBlankOrControl(text.back())) {
       text.remove_suffix(1);
     }
     while (!bare.empty() && bare.back() == ' ') {
       bare.pop_back();
     }
-    const std::string upper = Upper(bare);
-    if (StartsWithWord(upper, "SET TERM")) {
-      const std::string_view value = detail::TrimBlanks(std::string_view(bare).substr(8));
-      if (value.empty() || value.find(' ') != std::string_view::npos) {
-        throw TVeskDriverError("SET TERM needs one terminator: " + bare);
+    const std::size_t line = lines.At(first);
+    const std::vector<std::string> words = Words(bare);
+    if (words.size() >= 2 && words[0] == "SET" &&
+        (words[1] == "TERM" || words[1] == "TERMINATOR")) {
+      if (words.size() != 3) {
+        throw TVeskDriverError("Linha " + std::to_string(line) +
+                               " do script: SET TERM precisa de um único terminador, sem "
+                               "espaços (por exemplo \"SET TERM ^ ;\"): " +
+                               bare);
       }
-      terminator = std::string(value);
+      // The terminator keeps the letter case it was written in.
+      terminator = bare.substr(bare.rfind(' ') + 1);
     } else if (!bare.empty()) {
-      statements.push_back({std::string(text), bare});
+      statements.push_back({std::string(text), bare, line});
     }
     bare.clear();
     bare_blank = true;
+  };
+  auto unclosed = [&](std::size_t opened, const char* what) {
+    return TVeskDriverError("O script termina dentro de " + std::string(what) +
+                            " aberto na linha " + std::to_string(lines.At(opened)) + ".");
   };
 
   std::size_t i = 0;
@@ -155,16 +230,31 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
     if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
       const std::size_t end = script.find("*/", i + 2);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a comment");
+        throw unclosed(i, "um comentário");
       }
       i = end + 2;
       add_bare_blank();
       continue;
     }
+    if ((c == 'q' || c == 'Q') && i + 2 < script.size() && script[i + 1] == '\'' &&
+        (i == 0 || !IsWordChar(script[i - 1]))) {
+      const char closer = QuoteCloser(script[i + 2]);
+      std::size_t end = i + 3;
+      while (end + 1 < script.size() && !(script[end] == closer && script[end + 1] == '\'')) {
+        ++end;
+      }
+      if (end + 1 >= script.size()) {
+        throw unclosed(i, "um texto q'...'");
+      }
+      bare.append(script.substr(i, end + 2 - i));
+      bare_blank = false;
+      i = end + 2;
+      continue;
+    }
     if (c == '\'' || c == '"') {
       const std::size_t end = script.find(c, i + 1);
       if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a quoted text");
+        throw unclosed(i, "um texto entre aspas");
       }
       // A doubled quote inside reads as closing and opening again: the same bytes either way.
       bare.append(script.substr(i, end + 1 - i));
@@ -172,9 +262,11 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
       i = end + 1;
       continue;
     }
-    if (script.substr(i, terminator.size()) == terminator) {
+    if (script.compare(i, terminator.size(), terminator) == 0) {
+      // Past the terminator that ended the statement, whatever SET TERM makes the next one.
+      const std::size_t next = i + terminator.size();
       finish(i);
-      i += terminator.size();
+      i = next;
       start = i;
       continue;
     }
@@ -190,9 +282,94 @@ std::vector<ScriptStatement> SplitScript(std::string_view script) {
   return statements;
 }
 
+ScriptCommand ClassifyStatement(std::string_view bare) {
+  const std::vector<std::string> w = Words(bare);
+  if (w.empty()) {
+    return ScriptCommand::Sql;
+  }
+  auto is = [&](std::size_t n, std::initializer_list<std::string_view> any) {
+    return w.size() > n && std::find(any.begin(), any.end(), w[n]) != any.end();
+  };
+  if (w[0] == "SET" && w.size() >= 2) {
+    if (w[1] == "SQL" && is(2, {"DIALECT"})) {
+      return ScriptCommand::Dialect;
+    }
+    if (w[1] == "AUTODDL" || w[1] == "AUTO") {
+      return w.size() == 2 || (w.size() == 3 && is(2, {"ON", "OFF"})) ? ScriptCommand::AutoDdl
+                                                                      : ScriptCommand::Unsupported;
+    }
+    if (w[1] == "TIME") {
+      // SET TIME ZONE is the server's; SET TIME [ON | OFF] only shows times.
+      return w.size() == 2 || is(2, {"ON", "OFF"}) ? ScriptCommand::Display : ScriptCommand::Sql;
+    }
+    if (is(1, {"ECHO", "LIST", "COUNT", "HEADING", "WIDTH", "STATS", "PLAN", "PLANONLY", "BAIL",
+               "BLOB", "BLOBDISPLAY", "WARNINGS", "WNG", "ROWCOUNT", "SQLDA_DISPLAY"})) {
+      return ScriptCommand::Display;
+    }
+    // A character set cannot change on a connection; a transaction of the script's own choosing
+    // would leave the runner's.
+    if (is(1, {"NAMES", "TRANSACTION"})) {
+      return ScriptCommand::Unsupported;
+    }
+    return w[1] == "STATISTICS" ? ScriptCommand::Ddl : ScriptCommand::Sql;
+  }
+  if (w[0] == "COMMIT" || w[0] == "ROLLBACK") {
+    std::size_t n = 1;
+    if (is(n, {"WORK"})) {
+      ++n;
+    }
+    if (is(n, {"RETAIN", "RETAINING"})) {
+      ++n;
+    }
+    if (n == w.size()) {
+      return w[0] == "COMMIT" ? ScriptCommand::Commit : ScriptCommand::Rollback;
+    }
+    return ScriptCommand::Sql;  // ROLLBACK TO SAVEPOINT and the like
+  }
+  if ((w[0] == "CREATE" || w[0] == "DROP") && is(1, {"DATABASE", "SCHEMA"})) {
+    return ScriptCommand::Unsupported;
+  }
+  if (is(0, {"CREATE", "ALTER", "DROP", "RECREATE", "DECLARE", "COMMENT", "GRANT", "REVOKE"})) {
+    return ScriptCommand::Ddl;
+  }
+  if (is(0, {"SHOW", "INPUT", "IN", "OUTPUT", "OUT", "CONNECT", "QUIT", "EXIT", "EDIT", "HELP",
+             "SHELL", "BLOBDUMP", "BLOBVIEW", "ADD", "COPY"})) {
+    return ScriptCommand::Unsupported;
+  }
+  return ScriptCommand::Sql;
+}
+
+namespace {
+
+// One statement, prepared and executed: unlike an immediate execution, the client does not read
+// the text itself first, and so takes q'...' texts as the server does.
+void ExecuteStatement(const Client& client, IscHandle* database, IscHandle* transaction,
+                      const std::string& sql, int dialect) {
+  Status status;
+  IscHandle statement = 0;
+  client.allocate_statement(status.get(), database, &statement);
+  client.Check(status.get());
+  struct Release {
+    const Client& client;
+    IscHandle& handle;
+    ~Release() {
+      Status ignored;
+      client.free_statement(ignored.get(), &handle, api::kDsqlDrop);
+    }
+  } release{client, statement};
+  client.prepare(status.get(), transaction, &statement, TextLength(sql), sql.c_str(),
+                 static_cast<uint16_t>(dialect), nullptr);
+  client.Check(status.get());
+  client.execute(status.get(), transaction, &statement, api::kSqlDaVersion1, nullptr);
+  client.Check(status.get());
+}
+
+}  // namespace
+
 }  // namespace vesk::firebird
 
 using vesk::firebird::Client;
+using vesk::firebird::ExecuteStatement;
 using vesk::firebird::IscHandle;
 using vesk::firebird::Status;
 
@@ -353,6 +530,7 @@ TVeskIBScript::TVeskIBScript() = default;
 TVeskIBScript::~TVeskIBScript() = default;
 
 void TVeskIBScript::ExecuteScript() {
+  using vesk::firebird::ScriptCommand;
   if (Database == nullptr || !Database->Connected()) {
     throw TVeskDriverError("ExecuteScript: the database is not connected");
   }
@@ -376,6 +554,28 @@ void TVeskIBScript::ExecuteScript() {
   }
   const auto statements = vesk::firebird::SplitScript(text);
 
+  // Every command is checked before anything runs: a script the runner cannot carry out whole
+  // changes nothing.
+  std::vector<ScriptCommand> commands;
+  commands.reserve(statements.size());
+  for (const auto& statement : statements) {
+    const ScriptCommand command = vesk::firebird::ClassifyStatement(statement.bare);
+    const std::string where = "Linha " + std::to_string(statement.line) + " do script: ";
+    if (command == ScriptCommand::Unsupported) {
+      throw TVeskDriverError(where + "o comando \"" + statement.bare +
+                             "\" é da ferramenta isql e não pode ser executado aqui.");
+    }
+    if (command == ScriptCommand::Dialect) {
+      const std::string value(
+          vesk::detail::TrimBlanks(std::string_view(statement.bare).substr(15)));
+      if (value != "1" && value != "2" && value != "3") {
+        throw TVeskDriverError(where + "dialeto SQL desconhecido em \"" + statement.bare +
+                               "\" (use 1, 2 ou 3).");
+      }
+    }
+    commands.push_back(command);
+  }
+
   const bool was_active = transaction->InTransaction();
   if (!was_active) {
     transaction->StartTransaction();
@@ -389,35 +589,48 @@ void TVeskIBScript::ExecuteScript() {
   };
   const Client& client = *Database->impl_->client;
   int dialect = Database->SQLDialect;
+  // With AUTODDL on (the default, as in isql) DDL is committed before any other statement
+  // runs, so that later statements see the new metadata (a snapshot started before the DDL's
+  // commit would not) and a later ROLLBACK cannot take it back. Consecutive DDL shares one
+  // commit.
+  bool autoddl = true;
+  bool ddl_pending = false;
   try {
-    for (const auto& statement : statements) {
-      const std::string upper = vesk::firebird::Upper(statement.bare);
-      if (vesk::firebird::StartsWithWord(upper, "SET SQL DIALECT")) {
-        const std::string value(vesk::detail::TrimBlanks(std::string_view(upper).substr(15)));
-        if (value != "1" && value != "2" && value != "3") {
-          throw TVeskDriverError("Unknown SQL dialect: " + statement.bare);
-        }
-        dialect = value[0] - '0';
-        continue;
-      }
-      if (vesk::firebird::StartsWithWord(upper, "SET AUTODDL")) {
-        continue;  // the script's work is committed as a whole
-      }
-      if (upper == "COMMIT" || upper == "COMMIT WORK") {
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      const auto& statement = statements[i];
+      const ScriptCommand command = commands[i];
+      if (ddl_pending && command != ScriptCommand::Ddl) {
         transaction->Commit();
         transaction->StartTransaction();
-        continue;
+        ddl_pending = false;
       }
-      if (upper == "ROLLBACK" || upper == "ROLLBACK WORK") {
-        transaction->Rollback();
-        transaction->StartTransaction();
-        continue;
+      switch (command) {
+        case ScriptCommand::Dialect:
+          dialect = statement.bare.back() - '0';
+          continue;
+        case ScriptCommand::AutoDdl: {
+          const std::string value = statement.bare.substr(statement.bare.rfind(' ') + 1);
+          autoddl = vesk::detail::EqualsIgnoringCase(value, "ON")    ? true
+                    : vesk::detail::EqualsIgnoringCase(value, "OFF") ? false
+                                                                     : !autoddl;
+          continue;
+        }
+        case ScriptCommand::Display:
+          continue;
+        case ScriptCommand::Commit:
+          transaction->Commit();
+          transaction->StartTransaction();
+          continue;
+        case ScriptCommand::Rollback:
+          transaction->Rollback();
+          transaction->StartTransaction();
+          continue;
+        default:
+          break;
       }
-      Status status;
-      client.execute_immediate(status.get(), &Database->impl_->handle, &transaction->impl_->handle,
-                               vesk::firebird::TextLength(statement.text), statement.text.c_str(),
-                               static_cast<uint16_t>(dialect), nullptr);
-      client.Check(status.get());
+      ExecuteStatement(client, &Database->impl_->handle, &transaction->impl_->handle,
+                       statement.text, dialect);
+      ddl_pending = autoddl && command == ScriptCommand::Ddl;
     }
   } catch (...) {
     // The statements before the failing one stay done.
