@@ -191,6 +191,30 @@ TEST_F(FirebirdCreate, OnTheEmbeddedEngineWithTheConnectionsCredentials) {
   CheckEquipped(db);
 }
 
+// Versao works on a clone of the host's connection; BackupConn closes the host's connection for
+// gbak. On the embedded engine gbak cannot open the file while the clone still holds it.
+TEST_F(FirebirdCreate, VersaoThenBackupConnOnTheEmbeddedEngineInOneProcess) {
+  if (!fs::exists("/usr/bin/gbak")) {
+    GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
+  }
+  fs::create_symlink("/usr/lib/x86_64-linux-gnu/libfbclient.so.2",
+                     folder_ / "bin" / "libfbclient.so.2");
+  const std::string path = (folder_ / "embedded.fdb").string();
+  vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+  // gbak wants a password even where the embedded engine ignores it.
+  Database db(path, "SYSDBA", "ignored");
+  db.connection.Open();
+  auto versao = plugin_->Function<tolvan::VersaoFn>("Versao");
+  EXPECT_THAT(versao(&db.dm), ::testing::HasSubstr("3.0"));
+  const std::string backup = (folder_ / "embedded.fbk").string();
+  auto backup_conn = plugin_->Function<tolvan::BackupConnFn>("BackupConn");
+  EXPECT_NO_THROW(backup_conn(&db.dm, backup, false, nullptr, false, false));
+  EXPECT_TRUE(fs::is_regular_file(backup));
+  EXPECT_GT(fs::file_size(backup), 0u);
+  EXPECT_TRUE(db.connection.Connected());
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+}
+
 TEST_F(FirebirdCreate, EmptyCopyHasTheSameMetadataAndNoRows) {
   REQUIRE_SERVER(server_);
   if (!fs::exists("/usr/bin/gbak")) {
