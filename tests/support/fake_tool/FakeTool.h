@@ -9,6 +9,8 @@
 //   sleep MS       pause                            stdin       read stdin, print "stdin:<bytes>"
 //   env NAME       print "env:NAME=<value>" or "env:NAME unset"
 //   argv           print each argument as "arg:<text>"
+//   crt-argv       print main's argv (the C runtime's split) as "crt:<hex>" lines, then the
+//                  platform splitter's reading of the same line as "ours:<hex>" lines
 //   exit N         exit with N at once              crash       abort()
 //   record-env NAME  record the variable with the call
 // The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
