@@ -325,8 +325,10 @@ void TVeskIBScript::ExecuteScript() {
     const ScriptCommand command = vesk::firebird::ClassifyStatement(statement.bare);
     const std::string where = "Linha " + std::to_string(statement.line) + " do script: ";
     if (command == ScriptCommand::Unsupported) {
-      throw TVeskDriverError(where + "o comando \"" + statement.bare +
-                             "\" é da ferramenta isql e não pode ser executado aqui.");
+      throw TVeskDriverError(
+          where + "o comando \"" + statement.bare +
+          "\" não pode ser executado aqui: é próprio da ferramenta isql ou mudaria a "
+          "conexão ou a transação do script.");
     }
     if (command == ScriptCommand::Dialect) {
       const std::string value(
