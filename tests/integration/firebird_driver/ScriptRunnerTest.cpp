@@ -83,10 +83,8 @@ TEST_F(ScriptRunner, ReadsTerminatorsOfAnyLengthProceduresAndTriggers) {
 TEST_F(ScriptRunner, PassesQuotedTextsWithTerminatorsAndTheDialectToTheServer) {
   REQUIRE_SERVER(server_);
   Create();
-  Run({"CREATE TABLE T (S VARCHAR(40));",
-       "INSERT INTO T VALUES (q'{it's; /* not a comment */}');",
-       "INSERT INTO T VALUES ('-- not a comment; either');",
-       "SET SQL DIALECT 1;",
+  Run({"CREATE TABLE T (S VARCHAR(40));", "INSERT INTO T VALUES (q'{it's; /* not a comment */}');",
+       "INSERT INTO T VALUES ('-- not a comment; either');", "SET SQL DIALECT 1;",
        // Only dialect 1 reads "x" as a text; dialect 3 reads a column name.
        "INSERT INTO T VALUES (\"dialect 1\");"});
   EXPECT_THAT(Select("select s from t order by s"),
