@@ -240,8 +240,16 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const s
                         const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
                         const GbakCall& restore) {
   TVeskSQLConnection& connection = ModuleConnection(DM);
+  const std::string file = BackupFileName(Database);
+  // The metadata-only backup would take the place of what stands there (an operator's full
+  // backup, as like as not): refused while the host's connection is still open.
+  if (tolvan::platform::PathEntryExists(file)) {
+    throw std::runtime_error("CriarDataBaseVazia: o arquivo \"" + file +
+                             "\" já existe e seria substituído pela cópia da estrutura do banco."
+                             "\r\nMova ou renomeie esse arquivo, ou escolha outro nome para o novo "
+                             "banco; nada foi alterado.");
+  }
   WithConnectionClosed(connection, [&] {
-    const std::string file = BackupFileName(Database);
     const std::string current = connection.GetDATABASENAME_KEY();
     backup(current, connection.GetParam("USER_NAME"), connection.GetParam("PASSWORD"), file, true,
            nullptr, false, false, DM->ExpectedClientVersion, connection.ClientLibrary, true);

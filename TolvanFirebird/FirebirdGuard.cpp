@@ -1,11 +1,15 @@
 // The tool-version guard run before every gbak run: gbak, the client library and the message file
 // are compared with each other; a mismatching file is swapped for a kept copy of the right version
 // or the operator is warned. It never stops the run.
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "TolvanFirebirdUtil.h"
+#include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -41,7 +45,28 @@ std::optional<std::string> ReadDefaultInstance() {
   }
 }
 
+// The folder the message file is looked for in, warning the operator when the registry names a
+// file there instead of a folder.
+std::string MessageFilePath(const std::string& app_dir) {
+  const std::optional<std::string> instance = ReadDefaultInstance();
+  if (instance && !instance->empty() && tolvan::platform::PathEntryExists(*instance) &&
+      !IsFolder(*instance)) {
+    const std::string fallback = FirebirdMsgPath(app_dir, std::nullopt);
+    Warn("O valor DefaultInstance do registro do Firebird (\"" + *instance +
+         "\") indica um arquivo, não uma pasta.\r\nO firebird.msg foi procurado em \"" + fallback +
+         "\".");
+    return fallback;
+  }
+  return FirebirdMsgPath(app_dir, instance);
+}
+
 }  // namespace
+
+bool IsFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(
+      std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+}
 
 std::string GbakToolPath(const std::string& app_dir) {
   return app_dir + "gbak" + tolvan::platform::kExecutableSuffix;
@@ -66,6 +91,12 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
                                 bool report) {
   const std::string app_dir = tolvan::platform::ExecutableDirectory();
   const std::string tool = GbakToolPath(app_dir);
+  // A folder has no version to read and cannot run; say so before anything is swapped.
+  if (IsFolder(tool)) {
+    throw std::runtime_error("O gbak esperado em \"" + tool +
+                             "\" é uma pasta, não um programa.\r\nCopie o gbak para a pasta do "
+                             "aplicativo.");
+  }
   std::string tool_version = GetVersao(tool, false);
 
   if (!expected.empty()) {
@@ -80,8 +111,17 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
   }
 
   const std::string client = app_dir + library;
-  const std::string client_version = GetVersao(client, false);
-  if (!EqualsIgnoringCase(client_version, tool_version)) {
+  if (IsFolder(client)) {
+    // No library named (the application folder itself) or a folder of that name: nothing to
+    // compare, and nothing that a kept copy could replace.
+    Warn(
+        library.empty()
+            ? "Nenhuma biblioteca cliente do Firebird foi informada; a versão do gbak não pôde ser "
+              "comparada com a dela."
+            : "A biblioteca cliente \"" + library + "\" é uma pasta em \"" + app_dir +
+                  "\", não um arquivo; a versão do gbak não pôde ser comparada com a dela.");
+  } else if (const std::string client_version = GetVersao(client, false);
+             !EqualsIgnoringCase(client_version, tool_version)) {
     const std::string copy = PegarArqVerAproximada(tool_version, client);
     if (copy.empty()) {
       Warn(WrongVersionText(library, client_version, tool_version));
@@ -90,7 +130,7 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
     }
   }
 
-  const std::string message_file = FirebirdMsgPath(app_dir, ReadDefaultInstance());
+  const std::string message_file = MessageFilePath(app_dir);
   const std::string message_version = GetVersaoFirebirdmsg(message_file);
   if (!EqualsIgnoringCase(message_version, tool_version.substr(0, message_version.size()))) {
     const std::string copy = PegarArqVerAproximada(tool_version, app_dir + kMessageFile);

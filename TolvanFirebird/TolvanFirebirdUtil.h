@@ -74,14 +74,24 @@ struct ServiceSplit {
 };
 ServiceSplit SplitServiceHost(const std::string& database, bool service);
 
-// The gbak arguments after " -b -z" (backup) and after the tool path (restore).
+// True when the path names a folder (followed through a link).
+bool IsFolder(const std::string& path);
+
+// A path between double quotes as gbak reads it back: backslashes before the closing quote are
+// doubled, so that a folder's trailing "\" does not swallow the quote.
+std::string QuotedPath(const std::string& path);
+
+// The gbak arguments after " -b -z" (backup) and after the tool path (restore). The password is
+// never among them: gbak reads it from ISC_PASSWORD in its own environment. An empty user gives no
+// " -user" piece at all (gbak then takes the user of its environment), so that no other piece can
+// stand in for the user; a user with a blank, a tab or a double quote is quoted by the C runtime's
+// rules.
 std::string GbakBackupArguments(const std::string& database, const std::string& user,
-                                const std::string& password, const std::string& file,
-                                const std::string& service_host, bool quiet, bool metadata_only);
+                                const std::string& file, const std::string& service_host,
+                                bool quiet, bool metadata_only);
 std::string GbakRestoreArguments(const std::string& target, const std::string& user,
-                                 const std::string& password, const std::string& file,
-                                 const std::string& service_host, bool quiet,
-                                 bool inactive_indexes);
+                                 const std::string& file, const std::string& service_host,
+                                 bool quiet, bool inactive_indexes);
 
 // RestoreConn's target: prefixed with the connection's host unless it names one of its own.
 std::string RestoreConnTarget(const std::string& target, const std::string& database_key);

@@ -2,8 +2,10 @@
 // host's frame, and the exports that run against the host's own connection.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "TolvanOracleUtil.h"
 #include "vesk/VeskPackBase5.h"
@@ -71,7 +73,9 @@ class FrameRun {
 
 enum class Kind { Backup, Restore };
 
-void RunTool(Kind kind, const std::string& command_line, TVeskFraProgresso* frame, bool circular) {
+// Runs command_line; the messages show shown_line instead, the same line with the password masked.
+void RunTool(Kind kind, const std::string& command_line, const std::string& shown_line,
+             TVeskFraProgresso* frame, bool circular) {
   const std::string heading = kind == Kind::Backup ? "Backup:\r\n" : "Restore:\r\n";
   if (frame != nullptr) {
     FrameRun run(*frame, circular);
@@ -83,7 +87,7 @@ void RunTool(Kind kind, const std::string& command_line, TVeskFraProgresso* fram
     }
     if (kind == Kind::Backup) {
       throw std::runtime_error(heading + "Error cod: " + std::to_string(code) + "\r\n" +
-                               Trimmed(command_line));
+                               Trimmed(shown_line));
     }
     const std::string captured = frame->GetCaptureText();
     // A tool that could not start or died silently still failed: say so with its code.
@@ -99,7 +103,7 @@ void RunTool(Kind kind, const std::string& command_line, TVeskFraProgresso* fram
     // A failure that printed nothing is a failure too, never a success.
     throw std::runtime_error(heading + "Error cod: " + std::to_string(result));
   }
-  throw std::runtime_error(kind == Kind::Backup ? heading + output + "\r\n" + command_line
+  throw std::runtime_error(kind == Kind::Backup ? heading + output + "\r\n" + shown_line
                                                 : heading + output);
 }
 
@@ -128,6 +132,36 @@ void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<vo
 
 bool IsPathDelimiter(char c) {
   return c == '\\' || c == '/';
+}
+
+// Where the file-name part of a path begins.
+size_t NameStart(const std::string& path) {
+  size_t start = path.size();
+  while (start > 0 && !IsPathDelimiter(path[start - 1])) {
+    --start;
+  }
+  return start;
+}
+
+std::string Connect(const std::string& user, const std::string& password,
+                    const std::string& service) {
+  return vesk::QuoteArgument(user + "/" + password + "@" + service);
+}
+
+// The operator's words for why the dump file could not be made or put in place.
+std::string ReasonOf(const std::system_error& error) {
+  const std::error_condition condition = error.code().default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) {
+    return "a pasta não existe";
+  }
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return "não há permissão para gravar na pasta";
+  }
+  if (condition == std::errc::no_space_on_device) {
+    return "o disco está cheio";
+  }
+  return "erro " + std::to_string(error.code().value()) + " do sistema";
 }
 
 }  // namespace
@@ -163,24 +197,50 @@ std::string BackupBase(const std::string& file) {
 }
 
 std::string RestoreBase(const std::string& file) {
-  size_t name_start = file.size();
-  while (name_start > 0 && !IsPathDelimiter(file[name_start - 1])) {
-    --name_start;
-  }
+  const size_t name_start = NameStart(file);
   const size_t dot = file.rfind('.');
   return dot == std::string::npos || dot < name_start ? file : file.substr(0, dot);
 }
 
 std::string ExportCommandLine(const std::string& user, const std::string& password,
+                              const std::string& service, const std::string& dump_file,
+                              const std::string& log_file) {
+  return std::string(ExportTool()) + " " + Connect(user, password, service) + " " +
+         vesk::QuoteArgument("OWNER=" + user) + " " + vesk::QuoteArgument("FILE=" + dump_file) +
+         " " + vesk::QuoteArgument("LOG=" + log_file) + "   ";
+}
+
+std::string ExportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base) {
-  return std::string(ExportTool()) + " " + user + "/" + password + "@" + service +
-         " OWNER=" + user + " FILE=" + base + ".DMP LOG=" + base + ".LOG   ";
+  return ExportCommandLine(user, password, service, base + ".DMP", base + ".LOG");
 }
 
 std::string ImportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base) {
-  return std::string(ImportTool()) + " " + user + "/" + password + "@" + service +
-         " FULL=YES IGNORE=YES FILE=" + base + ".DMP LOG=" + base + ".LOG   ";
+  return std::string(ImportTool()) + " " + Connect(user, password, service) +
+         " FULL=YES IGNORE=YES " + vesk::QuoteArgument("FILE=" + base + ".DMP") + " " +
+         vesk::QuoteArgument("LOG=" + base + ".LOG") + "   ";
+}
+
+void ConferirArquivo(const char* heading, const std::string& file, const std::string& base) {
+  const auto refuse = [&](const std::string& why) {
+    throw std::runtime_error(std::string(heading) + "O arquivo \"" + file +
+                             "\" não pode ser usado: " + why);
+  };
+  if (file.find('"') != std::string::npos) {
+    refuse(
+        "o nome tem aspas duplas (\"), que não podem fazer parte de um nome de arquivo ou "
+        "pasta.");
+  }
+  const size_t name_start = NameStart(file);
+  if (base.size() < name_start) {
+    refuse(
+        "o nome de uma das pastas tem \".\"; o EXP gravaria o backup em outro lugar. Use uma "
+        "pasta sem ponto no nome.");
+  }
+  if (base.size() == name_start) {
+    refuse("falta o nome do arquivo antes da extensão.");
+  }
 }
 
 std::string RestoreConnTarget(const std::string& target, const std::string& connection_database) {
@@ -195,16 +255,49 @@ std::string RestoreConnTarget(const std::string& target, const std::string& conn
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,
             const std::string& File, bool StripPrefix, TVeskFraProgresso* Frame, bool Circular) {
-  RunTool(Kind::Backup,
-          ExportCommandLine(User, Password, BackupService(Database, StripPrefix), BackupBase(File)),
-          Frame, Circular);
+  const std::string base = BackupBase(File);
+  ConferirArquivo("Backup:\r\n", File, base);
+  const std::string service = BackupService(Database, StripPrefix);
+  const std::string dump = base + ".DMP";
+  // EXP writes to a name of its own; a good dump of the final name stays whole until an export
+  // that succeeded replaces it. The log is written in place.
+  std::optional<vesk::ProductFile> product;
+  try {
+    product.emplace(dump);
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo \"" + dump +
+                             "\": " + ReasonOf(error) + ".");
+  }
+  try {
+    RunTool(Kind::Backup,
+            ExportCommandLine(User, Password, service, product->Path(), base + ".LOG"),
+            ExportCommandLine(User, kMaskedPassword, service, product->Path(), base + ".LOG"),
+            Frame, Circular);
+  } catch (const EToolWaitFailed&) {
+    // EXP ran, but how it ended is unknown: what it wrote may be whole, and is kept.
+    product->Keep();
+    throw std::runtime_error(
+        "Backup:\r\nNão foi possível saber se o EXP terminou bem. O que ele gravou ficou em \"" +
+        product->Path() + "\"; o arquivo \"" + dump +
+        "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
+  }
+  try {
+    product->Commit();
+  } catch (const std::system_error& error) {
+    throw std::runtime_error(
+        "Backup:\r\nO EXP terminou, mas não foi possível pôr o backup no "
+        "lugar de \"" +
+        dump + "\": " + ReasonOf(error) + ".");
+  }
 }
 
 void Restore(const std::string& Database, const std::string& User, const std::string& Password,
              const std::string& File, TVeskFraProgresso* Frame, bool Circular) {
-  RunTool(Kind::Restore,
-          ImportCommandLine(User, Password, RestoreService(Database), RestoreBase(File)), Frame,
-          Circular);
+  const std::string base = RestoreBase(File);
+  ConferirArquivo("Restore:\r\n", File, base);
+  const std::string service = RestoreService(Database);
+  RunTool(Kind::Restore, ImportCommandLine(User, Password, service, base),
+          ImportCommandLine(User, kMaskedPassword, service, base), Frame, Circular);
 }
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool StripPrefix,

@@ -27,10 +27,23 @@ std::string RestoreService(const std::string& connect);
 std::string BackupBase(const std::string& file);
 std::string RestoreBase(const std::string& file);
 
+// A piece holding a blank, a tab or a double quote is quoted by the Microsoft C runtime's rules;
+// other pieces stand as they are.
 std::string ExportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base);
+std::string ExportCommandLine(const std::string& user, const std::string& password,
+                              const std::string& service, const std::string& dump_file,
+                              const std::string& log_file);
 std::string ImportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base);
+
+// What messages show in place of the password the tools must get on their command line.
+inline constexpr const char* kMaskedPassword = "***";
+
+// Refuses, with a message that begins with heading and names the file, a file name that holds a
+// double quote, whose base (file up to its first "." for the export) would end inside a folder
+// name, or whose base has no file name left.
+void ConferirArquivo(const char* heading, const std::string& file, const std::string& base);
 
 // RestoreConn's target: given the connection's host prefix unless it carries one of its own.
 std::string RestoreConnTarget(const std::string& target, const std::string& connection_database);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "Guards.h"
@@ -44,12 +45,52 @@ std::string ToLower(std::string text) {
   return text;
 }
 
-// Both statements on one connection: the creation, then the collation of the new database.
+bool HasParam(const TVeskSQLConnection& conn, const std::string& name) {
+  const std::string prefix = ToLower(name) + "=";
+  for (const std::string& line : conn.Params) {
+    if (ToLower(line.substr(0, prefix.size())) == prefix) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The server accepts a collation its operating system lacks, and the database is then one that
+// no connection can open: connecting once, as the creator, is what tells. The connection goes to
+// the creator's server and port with the creator's credentials.
+void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
+                      const std::string& collation) {
+  auto check = std::make_unique<TVeskSQLConnection>();
+  check->DriverName = creator->DriverName;
+  check->ClientLibrary = creator->ClientLibrary;
+  check->Params = creator->Params;
+  if (!HasParam(*creator, "Server") && !HasParam(*creator, "HostName")) {
+    const DatabaseKeyParts key = SplitDatabaseKey(creator->GetDATABASENAME_KEY());
+    check->SetParam("Server", key.server);
+    check->SetParam("Port", std::to_string(key.port));
+  }
+  check->SetParam("Database", name);
+  try {
+    check->Open();
+  } catch (const std::exception& error) {
+    throw std::runtime_error("O banco de dados \"" + name + "\" foi criado com a collation \"" +
+                             collation +
+                             "\", mas não pode ser aberto: o servidor não aceita essa collation. "
+                             "Exclua o banco e crie-o de novo num servidor que tenha essa "
+                             "collation.\r\n" +
+                             error.what());
+  }
+  check->Close();
+}
+
+// Both statements on one connection: the creation, then the collation of the new database; then
+// the new database is opened once.
 template <typename Execute>
 void CreateWith(TVeskSQLConnection* conn, const std::string& name, Execute&& execute) {
   const std::string collation = EscolherCollation(conn);
   execute(CreationStatement(name));
   execute(CollationStatement(name, collation));
+  ConferirAbertura(conn, name, collation);
 }
 
 }  // namespace

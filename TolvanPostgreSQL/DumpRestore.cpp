@@ -1,8 +1,10 @@
 // The pg_dump and pg_restore runners, CriarBackup and CriarDataBaseVazia.
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
@@ -24,7 +26,7 @@ std::vector<std::string> ToolList() {
 }
 
 std::string ServerText(const std::string& Host) {
-  return Host.empty() ? "localhost" : Host;
+  return Host.empty() ? "localhost" : CommandLineArgument(Host);
 }
 
 // A port text as a number; `fallback` when it is not a whole valid integer.
@@ -44,13 +46,41 @@ int32_t PortOf(const std::string& text, int32_t fallback) {
   }
 }
 
+// The command file is made beside its fixed name and renamed over it, so that whatever stands at
+// that name in a shared temporary folder (a link to someone else's file) is replaced, never
+// written through.
+void WriteCommandFile(const std::string& CommandLine, const std::string& CommandFile) {
+  vesk::ProductFile file(PegarDirTemp() + CommandFile);
+  GravarArquivo(CommandLine, file.Path(), true);
+  file.Commit();
+}
+
+// The operator's words for why a file could not be made or put in place.
+std::string ReasonOf(const std::system_error& error) {
+  const std::error_condition condition = error.code().default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) {
+    return "a pasta não existe";
+  }
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return "não há permissão para gravar na pasta";
+  }
+  if (condition == std::errc::no_space_on_device) {
+    return "o disco está cheio";
+  }
+  if (condition == std::errc::read_only_file_system) {
+    return "o disco só permite leitura";
+  }
+  return "erro " + std::to_string(error.code().value()) + " do sistema";
+}
+
 // Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
 // The variable is emptied on every way out.
 void RunTool(const std::string& CommandLine, const std::string& CommandFile,
              const std::string& Password) {
   platform::SetEnv(kPasswordVariable, Password);
   detail::ScopeExit clear([] { platform::SetEnv(kPasswordVariable, ""); });
-  GravarArquivo(CommandLine, PegarDirTemp() + CommandFile, true);
+  WriteCommandFile(CommandLine, CommandFile);
   std::string output;
   const int32_t result = WinExec32AndRedirectOutput(CommandLine, output, false, false);
   if (result == 0) {
@@ -84,57 +114,92 @@ DatabaseKeyParts SplitDatabaseKey(std::string Key) {
 }
 
 std::string CommandLineArgument(const std::string& Text) {
-  if (Text.find_first_of(" \t\"") == std::string::npos) {
-    return Text;
-  }
-  // The Microsoft C runtime's rules: backslashes before a quote are doubled, the quote escaped.
-  std::string quoted = "\"";
+  return vesk::QuoteArgument(Text);
+}
+
+std::string ProgramArgument(const std::string& Path) {
+  // A program path never ends in a backslash, so the quoting reads the same under the
+  // program-name rule.
+  return vesk::QuoteArgument(Path);
+}
+
+std::string QuotedPath(const std::string& Path) {
   std::size_t backslashes = 0;
-  for (const char c : Text) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      quoted.append(backslashes * 2 + 1, '\\');
-    } else {
-      quoted.append(backslashes, '\\');
-    }
-    backslashes = 0;
-    quoted += c;
+  while (backslashes < Path.size() && Path[Path.size() - 1 - backslashes] == '\\') {
+    ++backslashes;
   }
-  quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
+  // Backslashes before the closing quote would escape it: they are doubled.
+  return "\"" + Path + std::string(backslashes, '\\') + "\"";
+}
+
+void RecusarAspas(const std::string& What, const std::string& Path) {
+  if (Path.find('"') != std::string::npos) {
+    throw std::runtime_error("Backup:\r\n" + What + " \"" + Path +
+                             "\" tem aspas duplas (\"), que não podem fazer parte de um nome de "
+                             "arquivo ou pasta. Use um nome sem aspas.");
+  }
 }
 
 std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
                               const std::string& Port, const std::string& Database,
                               const std::string& User, const std::string& OutputFile,
                               bool SchemaOnly) {
-  return ToolFolder + "pg_dump" + platform::kExecutableSuffix + " -h " + ServerText(Host) + " -p " +
-         Port + " -U " + CommandLineArgument(User) + " -F t " + (SchemaOnly ? "-s" : "") +
-         " -f \"" + OutputFile + "\" " + CommandLineArgument(Database);
+  return ProgramArgument(ToolFolder + "pg_dump" + platform::kExecutableSuffix) + " -h " +
+         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) + " -F t " +
+         (SchemaOnly ? "-s" : "") + " -f " + QuotedPath(OutputFile) + " " +
+         CommandLineArgument(Database);
 }
 
 std::string PgRestoreCommandLine(const std::string& ToolFolder, const std::string& Host,
                                  const std::string& Port, const std::string& Database,
                                  const std::string& User, const std::string& InputFile) {
-  return ToolFolder + "pg_restore" + platform::kExecutableSuffix + " -h " + ServerText(Host) +
-         " -p " + Port + " -U " + CommandLineArgument(User) + " -d " +
-         CommandLineArgument(Database) + " \"" + InputFile + "\"";
+  return ProgramArgument(ToolFolder + "pg_restore" + platform::kExecutableSuffix) + " -h " +
+         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) + " -d " +
+         CommandLineArgument(Database) + " " + QuotedPath(InputFile);
 }
 
 void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, const std::string& Port,
                     const std::string& Database, const std::string& User,
                     const std::string& Password, const std::string& OutputFile, bool SchemaOnly) {
-  RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, OutputFile, SchemaOnly),
-          "pg_dump.cmd", Password);
+  RecusarAspas(kToolFolderWhat, ToolFolder);
+  RecusarAspas("O arquivo de backup", OutputFile);
+  // The dump goes to a name of its own: a good file of the final name stays whole until a dump
+  // that succeeded replaces it.
+  std::optional<vesk::ProductFile> product;
+  try {
+    product.emplace(OutputFile);
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo de backup \"" +
+                             OutputFile + "\": " + ReasonOf(error) + ".");
+  }
+  try {
+    RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, product->Path(), SchemaOnly),
+            "pg_dump.cmd", Password);
+  } catch (const EToolWaitFailed&) {
+    // pg_dump ran, but how it ended is unknown: what it wrote may be whole, and is kept.
+    product->Keep();
+    throw std::runtime_error(
+        "Backup:\r\nNão foi possível saber se o pg_dump terminou bem. O que ele gravou ficou em "
+        "\"" +
+        product->Path() + "\"; o arquivo \"" + OutputFile +
+        "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
+  }
+  try {
+    product->Commit();
+  } catch (const std::system_error& error) {
+    throw std::runtime_error(
+        "Backup:\r\nO pg_dump terminou, mas não foi possível pôr o backup no "
+        "lugar de \"" +
+        OutputFile + "\": " + ReasonOf(error) + ".");
+  }
 }
 
 void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
                        const std::string& Port, const std::string& Database,
                        const std::string& User, const std::string& Password,
                        const std::string& InputFile) {
+  RecusarAspas(kToolFolderWhat, ToolFolder);
+  RecusarAspas("O arquivo a restaurar", InputFile);
   RunTool(PgRestoreCommandLine(ToolFolder, Host, Port, Database, User, InputFile), "pg_restore.cmd",
           Password);
 }
@@ -146,6 +211,7 @@ void CriarBackup(TVeskSQLConnection* Conn) {
   const std::string password = Conn->GetParam("PASSWORD");
   const std::string file = TempFolder() + key.database + ".dump";
 
+  RecusarAspas("O arquivo de backup", file);
   VerificarVersaoFerramentas(Conn, tools, ToolList());
   Conn->Close();
   detail::WithFinally(
@@ -164,6 +230,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& DatabaseSpec) {
   const std::string user = conn->GetParam("USER_NAME");
   const std::string password = conn->GetParam("PASSWORD");
 
+  RecusarAspas("O arquivo temporário", schema_file);
   VerificarVersaoFerramentas(conn, tools, ToolList());
   conn->Close();
   detail::WithFinally(

@@ -64,8 +64,21 @@ struct DatabaseKeyParts {
 DatabaseKeyParts SplitDatabaseKey(std::string Key);
 
 // Texts of the command line that stand as they are, unless they hold a blank, a tab or a double
-// quote: then they are quoted so that they stay one argument.
+// quote, or are empty: then they are quoted so that they stay one argument.
 std::string CommandLineArgument(const std::string& Text);
+
+// A tool's own path on its command line: quoted when it holds a blank or a tab.
+std::string ProgramArgument(const std::string& Path);
+
+// A path between double quotes, with the backslashes at its end doubled so that they do not
+// escape the closing quote.
+std::string QuotedPath(const std::string& Path);
+
+inline constexpr const char* kToolFolderWhat = "A pasta das ferramentas do PostgreSQL";
+
+// Refuses a path that holds a double quote (no file name can, and on a command line it would
+// break out of its quotes) with a message naming What and the path.
+void RecusarAspas(const std::string& What, const std::string& Path);
 
 std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
                               const std::string& Port, const std::string& Database,

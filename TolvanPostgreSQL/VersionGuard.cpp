@@ -94,8 +94,9 @@ namespace {
 
 std::string RunVersion(const std::string& ToolFolder, const std::string& Tool) {
   std::string output;
-  WinExec32AndRedirectOutput(ToolFolder + Tool + platform::kExecutableSuffix + " --version", output,
-                             false, false);
+  WinExec32AndRedirectOutput(
+      ProgramArgument(ToolFolder + Tool + platform::kExecutableSuffix) + " --version", output,
+      false, false);
   return ToolVersion(output, Tool);
 }
 
@@ -103,6 +104,7 @@ std::string RunVersion(const std::string& ToolFolder, const std::string& Tool) {
 
 void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& ToolFolder,
                                 const std::vector<std::string>& Tools) {
+  RecusarAspas(kToolFolderWhat, ToolFolder);
   for (const std::string& tool : Tools) {
     const std::string server = Trim(ServerMajorVersion(PegarVersaoServidor(Conn)));
     if (server != MajorOf(RunVersion(ToolFolder, tool))) {

@@ -6,7 +6,7 @@ namespace tolvan::platform {
 
 namespace internal {
 // The operating system's own box, used when no sink is set.
-void ShowSystemMessageBox(const std::string& text);
+void ShowSystemMessageBox(const std::string& text, void* owner);
 }  // namespace internal
 
 namespace {
@@ -21,19 +21,26 @@ MessageBoxSink& Sink() {
   return sink;
 }
 
+void*& Owner() {
+  static void* owner = nullptr;
+  return owner;
+}
+
 }  // namespace
 
 void ShowPlainMessageBox(const std::string& text) {
   MessageBoxSink sink;
+  void* owner;
   {
     std::lock_guard lock(SinkMutex());
     sink = Sink();
+    owner = Owner();
   }
   // Called outside the lock: a sink may show a box of its own.
   if (sink) {
     sink(text);
   } else {
-    internal::ShowSystemMessageBox(text);
+    internal::ShowSystemMessageBox(text, owner);
   }
 }
 
@@ -41,6 +48,13 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
   std::lock_guard lock(SinkMutex());
   MessageBoxSink previous = std::move(Sink());
   Sink() = std::move(sink);
+  return previous;
+}
+
+void* SetMessageBoxOwner(void* window) {
+  std::lock_guard lock(SinkMutex());
+  void* previous = Owner();
+  Owner() = window;
   return previous;
 }
 

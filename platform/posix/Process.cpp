@@ -1,15 +1,19 @@
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "common/EnvironmentOverlay.h"
 #include "platform/Environment.h"
@@ -185,6 +189,11 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
       ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDOUT_FILENO), "stdout");
   FileActions::Check(
       ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDERR_FILENO), "stderr");
+  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
+  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
+  // there would keep that pipe's reader waiting.
+  FileActions::Check(::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1),
+                     "closefrom");
   if (!options.working_directory.empty()) {
     FileActions::Check(
         ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()),
@@ -234,7 +243,7 @@ ChildProcess::~ChildProcess() {
     try {
       Wait();
     } catch (...) {
-      // Nothing more can be done for a child that cannot be reaped.
+      // A child that cannot be reaped is gone already (Wait marked it).
     }
   }
   if (handles_->output >= 0) {
@@ -254,6 +263,30 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
   }
 }
 
+bool ChildProcess::WaitForOutput(int timeout_ms) {
+  pollfd entry{handles_->output, POLLIN, 0};
+  const int result = ::poll(&entry, 1, timeout_ms);
+  if (result < 0 && errno != EINTR) {
+    ThrowErrno(errno, "waiting for a child's output");
+  }
+  // POLLHUP and POLLERR count too: Read then reports the end or the error.
+  return result > 0;
+}
+
+namespace {
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) {
+    return WEXITSTATUS(status);
+  }
+  if (WIFSIGNALED(status)) {
+    return 128 + WTERMSIG(status);
+  }
+  return -1;
+}
+
+}  // namespace
+
 int ChildProcess::Wait() {
   if (waited_) {
     return exit_code_;
@@ -265,18 +298,48 @@ int ChildProcess::Wait() {
       break;
     }
     if (result < 0 && errno != EINTR) {
-      ThrowErrno(errno, "waiting for a child");
+      const int error = errno;
+      // The pid may already name another process: never signal it again.
+      waited_ = true;
+      ThrowErrno(error, "waiting for a child");
     }
   }
   waited_ = true;
-  if (WIFEXITED(status)) {
-    exit_code_ = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    exit_code_ = 128 + WTERMSIG(status);
-  } else {
-    exit_code_ = -1;
-  }
+  exit_code_ = ExitCodeOf(status);
   return exit_code_;
+}
+
+std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (waited_) {
+      return exit_code_;
+    }
+    int status = 0;
+    const pid_t result = ::waitpid(handles_->pid, &status, WNOHANG);
+    if (result == handles_->pid) {
+      waited_ = true;
+      exit_code_ = ExitCodeOf(status);
+      return exit_code_;
+    }
+    if (result < 0 && errno != EINTR) {
+      const int error = errno;
+      waited_ = true;
+      ThrowErrno(error, "waiting for a child");
+    }
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(5)));
+  }
+}
+
+void ChildProcess::Terminate() {
+  if (!waited_) {
+    ::kill(handles_->pid, SIGTERM);
+  }
 }
 
 void ChildProcess::Kill() {

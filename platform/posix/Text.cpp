@@ -23,4 +23,8 @@ std::string FromSystemCodePage(std::string_view bytes) {
   return text;
 }
 
+std::string DecodeToolOutput(std::string_view bytes) {
+  return SanitizeUtf8(bytes);
+}
+
 }  // namespace tolvan::platform

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "common/EnvironmentOverlay.h"
 #include "win32/Win32.h"
@@ -92,47 +96,124 @@ std::wstring ChildEnvironmentBlock(const LaunchOptions& options) {
   return block;
 }
 
+// A thread attribute list naming the only handles a child inherits.
+class AttributeList {
+ public:
+  AttributeList(HANDLE* handles, std::size_t bytes) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) {
+      internal::ThrowWin32Error(::GetLastError(), "InitializeProcThreadAttributeList");
+    }
+    if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, bytes,
+                                     nullptr, nullptr)) {
+      const DWORD error = ::GetLastError();
+      ::DeleteProcThreadAttributeList(get());
+      internal::ThrowWin32Error(error, "UpdateProcThreadAttribute");
+    }
+  }
+  ~AttributeList() { ::DeleteProcThreadAttributeList(get()); }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST get() {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+  }
+
+ private:
+  std::vector<char> buffer_;
+};
+
+// The handle list takes inheritable handles only: these two are so just while the child is made
+// (one launch at a time), so that a process the host starts elsewhere never holds them.
+class InheritableWhileAlive {
+ public:
+  explicit InheritableWhileAlive(const HANDLE (&handles)[2]) : lock_(Mutex()), handles_(handles) {
+    for (HANDLE handle : handles_) {
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+  }
+  ~InheritableWhileAlive() {
+    for (HANDLE handle : handles_) {
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+  }
+  InheritableWhileAlive(const InheritableWhileAlive&) = delete;
+  InheritableWhileAlive& operator=(const InheritableWhileAlive&) = delete;
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  std::lock_guard<std::mutex> lock_;
+  const HANDLE (&handles_)[2];
+};
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
-  if (SplitCommandLine(options.command_line).empty()) {
+  const std::vector<std::string> arguments = SplitCommandLine(options.command_line);
+  if (arguments.empty() || arguments.front().empty()) {
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                             "cannot start a process: empty command line");
   }
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const std::string& program = arguments.front();
+  // Nothing is made inheritable here: the child gets its two handles through the handle list
+  // below, and only for the moment of its creation.
   Handle read_end;
   Handle write_end;
-  if (!::CreatePipe(read_end.out(), write_end.out(), &inheritable, 0)) {
+  if (!::CreatePipe(read_end.out(), write_end.out(), nullptr, 0)) {
     internal::ThrowWin32Error(::GetLastError(), "CreatePipe");
-  }
-  if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) {
-    internal::ThrowWin32Error(::GetLastError(), "SetHandleInformation");
   }
   Handle null_input;
   *null_input.out() = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inheritable, OPEN_EXISTING, 0, nullptr);
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
   if (null_input.get() == INVALID_HANDLE_VALUE) {
     internal::ThrowWin32Error(::GetLastError(), "opening NUL");
   }
+  HANDLE inherited[] = {null_input.get(), write_end.get()};
+  AttributeList attributes(inherited, sizeof inherited);
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_input.get();
-  startup.hStdOutput = write_end.get();
-  startup.hStdError = write_end.get();
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = null_input.get();
+  startup.StartupInfo.hStdOutput = write_end.get();
+  startup.StartupInfo.hStdError = write_end.get();
+  startup.lpAttributeList = attributes.get();
 
   std::wstring command_line = internal::Widen(options.command_line);
   std::wstring working_directory = internal::Widen(options.working_directory);
   std::wstring environment = ChildEnvironmentBlock(options);
+  // A program given with its folder is started from exactly there: without an application name,
+  // Windows would try each blank-separated prefix of an unquoted path ("C:\Program.exe") first.
+  // A bare name is still looked for as Windows does (the program's folder, PATH).
+  std::wstring application;
+  if (program.find_first_of("\\/:") != std::string::npos) {
+    application = internal::Widen(program);
+    // As Windows does for a program on the command line: a name without an extension is a .exe.
+    const std::size_t name = program.find_last_of("\\/:") + 1;
+    if (program.find('.', name) == std::string::npos) {
+      application += L".exe";
+    }
+  }
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : environment.data(),
-                        working_directory.empty() ? nullptr : working_directory.c_str(), &startup,
-                        &info)) {
-    DWORD error = ::GetLastError();
-    std::string context = "cannot start \"" + options.command_line + "\"";
+  BOOL created;
+  DWORD error;
+  {
+    InheritableWhileAlive inheritable(inherited);
+    created = ::CreateProcessW(
+        application.empty() ? nullptr : application.c_str(), command_line.data(), nullptr, nullptr,
+        TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
+        environment.empty() ? nullptr : environment.data(),
+        working_directory.empty() ? nullptr : working_directory.c_str(), &startup.StartupInfo,
+        &info);
+    error = ::GetLastError();
+  }
+  if (!created) {
+    // The program's name only: the rest of the line may carry a password.
+    std::string context = "cannot start \"" + program + "\"";
     if (!options.working_directory.empty()) {
       context += " in \"" + options.working_directory + "\"";
     }
@@ -180,20 +261,58 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
   }
 }
 
+bool ChildProcess::WaitForOutput(int timeout_ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+  for (;;) {
+    DWORD available = 0;
+    // An anonymous pipe cannot be waited on; a failed peek (the writer gone) is for Read to report.
+    if (!::PeekNamedPipe(handles_->output, nullptr, 0, nullptr, &available, nullptr) ||
+        available != 0) {
+      return true;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) {
+      return false;
+    }
+    ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 5)));
+  }
+}
+
 int ChildProcess::Wait() {
   if (waited_) {
     return exit_code_;
   }
-  if (::WaitForSingleObject(handles_->process, INFINITE) == WAIT_FAILED) {
-    internal::ThrowWin32Error(::GetLastError(), "waiting for a child");
+  std::optional<int> code = WaitFor(-1);
+  return *code;
+}
+
+std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
+  if (waited_) {
+    return exit_code_;
+  }
+  const DWORD result = ::WaitForSingleObject(
+      handles_->process, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  if (result == WAIT_TIMEOUT) {
+    return std::nullopt;
+  }
+  if (result == WAIT_FAILED) {
+    const DWORD error = ::GetLastError();
+    waited_ = true;
+    internal::ThrowWin32Error(error, "waiting for a child");
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(handles_->process, &code)) {
-    internal::ThrowWin32Error(::GetLastError(), "GetExitCodeProcess");
+    const DWORD error = ::GetLastError();
+    waited_ = true;
+    internal::ThrowWin32Error(error, "GetExitCodeProcess");
   }
   waited_ = true;
   exit_code_ = static_cast<int>(code);
   return exit_code_;
+}
+
+void ChildProcess::Terminate() {
+  Kill();
 }
 
 void ChildProcess::Kill() {

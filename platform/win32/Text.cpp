@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "common/Utf8.h"
 #include "win32/Win32.h"
 
 namespace tolvan::platform {
@@ -15,6 +16,13 @@ std::string FromSystemCodePage(std::string_view bytes) {
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), length);
   return internal::Narrow(wide);
+}
+
+std::string DecodeToolOutput(std::string_view bytes) {
+  if (internal::IsValidUtf8(bytes)) {
+    return std::string(bytes);
+  }
+  return FromSystemCodePage(bytes);
 }
 
 }  // namespace tolvan::platform

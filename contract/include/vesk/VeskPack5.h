@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tolvan/Visibility.h"
+#include "vesk/VeskPackBase5.h"
 
 namespace vesk::driver {
 class Session;
@@ -198,7 +199,8 @@ class VESKPACK_API TVeskFraProgresso {
   virtual void SetEhCircularParcial(bool Value);
   // Keep the captured lines (GetCaptureText gives them).
   virtual void SetCaptureGuardar(bool Value);
-  // The captured lines joined by CR LF.
+  // The captured lines joined by CR LF: at most the first and the last 256 KiB of them, with a
+  // line between saying how many were left out (vesk::KeptLines).
   virtual std::string GetCaptureText() const;
   // The line callback handed to CaptureExecute: shows the line and keeps it when capture keeping
   // is on. Setting Stop asks the run to end.
@@ -214,7 +216,7 @@ class VESKPACK_API TVeskFraProgresso {
 
  private:
   bool capture_guardar_ = false;
-  std::vector<std::string> captured_;
+  vesk::KeptLines captured_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -2,9 +2,12 @@
 // Implemented by the host (host/VeskPackBase5); the plug-ins call it by these names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -34,6 +37,19 @@ VESKBASE_API std::string ValorParaSQL(const std::string& Value);
 // ---------------------------------------------------------------------------------------------
 // Files and processes
 
+namespace vesk {
+
+// One path or argument as it goes on a tool's command line, read back whole by the Microsoft C
+// runtime's rules (and by the POSIX splitter, which follows them). Text without a blank, a tab or
+// a double quote is returned unchanged. Otherwise, and for the empty text, it is put between
+// double quotes; a double quote inside becomes \" with the backslashes before it doubled, and the
+// backslashes before the closing quote are doubled: C:\Meus Backups\ gives "C:\Meus Backups\\".
+// A program's own path (the first token) is never given a trailing backslash, so it reads the
+// same under the program-name rule, which knows no backslash escapes.
+VESKBASE_API std::string QuoteArgument(const std::string& Argument);
+
+}  // namespace vesk
+
 // The temporary folder, with the path delimiter at the end.
 VESKBASE_API std::string PegarDirTemp();
 
@@ -55,12 +71,29 @@ class VESKBASE_API EToolWaitFailed : public std::system_error {
 };
 
 // What the runners return for a program that could not be started (missing, not executable, an
-// empty command line). No tool output goes with it.
+// empty command line, or an interrupt recorded before the start). No tool output goes with it.
 inline constexpr int32_t kResultadoNaoIniciado = -1;
 
-// Runs CommandLine hidden, waits for it, and returns its exit code with the whole console output
-// (standard output and standard error, merged, as UTF-8) in Output. The flags are reserved and
-// passed as false.
+// Both runners below:
+// - An interrupt recorded through platform/Interrupt.h (Ctrl-C, SIGTERM) while the program runs
+//   ends it (SIGTERM, then SIGKILL after 2 s on POSIX; TerminateProcess on Windows), waits for it
+//   and returns its exit code, never 0 (a program that ended with 0 anyway gives 128 + the
+//   signal number), so the caller's clean-up runs. With an interrupt recorded before the start,
+//   the program is not started: kResultadoNaoIniciado.
+// - When the program ran but the wait for its end fails (on POSIX, something else reaped it),
+//   they raise EToolWaitFailed instead of making up an exit code.
+
+// How the runners read a tool's console output (standard output and standard error, merged):
+// - CR LF and LF end a line. A line longer than kMaxLineBytes (64 KiB) is handed on in pieces of
+//   at most that size, so a tool that writes without line ends costs a bounded amount of memory.
+// - A line is taken as UTF-8 when it is valid UTF-8. Otherwise, on Windows, it is read in the
+//   system's ANSI code page (GetACP), in which the tools built on the C runtime's narrow calls get
+//   their arguments and print file names; on POSIX each byte that is not UTF-8 becomes U+FFFD.
+inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+// Runs CommandLine hidden, waits for it, and returns its exit code with its console output as
+// UTF-8 in Output, each line with its own line end. Output keeps at most the first and the last
+// 256 KiB of the lines (vesk::KeptLines). The flags are reserved and passed as false.
 VESKBASE_API int32_t WinExec32AndRedirectOutput(const std::string& CommandLine, std::string& Output,
                                                 bool Reserved1 = false, bool Reserved2 = false);
 
@@ -70,13 +103,34 @@ using TCaptureLineCallback = std::function<void(const std::string& Line, bool& S
 
 // Runs CommandLine (with Parameters appended after a blank when not empty) in the folder Directory
 // ("." or empty: the current one), hands each line of its console output to OnLine as soon as the
-// program has written it, and returns the exit code. CR LF and LF end a line; a last line without
-// an end is delivered too; bytes that are not UTF-8 are replaced.
+// program has written it, and returns the exit code. A last line without an end is delivered too.
 VESKBASE_API int32_t CaptureExecute(const std::string& CommandLine, const std::string& Parameters,
                                     const std::string& Directory,
                                     const TCaptureLineCallback& OnLine);
 
 namespace vesk {
+
+// The text a run keeps of a tool's lines for its message: at most the first kLimit (256 KiB) and
+// the last kLimit bytes of lines, whole lines only, and between them, when lines were left out,
+// one line saying how many: "(... 1234 linhas omitidas ...)" ("(... 1 linha omitida ...)").
+class VESKBASE_API KeptLines {
+ public:
+  static constexpr std::size_t kLimit = 256 * 1024;
+
+  void Add(std::string line);
+  void Clear();
+  // The kept lines joined by Separator. With an empty Separator (lines that carry their own line
+  // ends) the note on left-out lines stands on a line of its own.
+  std::string Join(std::string_view Separator) const;
+
+ private:
+  std::vector<std::string> head_;
+  std::size_t head_bytes_ = 0;
+  bool head_closed_ = false;
+  std::deque<std::string> tail_;
+  std::size_t tail_bytes_ = 0;
+  std::size_t left_out_ = 0;
+};
 
 // A product file (a backup, a dump, a command file) made under a new temporary name in the folder
 // of its final name and put in place by one atomic rename only when the work succeeded. On every
@@ -87,7 +141,7 @@ namespace vesk {
 class VESKBASE_API ProductFile {
  public:
   // Reserves the temporary name by creating it empty. Throws std::system_error when the folder
-  // cannot take a new file (missing, not writable).
+  // cannot take a new file (missing, not writable) or a folder stands at the final name.
   explicit ProductFile(std::string final_path);
   // Removes the temporary file unless Commit ran.
   ~ProductFile();
@@ -131,11 +185,14 @@ class VESKBASE_API ScopedChildEnvironment {
 // ---------------------------------------------------------------------------------------------
 // File versions and kept copies of other versions
 
-// The version of a program or library file as dotted text; the empty text for a missing file or
-// one that carries no version. Flag is reserved and passed as false.
+// The version of a program or library file as dotted text; the empty text for a missing file,
+// one that carries no version, or anything that is not a plain file (a folder, a device, a named
+// pipe) or cannot be read. Never throws. Without a version resource (always on POSIX) the build
+// tag inside the file is looked for in its first 64 MiB only. Flag is reserved and passed as false.
 VESKBASE_API std::string GetVersao(const std::string& FileName, bool Flag);
 
-// The version a Firebird message file carries; the empty text when it carries none.
+// The version a Firebird message file carries (its build tag, in its first 64 MiB); the empty
+// text when it carries none or is not a readable plain file. Never throws.
 VESKBASE_API std::string GetVersaoFirebirdmsg(const std::string& FileName);
 
 // The path of a kept copy of FileName whose version approximates Version; empty when none.
@@ -143,7 +200,10 @@ VESKBASE_API std::string PegarArqVerAproximada(const std::string& Version,
                                                const std::string& FileName);
 
 // Puts the kept copy CopyPath in place of FileName, keeping the replaced file as a copy of its own
-// version. With an empty CopyPath the file is left alone.
+// version. With an empty CopyPath, or a copy whose content is the file's already, the file is left
+// alone. The file is only ever renamed, never deleted before the copy is in its place; when an
+// identical kept copy of it exists already it is removed after the swap, where it can be (Windows
+// cannot delete a loaded library: it then stays under a hidden name beside it).
 VESKBASE_API void RenomearArqVerAproximada(const std::string& FileName,
                                            const std::string& CopyPath);
 

@@ -2,6 +2,7 @@
 // that only the runners' children see.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "ChildEnvironment.h"
+#include "Utf8Path.h"
 #include "platform/Files.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -34,6 +36,12 @@ std::string TemporaryName(const std::string& final_path) {
 ProductFile::ProductFile(std::string final_path) : final_path_(std::move(final_path)) {
   if (tolvan::platform::PathEntryExists(final_path_) &&
       !tolvan::platform::IsPlainFile(final_path_) && !tolvan::platform::IsLink(final_path_)) {
+    std::error_code error;
+    if (std::filesystem::is_directory(detail::Utf8Path(final_path_), error)) {
+      // No tool can write a file there, and a rename would fail only after all the work.
+      throw std::system_error(std::make_error_code(std::errc::is_a_directory),
+                              "\"" + final_path_ + "\" is a folder");
+    }
     path_ = final_path_;
     return;
   }

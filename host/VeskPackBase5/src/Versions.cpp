@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -165,6 +167,14 @@ bool SameContent(const fs::path& a, const fs::path& b) {
   throw std::system_error(std::make_error_code(code), "RenomearArqVerAproximada: " + what);
 }
 
+// Names of this process's own staging files, apart from another run's at the same moment.
+std::string UniqueSuffix() {
+  static std::mutex mutex;
+  static std::mt19937_64 generator{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  return std::to_string(generator() % 1000000000);
+}
+
 std::string Counter(int n) {
   std::string counter = "~";
   counter += std::to_string(n);
@@ -193,10 +203,16 @@ std::optional<fs::path> KeepName(const fs::path& file, const SplitPath& split) {
   }
 }
 
-std::string FindBuildTag(std::string_view bytes) {
+// What a scan of bytes found: the first build tag, and the one that names the product's own
+// version (see below), which wins.
+struct BuildTags {
   std::string first;
-  for (std::size_t dash = bytes.find('-', 2); dash != std::string_view::npos;
-       dash = bytes.find('-', dash + 1)) {
+  std::string product;
+};
+
+// Looks at the tags whose dash lies before starts_end; the bytes after it only complete them.
+void FindBuildTags(std::string_view bytes, std::size_t starts_end, BuildTags& found) {
+  for (std::size_t dash = bytes.find('-', 2); dash < starts_end; dash = bytes.find('-', dash + 1)) {
     // XX-Y followed by four dotted numbers: LI-V3.0.11.33637, WI-V..., LI-T...
     if (dash + 2 >= bytes.size() || !IsUpper(bytes[dash - 2]) || !IsUpper(bytes[dash - 1]) ||
         !IsUpper(bytes[dash + 1])) {
@@ -218,31 +234,62 @@ std::string FindBuildTag(std::string_view bytes) {
       if (product_length > 0) {
         const std::string prefix = std::string(product.substr(0, product_length)) + ".";
         if (version.substr(0, prefix.size()) == prefix) {
-          return std::string(version);
+          found.product = version;
+          return;
         }
       }
     }
-    if (first.empty()) {
-      first = version;
+    if (found.first.empty()) {
+      found.first = version;
     }
   }
-  return first;
 }
 
+// A build tag lies in the first few megabytes of a client library or tool, so a scan stops after
+// kScanLimit bytes (64 MiB); the file is read kScanBlock bytes at a time, and the last
+// kScanOverlap bytes of a block are read again with the next, so a tag across the border is seen
+// whole.
+constexpr std::size_t kScanLimit = 64 * 1024 * 1024;
+constexpr std::size_t kScanBlock = 1024 * 1024;
+constexpr std::size_t kScanOverlap = 256;
+
+// Only a plain file (or a link to one) is read: a folder, a device, a named pipe or a missing
+// or unreadable file carries no version.
 std::string BuildTagOfFile(const std::string& file) {
-  std::ifstream in(Utf8Path(file), std::ios::binary | std::ios::ate);
+  std::error_code error;
+  if (!fs::is_regular_file(Utf8Path(file), error)) {
+    return "";
+  }
+  std::ifstream in(Utf8Path(file), std::ios::binary);
   if (!in) {
     return "";
   }
-  const std::streamoff size = in.tellg();
-  if (size <= 0) {
-    return "";
+  BuildTags found;
+  std::string block(kScanBlock, '\0');
+  std::size_t kept = 0;  // bytes carried over from the previous block
+  std::size_t scanned = 0;
+  while (scanned < kScanLimit) {
+    in.read(block.data() + kept, static_cast<std::streamsize>(block.size() - kept));
+    const auto count = static_cast<std::size_t>(in.gcount());
+    if (count == 0) {
+      break;
+    }
+    scanned += count;
+    const bool last = !in || scanned >= kScanLimit;
+    const std::string_view bytes(block.data(), kept + count);
+    // A tag that starts in the last kScanOverlap bytes is read whole with the next block.
+    const std::size_t carry = last ? 0 : std::min(kScanOverlap, bytes.size());
+    FindBuildTags(bytes, bytes.size() - carry, found);
+    if (!found.product.empty()) {
+      return found.product;
+    }
+    if (last) {
+      break;
+    }
+    std::memmove(block.data(), bytes.data() + bytes.size() - carry, carry);
+    kept = carry;
   }
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return FindBuildTag(bytes);
+  return found.first;
 }
 
 // How many leading numbers two versions share; only the dotted number at the start of each counts.
@@ -273,17 +320,26 @@ bool VersionLess(std::string_view a, std::string_view b) {
 
 using namespace vesk::detail;
 
+// A version read never fails its caller: whatever cannot be read carries no version.
 std::string GetVersao(const std::string& FileName, bool /*Flag*/) {
-  if (auto version = tolvan::platform::ReadVersionResource(FileName)) {
-    return *version;
+  try {
+    if (auto version = tolvan::platform::ReadVersionResource(FileName)) {
+      return *version;
+    }
+    // Without a version resource (always on POSIX) the Firebird build tag inside the file tells.
+    return BuildTagOfFile(FileName);
+  } catch (const std::exception&) {
+    return "";
   }
-  // Without a version resource (always on POSIX) the Firebird build tag inside the file tells.
-  return BuildTagOfFile(FileName);
 }
 
 std::string GetVersaoFirebirdmsg(const std::string& FileName) {
-  // The message file's header holds only its format's number; a build tag is all it can carry.
-  return BuildTagOfFile(FileName);
+  try {
+    // The message file's header holds only its format's number; a build tag is all it can carry.
+    return BuildTagOfFile(FileName);
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 std::string PegarArqVerAproximada(const std::string& Version, const std::string& FileName) {
@@ -337,15 +393,17 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
   if (file_there && fs::is_directory(fs::status(file, error))) {
     Fail(std::errc::is_a_directory, "\"" + FileName + "\" is a folder");
   }
-  if (file_there && fs::equivalent(file, copy, error)) {
+  // The copy is the file already: nothing to swap, and a file in use (a loaded library, which
+  // Windows lets rename but not delete) is left alone.
+  if (file_there && (fs::equivalent(file, copy, error) || SameContent(file, copy))) {
     return;
   }
 
   const SplitPath split = Split(FileName);
+  const std::string hidden = split.folder + "." + split.stem + split.ext;
   // The copy goes in under a temporary name first, so that a failed copy leaves the file as it
   // was; a link in the file's place is renamed away, never written through.
-  const std::string staged = split.folder + "." + split.stem + split.ext + ".tolvan-swap";
-  tolvan::platform::RemoveFile(staged);
+  const std::string staged = hidden + ".tolvan-swap-" + UniqueSuffix();
   try {
     tolvan::platform::CopyFileOverwriting(CopyPath, staged);
   } catch (...) {
@@ -353,14 +411,17 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
     throw;
   }
 
-  std::optional<fs::path> kept;
+  // The file in place is only ever renamed: to its kept-copy name, or, when an identical kept
+  // copy is there already, to a name of its own that is removed once the new file is in place.
+  std::optional<fs::path> aside;
+  bool discard = false;
   if (file_there) {
-    kept = KeepName(file, split);
-    if (kept) {
-      fs::rename(file, *kept, error);
-    } else {
-      fs::remove(file, error);
+    aside = KeepName(file, split);
+    if (!aside) {
+      aside = Utf8Path(hidden + ".tolvan-old-" + UniqueSuffix());
+      discard = true;
     }
+    fs::rename(file, *aside, error);
     if (error) {
       tolvan::platform::RemoveFile(staged);
       throw std::system_error(error,
@@ -370,11 +431,16 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
   fs::rename(Utf8Path(staged), file, error);
   if (error) {
     std::error_code ignored;
-    if (kept) {
-      fs::rename(*kept, file, ignored);
+    if (aside) {
+      fs::rename(*aside, file, ignored);
     }
     tolvan::platform::RemoveFile(staged);
     throw std::system_error(
         error, "RenomearArqVerAproximada: cannot put the copy in \"" + FileName + "\"");
+  }
+  if (discard) {
+    // A library still loaded cannot be deleted on Windows; it stays under the hidden name.
+    std::error_code ignored;
+    fs::remove(*aside, ignored);
   }
 }

@@ -17,4 +17,10 @@ TOLVAN_PLATFORM_API void ShowPlainMessageBox(const std::string& text);
 // Sets the sink (an empty function removes it). Returns the previous sink.
 TOLVAN_PLATFORM_API MessageBoxSink SetMessageBoxSink(MessageBoxSink sink);
 
+// The host's main window (an HWND on Windows; nullptr: none), which owns the system's box so that
+// it opens in front of it and the host's windows take no input until it is closed. The box is
+// task-modal and brought to the foreground either way. Returns the previous owner. POSIX keeps it
+// only for symmetry.
+TOLVAN_PLATFORM_API void* SetMessageBoxOwner(void* window);
+
 }  // namespace tolvan::platform

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,9 +48,22 @@ class TOLVAN_PLATFORM_API ChildProcess {
   // Throws std::system_error on a read error.
   std::size_t Read(char* buffer, std::size_t size);
 
+  // Waits at most timeout_ms for output (or its end). True when Read would not block; false when
+  // the time ran out or a signal arrived, so that a caller can look for an interrupt.
+  bool WaitForOutput(int timeout_ms);
+
   // Waits for the child to end and returns its exit code (a child killed by a signal on POSIX
-  // gives 128 + the signal number, as shells report it).
+  // gives 128 + the signal number, as shells report it). Throws std::system_error when the wait
+  // fails (on POSIX, ECHILD when something else reaped the child); the child then counts as gone,
+  // and neither Kill nor the destructor touch it again.
   int Wait();
+
+  // As Wait, but gives up after timeout_ms: nullopt while the child still runs.
+  std::optional<int> WaitFor(int timeout_ms);
+
+  // Asks the child to end: SIGTERM on POSIX, so a tool may clean up; TerminateProcess on Windows,
+  // where a tool without a console has no such request.
+  void Terminate();
 
   // Ends the child at once (SIGKILL, TerminateProcess).
   void Kill();
@@ -59,7 +73,7 @@ class TOLVAN_PLATFORM_API ChildProcess {
 
  private:
   std::unique_ptr<Handles> handles_;
-  bool waited_ = false;
+  bool waited_ = false;  // ended and reaped, or lost to a failed wait
   int exit_code_ = 0;
 };
 

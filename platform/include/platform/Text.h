@@ -16,4 +16,9 @@ TOLVAN_PLATFORM_API std::string SanitizeUtf8(std::string_view bytes);
 // invalid bytes read as Latin-1) to UTF-8.
 TOLVAN_PLATFORM_API std::string FromSystemCodePage(std::string_view bytes);
 
+// Decodes a line a tool printed: as it is when it is valid UTF-8. Otherwise on Windows from the
+// ANSI code page (GetACP), in which tools built on the C runtime's narrow calls get their
+// arguments and print file names; on POSIX each byte that is not UTF-8 becomes U+FFFD.
+TOLVAN_PLATFORM_API std::string DecodeToolOutput(std::string_view bytes);
+
 }  // namespace tolvan::platform

@@ -1,14 +1,25 @@
 // Backup and restore of the Firebird plug-in with the real gbak: embedded, through the private
 // server over TCP and through its service manager.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FirebirdTestDatabase.h"
@@ -24,8 +35,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 
@@ -65,6 +79,68 @@ std::string Message(const std::function<void()>& call) {
   return "(no failure)";
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The temporary files a backup left in a folder.
+Lines Leftovers(const fs::path& folder) {
+  Lines names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().find(".~") != std::string::npos) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  return names;
+}
+
+// A gbak that this process started and that still runs.
+std::optional<pid_t> RunningGbak() {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    const std::string stat = ReadAll(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(gbak)") == std::string::npos) {
+      continue;
+    }
+    int parent = 0;
+    char state = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+        parent == getpid() && state != 'Z') {
+      return static_cast<pid_t>(std::stoi(name));
+    }
+  }
+  return std::nullopt;
+}
+
+Lines NulSeparated(const std::string& text) {
+  Lines pieces;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\0', start);
+    pieces.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return pieces;
+}
+
+// A frame that lets the test act while gbak runs, on each line gbak writes.
+class HookedFrame : public TVeskFraProgresso {
+ public:
+  explicit HookedFrame(std::function<void(const std::string&)> hook) : hook_(std::move(hook)) {}
+  void DoCaptureLine(const std::string& line, bool& stop) override {
+    hook_(line);
+    TVeskFraProgresso::DoCaptureLine(line, stop);
+  }
+
+ private:
+  std::function<void(const std::string&)> hook_;
+};
+
 class FirebirdGbak : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,6 +169,9 @@ class FirebirdGbak : public ::testing::Test {
 
   void TearDown() override {
     app_.reset();
+    for (const auto& undo : undo_) {
+      undo();
+    }
     std::error_code ignored;
     for (const auto& path : server_files_) {
       fs::remove(path, ignored);
@@ -116,6 +195,33 @@ class FirebirdGbak : public ::testing::Test {
     }
   }
 
+  // An embedded database of 300,000 rows, whose backup takes gbak most of a second.
+  static void MakeBigDatabase(const std::string& path) {
+    vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+    // Synchronous page writes would make the filling take ten times as long.
+    ASSERT_EQ(std::system(("/usr/bin/gfix -write async '" + path + "' -user SYSDBA").c_str()), 0);
+    Database db(path, "SYSDBA", "");
+    db.connection.ExecuteDirect("create table linhas (id integer, texto varchar(100))");
+    db.connection.ExecuteDirect(
+        "execute block as declare i integer = 0; begin while (i < 300000) do begin "
+        "insert into linhas values (:i, lpad('', 100, 'x')); i = i + 1; end end");
+    db.connection.Close();
+  }
+
+  void BackupEmbedded(const std::string& database, const std::string& file,
+                      TVeskFraProgresso* frame = nullptr) {
+    Export<tolvan::BackupFn>("Backup")(database, "SYSDBA", "", file, false, frame, false, false, "",
+                                       "libfbclient.so.2", false);
+  }
+  void RestoreEmbedded(const std::string& file, const std::string& target) {
+    Export<tolvan::RestoreFn>("Restore")(target, "SYSDBA", "", file, false, nullptr, false, true,
+                                         "", "libfbclient.so.2", false);
+  }
+  static std::string CountRows(const std::string& database) {
+    Database db(database, "SYSDBA", "");
+    return db.Select("select count(*) from linhas").at(0);
+  }
+
   template <typename Fn>
   Fn Export(const char* name) const {
     return plugin_->Function<Fn>(name);
@@ -123,6 +229,8 @@ class FirebirdGbak : public ::testing::Test {
 
   fs::path folder_;
   std::vector<std::string> server_files_;
+  // Run before the folder is removed: unmounts, attributes taken back.
+  std::vector<std::function<void()>> undo_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
   std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
   tolvan::test::DialogRecorder dialogs_;
@@ -252,7 +360,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
                 Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, no_folder, false, nullptr, false,
                                                            false);
               }),
-              HasSubstr("cannot open backup file"));
+              HasSubstr("Não foi possível criar um arquivo na pasta do backup"));
   EXPECT_TRUE(db.connection.Connected());
 
   // A target that exists already is refused and left as it was.
@@ -275,6 +383,318 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
             }),
             "Backup:\r\nError cod: -1\r\ngbak.exe não Encontrado.");
   EXPECT_TRUE(db.connection.Connected());
+}
+
+TEST_F(FirebirdGbak, AGoodBackupOutlivesAWrongPasswordAndAKilledGbakAndGivesWayToASuccess) {
+  const auto server = FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  const std::string big = (folder_ / "grande.fdb").string();
+  MakeBigDatabase(big);
+  const std::string file = (folder_ / "grande.fbk").string();
+  BackupEmbedded(big, file);
+  const std::string good = ReadAll(file);
+  ASSERT_GT(good.size(), 1000000u);
+
+  const std::string on_server = ServerFile(*server, "senha.fdb");
+  vesk::firebird::CreateDatabase(server->Key(on_server), server->user, server->password);
+  EXPECT_THAT(Message([&] {
+                Export<tolvan::BackupFn>("Backup")(server->Key(on_server), server->user, "errada",
+                                                   file, false, nullptr, false, false, "",
+                                                   "libfbclient.so.2", false);
+              }),
+              HasSubstr("password"));
+  EXPECT_TRUE(ReadAll(file) == good) << "a wrong password left the backup changed";
+  EXPECT_THAT(Leftovers(folder_), IsEmpty());
+
+  bool killed = false;
+  HookedFrame killer([&](const std::string& line) {
+    if (!killed && line.find("records written") != std::string::npos) {
+      const auto gbak = RunningGbak();
+      ASSERT_TRUE(gbak) << "no running gbak found";
+      killed = kill(*gbak, SIGKILL) == 0;
+    }
+  });
+  EXPECT_THAT(Message([&] { BackupEmbedded(big, file, &killer); }), StartsWith("Backup:\r\n"));
+  ASSERT_TRUE(killed) << "gbak ended before the test could kill it";
+  EXPECT_TRUE(ReadAll(file) == good) << "a killed gbak left the backup changed";
+  EXPECT_THAT(Leftovers(folder_), IsEmpty());
+
+  {
+    Database db(big, "SYSDBA", "");
+    db.connection.ExecuteDirect("insert into linhas values (-1, 'nova')");
+  }
+  BackupEmbedded(big, file);
+  EXPECT_FALSE(ReadAll(file) == good);
+  EXPECT_THAT(Leftovers(folder_), IsEmpty());
+  const std::string restored = (folder_ / "restaurado.fdb").string();
+  RestoreEmbedded(file, restored);
+  EXPECT_EQ(CountRows(restored), "300001");
+}
+
+TEST_F(FirebirdGbak, ARestoreThatCannotActivateAnIndexKeepsTheDatabaseAndRaises) {
+  // An index whose key fits the pages of the source but not the restore's 8192-byte pages: a
+  // verbose gbak restores every row and leaves the database offline with the index inactive
+  // (code 2). Without -V this gbak stops at the index instead (code 1), with the database half
+  // made.
+  const std::string source = (folder_ / "paginas.fdb").string();
+  const std::string script = (folder_ / "paginas.sql").string();
+  std::ofstream(script) << "create database '" << source << "' user 'SYSDBA' page_size 16384;\n"
+                        << "create table t (id integer, nome varchar(1000) character set utf8);\n"
+                        << "create index ix_t_nome on t (nome);\ncommit;\n"
+                        << "insert into t values (1, 'um');\ncommit;\n";
+  ASSERT_EQ(std::system(("/usr/bin/isql-fb -q -i '" + script + "'").c_str()), 0);
+  const std::string file = (folder_ / "paginas.fbk").string();
+  BackupEmbedded(source, file);
+
+  const std::string target = (folder_ / "paginas_restaurado.fdb").string();
+  const std::string message = Message([&] {
+    Export<tolvan::RestoreFn>("Restore")(target, "SYSDBA", "", file, false, nullptr, false, false,
+                                         "", "libfbclient.so.2", false);
+  });
+  EXPECT_THAT(message, StartsWith("Restore:\r\n"));
+  EXPECT_THAT(message, HasSubstr("gfix -online")) << "gbak's own advice";
+  EXPECT_THAT(message, HasSubstr("O banco \"" + target + "\" foi restaurado e mantido"));
+  ASSERT_TRUE(fs::exists(target));
+  EXPECT_GT(fs::file_size(target), 100000u);
+}
+
+TEST_F(FirebirdGbak, ANamedPipeAtTheBackupOrTargetPathIsNeverUnlinked) {
+  const std::string source = (folder_ / "loja.fdb").string();
+  vesk::firebird::CreateDatabase(source, "SYSDBA", "");
+  {
+    Database db(source, "SYSDBA", "");
+    Fill(db);
+  }
+  const std::string pipe = (folder_ / "saida.fbk").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const auto is_pipe = [&] {
+    struct stat st {};
+    return lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+  };
+  // Reads the pipe to its end; a run that never opened it is let go by opening it once.
+  const auto with_reader = [&](const std::function<void()>& run) {
+    std::atomic<std::size_t> bytes{0};
+    std::thread reader([&] {
+      const int fd = open(pipe.c_str(), O_RDONLY);
+      char buffer[65536];
+      for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+        bytes += static_cast<std::size_t>(n);
+      }
+      close(fd);
+    });
+    run();
+    const int release = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (release >= 0) {
+      close(release);
+    }
+    reader.join();
+    return bytes.load();
+  };
+
+  EXPECT_GT(with_reader([&] { BackupEmbedded(source, pipe); }), 1000u);
+  EXPECT_TRUE(is_pipe());
+  with_reader([&] {
+    EXPECT_THAT(Message([&] { BackupEmbedded((folder_ / "nada.fdb").string(), pipe); }),
+                StartsWith("Backup:\r\n"));
+  });
+  EXPECT_TRUE(is_pipe());
+  const std::string file = (folder_ / "loja.fbk").string();
+  BackupEmbedded(source, file);
+  EXPECT_THAT(Message([&] { RestoreEmbedded(file, pipe); }), StartsWith("Restore:\r\n"));
+  EXPECT_TRUE(is_pipe());
+  EXPECT_THAT(Leftovers(folder_), IsEmpty());
+}
+
+TEST_F(FirebirdGbak, TwoBackupsToOneFileStartedTogetherLeaveABackupThatRestores) {
+  const std::string source = (folder_ / "loja.fdb").string();
+  vesk::firebird::CreateDatabase(source, "SYSDBA", "");
+  {
+    Database db(source, "SYSDBA", "");
+    Fill(db);
+  }
+  const std::string file = (folder_ / "loja.fbk").string();
+  int successes = 0;
+  for (int round = 0; round < 20; ++round) {
+    bool ok[2] = {false, false};
+    std::thread runs[2];
+    for (int i = 0; i < 2; ++i) {
+      runs[i] = std::thread([&, i] {
+        try {
+          BackupEmbedded(source, file);
+          ok[i] = true;
+        } catch (const std::exception&) {
+        }
+      });
+    }
+    runs[0].join();
+    runs[1].join();
+    EXPECT_THAT(Leftovers(folder_), IsEmpty()) << "round " << round;
+    if (!ok[0] && !ok[1]) {
+      continue;
+    }
+    ++successes;
+    const std::string target = (folder_ / ("r" + std::to_string(round) + ".fdb")).string();
+    ASSERT_NO_THROW(RestoreEmbedded(file, target)) << "round " << round;
+    Database restored(target, "SYSDBA", "");
+    EXPECT_EQ(restored.Select("select count(*) from clientes").at(0), "3") << "round " << round;
+  }
+  EXPECT_GT(successes, 0);
+}
+
+// A user of the test server made for one test, with a password holding a blank and a quote.
+class FirebirdGbakUser : public FirebirdGbak {
+ protected:
+  void SetUp() override {
+    FirebirdGbak::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    server_ = FindFirebirdServer();
+    if (!server_) {
+      return;
+    }
+    user_ = "TOLVAN_GBAK_" + std::to_string(getpid());
+    admin_ = std::make_unique<Database>(server_->Key(ServerFile(*server_, "admin.fdb")),
+                                        server_->user, server_->password);
+    vesk::firebird::CreateDatabase(admin_->connection.GetParam("Database"), server_->user,
+                                   server_->password);
+    admin_->connection.ExecuteDirect("create user " + user_ + " password '" + kPassword + "'");
+    admin_->connection.ExecuteDirect("grant create database to user " + user_);
+  }
+  void TearDown() override {
+    if (admin_) {
+      try {
+        admin_->connection.ExecuteDirect("drop user " + user_);
+      } catch (...) {
+        // The test's own failure is the one to see.
+      }
+      admin_->connection.Close();
+    }
+    FirebirdGbak::TearDown();
+  }
+
+  static constexpr const char* kPassword = "se \"nha\" -x";
+  std::optional<Server> server_;
+  std::string user_;
+  std::unique_ptr<Database> admin_;
+};
+
+TEST_F(FirebirdGbakUser,
+       APasswordWithABlankAndAQuoteWorksEmbeddedOverTcpAndThroughTheServiceManager) {
+  REQUIRE_SERVER(server_);
+  const auto backup = [&](const std::string& database, const std::string& password,
+                          const std::string& file, bool service, TVeskFraProgresso* frame) {
+    Export<tolvan::BackupFn>("Backup")(database, user_, password, file, service, frame, false,
+                                       false, "", "libfbclient.so.2", false);
+  };
+  const auto restore = [&](const std::string& target, const std::string& file, bool service) {
+    Export<tolvan::RestoreFn>("Restore")(target, user_, kPassword, file, service, nullptr, false,
+                                         true, "", "libfbclient.so.2", false);
+  };
+  const std::string source = ServerFile(*server_, "dono.fdb");
+  vesk::firebird::CreateDatabase(server_->Key(source), user_, kPassword);
+  {
+    Database db(server_->Key(source), user_, kPassword);
+    Fill(db);
+  }
+  const auto rows = [&](const std::string& key) {
+    Database db(key, user_, kPassword);
+    return db.Select(kRowsSql).size();
+  };
+
+  // Over TCP, with a look at the running gbak's command line and environment.
+  Lines argv;
+  std::string environment;
+  HookedFrame spy([&](const std::string&) {
+    if (argv.empty()) {
+      if (const auto gbak = RunningGbak()) {
+        const std::string proc = "/proc/" + std::to_string(*gbak);
+        argv = NulSeparated(ReadAll(proc + "/cmdline"));
+        environment = ReadAll(proc + "/environ");
+      }
+    }
+  });
+  const std::string tcp_file = (folder_ / "tcp.fbk").string();
+  backup(server_->Key(source), kPassword, tcp_file, false, &spy);
+  ASSERT_FALSE(argv.empty()) << "the running gbak was not found";
+  EXPECT_THAT(argv, Not(Contains("-pas")));
+  EXPECT_THAT(argv, Each(Not(HasSubstr("nha"))));
+  EXPECT_THAT(argv, Contains(user_));
+  EXPECT_THAT(NulSeparated(environment), Contains(std::string("ISC_PASSWORD=") + kPassword));
+  const std::string by_tcp = ServerFile(*server_, "por_tcp.fdb");
+  restore(server_->Key(by_tcp), tcp_file, false);
+  EXPECT_EQ(rows(server_->Key(by_tcp)), 3u);
+
+  // Through the service manager: the files are the server's.
+  const std::string service_file = ServerFile(*server_, "servico.fbk");
+  backup(server_->Key(source), kPassword, service_file, true, nullptr);
+  const std::string by_service = ServerFile(*server_, "por_servico.fdb");
+  restore(server_->Key(by_service), service_file, true);
+  EXPECT_EQ(rows(server_->Key(by_service)), 3u);
+
+  // Embedded: the engine of this process opens the file itself.
+  const std::string local = (folder_ / "local.fdb").string();
+  restore(local, tcp_file, false);
+  const std::string embedded_file = (folder_ / "embutido.fbk").string();
+  backup(local, kPassword, embedded_file, false, nullptr);
+  const std::string by_embedded = (folder_ / "embutido.fdb").string();
+  restore(by_embedded, embedded_file, false);
+  EXPECT_EQ(rows(by_embedded), 3u);
+
+  // A wrong password fails the same way on both server routes.
+  for (const bool service : {false, true}) {
+    EXPECT_THAT(Message([&] {
+                  backup(server_->Key(source), "se \"nha\"", ServerFile(*server_, "x.fbk"), service,
+                         nullptr);
+                }),
+                HasSubstr("password"))
+        << (service ? "service manager" : "tcp");
+  }
+}
+
+TEST_F(FirebirdGbak, BadBackupFoldersAndAFullDiskGiveAClearMessageAndKeepWhatWasThere) {
+  const std::string source = (folder_ / "loja.fdb").string();
+  vesk::firebird::CreateDatabase(source, "SYSDBA", "");
+  {
+    Database db(source, "SYSDBA", "");
+    Fill(db);
+  }
+  EXPECT_THAT(Message([&] { BackupEmbedded(source, (folder_ / "nao_existe" / "x.fbk").string()); }),
+              HasSubstr("Não foi possível criar um arquivo na pasta do backup"));
+
+  // A folder nobody may write in, root included.
+  const fs::path locked = folder_ / "trancada";
+  fs::create_directory(locked);
+  const std::string kept = (locked / "loja.fbk").string();
+  BackupEmbedded(source, kept);
+  const std::string before = ReadAll(kept);
+  if (std::system(("chattr +i '" + locked.string() + "' 2>/dev/null").c_str()) == 0) {
+    undo_.push_back([locked] { std::system(("chattr -i '" + locked.string() + "'").c_str()); });
+    EXPECT_THAT(Message([&] { BackupEmbedded(source, kept); }),
+                HasSubstr("Não foi possível criar um arquivo na pasta do backup"));
+    EXPECT_TRUE(ReadAll(kept) == before);
+    EXPECT_THAT(Leftovers(locked), IsEmpty());
+  } else {
+    std::cout << "[ SKIPPED  ] an unwritable folder: chattr +i does not work here\n";
+  }
+
+  // A disk that fills part-way: gbak's own clean-up removes only our temporary file.
+  const fs::path small = folder_ / "pequeno";
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "a full disk: a small tmpfs cannot be mounted here";
+  }
+  undo_.insert(undo_.begin(), [small] { umount2(small.c_str(), MNT_DETACH); });
+  const std::string on_small = (small / "grande.fbk").string();
+  BackupEmbedded(source, on_small);
+  const std::string small_backup = ReadAll(on_small);
+  const std::string big = (folder_ / "grande.fdb").string();
+  MakeBigDatabase(big);
+  const std::string message = Message([&] { BackupEmbedded(big, on_small); });
+  EXPECT_THAT(message, StartsWith("Backup:\r\n"));
+  EXPECT_THAT(message, HasSubstr("Backup incomplete")) << "gbak asked for another volume";
+  EXPECT_TRUE(ReadAll(on_small) == small_backup);
+  EXPECT_THAT(Leftovers(small), IsEmpty());
 }
 
 }  // namespace

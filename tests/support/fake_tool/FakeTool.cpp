@@ -5,6 +5,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -42,7 +43,17 @@ void WriteFile(const std::string& path, const std::string& contents) {
 
 FakeToolFolder::FakeToolFolder() {
   std::random_device random;
-  const std::string base = platform::TemporaryDirectory();
+  // An operator's install folder has blanks and accents ("C:\Program Files\..."): the Windows
+  // lane puts every application folder under such a base.
+  std::string base = platform::GetEnv(kAppBaseVariable).value_or("");
+  if (base.empty()) {
+    base = platform::TemporaryDirectory();
+  } else {
+    fs::create_directories(FromUtf8(base));
+    if (base.back() != '/' && base.back() != platform::kPathDelimiter) {
+      base += platform::kPathDelimiter;
+    }
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = base + "tolvan-app-" + std::to_string(random());
     if (fs::create_directory(FromUtf8(candidate))) {

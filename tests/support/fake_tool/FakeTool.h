@@ -7,12 +7,14 @@
 //   crlf TEXT      TEXT and "\r\n" on stdout        write TEXT  TEXT with no line end
 //   hex 41ff42     raw bytes on stdout              lines N P   N lines "P1".."PN", fast
 //   sleep MS       pause                            stdin       read stdin, print "stdin:<bytes>"
+//   fill N         N bytes "x" on stdout, no line end
 //   env NAME       print "env:NAME=<value>" or "env:NAME unset"
 //   argv           print each argument as "arg:<text>"
 //   crt-argv       print main's argv (the C runtime's split) as "crt:<hex>" lines, then the
 //                  platform splitter's reading of the same line as "ours:<hex>" lines
 //   exit N         exit with N at once              crash       abort()
-//   record-env NAME  record the variable with the call
+//   ignore-term    ignore SIGTERM from here on      fd N        print "fd:N open" or "fd:N closed"
+//   (Linux) record-env NAME  record the variable with the call
 // The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
 // with no script the tool exits 0 silently. Each call is appended to TOLVAN_FAKE_RECORD,
 // otherwise the tool's path + ".calls".
@@ -30,6 +32,10 @@ struct FakeToolCall {
   std::string cwd;
   std::map<std::string, std::optional<std::string>> env;  // nullopt: unset in the tool
 };
+
+// Names the folder under which application folders are made (UTF-8; created when missing);
+// unset or empty: the system's temporary folder.
+inline constexpr const char* kAppBaseVariable = "TOLVAN_TEST_APP_BASE";
 
 // A fresh temporary application folder, removed with everything in it on destruction.
 class FakeToolFolder {

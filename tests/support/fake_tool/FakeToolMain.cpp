@@ -1,5 +1,7 @@
 // The fake tool: records how it was called, then runs the script beside it (see FakeTool.h).
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,9 +24,14 @@ struct Directive {
   std::string text;  // everything after the first blank
 };
 
+// Paths are UTF-8 here; Windows would read a narrow path in the ANSI code page.
+std::filesystem::path FromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::vector<Directive> ReadScript(const std::string& path) {
   std::vector<Directive> script;
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(FromUtf8(path), std::ios::binary);
   std::string line;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') {
@@ -83,7 +90,7 @@ void Record(const std::string& path, const std::vector<std::string>& arguments,
     }
   }
   record += "end\n";
-  std::ofstream file(path, std::ios::binary | std::ios::app);
+  std::ofstream file(FromUtf8(path), std::ios::binary | std::ios::app);
   file << record;
 }
 
@@ -126,6 +133,17 @@ void WriteLines(const std::string& text) {
     }
   }
   Write(stdout, chunk);
+}
+
+// N bytes "x" and no line end, written as they are produced.
+void WriteFill(long long count) {
+  const std::string chunk(1 << 16, 'x');
+  while (count > 0) {
+    const auto size = static_cast<std::size_t>(std::min<long long>(count, 1 << 16));
+    std::fwrite(chunk.data(), 1, size, stdout);
+    count -= static_cast<long long>(size);
+  }
+  std::fflush(stdout);
 }
 
 std::size_t CountStandardInput() {
@@ -184,6 +202,14 @@ int Run(int argc, char** argv) {
     } else if (verb == "exit") {
       std::fflush(nullptr);
       std::exit(std::stoi(text));
+    } else if (verb == "fill") {
+      WriteFill(std::stoll(text));
+    } else if (verb == "fd") {
+      // Linux only: whether the descriptor is open in the tool.
+      const bool open = std::filesystem::exists("/proc/self/fd/" + text);
+      Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
+    } else if (verb == "ignore-term") {
+      std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "crash") {
       std::fflush(nullptr);
       std::abort();

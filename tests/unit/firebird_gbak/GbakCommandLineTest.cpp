@@ -13,57 +13,67 @@ namespace {
 using tolvan::firebird::FirebirdMsgPath;
 using tolvan::firebird::GbakBackupArguments;
 using tolvan::firebird::GbakRestoreArguments;
+using tolvan::firebird::QuotedPath;
 using tolvan::firebird::RestoreConnTarget;
 using tolvan::firebird::SplitServiceHost;
 
 std::string Backup(const std::string& database, bool service, bool quiet = false,
                    bool metadata = false) {
   const auto split = SplitServiceHost(database, service);
-  return GbakBackupArguments(split.database, "U", "P", "F", split.host, quiet, metadata);
+  return GbakBackupArguments(split.database, "U", "F", split.host, quiet, metadata);
 }
 
 std::string Restore(const std::string& target, bool service, bool quiet = false,
                     bool inactive = false) {
   const auto split = SplitServiceHost(target, service);
-  return GbakRestoreArguments(split.database, "U", "P", "F", split.host, quiet, inactive);
+  return GbakRestoreArguments(split.database, "U", "F", split.host, quiet, inactive);
 }
 
 TEST(GbakCommandLine, BackupWithEveryOptionOn) {
   EXPECT_EQ(Backup("srv:C:\\dados\\loja.fdb", true, false, true),
-            " -V \"C:\\dados\\loja.fdb\" \"F\" -user U -pas P -m  -SE srv:\"Backup Database\" ");
+            " -V \"C:\\dados\\loja.fdb\" \"F\" -user U -m  -SE srv:\"Backup Database\" ");
   EXPECT_EQ(Backup("srv:D", true, true, false),
-            " \"D\" \"F\" -user U -pas P -SE srv:\"Backup Database\" ");
-  EXPECT_EQ(GbakBackupArguments("D", "U V", "p w", "F", "", false, false),
-            " -V \"D\" \"F\" -user U V -pas p w")
-      << "user name and password go in unquoted";
+            " \"D\" \"F\" -user U -SE srv:\"Backup Database\" ");
+}
+
+TEST(GbakCommandLine, NoPieceCanTakeAnothersPlace) {
+  EXPECT_EQ(GbakBackupArguments("D", "João Silva", "F", "", true, false),
+            " \"D\" \"F\" -user \"João Silva\"");
+  EXPECT_EQ(GbakBackupArguments("D", "D'Ávila", "F", "", true, true),
+            " \"D\" \"F\" -user D'Ávila -m ")
+      << "a name without a blank goes in as it is";
+  EXPECT_EQ(GbakBackupArguments("D", "", "F", "", true, true), " \"D\" \"F\" -m ")
+      << "an empty user gives no -user piece, so -m is never read as the user";
+  EXPECT_EQ(GbakRestoreArguments("D", "", "F", "", true, false),
+            " -c -z \"F\" \"D\" -PAGE_SIZE 8192");
+  // A folder's trailing backslash would escape the closing quote.
+  EXPECT_EQ(GbakBackupArguments("C:\\dados\\x.fdb", "U", "C:\\Meus Backups\\", "", true, false),
+            " \"C:\\dados\\x.fdb\" \"C:\\Meus Backups\\\\\" -user U");
+  EXPECT_EQ(QuotedPath("a\\\\"), "\"a\\\\\\\\\"");
 }
 
 TEST(GbakCommandLine, ServiceSplitOfTheDatabaseKey) {
-  EXPECT_EQ(Backup("C:\\dados\\loja.fdb", true),
-            " -V \"C:\\dados\\loja.fdb\" \"F\" -user U -pas P");
-  EXPECT_EQ(Backup("loja", true), " -V \"loja\" \"F\" -user U -pas P");
-  EXPECT_EQ(Backup("srv:", true), " -V \"srv\" \"F\" -user U -pas P");
+  EXPECT_EQ(Backup("C:\\dados\\loja.fdb", true), " -V \"C:\\dados\\loja.fdb\" \"F\" -user U");
+  EXPECT_EQ(Backup("loja", true), " -V \"loja\" \"F\" -user U");
+  EXPECT_EQ(Backup("srv:", true), " -V \"srv\" \"F\" -user U");
   EXPECT_EQ(Backup("srv/3050:C:\\x.fdb", true),
-            " -V \"C:\\x.fdb\" \"F\" -user U -pas P -SE srv/3050:\"Backup Database\" ");
-  EXPECT_EQ(Backup("srv:C:\\x.fdb", false), " -V \"srv:C:\\x.fdb\" \"F\" -user U -pas P");
-  EXPECT_EQ(Backup("/data/x.fdb", true), " -V \"/data/x.fdb\" \"F\" -user U -pas P");
+            " -V \"C:\\x.fdb\" \"F\" -user U -SE srv/3050:\"Backup Database\" ");
+  EXPECT_EQ(Backup("srv:C:\\x.fdb", false), " -V \"srv:C:\\x.fdb\" \"F\" -user U");
+  EXPECT_EQ(Backup("/data/x.fdb", true), " -V \"/data/x.fdb\" \"F\" -user U");
 }
 
 TEST(GbakCommandLine, RestoreReadsTheFileFirstAndEndsWithThePageSize) {
-  EXPECT_EQ(
-      Restore("srv:D", true, false, true),
-      " -c -z -V -I \"F\" \"D\" -user U -pas P -SE srv:\"Restore Database\"  -PAGE_SIZE 8192");
-  EXPECT_EQ(Restore("D", false, true, true),
-            " -c -z -I \"F\" \"D\" -user U -pas P -PAGE_SIZE 8192");
-  EXPECT_EQ(Restore("srv:D", false, true, false),
-            " -c -z \"F\" \"srv:D\" -user U -pas P -PAGE_SIZE 8192");
+  EXPECT_EQ(Restore("srv:D", true, false, true),
+            " -c -z -V -I \"F\" \"D\" -user U -SE srv:\"Restore Database\"  -PAGE_SIZE 8192");
+  EXPECT_EQ(Restore("D", false, true, true), " -c -z -I \"F\" \"D\" -user U -PAGE_SIZE 8192");
+  EXPECT_EQ(Restore("srv:D", false, true, false), " -c -z \"F\" \"srv:D\" -user U -PAGE_SIZE 8192");
 }
 
 TEST(GbakCommandLine, RestoreConnTargetTakesTheConnectionsHost) {
   const std::string key = "srv:C:\\dados\\loja.fdb";
   EXPECT_EQ(RestoreConnTarget("C:\\novo\\loja.fdb", key), "srv:C:\\novo\\loja.fdb");
   EXPECT_EQ(Restore(RestoreConnTarget("C:\\novo\\loja.fdb", key), true),
-            " -c -z -V \"F\" \"C:\\novo\\loja.fdb\" -user U -pas P -SE srv:\"Restore Database\"  "
+            " -c -z -V \"F\" \"C:\\novo\\loja.fdb\" -user U -SE srv:\"Restore Database\"  "
             "-PAGE_SIZE 8192");
   EXPECT_EQ(RestoreConnTarget("novo.fdb", key), "srv:novo.fdb");
   EXPECT_EQ(RestoreConnTarget("srv2:C:\\x.fdb", key), "srv2:C:\\x.fdb");

@@ -2,6 +2,7 @@
 // exact texts.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "TolvanOracleUtil.h"
@@ -30,9 +31,56 @@ TEST(OracleCommandLine, ExportAndImportToTheCharacter) {
   // Any extension, in any case, becomes .DMP and .LOG in capitals.
   EXPECT_EQ(Export("ORCL", false, "/bk/loja.Dump"),
             exp + " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP LOG=/bk/loja.LOG   ");
-  // Blanks are not quoted: they split the tool's arguments, as the tool has always seen them.
-  EXPECT_EQ(ExportCommandLine("u", "p w", "S", "/a b/x"),
-            exp + " u/p w@S OWNER=u FILE=/a b/x.DMP LOG=/a b/x.LOG   ");
+  // The dump may go to a name of its own while the log keeps the final one.
+  EXPECT_EQ(ExportCommandLine("scott", "tiger", "ORCL", "/bk/loja.DMP.~1.tmp", "/bk/loja.LOG"),
+            exp + " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP.~1.tmp LOG=/bk/loja.LOG   ");
+}
+
+TEST(OracleCommandLine, PiecesWithBlanksOrQuotesStayOneArgument) {
+  const std::string exp(ExportTool());
+  EXPECT_EQ(ExportCommandLine("u", "p w", "S", "C:\\Meus Backups\\x"),
+            exp +
+                " \"u/p w@S\" OWNER=u \"FILE=C:\\Meus Backups\\x.DMP\" "
+                "\"LOG=C:\\Meus Backups\\x.LOG\"   ");
+  EXPECT_EQ(ImportCommandLine("u", "a\"b", "S", "/b/x"),
+            std::string(ImportTool()) +
+                " \"u/a\\\"b@S\" FULL=YES IGNORE=YES FILE=/b/x.DMP LOG=/b/x.LOG   ");
+}
+
+TEST(OracleCommandLine, FileNamesTheToolsWouldMisreadAreRefused) {
+  struct Case {
+    std::string file;
+    bool backup;
+    std::string why;  // empty: accepted
+  } cases[] = {
+      {"D:\\Backups\\loja.v2\\loja.dmp", true, "o nome de uma das pastas tem \".\""},
+      {"./loja.dmp", true, "o nome de uma das pastas tem \".\""},
+      {"C:\\bkp\\.dmp", true, "falta o nome do arquivo"},
+      {"C:\\bkp\\", true, "falta o nome do arquivo"},
+      {"C:\\bkp\\.dmp", false, "falta o nome do arquivo"},
+      {"/bk/q\"uote.dmp", true, "aspas duplas"},
+      {"/bk/q\"uote.dmp", false, "aspas duplas"},
+      {"C:\\bkp\\loja.dmp", true, ""},
+      {"C:\\bkp\\loja", true, ""},
+      {"loja.dmp", true, ""},
+      // The import cuts at the extension of the file-name part: a dot in a folder is harmless.
+      {"D:\\Backups\\loja.v2\\loja.dmp", false, ""},
+      {"./loja.dmp", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + (c.backup ? " (backup)" : " (restore)"));
+    const std::string base = c.backup ? BackupBase(c.file) : RestoreBase(c.file);
+    try {
+      ConferirArquivo("Backup:\r\n", c.file, base);
+      EXPECT_EQ(c.why, "");
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(c.why, "");
+      EXPECT_EQ(std::string(e.what()).rfind(
+                    "Backup:\r\nO arquivo \"" + c.file + "\" não pode ser usado: ", 0),
+                0u);
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST(OracleCommandLine, ExportServiceDropsOnlyAHostPrefix) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,8 +24,12 @@
 
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 using tolvan::testing::FakeToolFolder;
 using tolvan::testing::Operation;
 
@@ -77,8 +83,17 @@ class OracleRunsTest : public ::testing::Test {
     tolvan::platform::SetEnv("PATH", dir);
     previous_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(std::filesystem::u8path(dir));
+    SetUpFiles();
   }
   void TearDown() override { std::filesystem::current_path(previous_dir_); }
+
+  void SetUpFiles() {
+    std::filesystem::create_directories(std::filesystem::u8path(folder_.Path() + "bk"));
+    const std::string bk = folder_.Path() + "bk" + tolvan::platform::kPathDelimiter;
+    file_ = bk + "loja.dmp";
+    dmp_ = bk + "loja.DMP";
+    log_ = bk + "loja.LOG";
+  }
 
   void Script(const std::string& tool, const std::string& script) {
     folder_.SetScript(tool, script);
@@ -89,12 +104,22 @@ class OracleRunsTest : public ::testing::Test {
   }
   void Backup(const std::string& connect, bool strip, TVeskFraProgresso* frame,
               bool circular = false) {
-    backup_(connect, "scott", "tiger", "/bk/loja.dmp", strip, frame, circular, false, "", "",
-            false);
+    backup_(connect, "scott", "tiger", file_, strip, frame, circular, false, "", "", false);
   }
   void Restore(const std::string& connect, TVeskFraProgresso* frame, bool circular = false) {
-    restore_(connect, "scott", "tiger", "/bk/loja.dmp", false, frame, circular, false, "", "",
-             false);
+    restore_(connect, "scott", "tiger", file_, false, frame, circular, false, "", "", false);
+  }
+  // What the export's FILE= names: a new file beside the final dump.
+  ::testing::Matcher<std::string> TemporaryDump() const {
+    return StartsWith("FILE=" + dmp_ + ".~");
+  }
+  // Everything in the folder that a run may have left beside the tools and their records.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path() + "bk")) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
   }
 
   tolvan::platform::ScopedEnvironmentOverride environment_;
@@ -107,18 +132,19 @@ class OracleRunsTest : public ::testing::Test {
   tolvan::RestoreConnFn restore_conn_ = nullptr;
   std::string exp_;
   std::string imp_;
+  std::string file_, dmp_, log_;
 };
 
 TEST_F(OracleRunsTest, ToolsGetTheirArgumentsWithAndWithoutAFrame) {
   RecordingFrame frame;
   Backup("srv:ORCL", true, &frame);
-  EXPECT_THAT(Args(exp_), ElementsAre("scott/tiger@ORCL", "OWNER=scott", "FILE=/bk/loja.DMP",
-                                      "LOG=/bk/loja.LOG"));
+  EXPECT_THAT(Args(exp_),
+              ElementsAre("scott/tiger@ORCL", "OWNER=scott", TemporaryDump(), "LOG=" + log_));
   Backup("srv:ORCL", false, nullptr);
   EXPECT_EQ(Args(exp_)[0], "scott/tiger@srv:ORCL");
   Restore("srv:ORCL", nullptr);
-  EXPECT_THAT(Args(imp_), ElementsAre("scott/tiger@srv", "FULL=YES", "IGNORE=YES",
-                                      "FILE=/bk/loja.DMP", "LOG=/bk/loja.LOG"));
+  EXPECT_THAT(Args(imp_), ElementsAre("scott/tiger@srv", "FULL=YES", "IGNORE=YES", "FILE=" + dmp_,
+                                      "LOG=" + log_));
 }
 
 TEST_F(OracleRunsTest, FrameIsSetUpForTheRunAndResetAfterIt) {
@@ -144,9 +170,12 @@ TEST_F(OracleRunsTest, FrameIsSetUpForTheRunAndResetAfterIt) {
 TEST_F(OracleRunsTest, FailureTextsWithAFrame) {
   RecordingFrame frame;
   Script(exp_, "out EXP-00056: ORACLE error 1017\nexit 3\n");
-  EXPECT_EQ(MessageOf([&] { Backup("ORCL", false, &frame); }),
-            "Backup:\r\nError cod: 3\r\n" + std::string(tolvan::oracle::ExportTool()) +
-                " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP LOG=/bk/loja.LOG");
+  // The password is masked; the line is the one that ran, with the dump's temporary name.
+  EXPECT_THAT(
+      MessageOf([&] { Backup("ORCL", false, &frame); }),
+      AllOf(StartsWith("Backup:\r\nError cod: 3\r\n" + std::string(tolvan::oracle::ExportTool()) +
+                       " scott/***@ORCL OWNER=scott FILE=" + dmp_ + ".~"),
+            EndsWith(".tmp LOG=" + log_)));
 
   Script(imp_, "out IMP-00058: um\nout IMP-00000: dois\nexit 1\n");
   RecordingFrame restore_frame;
@@ -161,9 +190,11 @@ TEST_F(OracleRunsTest, FailureTextsWithAFrame) {
 
 TEST_F(OracleRunsTest, FailureTextsWithoutAFrame) {
   Script(exp_, "write EXP-00056: erro\nexit 3\n");
-  EXPECT_EQ(MessageOf([&] { Backup("ORCL", false, nullptr); }),
-            "Backup:\r\nEXP-00056: erro\r\n" + std::string(tolvan::oracle::ExportTool()) +
-                " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP LOG=/bk/loja.LOG   ");
+  EXPECT_THAT(MessageOf([&] { Backup("ORCL", false, nullptr); }),
+              AllOf(StartsWith("Backup:\r\nEXP-00056: erro\r\n" +
+                               std::string(tolvan::oracle::ExportTool()) +
+                               " scott/***@ORCL OWNER=scott FILE=" + dmp_ + ".~"),
+                    EndsWith(".tmp LOG=" + log_ + "   "), Not(HasSubstr("tiger"))));
   Script(imp_, "write IMP-00058: erro\nexit 1\n");
   EXPECT_EQ(MessageOf([&] { Restore("ORCL", nullptr); }), "Restore:\r\nIMP-00058: erro");
 
@@ -187,6 +218,67 @@ TEST_F(OracleRunsTest, ToolThatCannotStartFails) {
   EXPECT_EQ(MessageOf([&] { Restore("ORCL", nullptr); }), "Restore:\r\nError cod: -1");
 }
 
+TEST_F(OracleRunsTest, AFailedExportLeavesTheGoodDumpAsItWasAndNoTemporary) {
+  struct Case {
+    const char* what;
+    std::string script;  // empty: the tool cannot start
+    bool frame;
+  } cases[] = {
+      {"fails with a frame", "out EXP-00056\nexit 1\n", true},
+      {"fails without a frame", "out EXP-00056\nexit 1\n", false},
+      {"fails silently", "exit 1\n", false},
+      {"killed", "crash\n", true},
+      {"cannot start", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(std::filesystem::u8path(dmp_), std::ios::binary) << "dump bom";
+    if (c.script.empty()) {
+      tolvan::platform::SetEnv("PATH", folder_.Path() + "nada");
+      std::filesystem::current_path(previous_dir_);
+    } else {
+      Script(exp_, c.script);
+    }
+    RecordingFrame frame;
+    EXPECT_THAT(MessageOf([&] { Backup("ORCL", false, c.frame ? &frame : nullptr); }),
+                StartsWith("Backup:\r\n"));
+    std::ifstream in(std::filesystem::u8path(dmp_), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "dump bom");
+    EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+  }
+}
+
+TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlace) {
+  std::ofstream(std::filesystem::u8path(dmp_), std::ios::binary) << "dump de ontem";
+  Backup("ORCL", false, nullptr);
+  // The fake writes nothing: the dump is now the empty file the export was given.
+  EXPECT_EQ(std::filesystem::file_size(std::filesystem::u8path(dmp_)), 0u);
+  EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+}
+
+TEST_F(OracleRunsTest, RefusedNamesAndMissingFoldersStopBeforeTheToolRuns) {
+  const std::string dotted =
+      folder_.Path() + "bk.v2" + tolvan::platform::kPathDelimiter + "loja.dmp";
+  EXPECT_THAT(MessageOf([&] {
+                backup_("ORCL", "scott", "tiger", dotted, false, nullptr, false, false, "", "",
+                        false);
+              }),
+              StartsWith("Backup:\r\nO arquivo \"" + dotted + "\" não pode ser usado: "));
+  EXPECT_THAT(MessageOf([&] {
+                restore_("ORCL", "scott", "tiger", folder_.Path() + "q\"x.dmp", false, nullptr,
+                         false, false, "", "", false);
+              }),
+              StartsWith("Restore:\r\nO arquivo \""));
+  const std::string missing = folder_.Path() + "nada" + tolvan::platform::kPathDelimiter + "loja";
+  EXPECT_EQ(
+      MessageOf([&] {
+        backup_("ORCL", "scott", "tiger", missing, false, nullptr, false, false, "", "", false);
+      }),
+      "Backup:\r\nNão foi possível criar o arquivo \"" + missing + ".DMP\": a pasta não existe.");
+  EXPECT_TRUE(folder_.Calls(exp_).empty());
+  EXPECT_TRUE(folder_.Calls(imp_).empty());
+}
+
 class OracleConnRunsTest : public OracleRunsTest {
  protected:
   void SetUp() override {
@@ -204,7 +296,7 @@ class OracleConnRunsTest : public OracleRunsTest {
 };
 
 TEST_F(OracleConnRunsTest, BackupConnReadsTheConnectionAndOpensItAgain) {
-  backup_conn_(&dm_, "/bk/loja.dmp", true, nullptr, false, false);
+  backup_conn_(&dm_, file_, true, nullptr, false, false);
   EXPECT_EQ(Args(exp_)[0], "scott/tiger@ORCL");
   EXPECT_TRUE(connection_.Connected());
   EXPECT_EQ(driver_->Count(Operation::Close), 1);
@@ -212,25 +304,24 @@ TEST_F(OracleConnRunsTest, BackupConnReadsTheConnectionAndOpensItAgain) {
 
   Script(exp_, "exit 1\n");
   RecordingFrame frame;
-  EXPECT_THAT(MessageOf([&] { backup_conn_(&dm_, "/bk/loja.dmp", false, &frame, false, false); }),
+  EXPECT_THAT(MessageOf([&] { backup_conn_(&dm_, file_, false, &frame, false, false); }),
               HasSubstr("Error cod: 1"));
   EXPECT_TRUE(connection_.Connected()) << "opened again though the tool failed";
 }
 
 TEST_F(OracleConnRunsTest, RestoreConnUsesItsOwnPasswordAndTheConnectionsService) {
   connection_.Params = {"Database=ORCL", "USER_NAME=scott", "PASSWORD=tiger"};
-  restore_conn_(&dm_, "segredo", "/bk/loja.dmp", "ORCL", false, nullptr, false, false);
+  restore_conn_(&dm_, "segredo", file_, "ORCL", false, nullptr, false, false);
   EXPECT_EQ(Args(imp_)[0], "scott/segredo@ORCL");
 
   connection_.Params = {"Database=", "USER_NAME=scott"};
-  restore_conn_(&dm_, "segredo", "/bk/loja.dmp", "C:\\bkp\\x", false, nullptr, false, false);
+  restore_conn_(&dm_, "segredo", file_, "C:\\bkp\\x", false, nullptr, false, false);
   EXPECT_EQ(Args(imp_)[0], "scott/segredo@C");
 
   Script(imp_, "write IMP-00058\nexit 1\n");
-  EXPECT_EQ(MessageOf([&] {
-              restore_conn_(&dm_, "s", "/bk/loja.dmp", "ORCL", false, nullptr, false, false);
-            }),
-            "Restore:\r\nIMP-00058");
+  EXPECT_EQ(
+      MessageOf([&] { restore_conn_(&dm_, "s", file_, "ORCL", false, nullptr, false, false); }),
+      "Restore:\r\nIMP-00058");
   EXPECT_TRUE(connection_.Connected());
 }
 

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -57,7 +58,9 @@ TEST(FakeTool, ScriptAndRecordFilesCanBeNamedByTheEnvironment) {
   const std::string tool = "\"" + folder.Install("exp", "out own script") + "\"";
   const std::string script = folder.Path() + "other.script";
   const std::string record = folder.Path() + "other.calls";
-  std::ofstream(script, std::ios::binary) << "out from elsewhere\nhex 41ff0a\nexit 3\n";
+  std::ofstream(std::filesystem::path(std::u8string(script.begin(), script.end())),
+                std::ios::binary)
+      << "out from elsewhere\nhex 41ff0a\nexit 3\n";
   platform::ScopedEnvironmentOverride overlay;
   platform::SetEnv("TOLVAN_FAKE_SCRIPT", script);
   platform::SetEnv("TOLVAN_FAKE_RECORD", record);

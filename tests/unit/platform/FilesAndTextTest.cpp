@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -21,12 +22,17 @@ using ::testing::HasSubstr;
 
 constexpr bool kPosix = kPathDelimiter == '/';
 
+// The folders of the tests may hold accents: paths go to the streams as UTF-8.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 void Write(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
+  std::ofstream(U8(path), std::ios::binary) << text;
 }
 
 std::string Read(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(U8(path), std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
@@ -79,6 +85,17 @@ TEST(MessageBox, TheSinkGetsTheText) {
   MessageBoxSink mine = SetMessageBoxSink(previous);
   EXPECT_THAT(shown, ElementsAre("gbak.exe não Encontrado.", ""));
   ASSERT_TRUE(mine);
+}
+
+// The system's own box (a stderr line on POSIX; under Wine, with no display, it returns at once)
+// with an owner that is no window: shown without one, never a crash.
+TEST(MessageBox, TheOwnerIsKeptAndAStaleOneIsHarmless) {
+  int fake_window = 0;
+  EXPECT_EQ(SetMessageBoxOwner(&fake_window), nullptr);
+  ShowPlainMessageBox(
+      "Backup conclu\xC3\xAD"
+      "do.");
+  EXPECT_EQ(SetMessageBoxOwner(nullptr), &fake_window);
 }
 
 TEST(SanitizeUtf8, ValidTextIsKept) {

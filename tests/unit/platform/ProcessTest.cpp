@@ -42,6 +42,11 @@ Run RunCommand(const std::string& command_line, const std::string& working_direc
   return {output, child->Wait()};
 }
 
+// Test folders may hold accents: paths reach std::filesystem as UTF-8.
+std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
@@ -70,12 +75,16 @@ TEST_F(ProcessTest, ExitCodesComeBack) {
 }
 
 TEST_F(ProcessTest, ArgumentsReachTheChildLiterally) {
+  // Relative to the working folder, so that a folder with blanks does not change the split.
   const std::string marker = folder_.Path() + "pwned";
-  const std::string command = Install("argv") + " \"a;b\" x|y \"$(touch " + marker + ")\" `touch " +
-                              marker + "` ; \"two  blanks\" \"\" \"q\\\"uote\" >out";
+  const std::string command =
+      Install("argv") +
+      " \"a;b\" x|y \"$(touch pwned)\" `touch pwned` ; \"two  blanks\" \"\" "
+      "\"q\\\"uote\" >out";
   auto run = RunCommand(command, folder_.Path());
-  EXPECT_EQ(run.output, "arg:a;b\narg:x|y\narg:$(touch " + marker + ")\narg:`touch\narg:" + marker +
-                            "`\narg:;\narg:two  blanks\narg:\narg:q\"uote\narg:>out\n");
+  EXPECT_EQ(run.output,
+            "arg:a;b\narg:x|y\narg:$(touch pwned)\narg:`touch\narg:pwned`\narg:;\narg:two  "
+            "blanks\narg:\narg:q\"uote\narg:>out\n");
   EXPECT_FALSE(FileExists(marker));
   EXPECT_FALSE(FileExists(folder_.Path() + "out"));
   auto calls = folder_.Calls("tool");
@@ -102,24 +111,26 @@ TEST_F(ProcessTest, SplitterAgreesWithTheChildsOwnReading) {
 
 TEST_F(ProcessTest, ProgramPathWithBlanks) {
   const std::string folder = folder_.Path() + "with blank";
-  std::filesystem::create_directory(folder);
+  std::filesystem::create_directory(U8(folder));
   const std::string tool = folder + kPathDelimiter + "tool" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), tool);
-  folder_.Install("unused");
+  // A program planted at the path's first blank-separated part is never the one started.
+  folder_.Install("with", "out planted\nexit 9\n");
   auto run = RunCommand(Quoted(tool) + " x");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, "");
+  EXPECT_TRUE(folder_.Calls("with").empty());
 }
 
 TEST_F(ProcessTest, WorkingDirectoryIsTheChildsCurrentFolder) {
   const std::string work = folder_.Path() + "work";
-  std::filesystem::create_directory(work);
+  std::filesystem::create_directory(U8(work));
   RunCommand(Install(""), work);
   RunCommand(Quoted(folder_.ToolPath("tool")));
   auto calls = folder_.Calls("tool");
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_TRUE(std::filesystem::equivalent(calls[0].cwd, work));
-  EXPECT_TRUE(std::filesystem::equivalent(calls[1].cwd, std::filesystem::current_path()));
+  EXPECT_TRUE(std::filesystem::equivalent(U8(calls[0].cwd), U8(work)));
+  EXPECT_TRUE(std::filesystem::equivalent(U8(calls[1].cwd), std::filesystem::current_path()));
 }
 
 TEST_F(ProcessTest, StandardInputIsAtItsEndAtOnce) {
@@ -164,7 +175,7 @@ TEST_F(ProcessTest, ProgramsThatCannotStartThrow) {
   const std::string not_a_program = folder_.Path() + "text" + kExecutableSuffix;
   CopyFileOverwriting(FakeToolFolder::BuiltTool(), not_a_program);
   folder_.SetScript("text", "");
-  { std::ofstream(not_a_program, std::ios::trunc) << "just text\n"; }
+  { std::ofstream(U8(not_a_program), std::ios::trunc) << "just text\n"; }
   EXPECT_THROW(LaunchProcess({Quoted(not_a_program), ""}), std::system_error);
 
   try {

@@ -19,6 +19,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::Operation;
+using ::testing::StartsWith;
 
 const std::string kExe = platform::kExecutableSuffix;
 
@@ -47,6 +48,19 @@ TEST(PostgresCommandLines, ANameThatWouldSplitStaysOneArgument) {
   EXPECT_THAT(args, ::testing::Contains("x \"y\""));
 }
 
+TEST(PostgresCommandLines, ToolPathsWithABlankEmptyNamesAndTrailingBackslashes) {
+  const std::string folder = "C:\\Program Files\\App\\PostgreSQL\\";
+  const std::string line = PgDumpCommandLine(folder, "", "5432", "vendas", "", "C:\\bk\\", false);
+  EXPECT_EQ(line, "\"" + folder + "pg_dump" + kExe +
+                      "\" -h localhost -p 5432 -U \"\" -F t  -f \"C:\\bk\\\\\" vendas");
+  // Read back, the program, the empty user and the folder keep their places.
+  EXPECT_THAT(platform::SplitCommandLine(line),
+              ElementsAre(folder + "pg_dump" + kExe, "-h", "localhost", "-p", "5432", "-U", "",
+                          "-F", "t", "-f", "C:\\bk\\", "vendas"));
+  EXPECT_THAT(PgRestoreCommandLine(folder, "", "5432", "novo", "u", "/f"),
+              StartsWith("\"" + folder + "pg_restore" + kExe + "\" -h "));
+}
+
 TEST(PostgresDatabaseKey, ServerPortAndDatabase) {
   auto k = SplitDatabaseKey("srv/5433:vendas");
   EXPECT_EQ(k.server, "srv");
@@ -62,9 +76,10 @@ TEST(PostgresDatabaseKey, ServerPortAndDatabase) {
 
 class RunnerTest : public PluginHost {
  protected:
+  const std::string out_ = app_.Path() + "temp" + platform::kPathDelimiter + "out.dump";
   std::string Dump(const std::string& password = "pw") {
     try {
-      ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", password, "/x/out.dump", false);
+      ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", password, out_, false);
       return "";
     } catch (const std::exception& e) {
       return e.what();
@@ -80,9 +95,9 @@ TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].env.at("PGPASSWORD"), "s3cr'et");
   EXPECT_THAT(calls[0].args, ElementsAre("-h", "localhost", "-p", "5432", "-U", "postgres", "-F",
-                                         "t", "-f", "/x/out.dump", "vendas"));
+                                         "t", "-f", StartsWith(out_ + ".~"), "vendas"));
   const std::string line =
-      PgDumpCommandLine(tools_, "", "5432", "vendas", "postgres", "/x/out.dump", false);
+      PgDumpCommandLine(tools_, "", "5432", "vendas", "postgres", calls[0].args[9], false);
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")), line);
   EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 
@@ -127,7 +142,7 @@ TEST_F(RunnerTest, ACommandFileThatCannotBeWrittenStopsTheRunAndEmptiesThePasswo
   if (PegarDirTemp() != app_.Path() + "missing" + platform::kPathDelimiter) {
     GTEST_SKIP() << "the temporary folder does not follow TMPDIR here";
   }
-  EXPECT_THROW(ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", "/x/out.dump", false),
+  EXPECT_THROW(ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", out_, false),
                std::system_error);
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
   EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
@@ -143,7 +158,8 @@ TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
   EXPECT_THAT(
       calls[2].args,
       ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-F", "t", "-f",
-                  app_.Path() + "temp" + platform::kPathDelimiter + "vendas.dump", "vendas"));
+                  StartsWith(app_.Path() + "temp" + platform::kPathDelimiter + "vendas.dump.~"),
+                  "vendas"));
   EXPECT_EQ(calls[2].env.at("PGPASSWORD"), "s3cr'et");
 
   // After a failed dump too.
@@ -190,7 +206,7 @@ TEST_F(EmptyCopyTest, ABareNameIsCreatedAndRestoredOnTheTemplatesServer) {
   EXPECT_TRUE(connection_.Connected());
   const auto dump = app_.Calls("PostgreSQL/pg_dump").back();
   EXPECT_THAT(dump.args, ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-F", "t", "-s",
-                                     "-f", schema_file_, "vendas"));
+                                     "-f", StartsWith(schema_file_ + ".~"), "vendas"));
   const auto restore = app_.Calls("PostgreSQL/pg_restore").back();
   EXPECT_THAT(restore.args,
               ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-d", "Novo", schema_file_));

@@ -9,6 +9,7 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
 namespace {
@@ -112,7 +113,11 @@ TEST_F(CreationTest, AServerInTheDatabaseSpecGetsAConnectionOfItsOwn) {
     SCOPED_TRACE(c.database_spec);
     driver_->ClearRecord();
     CriarDataBase(&dm_, c.database_spec, "ana", "pw");
-    EXPECT_EQ(driver_->LastSettings().params, c.params);
+    EXPECT_EQ(driver_->Events().front().op, Operation::Connect);
+    // The last connection is the one that opens the new database, made like the first.
+    std::vector<std::string> check = c.params;
+    check[0] = "Database=novo";
+    EXPECT_EQ(driver_->LastSettings().params, check);
     EXPECT_THAT(driver_->Statements(), ::testing::Contains(CreationStatement("novo")));
     // The connection is the export's: closed again; the host's was never opened.
     EXPECT_EQ(driver_->OpenSessions(), 0);
@@ -125,13 +130,47 @@ TEST_F(CreationTest, CriarDataBaseFDUsesTheDataAccessDriverAndClosesItsConnectio
   pg->OnQuery(std::string(kCollationSql), Answer::Column("datcollate", {"C.UTF-8"}));
   CriarDataBaseFD("srv", 5433, "Novo", "ana", "pw");
   EXPECT_EQ(pg->LastSettings().params,
-            (std::vector<std::string>{"Database=postgres", "Server=srv", "User_Name=ana",
-                                      "Port=5433", "Password=pw"}));
+            (std::vector<std::string>{"Database=Novo", "Server=srv", "User_Name=ana", "Port=5433",
+                                      "Password=pw"}));
   EXPECT_EQ(pg->Statements().back(), CollationStatement("Novo", "C.UTF-8"));
   EXPECT_EQ(pg->OpenSessions(), 0);
 
   pg->OnExecuteError(kCreateNovo, "database \"Novo\" already exists");
   EXPECT_THROW(CriarDataBaseFD("srv", 5433, "Novo", "ana", "pw"), TVeskDriverError);
+  EXPECT_EQ(pg->OpenSessions(), 0);
+}
+
+TEST_F(CreationTest, ADatabaseThatCannotBeOpenedAfterItsCollationIsReported) {
+  Collation(kLinuxVersion, std::nullopt);
+  connection_.Open();
+  driver_->ClearRecord();
+  CriarDataBase(&dm_, "Novo", "", "");
+  // Opened once on the host connection's server, with its credentials, and closed again.
+  EXPECT_EQ(driver_->LastSettings().params,
+            (std::vector<std::string>{"Database=Novo", "USER_NAME=postgres", "PASSWORD=s3cr'et",
+                                      "Server=db1", "Port=5433"}));
+  EXPECT_EQ(driver_->OpenSessions(), 1);
+  const std::vector<std::string> statements = {"select version()", std::string(kCollationSql),
+                                               kCreateNovo,
+                                               CollationStatement("Novo", "pt_BR.ISO-8859-1")};
+  EXPECT_EQ(driver_->Statements(), statements);
+
+  driver_->ClearRecord();
+  driver_->FailAt(Operation::Connect, 1, "database locale is incompatible with operating system");
+  EXPECT_EQ(
+      testing::MessageOf([&] { CriarDataBase(&dm_, "Novo", "", ""); }),
+      "O banco de dados \"Novo\" foi criado com a collation \"pt_BR.ISO-8859-1\", mas não "
+      "pode ser aberto: o servidor não aceita essa collation. Exclua o banco e crie-o de novo "
+      "num servidor que tenha essa collation.\r\ndatabase locale is incompatible with "
+      "operating system");
+  EXPECT_EQ(driver_->Statements(), statements);
+
+  testing::ScopedScriptedDriver pg("PG");
+  pg->OnQuery("select version()", Answer::Column("version", {"PostgreSQL 15.2, Visual C++"}));
+  pg->FailAt(Operation::Connect, 2, "database locale is incompatible with operating system");
+  EXPECT_THAT(testing::MessageOf([&] { CriarDataBaseFD("srv", 5433, "Novo", "ana", "pw"); }),
+              ::testing::StartsWith("O banco de dados \"Novo\" foi criado com a collation "
+                                    "\"Portuguese_Brazil.1252\""));
   EXPECT_EQ(pg->OpenSessions(), 0);
 }
 

@@ -4,9 +4,12 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_tool/FakeTool.h"
+#include "platform/Interrupt.h"
+#include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
@@ -96,15 +99,38 @@ TEST_F(Runners, SplitLinesOnLfAndCrLfAndKeepALastLineWithoutEnd) {
   EXPECT_EQ(output, "a\r\nb\nc\rd\n\ne");
 }
 
-TEST_F(Runners, ReplaceBytesThatAreNotUtf8AndKeepTheRest) {
-  const auto tool = Tool("hex 41ff420a\nhex 6ac3a1e282ac0a\nhex 80\n");
+// "Cópias" as a Windows tool prints it in code page 1252, beside UTF-8 text and stray bytes.
+TEST_F(Runners, ToolTextIsUtf8ElseTheAnsiCodePageOnWindowsElseReplaced) {
+  const auto tool = Tool("hex 43f3706961730a\nhex 6ac3a1e282ac0a\nhex 41ff420a\nhex 80\n");
+  const bool windows = tolvan::platform::kPathDelimiter == '\\';
+  // Under Wine and on a Brazilian Windows the ANSI code page is 1252.
+  const Lines expected = windows ? Lines{"C\xC3\xB3pias", "j\xC3\xA1\xE2\x82\xAC",
+                                         "A\xC3\xBF"
+                                         "B",
+                                         "\xE2\x82\xAC"}
+                                 : Lines{"C" + kReplacement + "pias", "j\xC3\xA1\xE2\x82\xAC",
+                                         "A" + kReplacement + "B", kReplacement};
   Lines lines;
   EXPECT_EQ(Capture(tool, lines), 0);
-  EXPECT_EQ(lines, (Lines{"A" + kReplacement + "B", "j\xC3\xA1\xE2\x82\xAC", kReplacement}));
+  EXPECT_EQ(lines, expected);
 
   std::string output;
   EXPECT_EQ(WinExec32AndRedirectOutput(tool, output), 0);
-  EXPECT_EQ(output, "A" + kReplacement + "B\nj\xC3\xA1\xE2\x82\xAC\n" + kReplacement);
+  EXPECT_EQ(output, expected[0] + "\n" + expected[1] + "\n" + expected[2] + "\n" + expected[3]);
+}
+
+// A tool writing a long stream with no line end (gbak's backup to stdout) is read in pieces and
+// only the kept parts of its text stay in memory.
+TEST_F(Runners, LongLinesArriveInPiecesAndTheOutputKeepsThemWhole) {
+  const auto tool = Tool("fill 200000\nout\nout end\n");
+  Lines lines;
+  EXPECT_EQ(Capture(tool, lines), 0);
+  const std::string piece(kMaxLineBytes, 'x');
+  EXPECT_EQ(lines,
+            (Lines{piece, piece, piece, std::string(200000 - 3 * kMaxLineBytes, 'x'), "end"}));
+  std::string output;
+  EXPECT_EQ(WinExec32AndRedirectOutput(tool, output), 0);
+  EXPECT_EQ(output, std::string(200000, 'x') + "\nend\n");
 }
 
 TEST_F(Runners, DeliverManyLinesAllInOrder) {
@@ -234,6 +260,68 @@ TEST_F(Runners, ACallbackThatThrowsEndsTheToolAndTheErrorGoesOn) {
 TEST_F(Runners, AnEmptyCallbackStillRunsTheTool) {
   const auto tool = Tool("out ignored\nexit 7\n");
   EXPECT_EQ(CaptureExecute(tool, "", ".", TCaptureLineCallback()), 7);
+}
+
+// An interrupt recorded by another thread after a delay, as the host's signal handler would.
+class LateInterrupt {
+ public:
+  explicit LateInterrupt(int signal_number)
+      : thread_([signal_number] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          tolvan::platform::RequestInterrupt(signal_number);
+        }) {}
+  ~LateInterrupt() {
+    thread_.join();
+    tolvan::platform::ClearInterrupt();
+  }
+  LateInterrupt(const LateInterrupt&) = delete;
+  LateInterrupt& operator=(const LateInterrupt&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
+TEST_F(Runners, AnInterruptEndsTheToolAndReturnsAFailure) {
+  // Silent, chatty, and deaf to the polite request: each ends soon after the interrupt.
+  const std::vector<std::string> scripts = {"out tick\nsleep 30000\nout never\n",
+                                            "lines 100000000 x\n",
+                                            "ignore-term\nout tick\nsleep 30000\n"};
+  for (const auto& script : scripts) {
+    const auto tool = Tool(script);
+    for (const bool capture : {true, false}) {
+      const auto started = Clock::now();
+      int code;
+      {
+        LateInterrupt interrupt(15);
+        if (capture) {
+          Lines lines;
+          code = Capture(tool, lines);
+        } else {
+          std::string output;
+          code = WinExec32AndRedirectOutput(tool, output);
+        }
+      }
+      const auto took = Clock::now() - started;
+      EXPECT_NE(code, 0) << script;
+      EXPECT_NE(code, kResultadoNaoIniciado) << script;
+      EXPECT_LT(took, std::chrono::seconds(8)) << script << " capture=" << capture;
+    }
+  }
+}
+
+TEST_F(Runners, AnInterruptBeforeTheStartStartsNothing) {
+  const auto tool = Tool("out should not run\n");
+  tolvan::platform::RequestInterrupt(2);
+  Lines lines;
+  std::string output = "stale";
+  const int captured = Capture(tool, lines);
+  const int redirected = WinExec32AndRedirectOutput(tool, output);
+  tolvan::platform::ClearInterrupt();
+  EXPECT_EQ(captured, kResultadoNaoIniciado);
+  EXPECT_EQ(redirected, kResultadoNaoIniciado);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(output, "");
+  EXPECT_TRUE(folder_.Calls("tool").empty());
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // A path inside the folder as UTF-8 text, the form the toolkit takes.
+  // A path inside the folder as UTF-8 text, the form the toolkit takes (name is UTF-8 too).
   std::string File(const std::string& name) const {
-    const auto text = (path_ / name).u8string();
+    const auto text = (path_ / std::u8string(name.begin(), name.end())).u8string();
     return std::string(text.begin(), text.end());
   }
 

@@ -1,0 +1,167 @@
+// The dump that CriarBackup and CriarDataBaseVazia make goes to a name of its own and replaces the
+// final file only after a run that succeeded; the command files replace what stands at their
+// fixed names; paths with a double quote are refused; a tool folder with a blank still runs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Fixture.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "scripted_driver/MessageOf.h"
+
+namespace tolvan::postgresql::test {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::MessageOf;
+using testing::Operation;
+using ::testing::StartsWith;
+
+class BackupFileTest : public PluginHost {
+ protected:
+  BackupFileTest() : dump_(app_.Path() + "temp" + platform::kPathDelimiter + "vendas.dump") {
+    std::ofstream(dump_, std::ios::binary) << "backup bom de ontem";
+    connection_.Open();
+  }
+
+  // Everything in temp/ but the final dump: what a run left behind.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(app_.Path() + "temp")) {
+      if (entry.path().filename() != "vendas.dump") {
+        names.push_back(entry.path().filename().string());
+      }
+    }
+    return names;
+  }
+
+  std::string dump_;
+};
+
+TEST_F(BackupFileTest, EveryFailedRunLeavesTheGoodDumpAsItWasAndNoTemporary) {
+  struct Case {
+    const char* what;
+    std::string version;  // of the installed tools
+    std::string dump_more;
+    std::string message_start;
+  } cases[] = {
+      {"tool explains its failure", "15.2",
+       "out pg_dump: error: password authentication failed\n"
+       "exit 1\n",
+       "Backup:\r\npg_dump (PostgreSQL) 15.2\npg_dump: error"},
+      {"tool killed", "15.2", "crash\n", "Backup:\r\npg_dump (PostgreSQL) 15.2"},
+      {"guard refuses", "14.1", "", "O aplicativo pg_dump está na versão 14.1"},
+  };
+  fs::create_directories(app_.Path() + "PostgreSQL14");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallTools(c.version, c.dump_more);
+    EXPECT_THAT(MessageOf([&] { CriarBackup(&connection_); }), StartsWith(c.message_start));
+    EXPECT_EQ(ReadText(dump_), "backup bom de ontem");
+    EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+    EXPECT_TRUE(connection_.Connected());
+  }
+}
+
+TEST_F(BackupFileTest, ASuccessReplacesTheDumpFromTheTemporaryNameTheToolWasGiven) {
+  InstallTools("15.2");
+  CriarBackup(&connection_);
+  const auto calls = app_.Calls("PostgreSQL/pg_dump");
+  ASSERT_EQ(calls.size(), 3u);
+  // -f names a new file beside the dump; the command file holds the line as it ran.
+  const std::string written = calls[2].args[9];
+  EXPECT_THAT(written, StartsWith(dump_ + ".~"));
+  EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
+            PgDumpCommandLine(tools_, "db1", "5433", "vendas", "postgres", written, false));
+  // The fake writes nothing: the dump is now the empty file it was given.
+  EXPECT_EQ(ReadText(dump_), "");
+  EXPECT_FALSE(fs::exists(written));
+  EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+}
+
+TEST_F(BackupFileTest, AToolThatCannotStartOrAFolderThatIsMissingTouchesNothing) {
+  fs::remove(app_.ToolPath("PostgreSQL/pg_dump"));
+  EXPECT_EQ(MessageOf([&] {
+              ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
+            }),
+            "Backup:\r\nError cod: -1");
+  EXPECT_EQ(ReadText(dump_), "backup bom de ontem");
+  EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
+
+  InstallTools("15.2");
+  const std::string missing = app_.Path() + "nada" + platform::kPathDelimiter + "vendas.dump";
+  EXPECT_EQ(MessageOf([&] {
+              ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", missing, false);
+            }),
+            "Backup:\r\nNão foi possível criar o arquivo de backup \"" + missing +
+                "\": a pasta não existe.");
+  EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+}
+
+TEST_F(BackupFileTest, ADoubleQuoteInAPathIsRefusedBeforeAnythingRuns) {
+  InstallTools("15.2");
+  driver_->SetDatabaseKey("db1/5433:ven\"das");
+  connection_.Close();
+  connection_.Open();
+  driver_->ClearRecord();
+  const std::string quoted = app_.Path() + "temp" + platform::kPathDelimiter + "ven\"das.dump";
+  EXPECT_EQ(MessageOf([&] { CriarBackup(&connection_); }),
+            "Backup:\r\nO arquivo de backup \"" + quoted +
+                "\" tem aspas duplas (\"), que não podem fazer parte de um nome de arquivo ou "
+                "pasta. Use um nome sem aspas.");
+  EXPECT_EQ(driver_->Count(Operation::Close), 0);
+  EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty()) << "not even the version run";
+
+  EXPECT_THAT(MessageOf([&] {
+                ExecutarPgRestore(app_.Path() + "a\"b/", "", "5432", "novo", "u", "pw", dump_);
+              }),
+              StartsWith("Backup:\r\nA pasta das ferramentas do PostgreSQL \""));
+  EXPECT_THAT(
+      MessageOf([&] { ExecutarPgRestore(tools_, "", "5432", "novo", "u", "pw", dump_ + "\"x"); }),
+      StartsWith("Backup:\r\nO arquivo a restaurar \""));
+  EXPECT_TRUE(app_.Calls("PostgreSQL/pg_restore").empty());
+  EXPECT_EQ(ReadText(dump_), "backup bom de ontem");
+}
+
+TEST_F(BackupFileTest, ToolsInAFolderWithABlankRunAndTheGuardFindsThem) {
+  const std::string folder = app_.Path() + "Program Files" + platform::kPathDelimiter;
+  fs::create_directories(folder + "PostgreSQL");
+  app_.Install("Program Files/PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2"));
+  app_.Install("Program Files/PostgreSQL/pg_restore", ToolScript("pg_restore", "15.2"));
+  const std::string tools = folder + "PostgreSQL" + platform::kPathDelimiter;
+
+  VerificarVersaoFerramentas(&connection_, tools, {"pg_dump", "pg_restore"});
+  ExecutarPgDump(tools, "", "5432", "vendas", "postgres", "pw", dump_, false);
+  ExecutarPgRestore(tools, "", "5432", "novo", "postgres", "pw", dump_);
+  EXPECT_EQ(app_.Calls("Program Files/PostgreSQL/pg_dump").size(), 3u);
+  EXPECT_EQ(app_.Calls("Program Files/PostgreSQL/pg_restore").size(), 3u);
+  EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")),
+              StartsWith("\"" + tools + "pg_restore" + platform::kExecutableSuffix + "\" -h "));
+}
+
+TEST_F(BackupFileTest, ACommandFileReplacesALinkAtItsNameAndNeverWritesThroughIt) {
+  const std::string victim = app_.Path() + "arquivo-de-outro";
+  std::ofstream(victim) << "intocado";
+  const std::string command_file = CommandFile("pg_dump.cmd");
+  fs::remove(command_file);
+  std::error_code error;
+  fs::create_symlink(victim, command_file, error);
+  if (error) {
+    GTEST_SKIP() << "no symbolic links here: " << error.message();
+  }
+  InstallTools("15.2");
+  ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
+  EXPECT_EQ(ReadText(victim), "intocado");
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(command_file)));
+  EXPECT_THAT(ReadText(command_file), StartsWith(tools_ + "pg_dump"));
+  EXPECT_THAT(ReadText(command_file), ::testing::Not(HasSubstr("pw")));
+}
+
+}  // namespace
+}  // namespace tolvan::postgresql::test
