@@ -1,6 +1,6 @@
 // libFuzzer target: the command-line splitter on any text, and the round trip of quoting: the
-// arguments of one input, quoted by the Microsoft C runtime's rules and joined, split back into
-// the same arguments.
+// arguments of one input, quoted by the toolkit's QuoteArgument and joined, split back into the
+// same arguments.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,32 +9,7 @@
 #include <vector>
 
 #include "platform/Process.h"
-
-namespace {
-
-// An argument as the runtime's rules read it back: blanks or quotes inside, or empty, put it in
-// quotes; backslashes before a quote (or before the closing quote) doubled, quotes escaped.
-std::string Quote(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-    return argument;
-  }
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, '\\');
-  quoted += '"';
-  return quoted;
-}
-
-}  // namespace
+#include "vesk/VeskPackBase5.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -53,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string line = "\"" + arguments[0] + "\"";
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     line += ' ';
-    line += Quote(arguments[i]);
+    line += vesk::QuoteArgument(arguments[i]);
   }
   if (tolvan::platform::SplitCommandLine(line) != arguments) {
     std::abort();
