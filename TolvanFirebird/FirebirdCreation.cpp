@@ -91,7 +91,7 @@ std::string ConnectionParam(TVeskDMConexao* DM, const char* key) {
 
 TVeskSQLConnection& ModuleConnection(TVeskDMConexao* DM) {
   if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error("CriarDataBaseVazia: the connection module has no SQL connection");
+    throw std::runtime_error("CriarDataBaseVazia: DM não poder ser nil");
   }
   return *DM->SQLConnection;
 }
@@ -104,6 +104,18 @@ std::vector<std::string> FinalScript() {
 
 std::vector<std::string> CreationClauses(const std::string& user, const std::string& password) {
   return {"USER '" + DoubledQuotes(user) + "'", "PASSWORD '" + DoubledQuotes(password) + "'"};
+}
+
+std::string CreatedNote(const std::vector<std::string>& committed_scripts) {
+  std::string note = "O banco de dados foi criado";
+  if (committed_scripts.empty()) {
+    return note + ".";
+  }
+  note += " e guarda as declarações dos scripts ";
+  for (std::size_t i = 0; i < committed_scripts.size(); ++i) {
+    note += (i == 0 ? "" : i + 1 == committed_scripts.size() ? " e " : ", ") + committed_scripts[i];
+  }
+  return note + ", gravadas antes da falha.";
 }
 
 void EnsureComponentsClient(const std::string& app_dir) {
@@ -119,7 +131,7 @@ void EnsureComponentsClient(const std::string& app_dir) {
   }
 #endif
   if (!CopyFile(source, copy, false)) {
-    throw std::runtime_error("Cannot copy " + source + " to " + copy);
+    throw std::runtime_error("Não foi possível copiar " + source + " para " + copy);
   }
 }
 
@@ -145,6 +157,8 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
                            const std::string& user, const std::string& password,
                            const CreationComponentsFactory& factory, const std::string& app_dir) {
   bool created = false;
+  // A script counts once the runner has committed it whole.
+  std::vector<std::string> committed;
   try {
     EnsureComponentsClient(app_dir);
     std::unique_ptr<CreationComponents> components = factory();
@@ -153,10 +167,10 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     const std::string clause_password =
         password.empty() ? ConnectionParam(DM, "PASSWORD") : password;
     if (!has_module && clause_user.empty()) {
-      throw std::runtime_error("No user name given, and no connection to take one from");
+      throw std::runtime_error("Usuário não informado, e não há conexão de onde obtê-lo");
     }
     if (!has_module && clause_password.empty()) {
-      throw std::runtime_error("No password given, and no connection to take one from");
+      throw std::runtime_error("Senha não informada, e não há conexão de onde obtê-la");
     }
     components->Create(database_name, CreationClauses(clause_user, clause_password));
     created = true;
@@ -164,6 +178,7 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     components->StartTransaction();
     for (const char* name : {"fbudf", "ib_udf2", "declarations_all_dialect3"}) {
       components->RunScript(ScriptLines(ScriptResource(name)));
+      committed.emplace_back(name);
     }
     components->RunScript(FinalScript());
     // A build without the FreeAdhocUDF script embeds a placeholder that declares nothing; the
@@ -182,11 +197,11 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     } catch (const std::exception& e) {
       message = e.what();
     } catch (...) {
-      message = "Unknown failure";
+      message = "Falha desconhecida";
     }
     message += "\r\n" + database_name;
     if (created) {
-      message += "\r\n" + std::string(kCreatedNote);
+      message += "\r\n" + CreatedNote(committed);
     }
     try {
       VeskShowMessage(message);

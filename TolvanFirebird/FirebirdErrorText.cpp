@@ -39,12 +39,12 @@ bool EntryPointsFilled() {
 
 void LookUpEntryPoints() {
   if (g_library == nullptr) {
-    ThrowMissing("Firebird client library not loaded");
+    ThrowMissing("A biblioteca cliente do Firebird não está carregada");
   }
   EntryPoints found;
   for (const char* name : {"isc_sqlcode", "isc_sql_interprete", "isc_interprete"}) {
     if (g_library->Symbol(name) == nullptr) {
-      ThrowMissing(std::string("Firebird client entry point ") + name);
+      ThrowMissing(std::string("A biblioteca cliente do Firebird não tem a função ") + name);
     }
   }
   found.sqlcode = g_library->Function<IscSqlCodeFn>("isc_sqlcode");

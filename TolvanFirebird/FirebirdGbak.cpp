@@ -16,7 +16,8 @@
 namespace tolvan::firebird {
 namespace {
 
-// gbak's own name for a backup written to its standard output; no file stands behind it.
+// gbak's own name for a backup written to its standard output; no file stands behind it (nor
+// behind an empty name, which gbak refuses).
 constexpr const char* kStandardOutput = "stdout";
 // gbak takes the password from here when the command line carries none.
 constexpr const char* kPasswordVariable = "ISC_PASSWORD";
@@ -110,10 +111,10 @@ void RefuseDoubleQuote(Kind kind, const char* what, const std::string& path) {
   }
 }
 
-std::string WaitFailedText(Kind kind, const std::exception& error) {
+std::string WaitFailedText(Kind kind, const EToolWaitFailed& error) {
   return std::string(Heading(kind)) +
-         "O gbak foi executado, mas não foi possível saber como ele terminou (" + error.what() +
-         ").\r\n";
+         "O gbak foi executado, mas não foi possível saber como ele terminou (" +
+         error.code().message() + ").\r\n";
 }
 
 // A restore's target of this machine that nothing stood in place of before the run (a link, a
@@ -263,7 +264,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   // that succeeded, so that a failed or killed run never touches the backup already there. The
   // service manager of another host writes the file on that host, where it cannot be reached.
   std::optional<vesk::ProductFile> product;
-  if (split.host.empty() && File != kStandardOutput) {
+  if (split.host.empty() && !File.empty() && File != kStandardOutput) {
     try {
       product.emplace(File);
     } catch (const std::system_error& e) {

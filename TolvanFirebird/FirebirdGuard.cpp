@@ -1,6 +1,6 @@
 // The tool-version guard run before every gbak run: gbak, the client library and the message file
 // are compared with each other; a mismatching file is swapped for a kept copy of the right version
-// or the operator is warned. It never stops the run.
+// or the operator is warned. It never stops the run, unless gbak is a folder and cannot run.
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -45,8 +45,8 @@ std::optional<std::string> ReadDefaultInstance() {
   }
 }
 
-// The folder the message file is looked for in, warning the operator when the registry names a
-// file there instead of a folder.
+// The message file to compare. When the registry names a file instead of a folder, the operator
+// is warned and the file beside the application folder is taken, as for a value not there.
 std::string MessageFilePath(const std::string& app_dir) {
   const std::optional<std::string> instance = ReadDefaultInstance();
   if (instance && !instance->empty() && tolvan::platform::PathEntryExists(*instance) &&

@@ -16,7 +16,7 @@ std::string_view ScriptResource(std::string_view name, const EmbeddedScript* scr
       return {reinterpret_cast<const char*>(scripts[i].data), scripts[i].size};
     }
   }
-  throw std::runtime_error("The plug-in holds no script named \"" + std::string(name) + "\"");
+  throw std::runtime_error("O plug-in não tem um script chamado \"" + std::string(name) + "\"");
 }
 
 std::string_view ScriptResource(std::string_view name) {

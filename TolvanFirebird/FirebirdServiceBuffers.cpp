@@ -147,8 +147,8 @@ std::string BuildServiceParameterBlock(const std::vector<std::string>& params) {
     }
     const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
     if (value.size() > kMaxValueLength) {
-      throw std::runtime_error("SPB value too long: " + name + " has " +
-                               std::to_string(value.size()) + " bytes, at most 255 fit");
+      throw std::runtime_error("Valor longo demais para o SPB: " + name + " tem " +
+                               std::to_string(value.size()) + " bytes, e cabem no máximo 255");
     }
     block += static_cast<char>(known->code);
     block += static_cast<char>(value.size());

@@ -1,6 +1,7 @@
 // The users of the server's security database, through the data-access library's security
 // service client.
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -51,7 +52,102 @@ TVeskIBSecurityAction ActionOf(UserAction action) {
     case UserAction::Modify:
       return TVeskIBSecurityAction::ModifyUser;
   }
-  throw std::invalid_argument("unknown user action");
+  throw std::invalid_argument("ação de usuário desconhecida");
+}
+
+// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms,
+// surrogates and values past U+10FFFF included).
+std::optional<std::u32string> DecodeUtf8(const std::string& text) {
+  std::u32string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+      c = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+      c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      c = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (text.size() - i <= static_cast<std::size_t>(extra)) {
+      return std::nullopt;
+    }
+    for (int k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        return std::nullopt;
+      }
+      c = (c << 6) | (next & 0x3F);
+    }
+    const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    out += c;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return out;
+}
+
+// The security database keeps a user name in 31 bytes and each of the three names in 32.
+constexpr std::size_t kMaxUserName = 31;
+constexpr std::size_t kMaxPersonName = 32;
+
+// A text that reaches the service as it is: valid UTF-8, no control character, and, for the
+// fields of PegarUser's line, no ";" that would shift the fields after it.
+void RequireSafeText(const std::string& value, const char* export_name, const char* argument,
+                     bool line_field, std::size_t max_bytes) {
+  const std::string what = std::string(export_name) + ": " + argument;
+  const std::optional<std::u32string> chars = DecodeUtf8(value);
+  if (!chars) {
+    throw std::runtime_error(what + " não é um texto UTF-8 válido");
+  }
+  for (const char32_t c : *chars) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      throw std::runtime_error(what + " não pode conter caracteres de controle");
+    }
+    if (line_field && c == U';') {
+      throw std::runtime_error(what +
+                               " não pode conter \";\" (separa os campos da lista de usuários)");
+    }
+  }
+  if (value.size() > max_bytes) {
+    throw std::runtime_error(what + " passa de " + std::to_string(max_bytes) +
+                             " bytes (uma letra acentuada ocupa dois)");
+  }
+}
+
+// Checks made before any file is copied or the server is reached. ModifyUser refuses an empty
+// name with AddUser's text; its empty password keeps the user's password.
+void VerificarArgumentos(UserAction action, const std::string& AUserName,
+                         const std::string& AUserPass, const std::string& AFirstName,
+                         const std::string& AMiddleName, const std::string& ALastName) {
+  const char* export_name = action == UserAction::Add      ? "AddUser"
+                            : action == UserAction::Delete ? "DeleteUser"
+                                                           : "ModifyUser";
+  const char* empty_owner = action == UserAction::Delete ? "DeleteUser" : "AddUser";
+  if (AUserName.empty()) {
+    throw std::runtime_error(std::string(empty_owner) + ": AUserName não poder ser nil");
+  }
+  if (action == UserAction::Add && AUserPass.empty()) {
+    throw std::runtime_error("AddUser: AUserPass não poder ser nil");
+  }
+  const bool listed = action != UserAction::Delete;
+  RequireSafeText(AUserName, export_name, "AUserName", listed, kMaxUserName);
+  if (listed) {
+    RequireSafeText(AFirstName, export_name, "AFirstName", true, kMaxPersonName);
+    RequireSafeText(AMiddleName, export_name, "AMiddleName", true, kMaxPersonName);
+    RequireSafeText(ALastName, export_name, "ALastName", true, kMaxPersonName);
+  }
 }
 
 void RequireConnection(TVeskDMConexao* DM, const char* export_name) {
@@ -66,6 +162,7 @@ void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUs
                    const std::string& AUserPass, const std::string& /*AGroupName*/,
                    const std::string& AFirstName, const std::string& AMiddleName,
                    const std::string& ALastName) {
+  VerificarArgumentos(action, AUserName, AUserPass, AFirstName, AMiddleName, ALastName);
   RequireConnection(DM, action == UserAction::Add      ? "AddUser"
                         : action == UserAction::Delete ? "DeleteUser"
                                                        : "ModifyUser");

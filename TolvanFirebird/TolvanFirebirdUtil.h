@@ -224,9 +224,9 @@ inline constexpr std::string_view kAddMonthsDeclaration =
     "DECLARE EXTERNAL FUNCTION ADD_MONTHS timestamp, integer RETURNS timestamp ENTRY_POINT "
     "'addMonth' MODULE_NAME 'fbudf'; ";
 inline constexpr std::string_view kErrorException = "CREATE EXCEPTION ERROR 'not supported'";
-// Added after the database name when a failure came after the database was created.
-inline constexpr std::string_view kCreatedNote =
-    "The database was created; the declarations run before the failure stay in it.";
+// Added after the database name when a failure came after the database was created: says so,
+// and names the scripts that ran whole and were committed before the failure.
+std::string CreatedNote(const std::vector<std::string>& committed_scripts);
 
 // The script run after the embedded ones: the ADD_MONTHS declaration and the ERROR exception.
 std::vector<std::string> FinalScript();

@@ -1,5 +1,6 @@
 // PegarUsuarios, AddUser and PegarUser.
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -13,12 +14,90 @@ namespace tolvan::postgresql {
 
 namespace {
 
-bool IsLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms,
+// surrogates and values past U+10FFFF included).
+std::optional<std::u32string> DecodeUtf8(const std::string& text) {
+  std::u32string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+      c = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+      c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      c = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (text.size() - i <= static_cast<std::size_t>(extra)) {
+      return std::nullopt;
+    }
+    for (int k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        return std::nullopt;
+      }
+      c = (c << 6) | (next & 0x3F);
+    }
+    const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    out += c;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return out;
 }
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
+bool IsControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// The server reads every character outside ASCII as a letter of an identifier.
+bool IsLetter(char32_t c) {
+  return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || c == U'_' ||
+         (c > 0x7F && !IsControl(c));
+}
+
+bool IsDigit(char32_t c) {
+  return c >= U'0' && c <= U'9';
+}
+
+// The server keeps 63 bytes of a name and cuts the rest off without an error.
+constexpr std::size_t kMaxRoleName = 63;
+
+enum class NameFault { None, NotUtf8, Control, TooLong, Shape };
+
+NameFault RoleNameFault(const std::string& Name) {
+  const std::optional<std::u32string> chars = DecodeUtf8(Name);
+  if (!chars) {
+    return NameFault::NotUtf8;
+  }
+  for (const char32_t c : *chars) {
+    if (IsControl(c)) {
+      return NameFault::Control;
+    }
+  }
+  if (Name.size() > kMaxRoleName) {
+    return NameFault::TooLong;
+  }
+  if (chars->empty() || !IsLetter(chars->front())) {
+    return NameFault::Shape;
+  }
+  for (const char32_t c : *chars) {
+    if (!IsLetter(c) && !IsDigit(c) && c != U'$') {
+      return NameFault::Shape;
+    }
+  }
+  return NameFault::None;
 }
 
 // The text between single quotes with every single quote inside it doubled.
@@ -29,15 +108,7 @@ std::string Literal(const std::string& text) {
 }  // namespace
 
 bool IsPlainIdentifier(const std::string& Name) {
-  if (Name.empty() || !IsLetter(Name.front())) {
-    return false;
-  }
-  for (const char c : Name) {
-    if (!IsLetter(c) && !IsDigit(c) && c != '$') {
-      return false;
-    }
-  }
-  return true;
+  return RoleNameFault(Name) == NameFault::None;
 }
 
 std::string RoleStatement(const std::string& UserName, const std::string& Password) {
@@ -87,10 +158,20 @@ void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string&
              const std::string& LastName) {
   // The role name goes into the statements as a plain identifier; anything else could change
   // what they do.
-  if (!IsPlainIdentifier(UserName)) {
-    throw std::runtime_error(
-        "AddUser: AUserName \"" + UserName +
-        "\" não é um nome de usuário válido (uma letra ou _, seguida de letras, dígitos, _ ou $)");
+  switch (RoleNameFault(UserName)) {
+    case NameFault::None:
+      break;
+    case NameFault::NotUtf8:
+      throw std::runtime_error("AddUser: AUserName não é um texto UTF-8 válido");
+    case NameFault::Control:
+      throw std::runtime_error("AddUser: AUserName não pode conter caracteres de controle");
+    case NameFault::TooLong:
+      throw std::runtime_error("AddUser: AUserName passa de " + std::to_string(kMaxRoleName) +
+                               " bytes (uma letra acentuada ocupa dois)");
+    case NameFault::Shape:
+      throw std::runtime_error("AddUser: AUserName \"" + UserName +
+                               "\" não é um nome de usuário válido (uma letra ou _, seguida de "
+                               "letras, dígitos, _ ou $)");
   }
   TVeskSQLConnection* conn = DM->SQLConnection;
   detail::WritableBracket writable(conn);

@@ -139,7 +139,8 @@ inline constexpr std::string_view kRolesSql =
     "SELECT r.rolname, pg_catalog.shobj_description(r.oid, 'pg_authid') AS description FROM "
     "pg_catalog.pg_roles r";
 
-// A letter or "_", then letters, digits, "_" or "$" (ASCII).
+// Valid UTF-8 of at most 63 bytes: a letter (any character outside ASCII counts) or "_", then
+// letters, digits, "_" or "$"; no control character.
 bool IsPlainIdentifier(const std::string& Name);
 
 std::string RoleStatement(const std::string& UserName, const std::string& Password);

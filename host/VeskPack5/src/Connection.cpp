@@ -24,7 +24,7 @@ namespace {
 std::shared_ptr<vesk::driver::Driver> DriverFor(const std::string& name) {
   auto driver = vesk::driver::FindDriver(name);
   if (!driver) {
-    throw std::runtime_error("No database driver is named \"" + name + "\"");
+    throw std::runtime_error("Não há driver de banco de dados chamado \"" + name + "\"");
   }
   return driver;
 }
@@ -144,13 +144,13 @@ namespace {
 
 TVeskSQLConnection& ModuleConnection(TVeskSQLConnection* connection, std::string_view operation) {
   if (connection == nullptr) {
-    throw std::runtime_error(std::string(operation) + ": the module has no SQL connection");
+    throw std::runtime_error(std::string(operation) + ": o módulo de conexão não tem conexão SQL");
   }
   return *connection;
 }
 
 std::string TransactionName(int id) {
-  return "transaction " + std::to_string(id);
+  return "a transação " + std::to_string(id);
 }
 
 }  // namespace
@@ -160,7 +160,7 @@ void TVeskDMConexao::StartTransaction(int Id, bool ReadCommitted, bool ReadOnly)
   auto& state = *connection.impl_;
   if (state.module_transaction != 0 && connection.Connected() && state.session->InTransaction()) {
     throw std::runtime_error("StartTransaction: " + TransactionName(state.module_transaction) +
-                             " is still active");
+                             " ainda está ativa");
   }
   state.module_transaction = 0;
   connection.Session().StartTransaction(ReadCommitted, ReadOnly);
@@ -174,12 +174,12 @@ vesk::driver::Session& ActiveSession(TVeskSQLConnection& connection, int active,
                                      std::string_view operation) {
   if (active != id || !connection.Connected()) {
     throw std::runtime_error(std::string(operation) + ": " + TransactionName(id) +
-                             " was not started");
+                             " não foi iniciada");
   }
   auto& session = connection.Session();
   if (!session.InTransaction()) {
     throw std::runtime_error(std::string(operation) + ": " + TransactionName(id) +
-                             " was not started");
+                             " não foi iniciada");
   }
   return session;
 }

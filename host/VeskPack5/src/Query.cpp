@@ -19,13 +19,14 @@ struct TVeskQuery::Impl {
 
   const std::optional<std::string>& Field(int index) const {
     if (!active) {
-      throw std::runtime_error("The query is not open");
+      throw std::runtime_error("A consulta não está aberta");
     }
     if (index < 0 || static_cast<size_t>(index) >= columns.size()) {
-      throw std::out_of_range("Field index " + std::to_string(index) + " is out of range");
+      throw std::out_of_range("O índice de campo " + std::to_string(index) +
+                              " está fora do intervalo");
     }
     if (position >= rows.size()) {
-      throw std::runtime_error("The query has no current row");
+      throw std::runtime_error("A consulta não tem linha corrente");
     }
     return rows[position][static_cast<size_t>(index)];
   }
@@ -36,7 +37,7 @@ TVeskQuery::~TVeskQuery() = default;
 
 void TVeskQuery::Open() {
   if (SQLConnection == nullptr) {
-    throw std::runtime_error("The query has no SQL connection");
+    throw std::runtime_error("A consulta não tem conexão SQL");
   }
   Close();
   auto cursor = SQLConnection->Session().Query(SQL);
@@ -87,7 +88,7 @@ int TVeskQuery::FieldIndex(const std::string& Name) const {
       return static_cast<int>(i);
     }
   }
-  throw std::runtime_error("Field '" + Name + "' not found");
+  throw std::runtime_error("Campo '" + Name + "' não encontrado");
 }
 
 std::string TVeskQuery::FieldAsString(int Index) const {
@@ -118,7 +119,7 @@ TVeskSQLConnection& ConnectionOrDefault(TVeskSQLConnection* connection, const ch
   }
   if (connection == nullptr) {
     throw std::runtime_error(std::string(operation) +
-                             ": no connection given and no default connection set");
+                             ": nenhuma conexão informada e nenhuma conexão padrão definida");
   }
   return *connection;
 }
@@ -137,7 +138,7 @@ TVeskQuery* ExecutarSQL(const std::string& SQL, const std::vector<std::string>* 
                         int, const std::string&, TVeskSQLConnection* Connection, bool Open) {
   // Parameters are not bound by the drivers; running the text without them would be wrong.
   if (Params != nullptr && !Params->empty()) {
-    throw std::invalid_argument("ExecutarSQL: query parameters are not supported");
+    throw std::invalid_argument("ExecutarSQL: parâmetros de consulta não são suportados");
   }
   auto query = std::make_unique<TVeskQuery>();
   query->SQLConnection = &ConnectionOrDefault(Connection, "ExecutarSQL");
@@ -150,7 +151,7 @@ TVeskQuery* ExecutarSQL(const std::string& SQL, const std::vector<std::string>* 
 
 TVeskDataSet* SDS(TVeskQuery* Query) {
   if (Query == nullptr) {
-    throw std::invalid_argument("SDS: no query given");
+    throw std::invalid_argument("SDS: nenhuma consulta informada");
   }
   return &Query->DataSet();
 }
@@ -166,10 +167,10 @@ void ExecutarSQLDireto(const std::string& SQL) {
 
 void ConfigurarSQLConnection(TVeskSQLConnection* Connection, int Kind) {
   if (Connection == nullptr) {
-    throw std::invalid_argument("ConfigurarSQLConnection: no connection given");
+    throw std::invalid_argument("ConfigurarSQLConnection: nenhuma conexão informada");
   }
   if (Kind != 3) {
-    throw std::invalid_argument("ConfigurarSQLConnection: unknown connection kind " +
+    throw std::invalid_argument("ConfigurarSQLConnection: tipo de conexão desconhecido " +
                                 std::to_string(Kind));
   }
   Connection->DriverName = "PostgreSQL";

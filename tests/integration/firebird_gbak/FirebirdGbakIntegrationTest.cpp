@@ -431,6 +431,32 @@ TEST_F(FirebirdGbak, AGoodBackupOutlivesAWrongPasswordAndAKilledGbakAndGivesWayT
   EXPECT_EQ(CountRows(restored), "300001");
 }
 
+TEST_F(FirebirdGbak, AWaitThatFailsAfterGbakRanKeepsItsBackupBesideTheOldOne) {
+  const std::string source = (folder_ / "loja.fdb").string();
+  vesk::firebird::CreateDatabase(source, "SYSDBA", "");
+  {
+    Database db(source, "SYSDBA", "");
+    Fill(db);
+  }
+  const std::string file = (folder_ / "loja.fbk").string();
+  BackupEmbedded(source, file);
+  const std::string good = ReadAll(file);
+
+  // With SIGCHLD ignored the system reaps gbak itself, and the wait for it fails.
+  const auto previous = std::signal(SIGCHLD, SIG_IGN);
+  const std::string message = Message([&] { BackupEmbedded(source, file); });
+  std::signal(SIGCHLD, previous);
+  EXPECT_THAT(message, HasSubstr("não foi possível saber como ele terminou"));
+  EXPECT_TRUE(ReadAll(file) == good);
+  const Lines kept = Leftovers(folder_);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_THAT(message, HasSubstr((folder_ / kept[0]).string()));
+  const std::string restored = (folder_ / "conferido.fdb").string();
+  RestoreEmbedded((folder_ / kept[0]).string(), restored);
+  Database db(restored, "SYSDBA", "");
+  EXPECT_EQ(db.Select(kRowsSql).size(), 3u) << "the kept backup is whole";
+}
+
 TEST_F(FirebirdGbak, ARestoreThatCannotActivateAnIndexKeepsTheDatabaseAndRaises) {
   // An index whose key fits the pages of the source but not the restore's 8192-byte pages: a
   // verbose gbak restores every row and leaves the database offline with the index inactive

@@ -174,6 +174,90 @@ TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
               HasSubstr("not found"));
 }
 
+TEST_F(FirebirdServicesTest, PortugueseNamesReachTheServerAndComeBackByteForByte) {
+  REQUIRE_SERVER(server_);
+  const std::string key = NewDatabase("services_joao");
+  Module sysdba(key, server_->user, server_->password);
+  const std::string user = "joão";
+  auto del = [&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); };
+  try {
+    del();  // left over from an interrupted run
+  } catch (const std::exception&) {
+  }
+  struct Cleanup {
+    std::function<void()> run;
+    ~Cleanup() {
+      try {
+        run();
+      } catch (...) {
+      }
+    }
+  } cleanup{del};
+
+  Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "S3nh@ção D'x;\"", "", "João",
+                                       "da Conceição", "D'Ávila");
+  // The server folds only the ASCII letters of a user name to upper case.
+  EXPECT_THAT(Users(&sysdba.dm), Contains("JOãO;João;da Conceição;D'Ávila"));
+  // The new user logs in through the host's connection with the name and password as typed.
+  {
+    Module login(key, user, "S3nh@ção D'x;\"");
+    EXPECT_NO_THROW(login.connection.Open());
+  }
+  // The server's message names the user as it was sent.
+  EXPECT_THAT(
+      ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "x", "", "", "", ""); }),
+      HasSubstr("'JOãO'"));
+
+  Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, user, "", "", "Conceição", "Ñandú",
+                                             "Güell");
+  EXPECT_THAT(Users(&sysdba.dm), Contains("JOãO;Conceição;Ñandú;Güell"));
+
+  del();
+  EXPECT_THAT(Users(&sysdba.dm), Not(Contains(StartsWith("JOãO;"))));
+}
+
+TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReached) {
+  // A server that is not there: any attempt to reach it would fail with a network error.
+  Module nowhere("localhost/1:/none.fdb", "SYSDBA", "x");
+  auto add = [&](const std::string& name, const std::string& pass, const std::string& last) {
+    return ErrorOf(
+        [&] { Export<tolvan::AddUserFn>("AddUser")(&nowhere.dm, name, pass, "", "", "", last); });
+  };
+  EXPECT_EQ(add("", "x", ""), "AddUser: AUserName não poder ser nil");
+  EXPECT_EQ(add("ana", "", ""), "AddUser: AUserPass não poder ser nil");
+  EXPECT_EQ(ErrorOf([&] {
+              Export<tolvan::ModifyUserFn>("ModifyUser")(&nowhere.dm, "", "x", "", "", "", "");
+            }),
+            "AddUser: AUserName não poder ser nil");
+  EXPECT_EQ(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, ""); }),
+            "DeleteUser: AUserName não poder ser nil");
+  EXPECT_EQ(add("ana", "x", "Silva;Souza"),
+            "AddUser: ALastName não pode conter \";\" (separa os campos da lista de usuários)");
+  EXPECT_EQ(add("a;b", "x", ""),
+            "AddUser: AUserName não pode conter \";\" (separa os campos da lista de usuários)");
+  EXPECT_EQ(add("ana\tb", "x", ""), "AddUser: AUserName não pode conter caracteres de controle");
+  EXPECT_EQ(add("an\xE3", "x", ""), "AddUser: AUserName não é um texto UTF-8 válido");
+  // 31 bytes fit; 16 accented letters take 32.
+  EXPECT_EQ(add(std::string(16 * 2, 'a').substr(0, 32), "x", ""),
+            "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
+  std::string accented;
+  for (int i = 0; i < 16; ++i) {
+    accented += "ã";
+  }
+  EXPECT_EQ(add(accented, "x", ""),
+            "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_THAT(add(std::string(31, 'a'), "x", ""), HasSubstr("network"));
+  EXPECT_EQ(add("ana", "x", accented + "a"),
+            "AddUser: ALastName passa de 32 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_THAT(add("ana", "x", accented), HasSubstr("network"));
+  // The password may hold any character; a blank, ";" or a control character included.
+  EXPECT_THAT(add("ana", " ;\t", ""), HasSubstr("network"));
+  EXPECT_EQ(ErrorOf([&] {
+              Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, std::string("a\x7F"));
+            }),
+            "DeleteUser: AUserName não pode conter caracteres de controle");
+}
+
 TEST_F(FirebirdServicesTest, UserActionsWithAWrongPasswordRaiseTheServersMessage) {
   REQUIRE_SERVER(server_);
   Module wrong(server_->DataKey("none.fdb"), server_->user, server_->password + "x");

@@ -14,10 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path FromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
 std::string Unescape(const std::string& text) {
   std::string plain;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -32,7 +28,7 @@ std::string Unescape(const std::string& text) {
 }
 
 void WriteFile(const std::string& path, const std::string& contents) {
-  std::ofstream file(FromUtf8(path), std::ios::binary | std::ios::trunc);
+  std::ofstream file(Utf8Path(path), std::ios::binary | std::ios::trunc);
   file << contents;
   if (!file) {
     throw std::runtime_error("cannot write " + path);
@@ -49,14 +45,14 @@ FakeToolFolder::FakeToolFolder() {
   if (base.empty()) {
     base = platform::TemporaryDirectory();
   } else {
-    fs::create_directories(FromUtf8(base));
+    fs::create_directories(Utf8Path(base));
     if (base.back() != '/' && base.back() != platform::kPathDelimiter) {
       base += platform::kPathDelimiter;
     }
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = base + "tolvan-app-" + std::to_string(random());
-    if (fs::create_directory(FromUtf8(candidate))) {
+    if (fs::create_directory(Utf8Path(candidate))) {
       path_ = candidate + platform::kPathDelimiter;
       return;
     }
@@ -66,7 +62,7 @@ FakeToolFolder::FakeToolFolder() {
 
 FakeToolFolder::~FakeToolFolder() {
   std::error_code ignored;
-  fs::remove_all(FromUtf8(path_), ignored);
+  fs::remove_all(Utf8Path(path_), ignored);
 }
 
 std::string FakeToolFolder::BuiltTool() {
@@ -82,7 +78,7 @@ std::string FakeToolFolder::ToolPath(const std::string& name) const {
 std::string FakeToolFolder::Install(const std::string& name, const std::string& script) {
   const std::string target = ToolPath(name);
   platform::CopyFileOverwriting(BuiltTool(), target);
-  fs::permissions(FromUtf8(target), fs::perms::owner_all, fs::perm_options::add);
+  fs::permissions(Utf8Path(target), fs::perms::owner_all, fs::perm_options::add);
   SetScript(name, script);
   return target;
 }
@@ -97,7 +93,7 @@ std::vector<FakeToolCall> FakeToolFolder::Calls(const std::string& name) const {
 
 std::vector<FakeToolCall> ReadFakeToolCalls(const std::string& record_path) {
   std::vector<FakeToolCall> calls;
-  std::ifstream file(FromUtf8(record_path), std::ios::binary);
+  std::ifstream file(Utf8Path(record_path), std::ios::binary);
   std::string line;
   while (std::getline(file, line)) {
     if (line == "call") {

@@ -20,6 +20,7 @@
 // otherwise the tool's path + ".calls".
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,6 +33,18 @@ struct FakeToolCall {
   std::string cwd;
   std::map<std::string, std::optional<std::string>> env;  // nullopt: unset in the tool
 };
+
+// A path held as UTF-8 text (the form the code under test takes) for std::filesystem and the
+// streams: on Windows a plain std::string would be read in the ANSI code page and lose accents.
+inline std::filesystem::path Utf8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// A path's text as UTF-8.
+inline std::string Utf8Text(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 // Names the folder under which application folders are made (UTF-8; created when missing);
 // unset or empty: the system's temporary folder.

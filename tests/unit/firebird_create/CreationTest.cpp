@@ -180,23 +180,28 @@ TEST_F(Creation, AFailureAtAnyStepIsShownAndLoggedWithTheNameAndNeverRaised) {
     Step step;
     std::string message;
     std::size_t calls;
-    bool created;
+    std::string note;
   };
-  for (const Case& c : {Case{Step::Create, "I/O error during \"open O_CREAT\" operation", 1, false},
-                        Case{Step::Connect, "connection refused", 2, true},
-                        Case{Step::Start, "transaction refused", 3, true},
-                        Case{Step::Script1, "statement refused", 4, true},
-                        Case{Step::Script2, "statement refused", 5, true},
-                        Case{Step::Script3, "statement refused", 6, true},
-                        Case{Step::FinalScript, "statement refused", 7, true}}) {
+  // The note names only the scripts committed whole before the failing step.
+  const std::string created = "\r\nO banco de dados foi criado";
+  for (const Case& c :
+       {Case{Step::Create, "I/O error during \"open O_CREAT\" operation", 1, ""},
+        Case{Step::Connect, "connection refused", 2, created + "."},
+        Case{Step::Start, "transaction refused", 3, created + "."},
+        Case{Step::Script1, "statement refused", 4, created + "."},
+        Case{Step::Script2, "statement refused", 5,
+             created + " e guarda as declarações dos scripts fbudf, gravadas antes da falha."},
+        Case{Step::Script3, "statement refused", 6,
+             created +
+                 " e guarda as declarações dos scripts fbudf e ib_udf2, gravadas antes da falha."},
+        Case{Step::FinalScript, "statement refused", 7,
+             created + " e guarda as declarações dos scripts fbudf, ib_udf2 e "
+                       "declarations_all_dialect3, gravadas antes da falha."}}) {
     record_ = Record{};
     tolvan::test::DialogRecorder dialogs;
     tolvan::test::LogRecorder log;
     EXPECT_NO_THROW(Run(&dm_, "srv:/data/novo.fdb", "ana", "pw", c.step));
-    std::string expected = c.message + "\r\nsrv:/data/novo.fdb";
-    if (c.created) {
-      expected += "\r\n" + std::string(tolvan::firebird::kCreatedNote);
-    }
+    const std::string expected = c.message + "\r\nsrv:/data/novo.fdb" + c.note;
     EXPECT_THAT(dialogs.Texts(), ElementsAre(expected)) << static_cast<int>(c.step);
     ASSERT_EQ(log.Entries().size(), 1u);
     EXPECT_EQ(log.Entries()[0].Text, expected);
@@ -218,8 +223,8 @@ TEST_F(Creation, WithoutAModuleAnEmptyUserOrPasswordIsReportedBeforeAnythingIsCr
   Run(nullptr, name, "ana", "");
   EXPECT_THAT(record_.calls, IsEmpty());
   EXPECT_THAT(dialogs_.Texts(),
-              ElementsAre("No user name given, and no connection to take one from\r\n" + name,
-                          "No password given, and no connection to take one from\r\n" + name));
+              ElementsAre("Usuário não informado, e não há conexão de onde obtê-lo\r\n" + name,
+                          "Senha não informada, e não há conexão de onde obtê-la\r\n" + name));
   EXPECT_EQ(Logged().size(), 2u);
 }
 

@@ -32,6 +32,7 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using tolvan::testing::FakeToolFolder;
 using tolvan::testing::Operation;
+using tolvan::testing::Utf8Path;
 
 // The name to install the fake under so that the plug-in's bare tool name finds it.
 std::string InstallName(std::string_view tool) {
@@ -82,13 +83,13 @@ class OracleRunsTest : public ::testing::Test {
     dir.pop_back();
     tolvan::platform::SetEnv("PATH", dir);
     previous_dir_ = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::u8path(dir));
+    std::filesystem::current_path(Utf8Path(dir));
     SetUpFiles();
   }
   void TearDown() override { std::filesystem::current_path(previous_dir_); }
 
   void SetUpFiles() {
-    std::filesystem::create_directories(std::filesystem::u8path(folder_.Path() + "bk"));
+    std::filesystem::create_directories(Utf8Path(folder_.Path() + "bk"));
     const std::string bk = folder_.Path() + "bk" + tolvan::platform::kPathDelimiter;
     file_ = bk + "loja.dmp";
     dmp_ = bk + "loja.DMP";
@@ -109,6 +110,9 @@ class OracleRunsTest : public ::testing::Test {
   void Restore(const std::string& connect, TVeskFraProgresso* frame, bool circular = false) {
     restore_(connect, "scott", "tiger", file_, false, frame, circular, false, "", "", false);
   }
+  // The double quote that opens and closes a FILE= or LOG= piece on the command line: one
+  // naming a folder with a blank is quoted whole.
+  std::string Quote() const { return dmp_.find(' ') == std::string::npos ? "" : "\""; }
   // What the export's FILE= names: a new file beside the final dump.
   ::testing::Matcher<std::string> TemporaryDump() const {
     return StartsWith("FILE=" + dmp_ + ".~");
@@ -116,8 +120,8 @@ class OracleRunsTest : public ::testing::Test {
   // Everything in the folder that a run may have left beside the tools and their records.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path() + "bk")) {
-      names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(Utf8Path(folder_.Path() + "bk"))) {
+      names.push_back(tolvan::testing::Utf8Text(entry.path().filename()));
     }
     return names;
   }
@@ -174,8 +178,8 @@ TEST_F(OracleRunsTest, FailureTextsWithAFrame) {
   EXPECT_THAT(
       MessageOf([&] { Backup("ORCL", false, &frame); }),
       AllOf(StartsWith("Backup:\r\nError cod: 3\r\n" + std::string(tolvan::oracle::ExportTool()) +
-                       " scott/***@ORCL OWNER=scott FILE=" + dmp_ + ".~"),
-            EndsWith(".tmp LOG=" + log_)));
+                       " scott/***@ORCL OWNER=scott " + Quote() + "FILE=" + dmp_ + ".~"),
+            EndsWith(".tmp" + Quote() + " " + Quote() + "LOG=" + log_ + Quote())));
 
   Script(imp_, "out IMP-00058: um\nout IMP-00000: dois\nexit 1\n");
   RecordingFrame restore_frame;
@@ -193,8 +197,9 @@ TEST_F(OracleRunsTest, FailureTextsWithoutAFrame) {
   EXPECT_THAT(MessageOf([&] { Backup("ORCL", false, nullptr); }),
               AllOf(StartsWith("Backup:\r\nEXP-00056: erro\r\n" +
                                std::string(tolvan::oracle::ExportTool()) +
-                               " scott/***@ORCL OWNER=scott FILE=" + dmp_ + ".~"),
-                    EndsWith(".tmp LOG=" + log_ + "   "), Not(HasSubstr("tiger"))));
+                               " scott/***@ORCL OWNER=scott " + Quote() + "FILE=" + dmp_ + ".~"),
+                    EndsWith(".tmp" + Quote() + " " + Quote() + "LOG=" + log_ + Quote() + "   "),
+                    Not(HasSubstr("tiger"))));
   Script(imp_, "write IMP-00058: erro\nexit 1\n");
   EXPECT_EQ(MessageOf([&] { Restore("ORCL", nullptr); }), "Restore:\r\nIMP-00058: erro");
 
@@ -232,7 +237,7 @@ TEST_F(OracleRunsTest, AFailedExportLeavesTheGoodDumpAsItWasAndNoTemporary) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::ofstream(std::filesystem::u8path(dmp_), std::ios::binary) << "dump bom";
+    std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump bom";
     if (c.script.empty()) {
       tolvan::platform::SetEnv("PATH", folder_.Path() + "nada");
       std::filesystem::current_path(previous_dir_);
@@ -242,17 +247,17 @@ TEST_F(OracleRunsTest, AFailedExportLeavesTheGoodDumpAsItWasAndNoTemporary) {
     RecordingFrame frame;
     EXPECT_THAT(MessageOf([&] { Backup("ORCL", false, c.frame ? &frame : nullptr); }),
                 StartsWith("Backup:\r\n"));
-    std::ifstream in(std::filesystem::u8path(dmp_), std::ios::binary);
+    std::ifstream in(Utf8Path(dmp_), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "dump bom");
     EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
   }
 }
 
 TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlace) {
-  std::ofstream(std::filesystem::u8path(dmp_), std::ios::binary) << "dump de ontem";
+  std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump de ontem";
   Backup("ORCL", false, nullptr);
   // The fake writes nothing: the dump is now the empty file the export was given.
-  EXPECT_EQ(std::filesystem::file_size(std::filesystem::u8path(dmp_)), 0u);
+  EXPECT_EQ(std::filesystem::file_size(Utf8Path(dmp_)), 0u);
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
 }
 

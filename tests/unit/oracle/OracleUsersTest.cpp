@@ -117,20 +117,25 @@ TEST_F(OracleUsersTest, ArgumentChecksRunInArgumentOrderBeforeAnythingIsSent) {
   EXPECT_EQ(MessageOf([&] { ModifyUser("u", ""); }), "AddUser: AUserPass não poder ser nil");
   EXPECT_EQ(MessageOf([&] { DeleteUser(""); }), "DeleteUser: AUserName não poder ser nil");
   // A blank is no identifier character: refused rather than sent.
-  EXPECT_EQ(MessageOf([&] { AddUser(" ", "p", "g"); }),
-            "AddUser: AUserName só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(
+      MessageOf([&] { AddUser(" ", "p", "g"); }),
+      "AddUser: AUserName só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas duplas");
   EXPECT_THAT(driver_->Statements(), IsEmpty());
 }
 
 TEST_F(OracleUsersTest, TextsThatWouldBreakOutOfTheirPlaceAreRefused) {
-  EXPECT_EQ(MessageOf([&] { AddUser("u", "x DEFAULT TABLESPACE SYSTEM --", "g"); }),
-            "AddUser: AUserPass só pode ter letras, dígitos, _, $ e #");
+  EXPECT_EQ(
+      MessageOf([&] { AddUser("u", "x DEFAULT TABLESPACE SYSTEM --", "g"); }),
+      "AddUser: AUserPass só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas duplas");
   EXPECT_EQ(MessageOf([&] { AddUser("u", "p", "USERS; DROP"); }),
-            "AddUser: AGroupName só pode ter letras, dígitos, _, $ e #");
+            "AddUser: AGroupName só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas "
+            "duplas");
   EXPECT_EQ(MessageOf([&] { DeleteUser("u CASCADE"); }),
-            "DeleteUser: AUserName só pode ter letras, dígitos, _, $ e #");
+            "DeleteUser: AUserName só pode ter letras, dígitos, _, $ e #, ou estar toda entre "
+            "aspas duplas");
   EXPECT_EQ(MessageOf([&] { ModifyUser("u", "a'b"); }),
-            "ModifyUser: AUserPass só pode ter letras, dígitos, _, $ e #");
+            "ModifyUser: AUserPass só pode ter letras, dígitos, _, $ e #, ou estar toda entre "
+            "aspas duplas");
   EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "lo\"ja", "p"); }),
             "CriarDataBase: User não pode ter aspas duplas");
   EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "loja", "a\" IDENTIFIED"); }),
@@ -139,6 +144,74 @@ TEST_F(OracleUsersTest, TextsThatWouldBreakOutOfTheirPlaceAreRefused) {
   // What Oracle takes unquoted goes through as it is.
   AddUser("LOJA_1$#", "Se9r$do", "USERS");
   EXPECT_EQ(driver_->Statements().size(), 3u);
+}
+
+TEST_F(OracleUsersTest, UpperCaseFollowsTheLettersOfPortugueseAndItsNeighbours) {
+  driver_->OnOtherQuery([](const std::string&) { return Answer::Column("USERNAME", {}); });
+  std::vector<std::string> list;
+  for (const auto& [user, upper] :
+       std::vector<std::pair<std::string, std::string>>{{"joão", "'JOÃO'"},
+                                                        {"conceição", "'CONCEIÇÃO'"},
+                                                        {"Ávila_ñ", "'ÁVILA_Ñ'"},
+                                                        {"łódź_ÿ_œ", "'ŁÓDŹ_Ÿ_Œ'"},
+                                                        {"ωδή", "'ΩΔΉ'"}}) {
+    driver_->ClearRecord();
+    connection_.Params = {"USER_NAME=" + user};
+    Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, &list);
+    EXPECT_THAT(driver_->Statements(), ElementsAre(tolvan::oracle::SessionsSql(upper))) << user;
+  }
+
+  driver_->ClearRecord();
+  vesk::SetDefaultConnection(nullptr);
+  CriarDataBase("dados_ação", "joão", "Senha");
+  ASSERT_FALSE(driver_->Statements().empty());
+  EXPECT_EQ(driver_->Statements()[0],
+            "CREATE USER \"JOÃO\" PROFILE \"DEFAULT\" IDENTIFIED BY \"Senha\" DEFAULT "
+            "TABLESPACE \"DADOS_AÇÃO\" TEMPORARY TABLESPACE \"TEMP\" ACCOUNT UNLOCK");
+  EXPECT_EQ(driver_->Statements()[1], "GRANT \"CONNECT\" TO \"JOÃO\"");
+}
+
+TEST_F(OracleUsersTest, AWholeQuotedIdentifierIsTakenWhereAnUnquotedOneGoes) {
+  AddUser("joão", "\"S3nh@! ç\"", "USERS");
+  ModifyUser("joão", "\"n0va senha\"");
+  EXPECT_THAT(driver_->Statements(),
+              ElementsAre("CREATE USER joão PROFILE DEFAULT IDENTIFIED BY \"S3nh@! ç\" DEFAULT "
+                          "TABLESPACE USERS ACCOUNT UNLOCK ",
+                          "GRANT CONNECT TO joão WITH ADMIN OPTION ",
+                          "GRANT DBA TO joão WITH ADMIN OPTION ",
+                          "ALTER USER joão IDENTIFIED BY \"n0va senha\""));
+
+  driver_->ClearRecord();
+  const std::string refused =
+      "ModifyUser: AUserPass só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas "
+      "duplas";
+  for (const std::string& pass :
+       {std::string("\"\""), std::string("\"a\"b\""), std::string("\"a\" x"), std::string("\"abc"),
+        std::string("\"")}) {
+    EXPECT_EQ(MessageOf([&] { ModifyUser("u", pass); }), refused) << pass;
+  }
+  EXPECT_EQ(MessageOf([&] { ModifyUser("u", std::string("\"a\0b\"", 5)); }),
+            "ModifyUser: AUserPass não pode conter caracteres de controle");
+  EXPECT_THAT(driver_->Statements(), IsEmpty());
+}
+
+TEST_F(OracleUsersTest, BadNamesAreRefusedWithTheirOwnMessage) {
+  EXPECT_EQ(MessageOf([&] { AddUser("jo\xE3o", "p", "USERS"); }),
+            "AddUser: AUserName não é um texto UTF-8 válido");
+  EXPECT_EQ(MessageOf([&] { AddUser("\"jo\tão\"", "p", "USERS"); }),
+            "AddUser: AUserName não pode conter caracteres de controle");
+  EXPECT_EQ(MessageOf([&] { DeleteUser(std::string(31, 'u')); }),
+            "DeleteUser: AUserName passa de 30 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_EQ(MessageOf([&] { AddUser("u", "p", "ação_ação_ação_ação_ação_"); }),
+            "AddUser: AGroupName passa de 30 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_EQ(MessageOf([&] { CriarDataBase("dados", "usuário\x01", "p"); }),
+            "CriarDataBase: User não pode conter caracteres de controle");
+  EXPECT_EQ(MessageOf([&] { CriarDataBase(std::string(31, 'd'), "u", "p"); }),
+            "CriarDataBase: Database passa de 30 bytes (uma letra acentuada ocupa dois)");
+  EXPECT_THAT(driver_->Statements(), IsEmpty());
+  // Thirty bytes fit, the quotes of a quoted name not counted.
+  DeleteUser("\"" + std::string(30, 'u') + "\"");
+  EXPECT_EQ(driver_->Statements().size(), 1u);
 }
 
 TEST_F(OracleUsersTest, CriarDataBaseSendsTheEighteenStatementsThroughTheModule) {

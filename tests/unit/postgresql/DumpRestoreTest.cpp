@@ -16,8 +16,10 @@
 namespace tolvan::postgresql::test {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::Operation;
 using ::testing::StartsWith;
 
@@ -120,7 +122,7 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove(app_.ToolPath("PostgreSQL/pg_dump"));
+    fs::remove(Utf8Path(app_.ToolPath("PostgreSQL/pg_dump")));
     if (!c.script.empty()) {
       app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", c.script));
     }
@@ -171,7 +173,7 @@ TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
 
 TEST_F(RunnerTest, AGuardMismatchStopsBeforeTheConnectionIsClosed) {
   InstallTools("14.1");
-  fs::create_directories(app_.Path() + "PostgreSQL14");
+  MakeFolder(app_.Path() + "PostgreSQL14");
   connection_.Open();
   EXPECT_THROW(CriarBackup(&connection_), std::runtime_error);
   EXPECT_EQ(driver_->Count(Operation::Close), 0);
@@ -193,7 +195,7 @@ class EmptyCopyTest : public PluginHost {
   }
   std::vector<std::vector<std::string>> asked_on_;
   // The fake pg_dump writes no file: one is left where the real one would write it.
-  void PretendDumped() { std::ofstream(schema_file_) << "tar"; }
+  void PretendDumped() { WriteText(schema_file_, "tar"); }
   std::string schema_file_;
 };
 
@@ -202,7 +204,7 @@ TEST_F(EmptyCopyTest, ABareNameIsCreatedAndRestoredOnTheTemplatesServer) {
   PretendDumped();
   CriarDataBaseVazia(&dm_, "Novo");
 
-  EXPECT_FALSE(fs::exists(schema_file_));
+  EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
   EXPECT_TRUE(connection_.Connected());
   const auto dump = app_.Calls("PostgreSQL/pg_dump").back();
   EXPECT_THAT(dump.args, ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-F", "t", "-s",
@@ -225,6 +227,34 @@ TEST_F(EmptyCopyTest, ANamedServerGetsBothTheDatabaseAndTheRestore) {
   const auto restore = app_.Calls("PostgreSQL/pg_restore").back();
   EXPECT_THAT(restore.args,
               ElementsAre("-h", "srv", "-p", "6000", "-U", "postgres", "-d", "novo", schema_file_));
+  EXPECT_TRUE(connection_.Connected());
+}
+
+TEST_F(EmptyCopyTest, APasswordWithBlanksQuotesAndAccentsReachesEveryToolRunWhole) {
+  // The tools sit in the application folder: on Windows one with a blank and accents.
+  const std::string password = "minha \"senha\" é";
+  connection_.Close();
+  connection_.Params = {"Database=loja", "USER_NAME=postgres", "PASSWORD=" + password};
+  connection_.Open();
+  InstallTools("15.2");
+  PretendDumped();
+  CriarDataBaseVazia(&dm_, "novo");
+
+  // Two version runs of each tool for the guard, then the dump and the restore.
+  const auto dumps = app_.Calls("PostgreSQL/pg_dump");
+  const auto restores = app_.Calls("PostgreSQL/pg_restore");
+  ASSERT_EQ(dumps.size(), 3u);
+  ASSERT_EQ(restores.size(), 3u);
+  EXPECT_EQ(dumps[0].args, std::vector<std::string>{"--version"});
+  for (const auto& call : {dumps[2], restores[2]}) {
+    EXPECT_EQ(call.env.at("PGPASSWORD"), password);
+    EXPECT_THAT(call.args, Each(Not(HasSubstr("senha"))));
+  }
+  EXPECT_THAT(restores[2].args,
+              ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-d", "novo", schema_file_));
+  EXPECT_THAT(ReadText(CommandFile("pg_dump.cmd")), Not(HasSubstr("senha")));
+  EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")), Not(HasSubstr("senha")));
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
   EXPECT_TRUE(connection_.Connected());
 }
 
@@ -258,7 +288,7 @@ TEST_F(EmptyCopyTest, EveryFailureRemovesTheFileAndReopens) {
         EXPECT_THAT(e.what(), ::testing::StartsWith("Backup:\r\n"));
       }
     }
-    EXPECT_FALSE(fs::exists(schema_file_));
+    EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
     EXPECT_TRUE(connection_.Connected());
     EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
     EXPECT_FALSE(connection_.Transaction()->Options.ReadOnly);

@@ -25,11 +25,28 @@ namespace fs = std::filesystem;
 inline constexpr const char* kLinuxVersion =
     "PostgreSQL 15.20 (Debian 15.20-0+deb12u1) on x86_64-pc-linux-gnu, compiled by gcc";
 
+using testing::Utf8Path;
+
+// Paths here are UTF-8 text, as the plug-in takes them; the application folder may hold accents.
 inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(Utf8Path(path), std::ios::binary) << text;
+}
+
+inline void MakeFolder(const std::string& path) {
+  fs::create_directories(Utf8Path(path));
+}
+
+// A program path as a command line names it: between double quotes when it holds a blank
+// ("C:\Program Files\..."), as it is otherwise.
+inline std::string ProgramOnTheLine(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
 // A fake tool's script that records PGPASSWORD and answers --version like the real tools.
@@ -43,9 +60,9 @@ class PluginHost : public ::testing::Test {
   PluginHost()
       : exe_(app_.Path() + "host" + platform::kExecutableSuffix),
         tools_(app_.Path() + "PostgreSQL" + platform::kPathDelimiter) {
-    fs::create_directories(app_.Path() + "PostgreSQL");
-    fs::create_directories(app_.Path() + "temp");
-    fs::create_directories(app_.Path() + "tmp");
+    MakeFolder(app_.Path() + "PostgreSQL");
+    MakeFolder(app_.Path() + "temp");
+    MakeFolder(app_.Path() + "tmp");
     platform::SetEnv("TMPDIR", app_.Path() + "tmp");
     platform::SetEnv("TEMP", app_.Path() + "tmp");
     platform::SetEnv("TMP", app_.Path() + "tmp");

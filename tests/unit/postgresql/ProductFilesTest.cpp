@@ -25,16 +25,16 @@ using ::testing::StartsWith;
 class BackupFileTest : public PluginHost {
  protected:
   BackupFileTest() : dump_(app_.Path() + "temp" + platform::kPathDelimiter + "vendas.dump") {
-    std::ofstream(dump_, std::ios::binary) << "backup bom de ontem";
+    WriteText(dump_, "backup bom de ontem");
     connection_.Open();
   }
 
   // Everything in temp/ but the final dump: what a run left behind.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(app_.Path() + "temp")) {
+    for (const auto& entry : fs::directory_iterator(Utf8Path(app_.Path() + "temp"))) {
       if (entry.path().filename() != "vendas.dump") {
-        names.push_back(entry.path().filename().string());
+        names.push_back(testing::Utf8Text(entry.path().filename()));
       }
     }
     return names;
@@ -57,7 +57,7 @@ TEST_F(BackupFileTest, EveryFailedRunLeavesTheGoodDumpAsItWasAndNoTemporary) {
       {"tool killed", "15.2", "crash\n", "Backup:\r\npg_dump (PostgreSQL) 15.2"},
       {"guard refuses", "14.1", "", "O aplicativo pg_dump está na versão 14.1"},
   };
-  fs::create_directories(app_.Path() + "PostgreSQL14");
+  MakeFolder(app_.Path() + "PostgreSQL14");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InstallTools(c.version, c.dump_more);
@@ -80,12 +80,12 @@ TEST_F(BackupFileTest, ASuccessReplacesTheDumpFromTheTemporaryNameTheToolWasGive
             PgDumpCommandLine(tools_, "db1", "5433", "vendas", "postgres", written, false));
   // The fake writes nothing: the dump is now the empty file it was given.
   EXPECT_EQ(ReadText(dump_), "");
-  EXPECT_FALSE(fs::exists(written));
+  EXPECT_FALSE(fs::exists(Utf8Path(written)));
   EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
 }
 
 TEST_F(BackupFileTest, AToolThatCannotStartOrAFolderThatIsMissingTouchesNothing) {
-  fs::remove(app_.ToolPath("PostgreSQL/pg_dump"));
+  fs::remove(Utf8Path(app_.ToolPath("PostgreSQL/pg_dump")));
   EXPECT_EQ(MessageOf([&] {
               ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
             }),
@@ -131,7 +131,7 @@ TEST_F(BackupFileTest, ADoubleQuoteInAPathIsRefusedBeforeAnythingRuns) {
 
 TEST_F(BackupFileTest, ToolsInAFolderWithABlankRunAndTheGuardFindsThem) {
   const std::string folder = app_.Path() + "Program Files" + platform::kPathDelimiter;
-  fs::create_directories(folder + "PostgreSQL");
+  MakeFolder(folder + "PostgreSQL");
   app_.Install("Program Files/PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2"));
   app_.Install("Program Files/PostgreSQL/pg_restore", ToolScript("pg_restore", "15.2"));
   const std::string tools = folder + "PostgreSQL" + platform::kPathDelimiter;
@@ -147,19 +147,21 @@ TEST_F(BackupFileTest, ToolsInAFolderWithABlankRunAndTheGuardFindsThem) {
 
 TEST_F(BackupFileTest, ACommandFileReplacesALinkAtItsNameAndNeverWritesThroughIt) {
   const std::string victim = app_.Path() + "arquivo-de-outro";
-  std::ofstream(victim) << "intocado";
+  WriteText(victim, "intocado");
   const std::string command_file = CommandFile("pg_dump.cmd");
-  fs::remove(command_file);
+  fs::remove(Utf8Path(command_file));
   std::error_code error;
-  fs::create_symlink(victim, command_file, error);
+  fs::create_symlink(Utf8Path(victim), Utf8Path(command_file), error);
   if (error) {
     GTEST_SKIP() << "no symbolic links here: " << error.message();
   }
   InstallTools("15.2");
   ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
   EXPECT_EQ(ReadText(victim), "intocado");
-  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(command_file)));
-  EXPECT_THAT(ReadText(command_file), StartsWith(tools_ + "pg_dump"));
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(Utf8Path(command_file))));
+  EXPECT_THAT(
+      ReadText(command_file),
+      StartsWith(ProgramOnTheLine(tools_ + "pg_dump" + platform::kExecutableSuffix) + " -h "));
   EXPECT_THAT(ReadText(command_file), ::testing::Not(HasSubstr("pw")));
 }
 

@@ -49,7 +49,7 @@ class VersionGuardTest : public PluginHost {
     driver_->OnQuery("select version()", Answer::Column("version", {version}));
   }
   void InstallFolder(const std::string& folder, const std::string& version) {
-    fs::create_directories(app_.Path() + folder);
+    MakeFolder(app_.Path() + folder);
     app_.Install(folder + "/pg_dump", ToolScript("pg_dump", version));
     app_.Install(folder + "/pg_restore", ToolScript("pg_restore", version));
   }
@@ -101,7 +101,7 @@ TEST_F(VersionGuardTest, OtherServersTakeTheFolderFor14AndAMismatchLeftNamesTheW
 
 TEST_F(VersionGuardTest, AToolThatDoesNotStartShowsAnEmptyVersion) {
   ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
-  fs::create_directories(app_.Path() + "PostgreSQL14");
+  MakeFolder(app_.Path() + "PostgreSQL14");
   EXPECT_THAT(Guard(), ::testing::HasSubstr("pg_dump está na versão  enquanto"));
 }
 
@@ -115,19 +115,20 @@ TEST_F(VersionGuardTest, TheCopyReplacesALinkInsteadOfWritingThroughIt) {
   ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
   InstallTools("15.1");
   // The tool folder links to a file elsewhere (the system's tool, say).
-  fs::create_directories(app_.Path() + "system");
+  MakeFolder(app_.Path() + "system");
   const std::string system_tool = app_.Path() + "system/pg_restore";
-  std::ofstream(system_tool) << "the system's own file";
+  WriteText(system_tool, "the system's own file");
   std::error_code error;
-  fs::remove(app_.ToolPath("PostgreSQL/pg_restore"));
-  fs::create_symlink(system_tool, app_.ToolPath("PostgreSQL/pg_restore"), error);
+  fs::remove(Utf8Path(app_.ToolPath("PostgreSQL/pg_restore")));
+  fs::create_symlink(Utf8Path(system_tool), Utf8Path(app_.ToolPath("PostgreSQL/pg_restore")),
+                     error);
   if (error) {
     GTEST_SKIP() << "links cannot be made here: " << error.message();
   }
   InstallFolder("PostgreSQL17", "17.2");
 
   EXPECT_EQ(Guard(), "");
-  EXPECT_FALSE(fs::is_symlink(app_.ToolPath("PostgreSQL/pg_restore")));
+  EXPECT_FALSE(fs::is_symlink(Utf8Path(app_.ToolPath("PostgreSQL/pg_restore"))));
   EXPECT_EQ(ReadText(system_tool), "the system's own file");
 }
 

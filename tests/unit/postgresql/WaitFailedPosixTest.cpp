@@ -35,7 +35,7 @@ class WaitFailedTest : public PluginHost {};
 TEST_F(WaitFailedTest, TheDumpIsKeptBesideTheGoodFileAndTheMessageSaysWhere) {
   InstallTools("15.2");
   const std::string dump = app_.Path() + "temp/vendas.dump";
-  std::ofstream(dump) << "backup bom";
+  WriteText(dump, "backup bom");
   std::string message;
   {
     ChildrenReapedElsewhere reaped;
@@ -50,7 +50,7 @@ TEST_F(WaitFailedTest, TheDumpIsKeptBesideTheGoodFileAndTheMessageSaysWhere) {
             "em \"" +
                 kept + "\"; o arquivo \"" + dump +
                 "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
-  EXPECT_TRUE(fs::exists(kept));
+  EXPECT_TRUE(fs::exists(Utf8Path(kept)));
   EXPECT_EQ(ReadText(dump), "backup bom");
   EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 }

@@ -16,7 +16,7 @@ void Bind(const tolvan::platform::DynamicLibrary& library, const std::string& fi
           const char* name, F& target) {
   target = library.Function<F>(name);
   if (target == nullptr) {
-    throw TVeskDriverError("The Firebird client library " + file_name + " has no entry point " +
+    throw TVeskDriverError("A biblioteca cliente do Firebird " + file_name + " não tem a função " +
                            name);
   }
 }
@@ -26,8 +26,8 @@ std::shared_ptr<const Client> Load(const std::string& file_name) {
   try {
     client->library = tolvan::platform::DynamicLibrary::Load(file_name);
   } catch (const std::system_error& e) {
-    throw TVeskDriverError("Cannot load the Firebird client library " + file_name + ": " +
-                           e.what());
+    throw TVeskDriverError("Não foi possível carregar a biblioteca cliente do Firebird " +
+                           file_name + ": " + e.what());
   }
   const auto& lib = *client->library;
   Bind(lib, file_name, "isc_attach_database", client->attach_database);
@@ -84,7 +84,7 @@ void Client::Check(const IscStatus* status, bool utf8) const {
   if (status[0] == 1 && status[1] != 0) {
     auto text = Messages(status, utf8);
     if (text.empty()) {
-      text = "Firebird error " + std::to_string(status[1]);
+      text = "Erro do Firebird " + std::to_string(status[1]);
     }
     throw TVeskDriverError(text);
   }

@@ -80,6 +80,9 @@ inline constexpr char kDpbUserName = 28;
 inline constexpr char kDpbPassword = 29;
 inline constexpr char kDpbLcCtype = 48;
 inline constexpr char kDpbSqlRoleName = 60;
+// Says that the block's texts and the database name are UTF-8; without it the client reads them
+// in the system's code page and the server refuses an accented user name.
+inline constexpr char kDpbUtf8Filename = 77;
 
 inline constexpr char kTpbVersion3 = 3;
 inline constexpr char kTpbConcurrency = 2;
@@ -162,5 +165,9 @@ struct Client {
   // The status vector's messages joined by "\n".
   std::string Messages(const IscStatus* status, bool utf8 = true) const;
 };
+
+// The user name as a login block carries it: ASCII letters in upper case, as the security
+// database keeps them, unless the name is quoted.
+std::string LoginUserName(const std::string& user);
 
 }  // namespace vesk::firebird

@@ -51,7 +51,7 @@ class Attachment {
   Attachment(ClientPtr client, const std::string& database, const std::string& dpb, bool utf8)
       : client_(std::move(client)), utf8_(utf8) {
     if (database.size() > 0x7FFF) {
-      throw TVeskDriverError("The database name is too long");
+      throw TVeskDriverError("O nome do banco de dados é longo demais");
     }
     Status status;
     client_->attach_database(status.get(), static_cast<int16_t>(database.size()), database.data(),
@@ -355,8 +355,8 @@ std::optional<std::string> ColumnText(const XSqlVar& v, Transaction& transaction
     case api::kSqlNull:
       return std::nullopt;
     default:
-      throw TVeskDriverError("Column " + std::string(v.aliasname, v.aliasname_length) +
-                             " has a type the driver cannot read (" +
+      throw TVeskDriverError("A coluna " + std::string(v.aliasname, v.aliasname_length) +
+                             " tem um tipo que o driver não sabe ler (" +
                              std::to_string(v.sqltype & ~1) + ")");
   }
 }
@@ -438,23 +438,43 @@ class FirebirdCursor : public driver::Cursor {
   std::optional<std::vector<std::optional<std::string>>> singleton_;
 };
 
+}  // namespace
+
+// The security database keeps a user name with only its ASCII letters in upper case ("joão" is
+// kept as "JOãO"), and the server folds a login name the same way only when it is all ASCII: an
+// accented name is sent already folded, so that it logs in as typed. A quoted name is exact.
+std::string LoginUserName(const std::string& user) {
+  if (user.size() >= 2 && user.front() == '"' && user.back() == '"') {
+    return user;
+  }
+  std::string folded = user;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return folded;
+}
+
+namespace {
+
 std::string BuildDpb(const std::vector<std::string>& params) {
-  std::string dpb(1, api::kDpbVersion1);
+  std::string dpb{api::kDpbVersion1, api::kDpbUtf8Filename, 0};
   auto add = [&dpb](char tag, const std::string& value, const char* what) {
     if (value.size() > 255) {
-      throw TVeskDriverError(std::string("The ") + what + " is longer than 255 bytes");
+      throw TVeskDriverError(std::string(what) + " passa de 255 bytes");
     }
     dpb += tag;
     dpb += static_cast<char>(value.size());
     dpb += value;
   };
-  add(api::kDpbUserName, ParamOf(params, "User_Name"), "user name");
-  add(api::kDpbPassword, ParamOf(params, "Password"), "password");
+  add(api::kDpbUserName, LoginUserName(ParamOf(params, "User_Name")), "O nome de usuário");
+  add(api::kDpbPassword, ParamOf(params, "Password"), "A senha");
   auto charset = ParamOf(params, "lc_ctype");
-  add(api::kDpbLcCtype, charset.empty() ? "UTF8" : charset, "character set");
+  add(api::kDpbLcCtype, charset.empty() ? "UTF8" : charset, "O conjunto de caracteres");
   auto role = ParamOf(params, "RoleName");
   if (!role.empty()) {
-    add(api::kDpbSqlRoleName, role, "role name");
+    add(api::kDpbSqlRoleName, role, "O nome da role");
   }
   return dpb;
 }
@@ -490,7 +510,7 @@ class FirebirdSession : public driver::Session {
 
   void StartTransaction(bool read_committed, bool read_only) override {
     if (InTransaction()) {
-      throw std::runtime_error("A transaction is already active on this connection");
+      throw std::runtime_error("Já há uma transação ativa nesta conexão");
     }
     explicit_ = std::make_shared<Transaction>(attachment_, read_committed, read_only);
   }
@@ -540,7 +560,7 @@ class FirebirdSession : public driver::Session {
 
   void RequireTransaction(const char* operation) const {
     if (!InTransaction()) {
-      throw std::runtime_error(std::string(operation) + ": no transaction is active");
+      throw std::runtime_error(std::string(operation) + ": nenhuma transação está ativa");
     }
   }
 

@@ -73,7 +73,7 @@ std::string ClauseValue(const std::vector<std::string>& params, std::string_view
 
 void AddDpbText(std::string& dpb, char tag, const std::string& value, const char* what) {
   if (value.size() > 255) {
-    throw TVeskDriverError(std::string("The ") + what + " is longer than 255 bytes");
+    throw TVeskDriverError(std::string(what) + " passa de 255 bytes");
   }
   dpb += tag;
   dpb += static_cast<char>(value.size());
@@ -155,10 +155,10 @@ TVeskIBTransaction::~TVeskIBTransaction() {
 
 void TVeskIBTransaction::StartTransaction() {
   if (impl_->handle != 0) {
-    throw TVeskDriverError("The transaction is already active");
+    throw TVeskDriverError("A transação já está ativa");
   }
   if (impl_->database == nullptr || *impl_->database == 0) {
-    throw TVeskDriverError("The transaction has no connected database");
+    throw TVeskDriverError("A transação não tem banco de dados conectado");
   }
   namespace api = vesk::firebird::api;
   const std::string tpb{api::kTpbVersion3, api::kTpbWrite, api::kTpbConcurrency, api::kTpbWait};
@@ -171,7 +171,7 @@ void TVeskIBTransaction::StartTransaction() {
 
 void TVeskIBTransaction::Commit() {
   if (impl_->handle == 0) {
-    throw TVeskDriverError("Commit: the transaction is not active");
+    throw TVeskDriverError("Commit: a transação não está ativa");
   }
   Status status;
   impl_->client->commit_transaction(status.get(), &impl_->handle);
@@ -180,7 +180,7 @@ void TVeskIBTransaction::Commit() {
 
 void TVeskIBTransaction::Rollback() {
   if (impl_->handle == 0) {
-    throw TVeskDriverError("Rollback: the transaction is not active");
+    throw TVeskDriverError("Rollback: a transação não está ativa");
   }
   Status status;
   impl_->client->rollback_transaction(status.get(), &impl_->handle);
@@ -211,7 +211,7 @@ TVeskIBDatabase::~TVeskIBDatabase() {
 
 void TVeskIBDatabase::CreateDatabase() {
   if (impl_->handle != 0) {
-    throw TVeskDriverError("CreateDatabase: the database is connected");
+    throw TVeskDriverError("CreateDatabase: o banco de dados está conectado");
   }
   impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
   const std::string sql = vesk::firebird::CreateDatabaseStatement(DatabaseName, Params);
@@ -235,17 +235,17 @@ void TVeskIBDatabase::Open() {
   }
   namespace api = vesk::firebird::api;
   if (DatabaseName.size() > 0x7FFF) {
-    throw TVeskDriverError("The database name is too long");
+    throw TVeskDriverError("O nome do banco de dados é longo demais");
   }
   impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
   std::string dpb{api::kDpbVersion1};
   const std::string user = vesk::firebird::ClauseValue(Params, "USER", "USER_NAME");
   const std::string password = vesk::firebird::ClauseValue(Params, "PASSWORD", "PASSWORD");
   if (!user.empty()) {
-    vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "user name");
+    vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "O nome de usuário");
   }
   if (!password.empty()) {
-    vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "password");
+    vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "A senha");
   }
   Status status;
   impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),

@@ -2,6 +2,7 @@
 // server's service manager (add, delete, modify, display).
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,10 @@ constexpr char kSpbCurrentVersion = 2;
 constexpr char kSpbUserName = 28;
 constexpr char kSpbPassword = 29;
 constexpr char kSpbSqlRoleName = 60;
+// Says that every text of this service, in its attach block and in the actions started on it, is
+// UTF-8; without it the client and the server read them in their own character sets and refuse
+// or garble any letter outside ASCII.
+constexpr char kSpbUtf8Texts = 118;
 
 constexpr char kActionAddUser = 4;
 constexpr char kActionDeleteUser = 5;
@@ -58,7 +63,7 @@ struct Status {
 
 void AppendSpbText(std::string& spb, char tag, const std::string& value, const char* what) {
   if (value.size() > 255) {
-    throw TVeskDriverError(std::string("The ") + what + " is longer than 255 bytes");
+    throw TVeskDriverError(std::string(what) + " passa de 255 bytes");
   }
   spb += tag;
   spb += static_cast<char>(value.size());
@@ -69,7 +74,7 @@ void AppendSpbText(std::string& spb, char tag, const std::string& value, const c
 void AppendStartText(std::string& spb, unsigned char tag, const std::string& value,
                      const char* what) {
   if (value.size() > 0xFFFF) {
-    throw TVeskDriverError(std::string("The ") + what + " is too long");
+    throw TVeskDriverError(std::string(what) + " passa de 65535 bytes");
   }
   spb += static_cast<char>(tag);
   spb += static_cast<char>(value.size() & 0xFF);
@@ -115,12 +120,19 @@ class Reader {
  private:
   void Need(std::size_t n) const {
     if (bytes_.size() - pos_ < n) {
-      throw TVeskDriverError("The service manager's reply is cut short");
+      throw TVeskDriverError("A resposta do gerenciador de serviços veio incompleta");
     }
   }
   std::string_view bytes_;
   std::size_t pos_ = 0;
 };
+
+// The service was told its texts are UTF-8, so the server sends UTF-8; a name stored by a client
+// that sent its own code page may still come back in it.
+std::string Utf8Text(std::string_view bytes) {
+  std::string text = tolvan::platform::SanitizeUtf8(bytes);
+  return text == bytes ? text : tolvan::platform::FromSystemCodePage(bytes);
+}
 
 // The users of the display action's output: a user name begins each record.
 std::vector<TVeskIBUserInfo> ParseUsers(std::string_view stream) {
@@ -133,12 +145,12 @@ std::vector<TVeskIBUserInfo> ParseUsers(std::string_view stream) {
       case kSecFirstName:
       case kSecMiddleName:
       case kSecLastName: {
-        const std::string text =
-            tolvan::platform::FromSystemCodePage(reader.Bytes(reader.Unsigned(2)));
+        const std::string text = Utf8Text(reader.Bytes(reader.Unsigned(2)));
         if (tag == kSecUserName) {
           users.push_back({text, "", "", ""});
         } else if (users.empty()) {
-          throw TVeskDriverError("The service manager sent a user's name before the user");
+          throw TVeskDriverError(
+              "O gerenciador de serviços enviou um nome antes do usuário a que pertence");
         } else if (tag == kSecFirstName) {
           users.back().FirstName = text;
         } else if (tag == kSecMiddleName) {
@@ -154,8 +166,8 @@ std::vector<TVeskIBUserInfo> ParseUsers(std::string_view stream) {
         reader.Unsigned(4);
         break;
       default:
-        throw TVeskDriverError("Unexpected item " + std::to_string(tag) +
-                               " in the service manager's list of users");
+        throw TVeskDriverError("Item inesperado " + std::to_string(tag) +
+                               " na lista de usuários do gerenciador de serviços");
     }
   }
   return users;
@@ -189,16 +201,22 @@ struct TVeskIBSecurityService::Impl {
     start = lib.Function<vesk::firebird::ServiceStart>("isc_service_start");
     query = lib.Function<vesk::firebird::ServiceQuery>("isc_service_query");
     if (attach == nullptr || detach == nullptr || start == nullptr || query == nullptr) {
-      throw TVeskDriverError("The Firebird client library has no Services API");
+      throw TVeskDriverError(
+          "A biblioteca cliente do Firebird não tem as funções de serviços (Services API)");
     }
     client = std::move(loaded);
   }
 
   void Check(const vesk::firebird::IscStatus* status) {
     if (status[0] == 1 && status[1] != 0) {
-      std::string text = client->Messages(status, false);
+      // The server writes the names it was sent into its messages, as UTF-8; a message of the
+      // client's own may be in the system's code page.
+      std::string text = client->Messages(status, true);
+      if (text.find("\xEF\xBF\xBD") != std::string::npos) {
+        text = client->Messages(status, false);
+      }
       if (text.empty()) {
-        text = "Firebird error " + std::to_string(status[1]);
+        text = "Erro do Firebird " + std::to_string(status[1]);
       }
       Release();
       throw TVeskDriverError(text);
@@ -241,8 +259,8 @@ struct TVeskIBSecurityService::Impl {
           done = true;
         } else {
           Release();
-          throw TVeskDriverError("Unexpected item " + std::to_string(tag) +
-                                 " in the service manager's reply");
+          throw TVeskDriverError("Item inesperado " + std::to_string(tag) +
+                                 " na resposta do gerenciador de serviços");
         }
       }
       if (!got_data && !more) {
@@ -250,7 +268,7 @@ struct TVeskIBSecurityService::Impl {
       }
     }
     Release();
-    throw TVeskDriverError("The service manager's output does not end");
+    throw TVeskDriverError("A saída do gerenciador de serviços não termina");
   }
 };
 
@@ -269,20 +287,20 @@ void TVeskIBSecurityService::Attach() {
     name = ServerName + ":service_mgr";
   }
   if (name.size() > 0xFFFF) {
-    throw TVeskDriverError("The server name is too long");
+    throw TVeskDriverError("O nome do servidor passa de 65535 bytes");
   }
-  std::string spb{fb::kSpbVersion, fb::kSpbCurrentVersion};
+  std::string spb{fb::kSpbVersion, fb::kSpbCurrentVersion, fb::kSpbUtf8Texts, 0};
   const std::string user = fb::ParamValue(Params, "USER_NAME");
   const std::string password = fb::ParamValue(Params, "PASSWORD");
   const std::string role = fb::ParamValue(Params, "SQL_ROLE_NAME");
   if (!user.empty()) {
-    fb::AppendSpbText(spb, fb::kSpbUserName, user, "user name");
+    fb::AppendSpbText(spb, fb::kSpbUserName, user, "O nome de usuário");
   }
   if (!password.empty()) {
-    fb::AppendSpbText(spb, fb::kSpbPassword, password, "password");
+    fb::AppendSpbText(spb, fb::kSpbPassword, password, "A senha");
   }
   if (!role.empty()) {
-    fb::AppendSpbText(spb, fb::kSpbSqlRoleName, role, "role name");
+    fb::AppendSpbText(spb, fb::kSpbSqlRoleName, role, "O nome da role");
   }
   fb::Status status;
   impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
@@ -306,7 +324,7 @@ void TVeskIBSecurityService::Run() {
   }
   if (impl_->handle == 0) {
     if (!impl_->attached_once) {
-      throw TVeskDriverError("The security service is not attached");
+      throw TVeskDriverError("O serviço de segurança não está conectado");
     }
     Attach();
   }
@@ -322,23 +340,23 @@ void TVeskIBSecurityService::Run() {
       spb += fb::kActionModifyUser;
       break;
   }
-  fb::AppendStartText(spb, fb::kSecUserName, UserName, "user name");
+  fb::AppendStartText(spb, fb::kSecUserName, UserName, "O nome de usuário");
   if (SecurityAction != TVeskIBSecurityAction::DeleteUser) {
     // Fields left empty are not sent: a modification keeps what the user had.
-    const std::pair<unsigned char, const std::string*> fields[] = {
-        {fb::kSecPassword, &Password},
-        {fb::kSecFirstName, &FirstName},
-        {fb::kSecMiddleName, &MiddleName},
-        {fb::kSecLastName, &LastName},
+    const std::tuple<unsigned char, const std::string*, const char*> fields[] = {
+        {fb::kSecPassword, &Password, "A senha"},
+        {fb::kSecFirstName, &FirstName, "O primeiro nome"},
+        {fb::kSecMiddleName, &MiddleName, "O nome do meio"},
+        {fb::kSecLastName, &LastName, "O último nome"},
     };
-    for (const auto& [tag, value] : fields) {
+    for (const auto& [tag, value, what] : fields) {
       if (!value->empty()) {
-        fb::AppendStartText(spb, tag, *value, "user field");
+        fb::AppendStartText(spb, tag, *value, what);
       }
     }
   }
   if (spb.size() > 0xFFFF) {
-    throw TVeskDriverError("The user fields are too long");
+    throw TVeskDriverError("Os dados do usuário passam de 65535 bytes");
   }
   fb::Status status;
   impl_->start(status.get(), &impl_->handle, nullptr, static_cast<uint16_t>(spb.size()),
@@ -352,7 +370,7 @@ std::vector<TVeskIBUserInfo> TVeskIBSecurityService::DisplayUsers() {
   namespace fb = vesk::firebird;
   if (impl_->handle == 0) {
     if (!impl_->attached_once) {
-      throw TVeskDriverError("The security service is not attached");
+      throw TVeskDriverError("O serviço de segurança não está conectado");
     }
     Attach();
   }

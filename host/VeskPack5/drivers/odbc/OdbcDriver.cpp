@@ -136,7 +136,7 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
   std::string text = handle != nullptr ? Diagnostics(type, handle) : std::string();
   if (text.empty()) {
-    text = "ODBC: " + what + " failed without a diagnostic";
+    text = "ODBC: falha sem diagnóstico " + what;
   }
   throw TVeskDriverError(text);
 }
@@ -154,9 +154,9 @@ class Handle {
     if (!Succeeded(SQLAllocHandle(type, parent, &handle_))) {
       const SQLSMALLINT parent_type = type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC;
       if (parent != SQL_NULL_HANDLE) {
-        Fail(parent_type, parent, "allocating a handle");
+        Fail(parent_type, parent, "ao alocar um handle");
       }
-      throw TVeskDriverError("ODBC: the driver manager could not allocate an environment");
+      throw TVeskDriverError("ODBC: o gerenciador de drivers não conseguiu alocar um ambiente");
     }
   }
   ~Handle() { SQLFreeHandle(type_, handle_); }
@@ -188,7 +188,7 @@ class OdbcCursor : public driver::Cursor {
       done_ = true;
       return std::nullopt;
     }
-    Check(rc, SQL_HANDLE_STMT, statement_->get(), "fetching a row");
+    Check(rc, SQL_HANDLE_STMT, statement_->get(), "ao buscar uma linha");
     std::vector<std::optional<std::string>> row;
     row.reserve(columns_.size());
     for (size_t i = 0; i < columns_.size(); ++i) {
@@ -209,7 +209,7 @@ class OdbcCursor : public driver::Cursor {
       if (rc == SQL_NO_DATA) {
         break;
       }
-      Check(rc, SQL_HANDLE_STMT, statement_->get(), "reading a field");
+      Check(rc, SQL_HANDLE_STMT, statement_->get(), "ao ler um campo");
       if (indicator == SQL_NULL_DATA) {
         return std::nullopt;
       }
@@ -238,10 +238,10 @@ class OdbcSession : public driver::Session {
       : environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
     Check(SQLSetEnvAttr(environment_.get(), SQL_ATTR_ODBC_VERSION,
                         reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0),
-          SQL_HANDLE_ENV, environment_.get(), "choosing ODBC 3");
+          SQL_HANDLE_ENV, environment_.get(), "ao escolher ODBC 3");
     connection_ = std::make_unique<Handle>(SQL_HANDLE_DBC, environment_.get());
     if (connection_string.size() > 0x7FFF) {
-      throw TVeskDriverError("ODBC: the connection string is too long");
+      throw TVeskDriverError("ODBC: a cadeia de conexão é longa demais");
     }
     SQLSMALLINT out_length = 0;
     SQLRETURN rc = SQL_ERROR;
@@ -256,7 +256,7 @@ class OdbcSession : public driver::Session {
                              static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, &out_length,
                              SQL_DRIVER_NOPROMPT);
     }
-    Check(rc, SQL_HANDLE_DBC, connection_->get(), "connecting");
+    Check(rc, SQL_HANDLE_DBC, connection_->get(), "ao conectar");
     connected_ = true;
   }
 
@@ -273,7 +273,7 @@ class OdbcSession : public driver::Session {
     auto statement = Execute(sql);
     SQLSMALLINT count = 0;
     Check(SQLNumResultCols(statement->get(), &count), SQL_HANDLE_STMT, statement->get(),
-          "counting the columns");
+          "ao contar as colunas");
     std::vector<std::string> columns;
     for (SQLSMALLINT i = 1; i <= count; ++i) {
       SQLWCHAR name[256] = {};
@@ -285,7 +285,7 @@ class OdbcSession : public driver::Session {
       Check(SQLDescribeColW(statement->get(), static_cast<SQLUSMALLINT>(i), name,
                             static_cast<SQLSMALLINT>(std::size(name)), &length, &type, &size,
                             &digits, &nullable),
-            SQL_HANDLE_STMT, statement->get(), "describing a column");
+            SQL_HANDLE_STMT, statement->get(), "ao descrever uma coluna");
       columns.push_back(
           FromWide(name, std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
                                           std::size(name) - 1)));
@@ -321,8 +321,8 @@ class OdbcSession : public driver::Session {
     in_transaction_ = true;
   }
 
-  void Commit() override { EndTransaction(SQL_COMMIT, "committing"); }
-  void Rollback() override { EndTransaction(SQL_ROLLBACK, "rolling back"); }
+  void Commit() override { EndTransaction(SQL_COMMIT, "Commit"); }
+  void Rollback() override { EndTransaction(SQL_ROLLBACK, "Rollback"); }
   bool InTransaction() const override { return in_transaction_; }
 
   std::vector<std::string> InfoReport(TVeskInfoReportPart part) override {
@@ -351,7 +351,7 @@ class OdbcSession : public driver::Session {
     }
     // A searched UPDATE or DELETE that touches no row answers SQL_NO_DATA: not a failure.
     if (rc != SQL_NO_DATA) {
-      Check(rc, SQL_HANDLE_STMT, statement->get(), "running a statement");
+      Check(rc, SQL_HANDLE_STMT, statement->get(), "ao executar um comando");
     }
     return statement;
   }
@@ -361,12 +361,12 @@ class OdbcSession : public driver::Session {
                              reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(
                                  on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
                              0),
-          SQL_HANDLE_DBC, connection_->get(), "switching autocommit");
+          SQL_HANDLE_DBC, connection_->get(), "ao trocar o autocommit");
   }
 
   void EndTransaction(SQLSMALLINT completion, const char* what) {
     if (!in_transaction_) {
-      throw TVeskDriverError(std::string("ODBC: ") + what + " with no transaction running");
+      throw TVeskDriverError(std::string("ODBC: ") + what + " sem transação em andamento");
     }
     Check(SQLEndTran(SQL_HANDLE_DBC, connection_->get(), completion), SQL_HANDLE_DBC,
           connection_->get(), what);
@@ -378,7 +378,7 @@ class OdbcSession : public driver::Session {
     SQLWCHAR buffer[512] = {};
     SQLSMALLINT length = 0;
     Check(SQLGetInfoW(connection_->get(), item, buffer, sizeof(buffer), &length), SQL_HANDLE_DBC,
-          connection_->get(), "reading the connection's information");
+          connection_->get(), "ao ler as informações da conexão");
     const size_t units =
         std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR),
                          std::size(buffer) - 1);
@@ -497,7 +497,7 @@ std::string ConnectionStringFor(const std::vector<std::string>& params) {
   std::string text(detail::TrimBlanks(ParamOf(params, "ConnectionString")));
   if (text.empty()) {
     throw TVeskDriverError(
-        "ODBC: the connection has no connection string (parameter ConnectionString, \"Driver=...;"
+        "ODBC: a conexão não tem cadeia de conexão (parâmetro ConnectionString, \"Driver=...;"
         "...\")");
   }
   bool has_user = false;
@@ -538,8 +538,9 @@ int64_t EncodeServerVersion(const std::string& dbms_ver) {
     }
   }
   if (count == 0 || parts[0] > 9999999 || parts[1] > 9999 || parts[2] > 999999) {
-    throw TVeskDriverError("ODBC: the server version \"" + dbms_ver +
-                           "\" is not major.minor.release within the encoded range");
+    throw TVeskDriverError(
+        "ODBC: a versão do servidor \"" + dbms_ver +
+        "\" não está na forma maior.menor.release dentro do intervalo codificável");
   }
   return parts[0] * 10000000000LL + parts[1] * 1000000LL + parts[2];
 }

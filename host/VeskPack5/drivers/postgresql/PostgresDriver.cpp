@@ -159,7 +159,7 @@ class PostgresSession : public driver::Session {
     values.push_back(nullptr);
     conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
     if (!conn_) {
-      throw PostgresError("out of memory connecting to the server", "");
+      throw PostgresError("memória insuficiente ao conectar ao servidor", "");
     }
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
       throw PostgresError(tolvan::platform::SanitizeUtf8(Trimmed(PQerrorMessage(conn_.get()))), "");
@@ -174,7 +174,7 @@ class PostgresSession : public driver::Session {
 
   void StartTransaction(bool read_committed, bool read_only) override {
     if (InTransaction()) {
-      throw std::runtime_error("A transaction is already active on this connection");
+      throw std::runtime_error("Já há uma transação ativa nesta conexão");
     }
     Exec(std::string("START TRANSACTION ISOLATION LEVEL ") +
          (read_committed ? "READ COMMITTED" : "REPEATABLE READ") +
@@ -212,7 +212,7 @@ class PostgresSession : public driver::Session {
  private:
   void RequireTransaction(const char* operation) const {
     if (!InTransaction()) {
-      throw std::runtime_error(std::string(operation) + ": no transaction is active");
+      throw std::runtime_error(std::string(operation) + ": nenhuma transação está ativa");
     }
   }
 
