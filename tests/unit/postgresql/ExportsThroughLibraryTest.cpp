@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,7 +100,7 @@ TEST_F(ExportsThroughLibrary, ToolRunsGetEachArgumentInItsPlace) {
 
   const std::string out = app_.Path() + "out.dump";
   const std::string in = app_.Path() + "in.tar";
-  std::ofstream(in) << "tar";
+  WriteText(in, "tar");
   Export<ExecutarPgDumpFn>("ExecutarPgDump")(tools_, "h1", "5437", "vendas", "eva", "senha5", out,
                                              true);
   const auto dump = app_.Calls("PostgreSQL/pg_dump").back();
@@ -129,7 +128,7 @@ TEST_F(ExportsThroughLibrary, EmptyCopyTakesTheNameAndIgnoresTheRest) {
   InstallTools("15.2");
   driver_->OnQuery(std::string(kCollationSql), Answer::Column("datcollate", {"C.UTF-8"}));
   const std::string schema_file = app_.Path() + "temp" + platform::kPathDelimiter + "BkpTemp.tar";
-  std::ofstream(schema_file) << "tar";
+  WriteText(schema_file, "tar");
   connection_.Open();
   Export<CriarDataBaseVaziaFn>("CriarDataBaseVazia")(&dm_, "srv4/5439:copia", "gil", "senha7",
                                                      true);
