@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -138,6 +139,20 @@ std::unique_ptr<CreationComponents> LibraryCreationComponents() {
   return std::make_unique<LibraryComponents>();
 }
 
+namespace {
+
+bool DeclaresAFunction(std::string_view script) {
+  static constexpr std::string_view kDeclare = "DECLARE EXTERNAL FUNCTION";
+  for (std::size_t i = 0; i + kDeclare.size() <= script.size(); ++i) {
+    if (EqualsIgnoringCase(script.substr(i, kDeclare.size()), kDeclare)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
                            const std::string& user, const std::string& password,
                            const CreationComponentsFactory& factory, const std::string& app_dir) {
@@ -166,6 +181,15 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
       committed.emplace_back(name);
     }
     components->RunScript(FinalScript());
+    // A build without the FreeAdhocUDF script embeds a placeholder that declares nothing; the
+    // log says so, so that a later "function unknown" has its explanation.
+    if (!DeclaresAFunction(ScriptResource("declarations_all_dialect3"))) {
+      WriteLog(
+          "O script declarations_all_dialect3 desta versão do plug-in não declara nenhuma "
+          "função FreeAdhocUDF (F_...): o banco " +
+              database_name + " foi criado sem elas.",
+          -1, "CriarDataBase");
+    }
   } catch (...) {
     std::string message;
     try {

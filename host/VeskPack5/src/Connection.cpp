@@ -69,6 +69,11 @@ void TVeskSQLConnection::Open() {
 }
 
 void TVeskSQLConnection::Close() {
+  // The clone's attachment goes too: an embedded engine refuses a tool or a second engine
+  // instance while any attachment of this process holds the file. It opens again on next use.
+  if (impl_->clone) {
+    impl_->clone->Close();
+  }
   impl_->module_transaction = 0;
   // The session rolls back whatever transaction is still running.
   impl_->session.reset();

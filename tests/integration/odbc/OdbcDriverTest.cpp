@@ -149,6 +149,21 @@ class PostgresTest : public ::testing::Test {
   TVeskSQLConnection connection_;
 };
 
+// An error in the second statement of a batch, after the first one's row count, is raised: the
+// driver reports it only when the second result is read.
+TEST_F(PostgresTest, ABatchWhoseSecondResultIsAnErrorRaises) {
+  connection_.ExecuteDirect("DROP TABLE IF EXISTS tolvan_odbc_batch");
+  connection_.ExecuteDirect("CREATE TABLE tolvan_odbc_batch (id INTEGER)");
+  try {
+    connection_.ExecuteDirect(
+        "INSERT INTO tolvan_odbc_batch VALUES (1); INSERT INTO tolvan_odbc_no_such VALUES (2)");
+    ADD_FAILURE() << "a batch whose second statement fails succeeded";
+  } catch (const TVeskDriverError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("tolvan_odbc_no_such"));
+  }
+  connection_.ExecuteDirect("DROP TABLE tolvan_odbc_batch");
+}
+
 TEST_F(PostgresTest, RowsStatementsTransactionsAndVersion) {
   ExerciseConnection(connection_);
   EXPECT_EQ(connection_.GetDATABASENAME_KEY(), "postgres");

@@ -10,6 +10,8 @@
 //   fill N         N bytes "x" on stdout, no line end
 //   env NAME       print "env:NAME=<value>" or "env:NAME unset"
 //   argv           print each argument as "arg:<text>"
+//   crt-argv       print main's argv (the C runtime's split) as "crt:<hex>" lines, then the
+//                  platform splitter's reading of the same line as "ours:<hex>" lines
 //   exit N         exit with N at once              crash       abort()
 //   ignore-term    ignore SIGTERM from here on      fd N        print "fd:N open" or "fd:N closed"
 //   (Linux) record-env NAME  record the variable with the call

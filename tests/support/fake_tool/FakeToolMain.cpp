@@ -99,6 +99,16 @@ void Write(std::FILE* stream, const std::string& bytes) {
   std::fflush(stream);
 }
 
+std::string ToHex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return hex;
+}
+
 std::string FromHex(const std::string& hex) {
   std::string bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
@@ -179,6 +189,15 @@ int Run(int argc, char** argv) {
     } else if (verb == "argv") {
       for (const auto& argument : arguments) {
         Write(stdout, "arg:" + argument + "\n");
+      }
+    } else if (verb == "crt-argv") {
+      // main's argv as the C runtime split the command line, then the arguments as the
+      // platform's own splitter read the same line; hex, so that any byte shows.
+      for (int i = 1; i < argc; ++i) {
+        Write(stdout, "crt:" + ToHex(argv[i]) + "\n");
+      }
+      for (const auto& argument : arguments) {
+        Write(stdout, "ours:" + ToHex(argument) + "\n");
       }
     } else if (verb == "exit") {
       std::fflush(nullptr);

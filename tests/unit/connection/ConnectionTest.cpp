@@ -182,6 +182,13 @@ TEST_F(ConnectionTest, CloneIsOwnedByItsConnectionAndFreedWithIt) {
     EXPECT_EQ(parent.CloneConnection(), clone);
     EXPECT_TRUE(clone->Connected()) << "handed out open again";
 
+    parent.Open();
+    parent.Close();
+    EXPECT_FALSE(clone->Connected()) << "closing a connection closes its clone";
+    EXPECT_EQ(journal.live_sessions, 0);
+    clone->ExecuteDirect("update x");
+    EXPECT_TRUE(clone->Connected()) << "the clone opens again on its next use";
+
     parent.SetParam("Database", "/db/other.fdb");
     TVeskSQLConnection* fresh = parent.CloneConnection();
     EXPECT_EQ(fresh->GetParam("Database"), "/db/other.fdb");

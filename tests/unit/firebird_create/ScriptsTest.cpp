@@ -156,11 +156,58 @@ TEST(ScriptSplitter, ObeysSetTermAndGivesCommandsWithoutComments) {
   EXPECT_EQ(statements[2].bare, "commit");
 }
 
+TEST(ScriptSplitter, SwitchesBetweenTerminatorsOfDifferentLengthsWithoutLosingCharacters) {
+  const auto statements = SplitScript(
+      "SET TERM !! ;CREATE PROCEDURE P AS BEGIN EXIT; END!!\r\n"
+      "set terminator ;!!CREATE TABLE T (A INT);\r\n"
+      "SET TERM GO ;\r\nselect 1 from rdb$database GO");
+  ASSERT_EQ(statements.size(), 3u);
+  EXPECT_EQ(statements[0].text, "CREATE PROCEDURE P AS BEGIN EXIT; END");
+  EXPECT_EQ(statements[1].text, "CREATE TABLE T (A INT)");
+  EXPECT_EQ(statements[2].text, "select 1 from rdb$database");
+  EXPECT_EQ(statements[2].line, 4u);
+}
+
+TEST(ScriptSplitter, ReadsQStringsWithAnyDelimiterAsOneText) {
+  EXPECT_THAT(Texts("insert into t values (q'{it's; -- }', Q'(a';b)', q'!;'!');\n"
+                    "insert into t values (1)"),
+              ElementsAre("insert into t values (q'{it's; -- }', Q'(a';b)', q'!;'!')",
+                          "insert into t values (1)"));
+  // A name ending in q is not the start of one.
+  EXPECT_THAT(Texts("select aq'x;' from t; x"), ElementsAre("select aq'x;' from t", "x"));
+}
+
 TEST(ScriptSplitter, RefusesAScriptThatEndsInsideACommentOrAQuotedText) {
   EXPECT_THROW(SplitScript("create table t (a int); /* never closed; drop table t;"),
                TVeskDriverError);
   EXPECT_THROW(SplitScript("insert into t values ('never closed);"), TVeskDriverError);
   EXPECT_THROW(SplitScript("set term;"), TVeskDriverError);
+  try {
+    SplitScript("select 1 from t;\r\n\r\ninsert into t values (q'{x');");
+    FAIL() << "no exception";
+  } catch (const TVeskDriverError& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("linha 3"));
+  }
+}
+
+TEST(ScriptSplitter, TellsTheRunnerWhatEachStatementIs) {
+  using vesk::firebird::ClassifyStatement;
+  using Command = vesk::firebird::ScriptCommand;
+  EXPECT_EQ(ClassifyStatement("set sql dialect 1"), Command::Dialect);
+  EXPECT_EQ(ClassifyStatement("SET AUTODDL OFF"), Command::AutoDdl);
+  EXPECT_EQ(ClassifyStatement("set auto"), Command::AutoDdl);
+  EXPECT_EQ(ClassifyStatement("commit work"), Command::Commit);
+  EXPECT_EQ(ClassifyStatement("ROLLBACK RETAIN"), Command::Rollback);
+  EXPECT_EQ(ClassifyStatement("rollback to savepoint s1"), Command::Sql);
+  EXPECT_EQ(ClassifyStatement("create or alter procedure p as begin end"), Command::Ddl);
+  EXPECT_EQ(ClassifyStatement("DECLARE EXTERNAL FUNCTION F_X RETURNS INT"), Command::Ddl);
+  EXPECT_EQ(ClassifyStatement("set generator g to 5"), Command::Sql);
+  EXPECT_EQ(ClassifyStatement("set time zone 'UTC'"), Command::Sql);
+  EXPECT_EQ(ClassifyStatement("SET LIST ON"), Command::Display);
+  for (const char* isql_only : {"show tables", "SET NAMES WIN1252", "create database 'x.fdb'",
+                                "input other.sql", "set transaction read only"}) {
+    EXPECT_EQ(ClassifyStatement(isql_only), Command::Unsupported) << isql_only;
+  }
 }
 
 TEST(CreationStatement, QuotesTheNameAndPutsEachClauseOnItsOwnLine) {

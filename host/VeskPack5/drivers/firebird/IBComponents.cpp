@@ -80,10 +80,6 @@ void AddDpbText(std::string& dpb, char tag, const std::string& value, const char
   dpb += value;
 }
 
-bool IsBlankOrControl(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
 }  // namespace
 
 std::string ComponentsClientLibrary() {
@@ -106,93 +102,37 @@ std::string CreateDatabaseStatement(const std::string& database_name,
   return sql;
 }
 
-std::vector<ScriptStatement> SplitScript(std::string_view script) {
-  std::vector<ScriptStatement> statements;
-  std::string terminator = ";";
-  std::size_t start = 0;  // where the current statement's text begins
-  std::string bare;
-  bool bare_blank = true;  // the last character added to bare was a blank (or none yet)
-  auto add_bare_blank = [&] {
-    if (!bare_blank) {
-      bare += ' ';
-      bare_blank = true;
-    }
-  };
-  auto finish = [&](std::size_t end) {
-    std::string_view text = script.substr(start, end - start);
-    while (!text.empty() && IsBlankOrControl(text.front())) {
-      text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlankOrControl(text.back())) {
-      text.remove_suffix(1);
-    }
-    while (!bare.empty() && bare.back() == ' ') {
-      bare.pop_back();
-    }
-    const std::string upper = Upper(bare);
-    if (StartsWithWord(upper, "SET TERM")) {
-      const std::string_view value = detail::TrimBlanks(std::string_view(bare).substr(8));
-      if (value.empty() || value.find(' ') != std::string_view::npos) {
-        throw TVeskDriverError("SET TERM needs one terminator: " + bare);
-      }
-      terminator = std::string(value);
-    } else if (!bare.empty()) {
-      statements.push_back({std::string(text), bare});
-    }
-    bare.clear();
-    bare_blank = true;
-  };
+namespace {
 
-  std::size_t i = 0;
-  while (i < script.size()) {
-    const char c = script[i];
-    if (c == '-' && i + 1 < script.size() && script[i + 1] == '-') {
-      const std::size_t end = script.find('\n', i);
-      i = end == std::string_view::npos ? script.size() : end;
-      add_bare_blank();
-      continue;
+// One statement, prepared and executed: unlike an immediate execution, the client does not read
+// the text itself first, and so takes q'...' texts as the server does.
+void ExecuteStatement(const Client& client, IscHandle* database, IscHandle* transaction,
+                      const std::string& sql, int dialect) {
+  Status status;
+  IscHandle statement = 0;
+  client.allocate_statement(status.get(), database, &statement);
+  client.Check(status.get());
+  struct Release {
+    const Client& client;
+    IscHandle& handle;
+    ~Release() {
+      Status ignored;
+      client.free_statement(ignored.get(), &handle, api::kDsqlDrop);
     }
-    if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
-      const std::size_t end = script.find("*/", i + 2);
-      if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a comment");
-      }
-      i = end + 2;
-      add_bare_blank();
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      const std::size_t end = script.find(c, i + 1);
-      if (end == std::string_view::npos) {
-        throw TVeskDriverError("The script ends inside a quoted text");
-      }
-      // A doubled quote inside reads as closing and opening again: the same bytes either way.
-      bare.append(script.substr(i, end + 1 - i));
-      bare_blank = false;
-      i = end + 1;
-      continue;
-    }
-    if (script.substr(i, terminator.size()) == terminator) {
-      finish(i);
-      i += terminator.size();
-      start = i;
-      continue;
-    }
-    if (IsBlankOrControl(c)) {
-      add_bare_blank();
-    } else {
-      bare += c;
-      bare_blank = false;
-    }
-    ++i;
-  }
-  finish(script.size());
-  return statements;
+  } release{client, statement};
+  client.prepare(status.get(), transaction, &statement, TextLength(sql), sql.c_str(),
+                 static_cast<uint16_t>(dialect), nullptr);
+  client.Check(status.get());
+  client.execute(status.get(), transaction, &statement, api::kSqlDaVersion1, nullptr);
+  client.Check(status.get());
 }
+
+}  // namespace
 
 }  // namespace vesk::firebird
 
 using vesk::firebird::Client;
+using vesk::firebird::ExecuteStatement;
 using vesk::firebird::IscHandle;
 using vesk::firebird::Status;
 
@@ -353,6 +293,7 @@ TVeskIBScript::TVeskIBScript() = default;
 TVeskIBScript::~TVeskIBScript() = default;
 
 void TVeskIBScript::ExecuteScript() {
+  using vesk::firebird::ScriptCommand;
   if (Database == nullptr || !Database->Connected()) {
     throw TVeskDriverError("ExecuteScript: the database is not connected");
   }
@@ -376,6 +317,30 @@ void TVeskIBScript::ExecuteScript() {
   }
   const auto statements = vesk::firebird::SplitScript(text);
 
+  // Every command is checked before anything runs: a script the runner cannot carry out whole
+  // changes nothing.
+  std::vector<ScriptCommand> commands;
+  commands.reserve(statements.size());
+  for (const auto& statement : statements) {
+    const ScriptCommand command = vesk::firebird::ClassifyStatement(statement.bare);
+    const std::string where = "Linha " + std::to_string(statement.line) + " do script: ";
+    if (command == ScriptCommand::Unsupported) {
+      throw TVeskDriverError(
+          where + "o comando \"" + statement.bare +
+          "\" não pode ser executado aqui: é próprio da ferramenta isql ou mudaria a "
+          "conexão ou a transação do script.");
+    }
+    if (command == ScriptCommand::Dialect) {
+      const std::string value(
+          vesk::detail::TrimBlanks(std::string_view(statement.bare).substr(15)));
+      if (value != "1" && value != "2" && value != "3") {
+        throw TVeskDriverError(where + "dialeto SQL desconhecido em \"" + statement.bare +
+                               "\" (use 1, 2 ou 3).");
+      }
+    }
+    commands.push_back(command);
+  }
+
   const bool was_active = transaction->InTransaction();
   if (!was_active) {
     transaction->StartTransaction();
@@ -389,35 +354,48 @@ void TVeskIBScript::ExecuteScript() {
   };
   const Client& client = *Database->impl_->client;
   int dialect = Database->SQLDialect;
+  // With AUTODDL on (the default, as in isql) DDL is committed before any other statement
+  // runs, so that later statements see the new metadata (a snapshot started before the DDL's
+  // commit would not) and a later ROLLBACK cannot take it back. Consecutive DDL shares one
+  // commit.
+  bool autoddl = true;
+  bool ddl_pending = false;
   try {
-    for (const auto& statement : statements) {
-      const std::string upper = vesk::firebird::Upper(statement.bare);
-      if (vesk::firebird::StartsWithWord(upper, "SET SQL DIALECT")) {
-        const std::string value(vesk::detail::TrimBlanks(std::string_view(upper).substr(15)));
-        if (value != "1" && value != "2" && value != "3") {
-          throw TVeskDriverError("Unknown SQL dialect: " + statement.bare);
-        }
-        dialect = value[0] - '0';
-        continue;
-      }
-      if (vesk::firebird::StartsWithWord(upper, "SET AUTODDL")) {
-        continue;  // the script's work is committed as a whole
-      }
-      if (upper == "COMMIT" || upper == "COMMIT WORK") {
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      const auto& statement = statements[i];
+      const ScriptCommand command = commands[i];
+      if (ddl_pending && command != ScriptCommand::Ddl) {
         transaction->Commit();
         transaction->StartTransaction();
-        continue;
+        ddl_pending = false;
       }
-      if (upper == "ROLLBACK" || upper == "ROLLBACK WORK") {
-        transaction->Rollback();
-        transaction->StartTransaction();
-        continue;
+      switch (command) {
+        case ScriptCommand::Dialect:
+          dialect = statement.bare.back() - '0';
+          continue;
+        case ScriptCommand::AutoDdl: {
+          const std::string value = statement.bare.substr(statement.bare.rfind(' ') + 1);
+          autoddl = vesk::detail::EqualsIgnoringCase(value, "ON")    ? true
+                    : vesk::detail::EqualsIgnoringCase(value, "OFF") ? false
+                                                                     : !autoddl;
+          continue;
+        }
+        case ScriptCommand::Display:
+          continue;
+        case ScriptCommand::Commit:
+          transaction->Commit();
+          transaction->StartTransaction();
+          continue;
+        case ScriptCommand::Rollback:
+          transaction->Rollback();
+          transaction->StartTransaction();
+          continue;
+        default:
+          break;
       }
-      Status status;
-      client.execute_immediate(status.get(), &Database->impl_->handle, &transaction->impl_->handle,
-                               vesk::firebird::TextLength(statement.text), statement.text.c_str(),
-                               static_cast<uint16_t>(dialect), nullptr);
-      client.Check(status.get());
+      ExecuteStatement(client, &Database->impl_->handle, &transaction->impl_->handle,
+                       statement.text, dialect);
+      ddl_pending = autoddl && command == ScriptCommand::Ddl;
     }
   } catch (...) {
     // The statements before the failing one stay done.

@@ -293,7 +293,18 @@ class OdbcSession : public driver::Session {
     return std::make_unique<OdbcCursor>(std::move(statement), std::move(columns));
   }
 
-  void ExecuteDirect(const std::string& sql) override { Execute(sql); }
+  // A batch gives one result per statement; an error can follow a row count or a message (SQL
+  // Server does so), and is only seen by reading on: every result is read, the first error raised.
+  void ExecuteDirect(const std::string& sql) override {
+    auto statement = Execute(sql);
+    for (;;) {
+      const SQLRETURN rc = SQLMoreResults(statement->get());
+      if (rc == SQL_NO_DATA) {
+        break;
+      }
+      Check(rc, SQL_HANDLE_STMT, statement->get(), "reading the results of a statement");
+    }
+  }
 
   void StartTransaction(bool read_committed, bool read_only) override {
     // Isolation and access mode are requests a driver may decline; the transaction runs anyway.
