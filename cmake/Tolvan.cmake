@@ -27,14 +27,19 @@ function(tolvan_add_plugin name)
 endfunction()
 
 # A GoogleTest program registered with CTest test by test. LABELS: unit or integration.
+# ENVIRONMENT_MODIFICATION: ctest's property of that name, for every test of the program.
 function(tolvan_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "ENVIRONMENT_MODIFICATION" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
+  set(properties LABELS "${T_LABELS}")
+  if(T_ENVIRONMENT_MODIFICATION)
+    list(APPEND properties ENVIRONMENT_MODIFICATION "${T_ENVIRONMENT_MODIFICATION}")
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${T_LABELS}"
+    PROPERTIES ${properties}
     DISCOVERY_TIMEOUT 120)
 endfunction()

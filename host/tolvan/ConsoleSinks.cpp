@@ -65,10 +65,12 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
 }  // namespace
 
 ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
-  previous_dialog_ = vesk::SetDialogSink(
-      [go_on](const vesk::Dialog& dialog) { return ShowDialog(dialog, go_on); });
+  previous_dialog_ = vesk::SetDialogSink([this, go_on](const vesk::Dialog& dialog) {
+    ++message_boxes_;
+    last_box_ = dialog.Text;
+    return ShowDialog(dialog, go_on);
+  });
   previous_log_ = vesk::SetLogSink([this](const std::string& text, int, const std::string& source) {
-    ++log_entries_;
     // The same text as the message box just shown is not printed twice.
     if (text == last_box_) {
       std::cerr << "[registro " << source << "] a mesma mensagem foi gravada no log\n";

@@ -18,13 +18,11 @@ class ScopedConsoleSinks {
   ScopedConsoleSinks(const ScopedConsoleSinks&) = delete;
   ScopedConsoleSinks& operator=(const ScopedConsoleSinks&) = delete;
 
-  // What the plug-ins reported so far: an export that reports a failure through them instead of
-  // raising is told apart by these counts.
-  std::size_t LogEntries() const { return log_entries_; }
+  // The messages shown so far (the toolkit's dialogs and the plain message boxes): an export that
+  // reports a failure by showing it instead of raising is told apart by this count.
   std::size_t MessageBoxes() const { return message_boxes_; }
 
  private:
-  std::size_t log_entries_ = 0;
   std::size_t message_boxes_ = 0;
   std::string last_box_;
   vesk::DialogSink previous_dialog_;
