@@ -2,7 +2,6 @@
 // EXP wrote is kept under its temporary name and the message says where; the dump is untouched.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "TolvanOracleUtil.h"
+#include "fake_tool/ChildrenReapedElsewhere.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "scripted_driver/MessageOf.h"
@@ -31,16 +31,11 @@ TEST(OracleWaitFailed, TheDumpIsKeptBesideTheGoodFileAndTheMessageSaysWhere) {
 
   std::string message;
   {
-    struct sigaction ignore {
-    }, saved{};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGCHLD, &ignore, &saved);
+    const tolvan::testing::ChildrenReapedElsewhere reaped;
     message = tolvan::testing::MessageOf([&] {
       tolvan::oracle::Backup("ORCL", "scott", "tiger", folder.Path() + "loja.dmp", false, nullptr,
                              false);
     });
-    ::sigaction(SIGCHLD, &saved, nullptr);
   }
   EXPECT_THAT(message, StartsWith("Backup:\r\nNão foi possível saber se o EXP terminou bem. O que "
                                   "ele gravou ficou em \"" +

@@ -2,33 +2,19 @@
 // it wrote is kept under its temporary name and the message says where; the dump is untouched.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <fstream>
 #include <string>
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "fake_tool/ChildrenReapedElsewhere.h"
 #include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
 namespace {
 
-class ChildrenReapedElsewhere {
- public:
-  ChildrenReapedElsewhere() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGCHLD, &ignore, &saved_);
-  }
-  ~ChildrenReapedElsewhere() { ::sigaction(SIGCHLD, &saved_, nullptr); }
-  ChildrenReapedElsewhere(const ChildrenReapedElsewhere&) = delete;
-  ChildrenReapedElsewhere& operator=(const ChildrenReapedElsewhere&) = delete;
-
- private:
-  struct sigaction saved_ {};
-};
+using tolvan::testing::ChildrenReapedElsewhere;
 
 class WaitFailedTest : public PluginHost {};
 

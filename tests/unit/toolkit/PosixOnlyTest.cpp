@@ -1,6 +1,5 @@
 // What only POSIX can show: children reaped elsewhere, named pipes, devices.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "TempDir.h"
+#include "fake_tool/ChildrenReapedElsewhere.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -18,22 +18,7 @@ namespace {
 
 using tolvan::testing::FakeToolFolder;
 
-// While alive, the kernel reaps every child at its exit, so a waitpid fails with ECHILD.
-class ChildrenReapedElsewhere {
- public:
-  ChildrenReapedElsewhere() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGCHLD, &ignore, &saved_);
-  }
-  ~ChildrenReapedElsewhere() { ::sigaction(SIGCHLD, &saved_, nullptr); }
-  ChildrenReapedElsewhere(const ChildrenReapedElsewhere&) = delete;
-  ChildrenReapedElsewhere& operator=(const ChildrenReapedElsewhere&) = delete;
-
- private:
-  struct sigaction saved_ {};
-};
+using tolvan::testing::ChildrenReapedElsewhere;
 
 TEST(FailedWait, RunnersRaiseToolWaitFailedNeverAnExitCode) {
   FakeToolFolder folder;
