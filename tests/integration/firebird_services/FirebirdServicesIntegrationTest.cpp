@@ -39,6 +39,17 @@ struct Module {
   TVeskDMConexao dm;
 };
 
+// Runs its function on every way out of a test, whatever it throws.
+struct Cleanup {
+  std::function<void()> run;
+  ~Cleanup() {
+    try {
+      run();
+    } catch (...) {
+    }
+  }
+};
+
 std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();
@@ -143,15 +154,7 @@ TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
       return false;
     }
   };
-  struct Cleanup {
-    std::function<void()> run;
-    ~Cleanup() {
-      try {
-        run();
-      } catch (...) {
-      }
-    }
-  } cleanup{[&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }};
+  const Cleanup cleanup{[&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }};
 
   Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "senha1", "ignored", "Ana", "Maria",
                                        "Costa");
@@ -184,15 +187,7 @@ TEST_F(FirebirdServicesTest, PortugueseNamesReachTheServerAndComeBackByteForByte
     del();  // left over from an interrupted run
   } catch (const std::exception&) {
   }
-  struct Cleanup {
-    std::function<void()> run;
-    ~Cleanup() {
-      try {
-        run();
-      } catch (...) {
-      }
-    }
-  } cleanup{del};
+  const Cleanup cleanup{del};
 
   Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "S3nh@ção D'x;\"", "", "João",
                                        "da Conceição", "D'Ávila");
