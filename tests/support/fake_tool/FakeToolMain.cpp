@@ -156,6 +156,20 @@ std::size_t CountStandardInput() {
   return total;
 }
 
+// "OPTION SOURCE": the file SOURCE copied to the argument that follows OPTION (pg_dump's -f),
+// as a tool writes its product; nothing when the call has no such option.
+void CopyToOption(const std::string& text, const std::vector<std::string>& arguments) {
+  const std::size_t blank = text.find(' ');
+  const std::string option = text.substr(0, blank);
+  const std::string source = blank == std::string::npos ? "" : text.substr(blank + 1);
+  const auto at = std::find(arguments.begin(), arguments.end(), option);
+  if (at == arguments.end() || at + 1 == arguments.end()) {
+    return;
+  }
+  std::filesystem::copy_file(FromUtf8(source), FromUtf8(*(at + 1)),
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
 int Run(int argc, char** argv) {
   tolvan::platform::UseBinaryStandardStreams();
   const std::vector<std::string> arguments = tolvan::platform::ProgramArguments(argc, argv);
@@ -208,6 +222,8 @@ int Run(int argc, char** argv) {
       // Linux only: whether the descriptor is open in the tool.
       const bool open = std::filesystem::exists("/proc/self/fd/" + text);
       Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
+    } else if (verb == "copy-to-option") {
+      CopyToOption(text, arguments);
     } else if (verb == "ignore-term") {
       std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "crash") {

@@ -10,61 +10,19 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "fake_tool/TarSample.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
 
 using tolvan::test::TempDir;
 
-// Writes the header's checksum, as pg_dump does: six octal digits, a NUL and a blank.
-void Seal(std::string& h) {
-  std::memset(h.data() + 148, ' ', 8);
-  unsigned sum = 0;
-  for (const char c : h) {
-    sum += static_cast<unsigned char>(c);
-  }
-  std::snprintf(h.data() + 148, 8, "%06o", sum);
-  h[155] = ' ';
-}
-
-// Headers as pg_dump writes them: ustar, octal fields ended by a blank.
-std::string Header(const std::string& name, std::uint64_t size, char type = '0',
-                   const std::string& prefix = "") {
-  std::string h(512, '\0');
-  name.copy(h.data(), std::min<std::size_t>(name.size(), 100));
-  std::snprintf(h.data() + 100, 8, "%07o", 0600u);
-  h[107] = ' ';
-  std::snprintf(h.data() + 124, 13, "%011llo", static_cast<unsigned long long>(size));
-  h[135] = ' ';
-  std::snprintf(h.data() + 136, 13, "%011o", 0u);
-  h[147] = ' ';
-  h[156] = type;
-  std::memcpy(h.data() + 257,
-              "ustar\0"
-              "00",
-              8);
-  prefix.copy(h.data() + 345, 155);
-  Seal(h);
-  return h;
-}
-
-std::string Padded(const std::string& data) {
-  return data + std::string((512 - data.size() % 512) % 512, '\0');
-}
-
-std::string Member(const std::string& name, const std::string& data) {
-  return Header(name, data.size()) + Padded(data);
-}
-
-const std::string kEnd(1024, '\0');
-
-// A small dump of the shape pg_dump gives: its table of contents, one table's data, an empty
-// table's, the script.
-std::string Dump() {
-  return Member("toc.dat", "PGDMP" + std::string(700, 't')) +
-         Member("3348.dat", std::string(1500, 'd') + "\\.\n\n") + Member("3349.dat", "\\.\n\n") +
-         Member("restore.sql", "-- script\n") + kEnd;
-}
+using tolvan::testing::kTarEnd;
+using tolvan::testing::SampleDump;
+using tolvan::testing::SealTarHeader;
+using tolvan::testing::TarHeader;
+using tolvan::testing::TarMemberOf;
+using tolvan::testing::TarPadded;
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary)
@@ -89,7 +47,7 @@ std::string DamageOf(const std::string& bytes) {
 }
 
 TEST(TarArchive, GivesTheMembersInOrderWithTheirSizesAndWhereTheirDataBegin) {
-  const std::string dump = Dump();
+  const std::string dump = SampleDump();
   const auto members = Walk(dump);
   ASSERT_EQ(members.size(), 4u);
   const char* names[] = {"toc.dat", "3348.dat", "3349.dat", "restore.sql"};
@@ -108,13 +66,13 @@ TEST(TarArchive, GivesTheMembersInOrderWithTheirSizesAndWhereTheirDataBegin) {
 TEST(TarArchive, ReadsTheFormsOtherWritersUse) {
   // A ustar prefix goes before the name; a size in base-256; a record padded with zero blocks
   // (GNU tar fills its 10 KiB records); an archive of no members.
-  std::string big = Header("grande.dat", 0);
+  std::string big = TarHeader("grande.dat", 0);
   std::memset(big.data() + 124, 0, 12);
   big[124] = static_cast<char>(0x80);
   big[135] = 3;
-  Seal(big);
-  const std::string archive = Header("toc.dat", 2, '0', "pasta/sub") + Padded("ab") + big +
-                              Padded("xyz") + Header("link", 999, '2') + kEnd +
+  SealTarHeader(big);
+  const std::string archive = TarHeader("toc.dat", 2, '0', "pasta/sub") + TarPadded("ab") + big +
+                              TarPadded("xyz") + TarHeader("link", 999, '2') + kTarEnd +
                               std::string(10240 - 4 * 512 - 1024, '\0');
   const auto members = Walk(archive);
   ASSERT_EQ(members.size(), 3u);
@@ -125,11 +83,11 @@ TEST(TarArchive, ReadsTheFormsOtherWritersUse) {
   EXPECT_EQ(members[2].Type, '2');
   EXPECT_EQ(members[2].Size, 0u);
 
-  EXPECT_TRUE(Walk(kEnd).empty());
+  EXPECT_TRUE(Walk(kTarEnd).empty());
 }
 
 TEST(TarArchive, EveryCutOfAWholeArchiveIsFound) {
-  const std::string dump = Dump();
+  const std::string dump = SampleDump();
   for (std::size_t size = 0; size < dump.size(); size += (size % 512 == 0 ? 1 : 511)) {
     SCOPED_TRACE("cut at " + std::to_string(size));
     EXPECT_NE(DamageOf(dump.substr(0, size)), "");
@@ -141,7 +99,7 @@ TEST(TarArchive, EveryCutOfAWholeArchiveIsFound) {
 }
 
 TEST(TarArchive, DamagedHeadersAndStrayBytesAreFound) {
-  const std::string dump = Dump();
+  const std::string dump = SampleDump();
   std::string flipped = dump;
   flipped[512 * 3 + 130] ^= 1;  // the size of 3348.dat
   EXPECT_NE(DamageOf(flipped).find("soma de verificação (byte 1536)"), std::string::npos);
@@ -153,13 +111,14 @@ TEST(TarArchive, DamagedHeadersAndStrayBytesAreFound) {
 
   EXPECT_NE(DamageOf(dump + "x").find("depois dos blocos vazios"), std::string::npos);
   EXPECT_NE(
-      DamageOf(Member("a", "1") + std::string(512, '\0') + Member("b", "2") + kEnd).find("isolado"),
+      DamageOf(TarMemberOf("a", "1") + std::string(512, '\0') + TarMemberOf("b", "2") + kTarEnd)
+          .find("isolado"),
       std::string::npos);
 
-  std::string bad_size = Header("toc.dat", 0);
+  std::string bad_size = TarHeader("toc.dat", 0);
   bad_size.replace(124, 3, "9x9");
-  Seal(bad_size);
-  EXPECT_NE(DamageOf(bad_size + kEnd).find("não é um número válido"), std::string::npos);
+  SealTarHeader(bad_size);
+  EXPECT_NE(DamageOf(bad_size + kTarEnd).find("não é um número válido"), std::string::npos);
 }
 
 TEST(TarArchive, ReadsAFileByItsUtf8PathAndNamesItWhenDamaged) {
@@ -167,7 +126,7 @@ TEST(TarArchive, ReadsAFileByItsUtf8PathAndNamesItWhenDamaged) {
   const std::string path = dir.File(
       "c\xC3\xB3pia de seguran\xC3\xA7"
       "a.dump");
-  const std::string dump = Dump();
+  const std::string dump = SampleDump();
   WriteFile(path, dump);
   EXPECT_EQ(vesk::ReadTarArchive(path).size(), 4u);
 
