@@ -57,7 +57,8 @@ bool HasParam(const TVeskSQLConnection& conn, const std::string& name) {
 
 // The server accepts a collation its operating system lacks, and the database is then one that
 // no connection can open: connecting once, as the creator, is what tells. The connection goes to
-// the creator's server and port with the creator's credentials.
+// the creator's server and port with the creator's credentials; a port the creator left to the
+// client library's default is left to it here too.
 void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
                       const std::string& collation) {
   auto check = std::make_unique<TVeskSQLConnection>();
@@ -65,32 +66,72 @@ void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
   check->ClientLibrary = creator->ClientLibrary;
   check->Params = creator->Params;
   if (!HasParam(*creator, "Server") && !HasParam(*creator, "HostName")) {
-    const DatabaseKeyParts key = SplitDatabaseKey(creator->GetDATABASENAME_KEY());
-    check->SetParam("Server", key.server);
-    check->SetParam("Port", std::to_string(key.port));
+    std::string key = creator->GetDATABASENAME_KEY();
+    if (key.find(':') != std::string::npos) {
+      std::string server = PegarProximoToken(key, ":");
+      const std::string port = PegarAnteriorToken(server, "/");
+      if (!server.empty()) {
+        check->SetParam("Server", server);
+      }
+      if (!port.empty()) {
+        check->SetParam("Port", port);
+      }
+    }
   }
   check->SetParam("Database", name);
   try {
     check->Open();
   } catch (const std::exception& error) {
-    throw std::runtime_error("O banco de dados \"" + name + "\" foi criado com a collation \"" +
-                             collation +
-                             "\", mas não pode ser aberto: o servidor não aceita essa collation. "
-                             "Exclua o banco e crie-o de novo num servidor que tenha essa "
-                             "collation.\r\n" +
+    if (RecusaDeCollation(error.what(), collation)) {
+      throw std::runtime_error("O banco de dados \"" + name + "\" foi criado com a collation \"" +
+                               collation +
+                               "\", mas não pode ser aberto: o servidor não aceita essa "
+                               "collation. Exclua o banco e crie-o de novo num servidor que "
+                               "tenha essa collation.\r\n" +
+                               error.what());
+    }
+    throw std::runtime_error("O banco de dados \"" + name +
+                             "\" foi criado, mas não foi possível conectar-se a ele para "
+                             "conferir que ele abre. O servidor respondeu:\r\n" +
                              error.what());
   }
   check->Close();
 }
 
 // Both statements on one connection: the creation, then the collation of the new database; then
-// the new database is opened once.
+// the new database is opened once. Created is set as soon as the database exists.
 template <typename Execute>
-void CreateWith(TVeskSQLConnection* conn, const std::string& name, Execute&& execute) {
+void CreateWith(TVeskSQLConnection* conn, const std::string& name, bool& created,
+                Execute&& execute) {
   const std::string collation = EscolherCollation(conn);
+  const bool standard = StandardConformingStrings(conn);
   execute(CreationStatement(name));
-  execute(CollationStatement(name, collation));
+  created = true;
+  execute(CollationStatement(name, collation, standard));
   ConferirAbertura(conn, name, collation);
+}
+
+// Where CriarDataBase makes a database: through the host's connection for a bare name, through a
+// connection of its own to the maintenance database of the server a specification names.
+struct CreationTarget {
+  std::unique_ptr<TVeskSQLConnection> own;
+  TVeskSQLConnection* conn = nullptr;
+  std::string name;
+};
+
+CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& DatabaseSpec,
+                                const std::string& UserName, const std::string& Password) {
+  CreationTarget target;
+  target.name = DatabaseSpec;
+  if (DatabaseSpec.find(':') != std::string::npos) {
+    std::string server_and_port = PegarProximoToken(target.name, ":");
+    const std::string server = PegarProximoToken(server_and_port, "/");
+    target.own.reset(CriarConexaoPostgres(server, UserName, Password, PortOrZero(server_and_port)));
+    target.conn = target.own.get();
+  } else {
+    target.conn = DM->SQLConnection;
+  }
+  return target;
 }
 
 }  // namespace
@@ -113,9 +154,28 @@ std::string CreationStatement(const std::string& DatabaseName) {
   return sql;
 }
 
-std::string CollationStatement(const std::string& DatabaseName, const std::string& Collation) {
-  return "update pg_database set   datcollate=" + ValorParaSQL(Collation) +
-         ", datctype=" + ValorParaSQL(Collation) + "  where datname=" + ValorParaSQL(DatabaseName);
+std::string CollationStatement(const std::string& DatabaseName, const std::string& Collation,
+                               bool StandardStrings) {
+  return "update pg_database set   datcollate=" + Literal(Collation, StandardStrings) +
+         ", datctype=" + Literal(Collation, StandardStrings) +
+         "  where datname=" + Literal(DatabaseName, StandardStrings);
+}
+
+std::string DropStatement(const std::string& DatabaseName, int64_t ServerVersion) {
+  constexpr int64_t kVersion13 = 13 * 10'000'000'000LL;
+  return "DROP DATABASE " + QuotedIdentifier(DatabaseName) +
+         (ServerVersion >= kVersion13 ? " WITH (FORCE)" : "");
+}
+
+bool RecusaDeCollation(const std::string& ServerMessage, const std::string& Collation) {
+  for (const std::string& sign :
+       {std::string("database locale is incompatible with operating system"),
+        "LC_COLLATE \"" + Collation + "\"", "LC_CTYPE \"" + Collation + "\""}) {
+    if (ServerMessage.find(sign) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string EscolherCollation(TVeskSQLConnection* Conn) {
@@ -149,19 +209,26 @@ TVeskSQLConnection* CriarConexaoPostgres(const std::string& Server, const std::s
 
 void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const std::string& UserName,
                    const std::string& Password) {
-  std::string name = DatabaseSpec;
-  std::unique_ptr<TVeskSQLConnection> own;
-  TVeskSQLConnection* conn = nullptr;
-  if (DatabaseSpec.find(':') != std::string::npos) {
-    std::string server_and_port = PegarProximoToken(name, ":");
-    const std::string server = PegarProximoToken(server_and_port, "/");
-    own.reset(CriarConexaoPostgres(server, UserName, Password, PortOrZero(server_and_port)));
-    conn = own.get();
-  } else {
-    conn = DM->SQLConnection;
-  }
+  bool created = false;
+  CriarDataBase(DM, DatabaseSpec, UserName, Password, created);
+}
+
+void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const std::string& UserName,
+                   const std::string& Password, bool& Created) {
+  CreationTarget target = CreationTargetOf(DM, DatabaseSpec, UserName, Password);
+  TVeskSQLConnection* conn = target.conn;
   detail::WritableBracket writable(conn);
-  CreateWith(conn, name, [conn](const std::string& sql) { conn->ExecuteDirect(sql); });
+  CreateWith(conn, target.name, Created,
+             [conn](const std::string& sql) { conn->ExecuteDirect(sql); });
+}
+
+void ExcluirDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec,
+                     const std::string& UserName, const std::string& Password) {
+  CreationTarget target = CreationTargetOf(DM, DatabaseSpec, UserName, Password);
+  TVeskSQLConnection* conn = target.conn;
+  // DROP DATABASE cannot run inside a transaction, which the read-only option would open.
+  detail::WritableBracket writable(conn);
+  conn->ExecuteDirect(DropStatement(target.name, conn->GetServerVersion()));
 }
 
 void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string& DatabaseName,
@@ -177,7 +244,8 @@ void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string&
   conn->SetParam("Password", Password);
   conn->Open();
   detail::ScopeExit close([&conn] { conn->Close(); });
-  CreateWith(conn.get(), DatabaseName,
+  bool created = false;
+  CreateWith(conn.get(), DatabaseName, created,
              [&conn](const std::string& sql) { conn->ExecSQL(sql, false); });
 }
 

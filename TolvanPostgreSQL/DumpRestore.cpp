@@ -1,10 +1,15 @@
 // The pg_dump and pg_restore runners, CriarBackup and CriarDataBaseVazia.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <exception>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
@@ -46,6 +51,36 @@ int32_t PortOf(const std::string& text, int32_t fallback) {
   }
 }
 
+// A custom-format dump begins with these letters; pg_restore reads it and checks it itself.
+bool BeginsWithCustomMagic(const std::string& File) {
+  std::ifstream in(detail::Utf8Path(File), std::ios::binary);
+  char magic[5] = {};
+  in.read(magic, sizeof magic);
+  return in.gcount() == sizeof magic && std::string_view(magic, sizeof magic) == "PGDMP";
+}
+
+// pg_dump's tar archive begins with its table of contents; without it there is nothing to
+// restore.
+void RequireTableOfContents(const std::vector<vesk::TarMember>& members, const std::string& File) {
+  if (members.empty() || members.front().Name != "toc.dat") {
+    throw vesk::ETarArchiveDamaged("O arquivo \"" + File +
+                                   "\" não é um backup do pg_dump: falta o sumário (toc.dat) "
+                                   "no início dele.");
+  }
+}
+
+std::string ReadErrorReason(const std::system_error& error) {
+  const std::error_condition condition = error.code().default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) {
+    return "o arquivo não existe";
+  }
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return "não há permissão para lê-lo";
+  }
+  return "erro " + std::to_string(error.code().value()) + " do sistema";
+}
+
 // The command file is made beside its fixed name and renamed over it, so that whatever stands at
 // that name in a shared temporary folder (a link to someone else's file) is replaced, never
 // written through.
@@ -54,12 +89,17 @@ void WriteCommandFile(const std::string& CommandLine, const std::string& Command
   GravarArquivo(CommandLine, file.Path(), true);
   file.Commit();
 }
+// Empties PGPASSWORD when the runner ends, on every way out, the refusals before the tool runs
+// included: whatever value it held before the runner, it holds none after it.
+auto PasswordEmptiedAtTheEnd() {
+  return detail::ScopeExit([] { platform::SetEnv(kPasswordVariable, ""); });
+}
+
 // Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
-// The variable is emptied on every way out.
+// The runner that calls it empties the variable again.
 void RunTool(const std::string& CommandLine, const std::string& CommandFile,
              const std::string& Password) {
   platform::SetEnv(kPasswordVariable, Password);
-  detail::ScopeExit clear([] { platform::SetEnv(kPasswordVariable, ""); });
   WriteCommandFile(CommandLine, CommandFile);
   std::string output;
   const int32_t result = WinExec32AndRedirectOutput(CommandLine, output, false, false);
@@ -71,6 +111,34 @@ void RunTool(const std::string& CommandLine, const std::string& CommandFile,
     throw std::runtime_error("Backup:\r\nError cod: " + std::to_string(result));
   }
   throw std::runtime_error("Backup:\r\n" + output);
+}
+
+// Drops the database a failed CriarDataBaseVazia made. When it cannot, the failure's message
+// says what stayed where and how to remove it.
+void ExcluirCopiaIncompleta(const std::exception_ptr& failure, TVeskDMConexao* DM,
+                            const std::string& DatabaseSpec, const std::string& User,
+                            const std::string& Password, const DatabaseKeyParts& target) {
+  std::string why;
+  try {
+    ExcluirDataBase(DM, DatabaseSpec, User, Password);
+    return;
+  } catch (const std::exception& error) {
+    why = error.what();
+  }
+  std::string message;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    message = error.what();
+  } catch (...) {
+  }
+  throw std::runtime_error(
+      message + "\r\n\r\nO banco de dados \"" + target.database +
+      "\", que esta cópia criou, ficou incompleto no servidor " +
+      (target.server.empty() ? std::string("localhost") : target.server) + ", porta " +
+      std::to_string(target.port) + ", porque não foi possível excluí-lo: " + why +
+      "\r\nExclua-o antes de tentar de novo, com o comando SQL: DROP DATABASE " +
+      QuotedIdentifier(target.database) + ";");
 }
 
 }  // namespace
@@ -120,27 +188,75 @@ void RecusarAspas(const std::string& What, const std::string& Path) {
   }
 }
 
+bool NomeLidoComoConexao(const std::string& Database) {
+  auto begins = [&Database](std::string_view prefix) {
+    return Database.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), Database.begin(), [](char a, char b) {
+             return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+           });
+  };
+  return Database.find('=') != std::string::npos || begins("postgresql://") ||
+         begins("postgres://") || begins("-");
+}
+
+std::string ConexaoSomenteDoBanco(const std::string& Database) {
+  std::string text = "dbname='";
+  for (const char c : Database) {
+    if (c == '\\' || c == '\'') {
+      text += '\\';
+    }
+    text += c;
+  }
+  return text + "'";
+}
+
+std::string DatabaseArgument(const std::string& Prefix, const std::string& Database) {
+  // The tools expand a connection string given as the database; the first one is expanded and
+  // its own dbname is read as a name, so the name reaches the server as it stands. Host, port
+  // and user come before it on the line and it sets none of them.
+  if (NomeLidoComoConexao(Database)) {
+    return " " + CommandLineArgument("--dbname=" + ConexaoSomenteDoBanco(Database));
+  }
+  return Prefix + CommandLineArgument(Database);
+}
+
 std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
                               const std::string& Port, const std::string& Database,
                               const std::string& User, const std::string& OutputFile,
                               bool SchemaOnly) {
   return ProgramArgument(ToolFolder + "pg_dump" + platform::kExecutableSuffix) + " -h " +
          ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) + " -F t " +
-         (SchemaOnly ? "-s" : "") + " -f " + QuotedPath(OutputFile) + " " +
-         CommandLineArgument(Database);
+         (SchemaOnly ? "-s" : "") + " -f " + QuotedPath(OutputFile) +
+         DatabaseArgument(" ", Database);
 }
 
 std::string PgRestoreCommandLine(const std::string& ToolFolder, const std::string& Host,
                                  const std::string& Port, const std::string& Database,
                                  const std::string& User, const std::string& InputFile) {
   return ProgramArgument(ToolFolder + "pg_restore" + platform::kExecutableSuffix) + " -h " +
-         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) + " -d " +
-         CommandLineArgument(Database) + " " + QuotedPath(InputFile);
+         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) +
+         DatabaseArgument(" -d ", Database) + " " + QuotedPath(InputFile);
+}
+
+void ConferirDumpTar(const std::string& InputFile) {
+  if (!platform::IsPlainFile(InputFile) || BeginsWithCustomMagic(InputFile)) {
+    return;
+  }
+  try {
+    RequireTableOfContents(vesk::ReadTarArchive(InputFile), InputFile);
+  } catch (const vesk::ETarArchiveDamaged& error) {
+    throw std::runtime_error("Backup:\r\n" + std::string(error.what()) +
+                             " Nada foi restaurado: use um backup completo.");
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("Backup:\r\nNão foi possível ler o arquivo a restaurar \"" +
+                             InputFile + "\": " + ReadErrorReason(error) + ".");
+  }
 }
 
 void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, const std::string& Port,
                     const std::string& Database, const std::string& User,
                     const std::string& Password, const std::string& OutputFile, bool SchemaOnly) {
+  const auto cleared = PasswordEmptiedAtTheEnd();
   RecusarAspas(kToolFolderWhat, ToolFolder);
   RecusarAspas("O arquivo de backup", OutputFile);
   // The dump goes to a name of its own: a good file of the final name stays whole until a dump
@@ -164,6 +280,18 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
         product->Path() + "\"; o arquivo \"" + OutputFile +
         "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
   }
+  // A tool that ended well but left no whole archive (an empty file, one cut short) has made no
+  // backup: the earlier file stays.
+  if (!product->InPlace()) {
+    try {
+      RequireTableOfContents(vesk::ReadTarArchive(product->Path()), product->Path());
+    } catch (const std::exception& error) {
+      throw std::runtime_error(
+          "Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
+          "gravou não está completo; o arquivo \"" +
+          OutputFile + "\" não foi alterado.\r\n" + error.what());
+    }
+  }
   try {
     product->Commit();
   } catch (const std::system_error& error) {
@@ -178,8 +306,11 @@ void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
                        const std::string& Port, const std::string& Database,
                        const std::string& User, const std::string& Password,
                        const std::string& InputFile) {
+  const auto cleared = PasswordEmptiedAtTheEnd();
   RecusarAspas(kToolFolderWhat, ToolFolder);
   RecusarAspas("O arquivo a restaurar", InputFile);
+  // pg_restore would wait without end at the end of a cut archive.
+  ConferirDumpTar(InputFile);
   RunTool(PgRestoreCommandLine(ToolFolder, Host, Port, Database, User, InputFile), "pg_restore.cmd",
           Password);
 }
@@ -225,10 +356,20 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& DatabaseSpec) {
           target = SplitDatabaseKey(DatabaseSpec);
         }
         // Created where the restore goes: on the named server when DatabaseSpec names one,
-        // reached with the template's credentials.
-        CriarDataBase(DM, DatabaseSpec, user, password);
-        ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database, user,
-                          password, schema_file);
+        // reached with the template's credentials. A run that does not end well leaves no
+        // half-made copy behind.
+        bool created = false;
+        try {
+          CriarDataBase(DM, DatabaseSpec, user, password, created);
+          ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database,
+                            user, password, schema_file);
+        } catch (...) {
+          if (created) {
+            ExcluirCopiaIncompleta(std::current_exception(), DM, DatabaseSpec, user, password,
+                                   target);
+          }
+          throw;
+        }
       },
       [&] { conn->Open(); });
 }

@@ -58,25 +58,22 @@ NameFault RoleNameFault(const std::string& Name) {
   return NameFault::None;
 }
 
-// The text between single quotes with every single quote inside it doubled.
-std::string Literal(const std::string& text) {
-  return ValorParaSQL(text);
-}
-
 }  // namespace
 
 bool IsPlainIdentifier(const std::string& Name) {
   return RoleNameFault(Name) == NameFault::None;
 }
 
-std::string RoleStatement(const std::string& UserName, const std::string& Password) {
+std::string RoleStatement(const std::string& UserName, const std::string& Password,
+                          bool StandardStrings) {
   return "CREATE ROLE " + UserName + " WITH " + "LOGIN " + "NOSUPERUSER " + "NOCREATEDB " +
          "NOCREATEROLE " + "INHERIT " + "NOREPLICATION " + "CONNECTION LIMIT -1 " + "PASSWORD " +
-         Literal(Password) + " ";
+         Literal(Password, StandardStrings) + " ";
 }
 
-std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment) {
-  return "COMMENT ON ROLE " + UserName + " IS " + Literal(Comment) + " ";
+std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment,
+                                 bool StandardStrings) {
+  return "COMMENT ON ROLE " + UserName + " IS " + Literal(Comment, StandardStrings) + " ";
 }
 
 void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
@@ -133,9 +130,10 @@ void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string&
   }
   TVeskSQLConnection* conn = DM->SQLConnection;
   detail::WritableBracket writable(conn);
-  conn->ExecuteDirect(RoleStatement(UserName, Password));
+  const bool standard = StandardConformingStrings(conn);
+  conn->ExecuteDirect(RoleStatement(UserName, Password, standard));
   conn->ExecuteDirect(
-      RoleCommentStatement(UserName, FirstName + ";" + MiddleName + ";" + LastName));
+      RoleCommentStatement(UserName, FirstName + ";" + MiddleName + ";" + LastName, standard));
 }
 
 void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {

@@ -1,5 +1,6 @@
 // The work behind the PostgreSQL plug-in's exports. TolvanPostgreSQL.cpp only forwards to these.
-// Implemented by concern: VersionGuard.cpp, DumpRestore.cpp, Creation.cpp, SessionsRoles.cpp.
+// Implemented by concern: Literals.cpp, VersionGuard.cpp, DumpRestore.cpp, Creation.cpp,
+// SessionsRoles.cpp.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,20 @@
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::postgresql {
+
+// ---------------------------------------------------------------------------------------------
+// SQL literals
+
+// Whether the server behind Conn reads a backslash in a plain '...' literal as itself
+// (standard_conforming_strings on), as the connection's information report gives the setting.
+// False when the report says off or does not say.
+bool StandardConformingStrings(TVeskSQLConnection* Conn);
+
+// Value as a single-quoted literal the server reads back as Value. Where backslashes are plain
+// characters (StandardStrings), or Value holds none, it is ValorParaSQL's text: the value between
+// single quotes with every single quote doubled. Otherwise it is E'...' with every backslash
+// doubled as well, which every server reads the same whatever its setting.
+std::string Literal(const std::string& Value, bool StandardStrings);
 
 // ---------------------------------------------------------------------------------------------
 // Version and tool guard
@@ -80,6 +95,25 @@ inline constexpr const char* kToolFolderWhat = "A pasta das ferramentas do Postg
 // break out of its quotes) with a message naming What and the path.
 void RecusarAspas(const std::string& What, const std::string& Path);
 
+// True when pg_dump or pg_restore would not read Database as a plain name: a connection string
+// (it holds "=", or begins with "postgresql://" or "postgres://") or an option (it begins with
+// "-"). Such a name goes on the command line as --dbname= and a connection string naming only it.
+bool NomeLidoComoConexao(const std::string& Database);
+
+// The connection string that names only Database: dbname='...', with \ and ' escaped by a
+// backslash.
+std::string ConexaoSomenteDoBanco(const std::string& Database);
+
+// The piece that names the database on a tool's command line: Prefix and the name as it stands,
+// or, for a name NomeLidoComoConexao, "--dbname=" and the connection string naming it.
+std::string DatabaseArgument(const std::string& Prefix, const std::string& Database);
+
+// Refuses, before pg_restore reads it, a tar dump that is cut or damaged or holds no table of
+// contents (toc.dat), with a Portuguese message after "Backup:\r\n". A file that is missing, a
+// folder (the directory format) or a custom-format dump (it begins with "PGDMP") is left to
+// pg_restore.
+void ConferirDumpTar(const std::string& InputFile);
+
 std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
                               const std::string& Port, const std::string& Database,
                               const std::string& User, const std::string& OutputFile,
@@ -112,7 +146,17 @@ inline constexpr std::string_view kCollationSql =
 std::string QuotedIdentifier(const std::string& Name);
 
 std::string CreationStatement(const std::string& DatabaseName);
-std::string CollationStatement(const std::string& DatabaseName, const std::string& Collation);
+std::string CollationStatement(const std::string& DatabaseName, const std::string& Collation,
+                               bool StandardStrings = true);
+
+// Drops a database this plug-in made: with WITH (FORCE) from server major version 13 on
+// (ServerVersion as the driver encodes it: major * 10^10), so that the session of a tool that was
+// just ended cannot hold it.
+std::string DropStatement(const std::string& DatabaseName, int64_t ServerVersion);
+
+// Whether a failure to open a new database is the server refusing its collation: the locale
+// message, or its detail naming Collation (the same in every language the server speaks).
+bool RecusaDeCollation(const std::string& ServerMessage, const std::string& Collation);
 
 // The collation text for new databases made through Conn (see the two queries above).
 std::string EscolherCollation(TVeskSQLConnection* Conn);
@@ -123,6 +167,16 @@ TVeskSQLConnection* CriarConexaoPostgres(const std::string& Server, const std::s
 
 void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const std::string& UserName,
                    const std::string& Password);
+
+// CriarDataBase, setting Created as soon as the creation statement succeeded, so that a caller
+// knows what to remove when a later step fails.
+void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const std::string& UserName,
+                   const std::string& Password, bool& Created);
+
+// Drops the database that CriarDataBase made for the same arguments, through the same kind of
+// connection to the same server.
+void ExcluirDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec,
+                     const std::string& UserName, const std::string& Password);
 
 void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string& DatabaseName,
                      const std::string& UserName, const std::string& Password);
@@ -143,8 +197,10 @@ inline constexpr std::string_view kRolesSql =
 // letters, digits, "_" or "$"; no control character.
 bool IsPlainIdentifier(const std::string& Name);
 
-std::string RoleStatement(const std::string& UserName, const std::string& Password);
-std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment);
+std::string RoleStatement(const std::string& UserName, const std::string& Password,
+                          bool StandardStrings = true);
+std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment,
+                                 bool StandardStrings = true);
 
 void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser);
 

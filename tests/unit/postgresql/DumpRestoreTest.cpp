@@ -134,7 +134,12 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
   EXPECT_EQ(Dump(), "Backup:\r\nError cod: 3");
   app_.Install("PostgreSQL/pg_dump", "out  \t\nexit 2\n");
   EXPECT_EQ(Dump(), "Backup:\r\nError cod: 2");
+  // A run that ended with 0 but wrote no archive has made no backup.
   app_.Install("PostgreSQL/pg_dump", "exit 0\n");
+  EXPECT_THAT(Dump(), StartsWith("Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
+                                 "gravou não está completo; o arquivo \"" +
+                                 out_ + "\" não foi alterado.\r\n"));
+  app_.Install("PostgreSQL/pg_dump", DumpScript("15.2"));
   EXPECT_EQ(Dump(), "");
 }
 

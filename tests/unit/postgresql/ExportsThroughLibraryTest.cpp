@@ -100,7 +100,7 @@ TEST_F(ExportsThroughLibrary, ToolRunsGetEachArgumentInItsPlace) {
 
   const std::string out = app_.Path() + "out.dump";
   const std::string in = app_.Path() + "in.tar";
-  WriteText(in, "tar");
+  WriteText(in, testing::SampleDump());
   Export<ExecutarPgDumpFn>("ExecutarPgDump")(tools_, "h1", "5437", "vendas", "eva", "senha5", out,
                                              true);
   const auto dump = app_.Calls("PostgreSQL/pg_dump").back();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fake_tool/FakeTool.h"
+#include "fake_tool/TarSample.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "scripted_driver/ScriptedDriver.h"
@@ -63,6 +64,7 @@ class PluginHost : public ::testing::Test {
     MakeFolder(app_.Path() + "PostgreSQL");
     MakeFolder(app_.Path() + "temp");
     MakeFolder(app_.Path() + "tmp");
+    WriteText(sample_dump_, testing::SampleDump());
     platform::SetEnv("TMPDIR", app_.Path() + "tmp");
     platform::SetEnv("TEMP", app_.Path() + "tmp");
     platform::SetEnv("TMP", app_.Path() + "tmp");
@@ -75,10 +77,16 @@ class PluginHost : public ::testing::Test {
   }
   ~PluginHost() override { vesk::SetDefaultConnection(nullptr); }
 
+  // A fake pg_dump's script: it writes a whole dump (SampleDump) to its -f file, as the real
+  // one does, then goes on with `more`.
+  std::string DumpScript(const std::string& version, const std::string& more = "") const {
+    return ToolScript("pg_dump", version, "copy-to-option -f " + sample_dump_ + "\n" + more);
+  }
+
   // Installs pg_dump and pg_restore of the given version in the tool folder.
   void InstallTools(const std::string& version, const std::string& dump_more = "",
                     const std::string& restore_more = "") {
-    app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", version, dump_more));
+    app_.Install("PostgreSQL/pg_dump", DumpScript(version, dump_more));
     app_.Install("PostgreSQL/pg_restore", ToolScript("pg_restore", version, restore_more));
   }
 
@@ -87,6 +95,7 @@ class PluginHost : public ::testing::Test {
 
   platform::ScopedEnvironmentOverride env_;
   testing::FakeToolFolder app_;
+  const std::string sample_dump_ = app_.Path() + "sample.tar";
   platform::ScopedExecutablePathOverride exe_;
   std::string tools_;
   testing::ScopedScriptedDriver driver_{"PostgreSQL"};

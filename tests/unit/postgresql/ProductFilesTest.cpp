@@ -78,8 +78,8 @@ TEST_F(BackupFileTest, ASuccessReplacesTheDumpFromTheTemporaryNameTheToolWasGive
   EXPECT_THAT(written, StartsWith(dump_ + ".~"));
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
             PgDumpCommandLine(tools_, "db1", "5433", "vendas", "postgres", written, false));
-  // The fake writes nothing: the dump is now the empty file it was given.
-  EXPECT_EQ(ReadText(dump_), "");
+  // What the tool wrote is now the dump.
+  EXPECT_EQ(ReadText(dump_), testing::SampleDump());
   EXPECT_FALSE(fs::exists(Utf8Path(written)));
   EXPECT_THAT(Leftovers(), ::testing::IsEmpty());
 }
@@ -132,7 +132,7 @@ TEST_F(BackupFileTest, ADoubleQuoteInAPathIsRefusedBeforeAnythingRuns) {
 TEST_F(BackupFileTest, ToolsInAFolderWithABlankRunAndTheGuardFindsThem) {
   const std::string folder = app_.Path() + "Program Files" + platform::kPathDelimiter;
   MakeFolder(folder + "PostgreSQL");
-  app_.Install("Program Files/PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2"));
+  app_.Install("Program Files/PostgreSQL/pg_dump", DumpScript("15.2"));
   app_.Install("Program Files/PostgreSQL/pg_restore", ToolScript("pg_restore", "15.2"));
   const std::string tools = folder + "PostgreSQL" + platform::kPathDelimiter;
 

@@ -4,6 +4,8 @@
 // Parameters (names compare ignoring case): Server or HostName, Port, Database, User_Name,
 // Password. Without Server, a Database of the database-key form server/port:database names all
 // three. The database key is server "/" port ":" database (the "/" port part only with a port).
+// The information report gives the database, the server's version() text and, as the server
+// reports it, standard_conforming_strings ("on" or "off").
 // GetServerVersion answers major * 10^10 + minor * 10^6 (15.20 -> 150020000000; servers before
 // 10 as major * 10^10 + minor * 10^6 + patch).
 #include <libpq-fe.h>
@@ -198,7 +200,14 @@ class PostgresSession : public driver::Session {
   std::vector<std::string> InfoReport(TVeskInfoReportPart) override {
     Result result = Exec("select version()");
     std::string version = PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
-    return {"Database = " + target_.database, "Server version = " + version};
+    std::vector<std::string> lines = {"Database = " + target_.database,
+                                      "Server version = " + version};
+    // As the server reported it when the session began and after every change: how it reads a
+    // backslash in a plain string literal.
+    if (const char* value = PQparameterStatus(conn_.get(), "standard_conforming_strings")) {
+      lines.push_back(std::string("standard_conforming_strings = ") + value);
+    }
+    return lines;
   }
 
   int64_t ServerVersion() override {

@@ -1,0 +1,38 @@
+// String literals the server reads back as the value, whatever its standard_conforming_strings.
+#include <string>
+#include <vector>
+
+#include "TolvanPostgreSQLUtil.h"
+#include "vesk/VeskPackBase5.h"
+
+namespace tolvan::postgresql {
+
+bool StandardConformingStrings(TVeskSQLConnection* Conn) {
+  static const std::string kLine = "standard_conforming_strings = ";
+  std::vector<std::string> report;
+  Conn->GetInfoReport(report, TVeskInfoReportPart::Connection);
+  for (const std::string& line : report) {
+    if (line.compare(0, kLine.size(), kLine) == 0) {
+      return line.substr(kLine.size()) == "on";
+    }
+  }
+  return false;
+}
+
+std::string Literal(const std::string& Value, bool StandardStrings) {
+  if (StandardStrings || Value.find('\\') == std::string::npos) {
+    return ValorParaSQL(Value);
+  }
+  // Where the setting is off, a backslash in '...' escapes what follows it, the closing quote
+  // included; E'...' reads escapes on every server, so doubled backslashes stand for themselves.
+  std::string literal = "E'";
+  for (const char c : Value) {
+    if (c == '\'' || c == '\\') {
+      literal += c;
+    }
+    literal += c;
+  }
+  return literal + "'";
+}
+
+}  // namespace tolvan::postgresql

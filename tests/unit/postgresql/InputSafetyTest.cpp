@@ -1,0 +1,169 @@
+// Input that would change what a statement or a tool does: backslashes in literals where the
+// server reads them as escapes, database names the tools would read as connection strings or
+// options, and a new database that cannot be opened for a reason other than its collation.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Fixture.h"
+#include "TolvanPostgreSQLUtil.h"
+#include "platform/Process.h"
+#include "scripted_driver/MessageOf.h"
+
+namespace tolvan::postgresql::test {
+namespace {
+
+using testing::Answer;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::MessageOf;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+// The injection of the review: with the setting off, a backslash before the closing quote kept
+// the literal open and the rest ran as a statement of its own.
+const std::string kInjection = "x\\'; ALTER ROLE ana SUPERUSER; --";
+
+TEST(PostgresLiterals, BackslashesAreDoubledUnlessTheServerReadsThemAsThemselves) {
+  EXPECT_EQ(Literal(kInjection, true), "'x\\''; ALTER ROLE ana SUPERUSER; --'");
+  EXPECT_EQ(Literal(kInjection, false), "E'x\\\\''; ALTER ROLE ana SUPERUSER; --'");
+  EXPECT_EQ(Literal("C:\\dados\\", false), "E'C:\\\\dados\\\\'");
+  // Without a backslash the literal is the same on every server.
+  EXPECT_EQ(Literal("D'Ávila", false), "'D''Ávila'");
+  EXPECT_EQ(Literal("", false), "''");
+
+  EXPECT_EQ(RoleStatement("ana", "a\\b", false),
+            "CREATE ROLE ana WITH LOGIN NOSUPERUSER NOCREATEDB NOCREATEROLE INHERIT NOREPLICATION "
+            "CONNECTION LIMIT -1 PASSWORD E'a\\\\b' ");
+  EXPECT_EQ(RoleCommentStatement("ana", "a\\;;", false), "COMMENT ON ROLE ana IS E'a\\\\;;' ");
+  EXPECT_EQ(CollationStatement("n\\", "C.UTF-8", false),
+            "update pg_database set   datcollate='C.UTF-8', datctype='C.UTF-8'  where "
+            "datname=E'n\\\\'");
+}
+
+class LiteralsOnTheConnection : public PluginHost {
+ protected:
+  void Setting(const std::string& value) {
+    driver_->SetInfoReport(
+        value.empty() ? std::vector<std::string>{"Database = loja"}
+                      : std::vector<std::string>{"Database = loja", "Server version = x",
+                                                 "standard_conforming_strings = " + value});
+  }
+};
+
+TEST_F(LiteralsOnTheConnection, AddUserAndCriarDataBaseReadTheSettingOfTheirConnection) {
+  driver_->OnQuery(std::string(kCollationSql), Answer::Column("datcollate", {"C.UTF-8"}));
+  const std::string name = "n\\'; DROP DATABASE loja; --";
+  struct Case {
+    std::string setting;
+    bool standard;
+  } cases[] = {{"on", true}, {"off", false}, {"", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("standard_conforming_strings = " + c.setting);
+    Setting(c.setting);
+    driver_->ClearRecord();
+    AddUser(&dm_, "ana", kInjection, "Ana", "", kInjection);
+    CriarDataBase(&dm_, name, "", "");
+    EXPECT_THAT(
+        driver_->Statements(),
+        ::testing::IsSupersetOf({RoleStatement("ana", kInjection, c.standard),
+                                 RoleCommentStatement("ana", "Ana;;" + kInjection, c.standard),
+                                 CollationStatement(name, "C.UTF-8", c.standard)}));
+  }
+  // With the setting on, the statements are the plain texts, backslashes as they are.
+  Setting("on");
+  driver_->ClearRecord();
+  AddUser(&dm_, "ana", "a\\b", "", "", "");
+  EXPECT_EQ(driver_->Statements().front(),
+            "CREATE ROLE ana WITH LOGIN NOSUPERUSER NOCREATEDB NOCREATEROLE INHERIT "
+            "NOREPLICATION CONNECTION LIMIT -1 PASSWORD 'a\\b' ");
+}
+
+TEST(PostgresDatabaseNames, NamesTheToolsWouldReadAsAConnectionGoInAsDbname) {
+  for (const std::string& name :
+       {std::string("host=10.0.0.9 dbname=outro"), std::string("a=b"),
+        std::string("postgresql://10.0.0.9/outro"), std::string("POSTGRES://x"),
+        std::string("--clean"), std::string("-novo")}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(NomeLidoComoConexao(name));
+    const auto dump = platform::SplitCommandLine(
+        PgDumpCommandLine("/p/", "srv", "5432", name, "u", "/t/f.tar", true));
+    const auto restore = platform::SplitCommandLine(
+        PgRestoreCommandLine("/p/", "srv", "5432", name, "u", "/t/f.tar"));
+    // The connection string is read back by the tools as this one name.
+    const std::string expected = "--dbname=" + ConexaoSomenteDoBanco(name);
+    EXPECT_EQ(dump.back(), expected);
+    EXPECT_THAT(restore, ElementsAre("/p/pg_restore" + std::string(platform::kExecutableSuffix),
+                                     "-h", "srv", "-p", "5432", "-U", "u", expected, "/t/f.tar"));
+    EXPECT_THAT(restore, Not(::testing::Contains("-d")));
+  }
+  EXPECT_EQ(ConexaoSomenteDoBanco("D'Ávila \\ x=1"), "dbname='D\\'Ávila \\\\ x=1'");
+
+  // Other names keep the plain command lines.
+  for (const std::string& name : {std::string("vendas"), std::string("Loja 2024"),
+                                  std::string("a-b"), std::string("postgresql:/x")}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(NomeLidoComoConexao(name));
+    EXPECT_THAT(PgRestoreCommandLine("/p/", "srv", "1", name, "u", "/f"),
+                HasSubstr(" -d " + CommandLineArgument(name) + " \"/f\""));
+    EXPECT_THAT(PgDumpCommandLine("/p/", "srv", "1", name, "u", "/f", false),
+                ::testing::EndsWith("\"/f\" " + CommandLineArgument(name)));
+  }
+}
+
+class OpeningCheckTest : public PluginHost {
+ protected:
+  OpeningCheckTest() {
+    driver_->OnQuery(std::string(kCollationSql), Answer::Column("datcollate", {"C.UTF-8"}));
+    connection_.Open();
+    driver_->ClearRecord();
+  }
+};
+
+TEST_F(OpeningCheckTest, OnlyTheLocaleRefusalIsBlamedOnTheCollation) {
+  EXPECT_TRUE(RecusaDeCollation("FATAL:  database locale is incompatible with operating system",
+                                "C.UTF-8"));
+  // The detail names the locale in any language the server speaks.
+  EXPECT_TRUE(RecusaDeCollation(
+      "FATAL:  a configuração regional ...\nDETAIL:  ... LC_CTYPE \"C.UTF-8\", que ...",
+      "C.UTF-8"));
+
+  const std::string refusals[] = {
+      "FATAL:  permission denied for database \"Novo\"\nDETAIL:  User does not have CONNECT "
+      "privilege.",
+      "FATAL:  pg_hba.conf rejects connection for host \"127.0.0.1\", user \"postgres\", "
+      "database \"Novo\", no encryption",
+      "FATAL:  sorry, too many clients already", "timeout expired"};
+  for (const std::string& refusal : refusals) {
+    SCOPED_TRACE(refusal);
+    EXPECT_FALSE(RecusaDeCollation(refusal, "C.UTF-8"));
+    driver_->FailAt(testing::Operation::Connect, driver_->Count(testing::Operation::Connect) + 1,
+                    refusal);
+    const std::string message = MessageOf([&] { CriarDataBase(&dm_, "Novo", "", ""); });
+    EXPECT_EQ(message,
+              "O banco de dados \"Novo\" foi criado, mas não foi possível conectar-se a ele para "
+              "conferir que ele abre. O servidor respondeu:\r\n" +
+                  refusal);
+  }
+}
+
+TEST_F(OpeningCheckTest, TheCheckGoesToTheServerAndPortTheCreationUsed) {
+  // A key without a port: the client library's default, as for the creating connection.
+  driver_->SetDatabaseKey("db1:vendas");
+  CriarDataBase(&dm_, "Novo", "", "");
+  EXPECT_EQ(driver_->LastSettings().params,
+            (std::vector<std::string>{"Database=Novo", "USER_NAME=postgres", "PASSWORD=s3cr'et",
+                                      "Server=db1"}));
+  // The creator's own Server and Port are kept as they are.
+  connection_.Close();
+  connection_.Params = {"Server=db2", "Port=6543", "Database=loja", "USER_NAME=postgres"};
+  CriarDataBase(&dm_, "Novo", "", "");
+  EXPECT_EQ(
+      driver_->LastSettings().params,
+      (std::vector<std::string>{"Server=db2", "Port=6543", "Database=Novo", "USER_NAME=postgres"}));
+}
+
+}  // namespace
+}  // namespace tolvan::postgresql::test
