@@ -31,41 +31,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-std::string Bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Message(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
-// The pids of running programs whose command line holds `text` and not `unless`.
-std::vector<pid_t> ProcessesWith(const std::string& text, const std::string& unless) {
-  std::vector<pid_t> pids;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    std::string line = Bytes(entry.path() / "cmdline");
-    for (char& c : line) {
-      c = c == '\0' ? ' ' : c;
-    }
-    if (line.find(text) != std::string::npos && line.find(unless) == std::string::npos) {
-      pids.push_back(static_cast<pid_t>(std::stol(name)));
-    }
-  }
-  return pids;
-}
-
 class PostgresBackupFiles : public PostgresCluster {
  protected:
   void SetUp() override {

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,6 +39,41 @@ inline std::optional<Cluster> FindCluster() {
     return std::nullopt;
   }
   return Cluster{*host, *port, *user, *password};
+}
+
+inline std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::string Message(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+// The pids of running programs whose command line holds `text` and not `unless`.
+inline std::vector<pid_t> ProcessesWith(const std::string& text, const std::string& unless) {
+  std::vector<pid_t> pids;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::string line = Bytes(entry.path() / "cmdline");
+    for (char& c : line) {
+      c = c == '\0' ? ' ' : c;
+    }
+    if (line.find(text) != std::string::npos && line.find(unless) == std::string::npos) {
+      pids.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+  }
+  return pids;
 }
 
 inline std::string Unique(const std::string& stem) {
