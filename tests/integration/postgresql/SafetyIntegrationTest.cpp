@@ -3,7 +3,6 @@
 // database that refuses connections, cut dumps, and an empty copy interrupted half-way.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
