@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,8 +167,13 @@ void CopyToOption(const std::string& text, const std::vector<std::string>& argum
   if (at == arguments.end() || at + 1 == arguments.end()) {
     return;
   }
-  std::filesystem::copy_file(FromUtf8(source), FromUtf8(*(at + 1)),
-                             std::filesystem::copy_options::overwrite_existing);
+  // Through the streams: MinGW's copy_file refuses to overwrite even when told to.
+  std::ifstream in(FromUtf8(source), std::ios::binary);
+  std::ofstream out(FromUtf8(*(at + 1)), std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  if (!in || !out) {
+    throw std::runtime_error("copy-to-option: cannot copy " + source + " to " + *(at + 1));
+  }
 }
 
 int Run(int argc, char** argv) {

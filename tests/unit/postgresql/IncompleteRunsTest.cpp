@@ -4,15 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
-#include "platform/Interrupt.h"
 #include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
@@ -203,27 +200,6 @@ TEST_F(FailedEmptyCopyTest, ADropThatFailsIsToldWithWhatStayedAndHowToRemoveIt) 
             "cópia criou, ficou incompleto no servidor db1, porta 5433, porque não foi possível "
             "excluí-lo: database \"novo\" is being accessed by other users\r\nExclua-o antes de "
             "tentar de novo, com o comando SQL: DROP DATABASE \"novo\";");
-  EXPECT_TRUE(connection_.Connected());
-}
-
-TEST_F(FailedEmptyCopyTest, AnInterruptAfterTheCreationDropsTheCopy) {
-  InstallTools("15.2");
-  std::thread interrupter([&] {
-    const std::string creation = CreationStatement("novo");
-    for (int i = 0; i < 2000; ++i) {
-      const auto statements = driver_->Statements();
-      if (std::find(statements.begin(), statements.end(), creation) != statements.end()) {
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    platform::RequestInterrupt(2);
-  });
-  const std::string message = MessageOf([&] { CriarDataBaseVazia(&dm_, "novo"); });
-  interrupter.join();
-  platform::ClearInterrupt();
-  EXPECT_THAT(message, StartsWith("Backup:\r\n"));
-  EXPECT_EQ(driver_->Statements().back(), drop_);
   EXPECT_TRUE(connection_.Connected());
 }
 
