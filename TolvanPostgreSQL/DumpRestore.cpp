@@ -309,7 +309,8 @@ void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
   const auto cleared = PasswordEmptiedAtTheEnd();
   RecusarAspas(kToolFolderWhat, ToolFolder);
   RecusarAspas("O arquivo a restaurar", InputFile);
-  // pg_restore would wait without end at the end of a cut archive.
+  // Given a cut archive, pg_restore spins at its end without end, or restores what is there and
+  // ends with 0.
   ConferirDumpTar(InputFile);
   RunTool(PgRestoreCommandLine(ToolFolder, Host, Port, Database, User, InputFile), "pg_restore.cmd",
           Password);
