@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/EnvironmentOverlay.h"
+#include "common/StartFailure.h"
 #include "platform/Environment.h"
 
 extern char** environ;
@@ -73,7 +74,7 @@ std::string ResolveProgram(const std::string& program) {
     }
     start = end + 1;
   }
-  ThrowErrno(ENOENT, "não foi possível iniciar \"" + program + "\"");
+  ThrowErrno(ENOENT, internal::StartFailureContext(program, ""));
 }
 
 // The real environment with the overlay and the launch's own variables applied.
@@ -222,11 +223,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
                            envp.data());
   } while (result == EINTR);
   if (result != 0) {
-    std::string context = "não foi possível iniciar \"" + arguments.front() + "\"";
-    if (!options.working_directory.empty()) {
-      context += " na pasta \"" + options.working_directory + "\"";
-    }
-    ThrowErrno(result, context);
+    ThrowErrno(result, internal::StartFailureContext(arguments.front(), options.working_directory));
   }
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/EnvironmentOverlay.h"
+#include "common/StartFailure.h"
 #include "win32/Win32.h"
 
 namespace tolvan::platform {
@@ -217,12 +218,8 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
     error = ::GetLastError();
   }
   if (!created) {
-    // The program's name only: the rest of the line may carry a password.
-    std::string context = "não foi possível iniciar \"" + program + "\"";
-    if (!options.working_directory.empty()) {
-      context += " na pasta \"" + options.working_directory + "\"";
-    }
-    internal::ThrowWin32Error(error, context);
+    internal::ThrowWin32Error(error,
+                              internal::StartFailureContext(program, options.working_directory));
   }
   ::CloseHandle(info.hThread);
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
