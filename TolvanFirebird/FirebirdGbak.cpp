@@ -45,13 +45,11 @@ RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso
   const std::string heading = Heading(kind);
   RunOutcome outcome;
   if (frame != nullptr) {
-    // The captured text is read while the run still holds the frame, before the reset.
-    const tolvan::common::FrameRun run(*frame, circular);
-    outcome.code = CaptureExecute(
-        command_line, "", ".",
-        [frame](const std::string& line, bool& stop) { frame->DoCaptureLine(line, stop); });
+    const tolvan::common::FrameRunOutcome run =
+        tolvan::common::RunInFrame(command_line, *frame, circular);
+    outcome.code = run.code;
     if (outcome.code != 0) {
-      const std::string captured = frame->GetCaptureText();
+      const std::string& captured = run.captured;
       outcome.failure = kind == Kind::Backup
                             ? heading + "Error cod: " + std::to_string(outcome.code) + "\r\n" +
                                   (captured.empty() ? "gbak.exe não Encontrado." : captured)

@@ -46,21 +46,18 @@ void RunTool(Kind kind, const std::string& command_line, const std::string& show
              TVeskFraProgresso* frame, bool circular) {
   const std::string heading = kind == Kind::Backup ? "Backup:\r\n" : "Restore:\r\n";
   if (frame != nullptr) {
-    const tolvan::common::FrameRun run(*frame, circular);
-    const int32_t code = CaptureExecute(
-        command_line, "", ".",
-        [frame](const std::string& line, bool& stop) { frame->DoCaptureLine(line, stop); });
-    if (code == 0) {
+    const tolvan::common::FrameRunOutcome run =
+        tolvan::common::RunInFrame(command_line, *frame, circular);
+    if (run.code == 0) {
       return;
     }
+    const std::string code = std::to_string(run.code);
     if (kind == Kind::Backup) {
-      throw std::runtime_error(heading + "Error cod: " + std::to_string(code) + "\r\n" +
-                               Trimmed(shown_line));
+      throw std::runtime_error(heading + "Error cod: " + code + "\r\n" + Trimmed(shown_line));
     }
-    const std::string captured = frame->GetCaptureText();
     // A tool that could not start or died silently still failed: say so with its code.
     throw std::runtime_error(heading +
-                             (IsBlank(captured) ? "Error cod: " + std::to_string(code) : captured));
+                             (IsBlank(run.captured) ? "Error cod: " + code : run.captured));
   }
   std::string output;
   const int32_t result = WinExec32AndRedirectOutput(command_line, output, false, false);
