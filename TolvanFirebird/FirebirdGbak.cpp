@@ -157,7 +157,10 @@ std::string GbakBackupArguments(const std::string& database, const std::string& 
   if (!quiet) {
     arguments += " -V";
   }
-  arguments += " " + QuotedPath(database) + " " + QuotedPath(file);
+  arguments += ' ';
+  arguments += QuotedPath(database);
+  arguments += ' ';
+  arguments += QuotedPath(file);
   arguments += UserPiece(user);
   if (metadata_only) {
     arguments += " -m ";
@@ -178,7 +181,10 @@ std::string GbakRestoreArguments(const std::string& target, const std::string& u
   if (inactive_indexes) {
     arguments += " -I";
   }
-  arguments += " " + QuotedPath(file) + " " + QuotedPath(target);
+  arguments += ' ';
+  arguments += QuotedPath(file);
+  arguments += ' ';
+  arguments += QuotedPath(target);
   arguments += UserPiece(user);
   if (!service_host.empty()) {
     arguments += " -SE " + service_host + ":\"Restore Database\" ";

@@ -18,7 +18,7 @@ using detail::Trim;
 std::string FormatarVersao(int64_t Number) {
   std::string text = std::to_string(Number);
   for (const std::size_t position : {3u, 8u, 11u}) {
-    text.insert(position - 1 <= text.size() ? position - 1 : text.size(), ".");
+    text.insert(position - 1 <= text.size() ? position - 1 : text.size(), 1, '.');
   }
   return text;
 }

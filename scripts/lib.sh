@@ -14,8 +14,10 @@ die() {
 TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev)
 TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib-util firebird-dev
   libpq-dev)
+# libc6-dbg: the C library's and the loader's debugging symbols, so that the sanitizers name their
+# frames in a report.
 TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  postgresql-15 iproute2)
+  postgresql-15 iproute2 libc6-dbg)
 TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine64)
 
@@ -82,4 +84,18 @@ ctest_counts() {
   else
     echo "0 0"
   fi
+}
+
+# Says plainly when sanitizer reports in LOG hold frames that carry no name, only a module and an
+# offset ("#1 0x7f3a... (/lib64/ld-linux-x86-64.so.2+0x10e4d)"): such a report cannot be read (nor
+# matched by a suppression that names a function), and the machine lacks the symbols to name it.
+explain_unnamed_frames() {
+  local modules
+  modules=$(grep -oE '^ +#[0-9]+ 0x[0-9a-f]+ +\([^)+]+\+0x[0-9a-f]+\)' "$1" 2>/dev/null |
+    sed -E 's/.*\(([^)+]+)\+.*/\1/' | sort -u | tr '\n' ' ') || true
+  [[ -n $modules ]] || return 0
+  log "note: sanitizer reports in $1 hold frames without names (only module and offset), in:" \
+    "$modules- this machine cannot name them, so those reports cannot be told apart from real" \
+    "faults and count as failures. Install the modules' debugging symbols (libc6-dbg for the C" \
+    "library and the loader) or llvm-symbolizer, and run again."
 }

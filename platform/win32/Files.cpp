@@ -1,8 +1,85 @@
 #include "platform/Files.h"
 
+#include "common/FileCalls.h"
 #include "win32/Win32.h"
 
 namespace tolvan::platform {
+namespace {
+
+// Closes the handle on every way out.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) {
+      ::CloseHandle(handle_);
+    }
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+
+ private:
+  HANDLE handle_;
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void FlushFile(const std::string& path) {
+  const Handle file(::CreateFileW(internal::Widen(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    internal::ThrowWin32Error(::GetLastError(), "cannot open \"" + path + "\" to flush it");
+  }
+  internal::NoteFileCall("FlushFileBuffers", path);
+  if (!::FlushFileBuffers(file.get())) {
+    internal::ThrowWin32Error(::GetLastError(), "cannot flush \"" + path + "\" to the disk");
+  }
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  // "C:\x" keeps its root, "C:\".
+  return path.substr(0, slash == 0 || path[slash - 1] == ':' ? slash + 1 : slash);
+}
+
+// Not every file system lets a folder be flushed (FAT, some network shares): there the move's
+// own write-through is what there is.
+void FlushFolderWherePossible(const std::string& folder) {
+  const Handle handle(::CreateFileW(internal::Widen(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+  if (!handle.valid()) {
+    return;
+  }
+  internal::NoteFileCall("FlushFileBuffers", folder);
+  ::FlushFileBuffers(handle.get());
+}
+
+// ReplaceFileW keeps the replaced file's security, attributes and streams. Given a name for the
+// replaced file, every failure leaves both files where they can be found: the old one is moved
+// back if the call failed after moving it aside.
+void ReplaceKeepingProtection(const std::string& source, const std::string& target) {
+  const std::wstring wide_target = internal::Widen(target);
+  const std::wstring aside = internal::Widen(source + ".old");
+  internal::NoteFileCall("ReplaceFileW", source + " " + target);
+  if (::ReplaceFileW(wide_target.c_str(), internal::Widen(source).c_str(), aside.c_str(), 0,
+                     nullptr, nullptr)) {
+    ::DeleteFileW(aside.c_str());
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    ::MoveFileExW(aside.c_str(), wide_target.c_str(), MOVEFILE_WRITE_THROUGH);
+  }
+  internal::ThrowWin32Error(error, "cannot rename \"" + source + "\" to \"" + target + "\"");
+}
+
+}  // namespace
 
 void CopyFileOverwriting(const std::string& source, const std::string& target) {
   if (!::CopyFileW(internal::Widen(source).c_str(), internal::Widen(target).c_str(), FALSE)) {
@@ -57,6 +134,30 @@ void RenameReplacing(const std::string& source, const std::string& target) {
     internal::ThrowWin32Error(
         ::GetLastError(), "não foi possível renomear \"" + source + "\" para \"" + target + "\"");
   }
+}
+
+void ReplaceDurably(const std::string& source, const std::string& target) {
+  FlushFile(source);
+  const DWORD attributes = ::GetFileAttributesW(internal::Widen(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+    ReplaceKeepingProtection(source, target);
+  } else {
+    // Nothing to keep: a new name, or a link that is replaced itself.
+    const DWORD replace = attributes == INVALID_FILE_ATTRIBUTES ? 0 : MOVEFILE_REPLACE_EXISTING;
+    internal::NoteFileCall("MoveFileExW", source + " " + target);
+    if (!::MoveFileExW(internal::Widen(source).c_str(), internal::Widen(target).c_str(),
+                       replace | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = ::GetLastError();
+      if (replace == 0 && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+        // Another run put a file there meanwhile: it is replaced keeping its protection.
+        ReplaceKeepingProtection(source, target);
+      } else {
+        internal::ThrowWin32Error(error, "cannot rename \"" + source + "\" to \"" + target + "\"");
+      }
+    }
+  }
+  FlushFolderWherePossible(FolderOf(target));
 }
 
 }  // namespace tolvan::platform

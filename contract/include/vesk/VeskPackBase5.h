@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -183,6 +184,33 @@ class VESKBASE_API ScopedChildEnvironment {
  private:
   std::string name_;
 };
+
+// One member of a tar archive, as its header gives it.
+struct TarMember {
+  // The header's name (with its ustar prefix and a "/" before it, when there is one).
+  std::string Name;
+  // The header's type flag: '0' (or '\0') for a regular file.
+  char Type = '0';
+  // Bytes of data the member holds.
+  std::uint64_t Size = 0;
+  // Where its data begin in the file (just after its header).
+  std::uint64_t DataOffset = 0;
+};
+
+// A tar archive that is cut or damaged. The message is the operator's (Portuguese): the file,
+// and what was found where.
+class VESKBASE_API ETarArchiveDamaged : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The members of the tar archive at Path (UTF-8), in the order they stand. Only the headers are
+// read. The archive is whole when every header matches its checksum, every member's data lie
+// inside the file, and the archive ends with its two zero blocks, after which only zero bytes
+// follow; otherwise ETarArchiveDamaged, an empty file included. A size past the octal field
+// (base-256, as writers use for members over 8 GiB) is read too. Throws std::system_error when
+// the file cannot be opened or read.
+VESKBASE_API std::vector<TarMember> ReadTarArchive(const std::string& Path);
 
 }  // namespace vesk
 

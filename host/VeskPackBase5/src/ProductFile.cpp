@@ -66,7 +66,7 @@ ProductFile::~ProductFile() {
 
 void ProductFile::Commit() {
   if (!InPlace()) {
-    tolvan::platform::RenameReplacing(path_, final_path_);
+    tolvan::platform::ReplaceDurably(path_, final_path_);
   }
   committed_ = true;
 }

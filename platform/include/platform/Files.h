@@ -1,7 +1,9 @@
-// File copy, delete and existence.
+// File copy, delete and existence, and putting a finished file in place for good.
 #pragma once
 
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "platform/Export.h"
 
@@ -33,5 +35,39 @@ TOLVAN_PLATFORM_API bool CreateNewFile(const std::string& path);
 // Renames source over target in one step: a target that exists (a file, or a link, which is
 // replaced and not followed) is replaced. Throws std::system_error on failure.
 TOLVAN_PLATFORM_API void RenameReplacing(const std::string& source, const std::string& target);
+
+// Puts the file at source in place of target for good, so that after a power cut target holds
+// either its old content or source's, whole:
+// 1. source's data is flushed to the disk;
+// 2. it takes the protection of the plain file it replaces: on POSIX its permission bits and,
+//    where the process may set them, its owner and group (when the group cannot be kept, the new
+//    file gives no group any right); on Windows its security and attributes. A new target (or a
+//    link, which is replaced and not followed) keeps the mode source was made with, the one a
+//    tool gives a new file (0666 less the umask; on Windows the folder's inherited security);
+// 3. it is renamed over target in one step;
+// 4. target's folder is flushed, so that the rename itself is on the disk (on Windows where the
+//    folder's file system allows it).
+// Throws std::system_error when a step fails; up to step 3, target is then as it was and source
+// is still at its own name. FolderNotFlushed says that only step 4 failed.
+TOLVAN_PLATFORM_API void ReplaceDurably(const std::string& source, const std::string& target);
+
+// Thrown by ReplaceDurably when the file is in place but its folder could not be flushed: the
+// rename may not survive a power cut.
+class TOLVAN_PLATFORM_API FolderNotFlushed : public std::system_error {
+ public:
+  using std::system_error::system_error;
+};
+
+// For tests: while alive, ReplaceDurably notes each step it took, as "<call> <path>" (the
+// system's own call names: "fsync", "fchmod", "rename", "FlushFileBuffers", "ReplaceFileW", ...).
+class TOLVAN_PLATFORM_API ScopedFileCallRecorder {
+ public:
+  ScopedFileCallRecorder();
+  ~ScopedFileCallRecorder();
+  ScopedFileCallRecorder(const ScopedFileCallRecorder&) = delete;
+  ScopedFileCallRecorder& operator=(const ScopedFileCallRecorder&) = delete;
+
+  std::vector<std::string> Calls() const;
+};
 
 }  // namespace tolvan::platform

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -77,10 +78,20 @@ class FakeComponents : public CreationComponents {
 
 class TempFolder {
  public:
+  // A folder of its own: test processes run side by side (the asan lane runs two at once, and
+  // ASan gives the fixtures of two processes the same addresses), and one must never remove
+  // another's files.
   TempFolder() {
-    path_ = fs::path(tolvan::platform::TemporaryDirectory()) /
-            ("firebird_create_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    fs::create_directories(path_);
+    std::random_device random;
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      const fs::path candidate = fs::path(tolvan::platform::TemporaryDirectory()) /
+                                 ("firebird_create_" + std::to_string(random()));
+      if (fs::create_directory(candidate)) {
+        path_ = candidate;
+      } else if (attempt == 100) {
+        throw std::runtime_error("cannot create a folder of its own in the temporary folder");
+      }
+    }
   }
   ~TempFolder() {
     std::error_code ignored;

@@ -22,7 +22,7 @@ std::string FormatScaled(int64_t value, int scale) {
   if (digits.size() <= places) {
     digits.insert(0, places - digits.size() + 1, '0');
   }
-  digits.insert(digits.size() - places, ".");
+  digits.insert(digits.size() - places, 1, '.');
   return negative ? "-" + digits : digits;
 }
 

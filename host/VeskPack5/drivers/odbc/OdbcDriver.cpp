@@ -500,11 +500,18 @@ std::string ConnectionStringFor(const std::vector<std::string>& params) {
   }
   const std::string user = ParamOf(params, "USER_NAME");
   const std::string password = ParamOf(params, "PASSWORD");
+  const auto add = [&text](const char* key, const std::string& value) {
+    if (text.back() != ';') {
+      text += ';';
+    }
+    text += key;
+    text += BracedValue(value);
+  };
   if (!has_user && !user.empty()) {
-    text += (text.back() == ';' ? "" : ";") + std::string("UID=") + BracedValue(user);
+    add("UID=", user);
   }
   if (!has_password && !password.empty()) {
-    text += (text.back() == ';' ? "" : ";") + std::string("PWD=") + BracedValue(password);
+    add("PWD=", password);
   }
   return text;
 }

@@ -1,0 +1,104 @@
+// The calling of one export: the library loaded, the connection module built from the options,
+// the export called with its arguments, and its output printed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ConsoleFrame.h"
+#include "Options.h"
+#include "Plugin.h"
+#include "platform/DynamicLibrary.h"
+#include "vesk/VeskPack5.h"
+
+namespace tolvan::cli {
+
+// A failure whose message was copied out of the plug-in's exception, so that the exception object
+// is gone before the library is unloaded (its type may live in the library).
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+template <typename F>
+void CallKeepingMessage(F&& f) {
+  try {
+    f();
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Failure(e.what());
+  } catch (...) {
+    throw Failure("falha desconhecida");
+  }
+}
+
+class Host {
+ public:
+  Host(const Options& o, const PluginRef& plugin, std::ostream& out, std::ostream& err)
+      : o_(o), plugin_(plugin), out_(out), err_(err) {}
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  void Load() { library_ = tolvan::platform::DynamicLibrary::Load(plugin_.path); }
+
+  const tolvan::platform::DynamicLibrary& library() const { return *library_; }
+
+  // Fills the connection's settings from the options: the default database for Firebird when
+  // none is given, the password from the option, the environment or the terminal.
+  void Settle(const std::string& export_name);
+
+  // The module on an open connection, so that a wrong key or password shows here, not as an
+  // empty answer of an export that swallows its failures.
+  TVeskDMConexao& Module();
+
+  template <typename F>
+  F Export(const std::string& name) const {
+    return library_->Function<F>(name);
+  }
+
+  // Calls the export and prints its output; returns what was done, for the result line.
+  std::string Call(const std::string& name);
+
+  bool ListedAnEmptyLine() const { return listed_empty_line_; }
+
+  // Ends the status line of the run.
+  void FinishFrame(bool succeeded) {
+    if (frame_) {
+      frame_->Finish(succeeded);
+    }
+  }
+
+ private:
+  std::string ResolvePassword() const;
+  std::size_t PrintList(const std::vector<std::string>& list);
+  ConsoleFrame::Settings FrameSettings(const std::string& name) const;
+  TVeskFraProgresso* Frame(const std::string& name);
+  void BeginStatus(std::function<std::optional<std::uint64_t>()> file_size);
+  std::string DumpPath() const;
+
+  const Options& o_;
+  PluginRef plugin_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::unique_ptr<tolvan::platform::DynamicLibrary> library_;
+  std::string driver_;
+  std::string client_library_;
+  std::string database_;
+  std::string user_;
+  std::string password_;
+  std::unique_ptr<ConsoleFrame> frame_;
+  bool listed_empty_line_ = false;
+  std::unique_ptr<TVeskSQLConnection> connection_;
+  TVeskDMConexao dm_;
+};
+
+}  // namespace tolvan::cli

@@ -1,0 +1,50 @@
+// What one command line asks of tolvan: the plug-in, the export and the values of its options.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tolvan::cli {
+
+struct Options {
+  std::string plugin;
+  std::string export_name;
+  bool help = false;
+
+  // The connection.
+  std::optional<std::string> database;
+  std::optional<std::string> user;
+  std::optional<std::string> password;
+  std::string client_library;
+  std::string expected_client_version;
+  std::string driver;
+  std::string odbc;
+
+  // The exports' own arguments.
+  std::string sql;
+  std::string user_name;
+  std::string user_password;
+  std::string group_name;
+  std::string first_name;
+  std::string middle_name;
+  std::string last_name;
+  std::string target;
+  std::string new_user;
+  std::string new_password;
+  bool inactive_indexes = false;
+  std::string server;
+  int32_t port = 0;
+  std::string file;
+  bool service = false;
+  bool circular = false;
+  bool quiet = false;
+  bool metadata_only = false;
+  std::optional<std::string> restore_password;
+  bool no_frame = false;
+  bool progress = false;
+  bool yes = false;
+  bool quiet_result = false;
+};
+
+}  // namespace tolvan::cli
