@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TolvanFirebirdUtil.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
@@ -17,14 +18,6 @@
 namespace tolvan::firebird {
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kComponentsClientFile = "ibclient64.dll";
-constexpr const char* kClientFile = "fbclient.dll";
-#else
-constexpr const char* kComponentsClientFile = "libibclient64.so";
-constexpr const char* kClientFile = "libfbclient.so.2";
-#endif
 
 std::string DoubledQuotes(const std::string& text) {
   std::string out;
@@ -119,17 +112,16 @@ std::string CreatedNote(const std::vector<std::string>& committed_scripts) {
 }
 
 void EnsureComponentsClient(const std::string& app_dir) {
-  const std::string copy = app_dir + kComponentsClientFile;
+  const std::string copy = app_dir + tolvan::platform::SharedLibraryFileName("ibclient64");
   if (tolvan::platform::FileExists(copy)) {
     return;
   }
-  const std::string source = app_dir + kClientFile;
-#ifndef _WIN32
-  // Without a client in the program's folder the components use the system's.
-  if (!tolvan::platform::FileExists(source)) {
+  const std::string source = app_dir + tolvan::platform::SharedLibraryFileName("fbclient", "2");
+  // Without a client in the program's folder the components use the system's, where it has one.
+  if (tolvan::platform::ClientLibrariesComeWithTheSystem() &&
+      !tolvan::platform::FileExists(source)) {
     return;
   }
-#endif
   if (!CopyFile(source, copy, false)) {
     throw std::runtime_error("Não foi possível copiar " + source + " para " + copy);
   }

@@ -11,6 +11,8 @@
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/Files.h"
+#include "tolvan/common/ConnectionClosed.h"
+#include "tolvan/common/FrameRun.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
@@ -23,38 +25,6 @@ constexpr const char* kStandardOutput = "stdout";
 constexpr const char* kPasswordVariable = "ISC_PASSWORD";
 // gbak's exit code for a restore that finished with one or more indexes left inactive.
 constexpr int32_t kRestoreNotOnline = 2;
-
-// Sets the frame up for a run and puts its display mode back on every way out.
-class FrameRun {
- public:
-  FrameRun(TVeskFraProgresso& frame, bool circular) : frame_(frame), circular_(circular) {
-    if (circular_) {
-      frame_.SetEhCircular(true);
-    } else {
-      frame_.SetEhCircularParcial(true);
-    }
-    frame_.SetCaptureGuardar(true);
-    frame_.EhCircular = circular_;
-  }
-  ~FrameRun() {
-    try {
-      frame_.TextoPendente.clear();
-      if (circular_) {
-        frame_.SetEhCircular(false);
-      } else {
-        frame_.SetEhCircularParcial(false);
-      }
-    } catch (...) {
-      // The run's own outcome (or failure) is what the caller must hear about.
-    }
-  }
-  FrameRun(const FrameRun&) = delete;
-  FrameRun& operator=(const FrameRun&) = delete;
-
- private:
-  TVeskFraProgresso& frame_;
-  bool circular_;
-};
 
 enum class Kind { Backup, Restore };
 
@@ -75,14 +45,11 @@ RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso
   const std::string heading = Heading(kind);
   RunOutcome outcome;
   if (frame != nullptr) {
-    {
-      FrameRun run(*frame, circular);
-      outcome.code = CaptureExecute(
-          command_line, "", ".",
-          [frame](const std::string& line, bool& stop) { frame->DoCaptureLine(line, stop); });
-    }
+    const tolvan::common::FrameRunOutcome run =
+        tolvan::common::RunInFrame(command_line, *frame, circular);
+    outcome.code = run.code;
     if (outcome.code != 0) {
-      const std::string captured = frame->GetCaptureText();
+      const std::string& captured = run.captured;
       outcome.failure = kind == Kind::Backup
                             ? heading + "Error cod: " + std::to_string(outcome.code) + "\r\n" +
                                   (captured.empty() ? "gbak.exe não Encontrado." : captured)
@@ -145,13 +112,6 @@ bool HasNoHost(const std::string& key) {
   return key.find(':') == std::string::npos || PegarProximoTokenSomente(key, ":").size() <= 1;
 }
 
-TVeskSQLConnection& ConnectionOf(TVeskDMConexao* DM, const char* export_name) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
-  }
-  return *DM->SQLConnection;
-}
-
 }  // namespace
 
 ServiceSplit SplitServiceHost(const std::string& database, bool service) {
@@ -170,18 +130,8 @@ ServiceSplit SplitServiceHost(const std::string& database, bool service) {
 }
 
 void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body) {
-  connection.Close();
-  try {
-    body();
-  } catch (...) {
-    try {
-      connection.Open();
-    } catch (...) {
-      // The body's failure is the one the host must hear about.
-    }
-    throw;
-  }
-  connection.Open();
+  const tolvan::common::ConnectionClosed closed(connection);
+  body();
 }
 
 std::string QuotedPath(const std::string& path) {
@@ -360,7 +310,7 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool Service, TVeskFraProgresso* Frame,
                 bool Circular, bool MetadataOnly) {
-  TVeskSQLConnection& connection = ConnectionOf(DM, "BackupConn");
+  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "BackupConn");
   WithConnectionClosed(connection, [&] {
     Backup(connection.GetDATABASENAME_KEY(), connection.GetParam("USER_NAME"),
            connection.GetParam("PASSWORD"), File, Service, Frame, Circular, false,
@@ -371,7 +321,7 @@ void BackupConn(TVeskDMConexao* DM, const std::string& File, bool Service, TVesk
 void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
                  const std::string& Target, bool Service, TVeskFraProgresso* Frame, bool Circular,
                  bool InactiveIndexes) {
-  TVeskSQLConnection& connection = ConnectionOf(DM, "RestoreConn");
+  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "RestoreConn");
   const std::string target = RestoreConnTarget(Target, connection.GetDATABASENAME_KEY());
   WithConnectionClosed(connection, [&] {
     Restore(target, connection.GetParam("USER_NAME"), Password, File, Service, Frame, Circular,

@@ -1,31 +1,12 @@
 #include "TolvanFirebirdUtil.h"
 
 #include <stdexcept>
-#include <utility>
 
+#include "tolvan/common/Queries.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
 namespace {
-
-// Frees the query on every way out; a failure while freeing must not mask the one in flight.
-class QueryGuard {
- public:
-  QueryGuard() = default;
-  ~QueryGuard() {
-    if (query == nullptr) {
-      return;
-    }
-    try {
-      DestruirSQL(query);
-    } catch (...) {
-    }
-  }
-  QueryGuard(const QueryGuard&) = delete;
-  QueryGuard& operator=(const QueryGuard&) = delete;
-
-  TVeskQuery* query = nullptr;
-};
 
 // Blanks and control characters, as the host's own trim removes them.
 bool IsBlank(char c) {
@@ -82,8 +63,8 @@ std::string Versao(TVeskDMConexao* DM) {
   }
 
   try {
-    QueryGuard guard;
-    guard.query = ExecutarSQL(std::string(kOdsSql), nullptr, false, false, 10, "", clone, true);
+    const tolvan::common::QueryGuard guard(
+        ExecutarSQL(std::string(kOdsSql), nullptr, false, false, 10, "", clone, true));
     // No row means no ODS to report, like any other failure of this step.
     if (!guard.query->Eof()) {
       result += " ODS " + guard.query->FieldAsString(0);
@@ -98,35 +79,7 @@ void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  try {
-    if (DM == nullptr) {
-      return;
-    }
-    DM->StartTransaction(1, true, false);
-    try {
-      {
-        QueryGuard guard;
-        guard.query =
-            ExecutarSQL(std::string(kAttachmentsSql), nullptr, false, false, 10, "", nullptr, true);
-        SDS(guard.query)->FetchAll = true;
-        const int field = guard.query->FieldIndex("USERNAME");
-        while (!guard.query->Eof()) {
-          _AUser->push_back(guard.query->FieldAsString(field));
-          guard.query->Next();
-        }
-        TVeskQuery* query = std::exchange(guard.query, nullptr);
-        DestruirSQL(query);
-      }
-      DM->Commit(1);
-    } catch (...) {
-      try {
-        DM->RollBack(1);
-      } catch (...) {
-      }
-    }
-  } catch (...) {
-    // A report of who is connected is never worth failing the caller for.
-  }
+  tolvan::common::AppendSessionsQuietly(DM, std::string(kAttachmentsSql), *_AUser);
 }
 
 std::string PegarPlan(TVeskDMConexao* /*DM*/, const std::string& /*SQL*/) {

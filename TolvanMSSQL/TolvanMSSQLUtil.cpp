@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tolvan/common/Queries.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::mssql {
@@ -35,18 +36,7 @@ bool IsPathDelimiter(char c) {
   return c == '\\' || c == '/' || c == ':';
 }
 
-// Frees the query on every way out.
-class QueryGuard {
- public:
-  explicit QueryGuard(TVeskQuery* query) : query_(query) {}
-  ~QueryGuard() { DestruirSQL(query_); }
-  QueryGuard(const QueryGuard&) = delete;
-  QueryGuard& operator=(const QueryGuard&) = delete;
-  TVeskQuery* get() const { return query_; }
-
- private:
-  TVeskQuery* query_;
-};
+using tolvan::common::QueryGuard;
 
 void ReadSessions(std::vector<std::string>& list) {
   QueryGuard query(

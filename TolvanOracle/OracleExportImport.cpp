@@ -1,13 +1,14 @@
 // Export and import through the classic tools: the command lines, the runs with and without the
 // host's frame, and the exports that run against the host's own connection.
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "TolvanOracleUtil.h"
+#include "tolvan/common/ConnectionClosed.h"
+#include "tolvan/common/FrameRun.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::oracle {
@@ -38,39 +39,6 @@ std::string Trimmed(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Sets the frame up for a run and puts its display mode back on every way out. Capture keeping
-// and the circular-mode member stay as the run left them.
-class FrameRun {
- public:
-  FrameRun(TVeskFraProgresso& frame, bool circular) : frame_(frame), circular_(circular) {
-    if (circular_) {
-      frame_.SetEhCircular(true);
-    } else {
-      frame_.SetEhCircularParcial(true);
-    }
-    frame_.SetCaptureGuardar(true);
-    frame_.EhCircular = circular_;
-  }
-  ~FrameRun() {
-    try {
-      frame_.TextoPendente.clear();
-      if (circular_) {
-        frame_.SetEhCircular(false);
-      } else {
-        frame_.SetEhCircularParcial(false);
-      }
-    } catch (...) {
-      // The run's own outcome (or failure) is what the caller must hear about.
-    }
-  }
-  FrameRun(const FrameRun&) = delete;
-  FrameRun& operator=(const FrameRun&) = delete;
-
- private:
-  TVeskFraProgresso& frame_;
-  bool circular_;
-};
-
 enum class Kind { Backup, Restore };
 
 // Runs command_line; the messages show shown_line instead, the same line with the password masked.
@@ -78,21 +46,18 @@ void RunTool(Kind kind, const std::string& command_line, const std::string& show
              TVeskFraProgresso* frame, bool circular) {
   const std::string heading = kind == Kind::Backup ? "Backup:\r\n" : "Restore:\r\n";
   if (frame != nullptr) {
-    FrameRun run(*frame, circular);
-    const int32_t code = CaptureExecute(
-        command_line, "", ".",
-        [frame](const std::string& line, bool& stop) { frame->DoCaptureLine(line, stop); });
-    if (code == 0) {
+    const tolvan::common::FrameRunOutcome run =
+        tolvan::common::RunInFrame(command_line, *frame, circular);
+    if (run.code == 0) {
       return;
     }
+    const std::string code = std::to_string(run.code);
     if (kind == Kind::Backup) {
-      throw std::runtime_error(heading + "Error cod: " + std::to_string(code) + "\r\n" +
-                               Trimmed(shown_line));
+      throw std::runtime_error(heading + "Error cod: " + code + "\r\n" + Trimmed(shown_line));
     }
-    const std::string captured = frame->GetCaptureText();
     // A tool that could not start or died silently still failed: say so with its code.
     throw std::runtime_error(heading +
-                             (IsBlank(captured) ? "Error cod: " + std::to_string(code) : captured));
+                             (IsBlank(run.captured) ? "Error cod: " + code : run.captured));
   }
   std::string output;
   const int32_t result = WinExec32AndRedirectOutput(command_line, output, false, false);
@@ -105,29 +70,6 @@ void RunTool(Kind kind, const std::string& command_line, const std::string& show
   }
   throw std::runtime_error(kind == Kind::Backup ? heading + output + "\r\n" + shown_line
                                                 : heading + output);
-}
-
-TVeskSQLConnection& ConnectionOf(TVeskDMConexao* DM, const char* export_name) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
-  }
-  return *DM->SQLConnection;
-}
-
-// Runs body with the connection closed and opens it again on every way out. When body failed,
-// its failure is the one that goes on, whether or not the connection opens.
-void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body) {
-  connection.Close();
-  try {
-    body();
-  } catch (...) {
-    try {
-      connection.Open();
-    } catch (...) {
-    }
-    throw;
-  }
-  connection.Open();
 }
 
 bool IsPathDelimiter(char c) {
@@ -174,12 +116,7 @@ std::string RestoreService(const std::string& connect) {
   return PegarProximoToken(rest, ":");
 }
 
-std::string BackupBase(const std::string& file) {
-  const size_t dot = file.find('.');
-  return dot == std::string::npos ? file : file.substr(0, dot);
-}
-
-std::string RestoreBase(const std::string& file) {
+std::string DumpBase(const std::string& file) {
   const size_t name_start = NameStart(file);
   const size_t dot = file.rfind('.');
   return dot == std::string::npos || dot < name_start ? file : file.substr(0, dot);
@@ -205,7 +142,7 @@ std::string ImportCommandLine(const std::string& user, const std::string& passwo
          vesk::QuoteArgument("LOG=" + base + ".LOG") + "   ";
 }
 
-void ConferirArquivo(const char* heading, const std::string& file, const std::string& base) {
+void ConferirArquivo(const char* heading, const std::string& file) {
   const auto refuse = [&](const std::string& why) {
     throw std::runtime_error(std::string(heading) + "O arquivo \"" + file +
                              "\" não pode ser usado: " + why);
@@ -216,12 +153,13 @@ void ConferirArquivo(const char* heading, const std::string& file, const std::st
         "pasta.");
   }
   const size_t name_start = NameStart(file);
-  if (base.size() < name_start) {
-    refuse(
-        "o nome de uma das pastas tem \".\"; o EXP gravaria o backup em outro lugar. Use uma "
-        "pasta sem ponto no nome.");
+  if (file.empty()) {
+    refuse("o nome está vazio.");
   }
-  if (base.size() == name_start) {
+  if (name_start == file.size()) {
+    refuse("falta o nome do arquivo depois da pasta.");
+  }
+  if (DumpBase(file).size() == name_start) {
     refuse("falta o nome do arquivo antes da extensão.");
   }
 }
@@ -238,8 +176,8 @@ std::string RestoreConnTarget(const std::string& target, const std::string& conn
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,
             const std::string& File, bool StripPrefix, TVeskFraProgresso* Frame, bool Circular) {
-  const std::string base = BackupBase(File);
-  ConferirArquivo("Backup:\r\n", File, base);
+  ConferirArquivo("Backup:\r\n", File);
+  const std::string base = DumpBase(File);
   const std::string service = BackupService(Database, StripPrefix);
   const std::string dump = base + ".DMP";
   // EXP writes to a name of its own; a good dump of the final name stays whole until an export
@@ -276,8 +214,8 @@ void Backup(const std::string& Database, const std::string& User, const std::str
 
 void Restore(const std::string& Database, const std::string& User, const std::string& Password,
              const std::string& File, TVeskFraProgresso* Frame, bool Circular) {
-  const std::string base = RestoreBase(File);
-  ConferirArquivo("Restore:\r\n", File, base);
+  ConferirArquivo("Restore:\r\n", File);
+  const std::string base = DumpBase(File);
   const std::string service = RestoreService(Database);
   RunTool(Kind::Restore, ImportCommandLine(User, Password, service, base),
           ImportCommandLine(User, kMaskedPassword, service, base), Frame, Circular);
@@ -285,20 +223,18 @@ void Restore(const std::string& Database, const std::string& User, const std::st
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool StripPrefix,
                 TVeskFraProgresso* Frame, bool Circular) {
-  TVeskSQLConnection& connection = ConnectionOf(DM, "BackupConn");
-  WithConnectionClosed(connection, [&] {
-    Backup(connection.GetParam("Database"), connection.GetParam("USER_NAME"),
-           connection.GetParam("PASSWORD"), File, StripPrefix, Frame, Circular);
-  });
+  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "BackupConn");
+  const tolvan::common::ConnectionClosed closed(connection);
+  Backup(connection.GetParam("Database"), connection.GetParam("USER_NAME"),
+         connection.GetParam("PASSWORD"), File, StripPrefix, Frame, Circular);
 }
 
 void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
                  const std::string& Target, bool, TVeskFraProgresso* Frame, bool Circular) {
-  TVeskSQLConnection& connection = ConnectionOf(DM, "RestoreConn");
+  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "RestoreConn");
   const std::string target = RestoreConnTarget(Target, connection.GetParam("Database"));
-  WithConnectionClosed(connection, [&] {
-    Restore(target, connection.GetParam("USER_NAME"), Password, File, Frame, Circular);
-  });
+  const tolvan::common::ConnectionClosed closed(connection);
+  Restore(target, connection.GetParam("USER_NAME"), Password, File, Frame, Circular);
 }
 
 }  // namespace tolvan::oracle

@@ -7,6 +7,7 @@
 
 #include "TolvanOracleUtil.h"
 #include "platform/Text.h"
+#include "tolvan/common/Queries.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -35,16 +36,10 @@ bool IsControl(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-// Letters outside ASCII that an unquoted Oracle name may hold: those of Latin-1, of the Latin
-// extensions, Greek and Cyrillic.
-bool IsWideLetter(char32_t c) {
-  return c == 0xAA || c == 0xB5 || c == 0xBA ||
-         (c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7) ||
-         (c >= 0x370 && c <= 0x52F && c != 0x37E && c != 0x387);
-}
-
-// Oracle keeps names of up to 30 bytes.
-constexpr std::size_t kMaxName = 30;
+// Oracle keeps names of up to 128 bytes in the database's character set, where a character takes
+// one byte or more: a longer name can never be taken. How many bytes a shorter one takes is the
+// server's to judge, by its own character set.
+constexpr std::size_t kMaxNameCharacters = 128;
 
 void RequireNotEmpty(const std::string& value, const char* export_name, const char* argument) {
   if (value.empty()) {
@@ -66,6 +61,14 @@ std::u32string RequireUtf8WithoutControls(const std::string& value, const std::s
   return *chars;
 }
 
+void RequireNameLength(std::size_t characters, const std::string& what) {
+  if (characters > kMaxNameCharacters) {
+    throw std::runtime_error(what + " tem mais de " + std::to_string(kMaxNameCharacters) +
+                             " caracteres; o Oracle aceita nomes de até " +
+                             std::to_string(kMaxNameCharacters) + " bytes");
+  }
+}
+
 // A name or password that goes into a statement unquoted is either an unquoted identifier
 // (letters, digits, "_", "$" and "#") or, whole, a quoted one: a double quote, one or more
 // characters other than a double quote, a double quote. Anything else would end its place in the
@@ -80,17 +83,15 @@ void RequireUnquotedIdentifier(const std::string& value, const char* export_name
     for (const char32_t c : chars) {
       const bool ok = (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') ||
                       (c >= U'0' && c <= U'9') || c == U'_' || c == U'$' || c == U'#' ||
-                      IsWideLetter(c);
+                      (c >= 0x80 && IsLetterOrMark(c));
       if (!ok) {
         throw std::runtime_error(
             what + " só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas duplas");
       }
     }
   }
-  const std::size_t bytes = quoted ? value.size() - 2 : value.size();
-  if (is_name && bytes > kMaxName) {
-    throw std::runtime_error(what + " passa de " + std::to_string(kMaxName) +
-                             " bytes (uma letra acentuada ocupa dois)");
+  if (is_name) {
+    RequireNameLength(quoted ? chars.size() - 2 : chars.size(), what);
   }
 }
 
@@ -102,13 +103,12 @@ void RequireQuotable(const std::string& value, const char* export_name, const ch
   if (chars.find(U'"') != std::u32string::npos) {
     throw std::runtime_error(what + " não pode ter aspas duplas");
   }
-  if (is_name && value.size() > kMaxName) {
-    throw std::runtime_error(what + " passa de " + std::to_string(kMaxName) +
-                             " bytes (uma letra acentuada ocupa dois)");
+  if (is_name) {
+    RequireNameLength(chars.size(), what);
   }
 }
 
-// Upper case as Oracle gives it to the letters of Latin-1, Latin Extended-A, Greek and Cyrillic.
+// Upper case as Oracle gives it to unquoted names: each small letter becomes its capital.
 std::string Upper(const std::string& text) {
   const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(text);
   if (!chars) {
@@ -122,53 +122,13 @@ std::string Upper(const std::string& text) {
     return out;
   }
   std::string out;
-  for (char32_t c : *chars) {
-    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-        (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
-      c -= 0x20;
-    } else if (c == 0xFF) {
-      c = 0x178;
-    } else if (c == 0xB5) {
-      c = 0x39C;
-    } else if (c == 0x3C2) {
-      c = 0x3A3;
-    } else if (c == 0x3AC) {
-      c = 0x386;
-    } else if (c >= 0x3AD && c <= 0x3AF) {
-      c -= 0x25;
-    } else if (c == 0x3CC) {
-      c = 0x38C;
-    } else if (c == 0x3CD || c == 0x3CE) {
-      c -= 0x3F;
-    } else if (c >= 0x450 && c <= 0x45F) {
-      c -= 0x50;
-    } else if (c == 0x131) {
-      c = U'I';
-    } else if (c == 0x17F) {
-      c = U'S';
-    } else if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) {
-      c &= ~char32_t{1};  // pairs: the capital even, the small odd
-    } else if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && (c % 2 == 0)) {
-      c -= 1;  // pairs: the capital odd, the small even
-    }
-    AppendUtf8(out, c);
+  for (const char32_t c : *chars) {
+    AppendUtf8(out, UpperCase(c));
   }
   return out;
 }
 
-// Frees the query on every way out.
-class QueryGuard {
- public:
-  explicit QueryGuard(TVeskQuery* query) : query_(query) {}
-  ~QueryGuard() { DestruirSQL(query_); }
-  QueryGuard(const QueryGuard&) = delete;
-  QueryGuard& operator=(const QueryGuard&) = delete;
-  TVeskQuery& operator*() const { return *query_; }
-  TVeskQuery* get() const { return query_; }
-
- private:
-  TVeskQuery* query_;
-};
+using tolvan::common::QueryGuard;
 
 TVeskQuery* Open(const std::string& sql) {
   return ExecutarSQL(sql, nullptr, false, false, 10, "", nullptr, true);

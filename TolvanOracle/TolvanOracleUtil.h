@@ -22,10 +22,9 @@ std::string BackupService(const std::string& connect, bool strip_prefix);
 // The service the import connects to: the text before the first ":".
 std::string RestoreService(const std::string& connect);
 
-// The export's base: the file name up to its first ".". The import's: the file name without the
-// extension of its file-name part.
-std::string BackupBase(const std::string& file);
-std::string RestoreBase(const std::string& file);
+// The base of the dump and log names, the same for the export and the import: the file name
+// without the extension of its file-name part (from its last "."; a "." in a folder stays).
+std::string DumpBase(const std::string& file);
 
 // A piece holding a blank, a tab or a double quote is quoted by the Microsoft C runtime's rules;
 // other pieces stand as they are.
@@ -41,9 +40,8 @@ std::string ImportCommandLine(const std::string& user, const std::string& passwo
 inline constexpr const char* kMaskedPassword = "***";
 
 // Refuses, with a message that begins with heading and names the file, a file name that holds a
-// double quote, whose base (file up to its first "." for the export) would end inside a folder
-// name, or whose base has no file name left.
-void ConferirArquivo(const char* heading, const std::string& file, const std::string& base);
+// double quote or that has no file name before its extension.
+void ConferirArquivo(const char* heading, const std::string& file);
 
 // RestoreConn's target: given the connection's host prefix unless it carries one of its own.
 std::string RestoreConnTarget(const std::string& target, const std::string& connection_database);
@@ -63,6 +61,12 @@ void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::str
 
 inline constexpr std::string_view kVersaoSql =
     "SELECT PROPERTY_VALUE FROM DATABASE_PROPERTIES WHERE PROPERTY_NAME= 'NLS_RDBMS_VERSION' ";
+
+// Whether a character beyond ASCII is a letter, or a mark written with one (of any script: the
+// server refuses what its character set lacks). ASCII letters are not asked about.
+bool IsLetterOrMark(char32_t c);
+// The capital of a small letter, where it is one character; any other character as it is.
+char32_t UpperCase(char32_t c);
 
 // The session query for the user's name as an SQL literal.
 std::string SessionsSql(const std::string& user_literal);

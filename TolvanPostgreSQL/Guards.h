@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "tolvan/common/Queries.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::postgresql::detail {
@@ -47,23 +48,7 @@ void WithFinally(Body&& body, Last&& last) {
   last();
 }
 
-// Frees the query on every way out; a failure while freeing must not mask the one in flight.
-class QueryGuard {
- public:
-  QueryGuard() = default;
-  ~QueryGuard() {
-    if (query != nullptr) {
-      try {
-        DestruirSQL(query);
-      } catch (...) {
-      }
-    }
-  }
-  QueryGuard(const QueryGuard&) = delete;
-  QueryGuard& operator=(const QueryGuard&) = delete;
-
-  TVeskQuery* query = nullptr;
-};
+using tolvan::common::QueryGuard;
 
 // Clears the read-only option of the connection's transaction object and, on every way out, sets
 // it to the connection's ReadOnlyTransaction value.

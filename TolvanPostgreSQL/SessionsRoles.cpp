@@ -80,32 +80,7 @@ void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  try {
-    DM->StartTransaction(1, true, false);
-    try {
-      {
-        detail::QueryGuard guard;
-        guard.query =
-            ExecutarSQL(std::string(kSessionsSql), nullptr, false, false, 10, "", nullptr, true);
-        SDS(guard.query)->FetchAll = true;
-        const int field = guard.query->FieldIndex("USERNAME");
-        while (!guard.query->Eof()) {
-          _AUser->push_back(guard.query->FieldAsString(field));
-          guard.query->Next();
-        }
-        TVeskQuery* query = std::exchange(guard.query, nullptr);
-        DestruirSQL(query);
-      }
-      DM->Commit(1);
-    } catch (...) {
-      try {
-        DM->RollBack(1);
-      } catch (...) {
-      }
-    }
-  } catch (...) {
-    // A report of who is connected is never worth failing the caller for.
-  }
+  tolvan::common::AppendSessionsQuietly(DM, std::string(kSessionsSql), *_AUser);
 }
 
 void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string& Password,

@@ -14,7 +14,7 @@ function(tolvan_add_plugin name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "")
-  target_link_libraries(${name} PRIVATE tolvan::contract ${P_LIBS})
+  target_link_libraries(${name} PRIVATE tolvan::contract tolvan::common ${P_LIBS})
   if(NOT WIN32)
     # On Linux the C++ runtime's inline templates would otherwise leave the library with default
     # visibility; the version script keeps the export table to the family, as on Windows.

@@ -27,7 +27,7 @@ void CheckVariable(const std::string& name, const std::string* value) {
   if (name.empty() || name.find('=') != std::string::npos || name.find('\0') != std::string::npos ||
       (value != nullptr && value->find('\0') != std::string::npos)) {
     throw std::system_error(EINVAL, std::generic_category(),
-                            "invalid environment variable \"" + name + "\"");
+                            "variável de ambiente inválida \"" + name + "\"");
   }
 }
 

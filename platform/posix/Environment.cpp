@@ -31,7 +31,8 @@ void SetEnv(const std::string& name, const std::string& value) {
     return;
   }
   if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
-    throw std::system_error(errno, std::generic_category(), "setenv " + name);
+    throw std::system_error(errno, std::generic_category(),
+                            "não foi possível definir a variável de ambiente " + name);
   }
 }
 
@@ -41,7 +42,8 @@ void UnsetEnv(const std::string& name) {
     return;
   }
   if (::unsetenv(name.c_str()) != 0) {
-    throw std::system_error(errno, std::generic_category(), "unsetenv " + name);
+    throw std::system_error(errno, std::generic_category(),
+                            "não foi possível remover a variável de ambiente " + name);
   }
 }
 

@@ -102,7 +102,8 @@ void CopyFileOverwriting(const std::string& source, const std::string& target) {
   std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing,
                              error);
   if (error) {
-    throw std::system_error(error, "cannot copy \"" + source + "\" to \"" + target + "\"");
+    throw std::system_error(error,
+                            "não foi possível copiar \"" + source + "\" para \"" + target + "\"");
   }
 }
 
@@ -136,7 +137,8 @@ bool CreateNewFile(const std::string& path) {
     if (errno == EEXIST) {
       return false;
     }
-    throw std::system_error(errno, std::generic_category(), "cannot create \"" + path + "\"");
+    throw std::system_error(errno, std::generic_category(),
+                            "não foi possível criar \"" + path + "\"");
   }
   ::close(fd);
   return true;
@@ -145,7 +147,7 @@ bool CreateNewFile(const std::string& path) {
 void RenameReplacing(const std::string& source, const std::string& target) {
   if (std::rename(source.c_str(), target.c_str()) != 0) {
     throw std::system_error(errno, std::generic_category(),
-                            "cannot rename \"" + source + "\" to \"" + target + "\"");
+                            "não foi possível renomear \"" + source + "\" para \"" + target + "\"");
   }
 }
 

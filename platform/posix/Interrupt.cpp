@@ -22,7 +22,8 @@ void InstallInterruptHandlers() {
   action.sa_flags = 0;
   for (const int signal_number : {SIGINT, SIGTERM}) {
     if (::sigaction(signal_number, &action, nullptr) != 0) {
-      throw std::system_error(errno, std::generic_category(), "sigaction");
+      throw std::system_error(errno, std::generic_category(),
+                              "não foi possível instalar o tratamento de sinais (sigaction)");
     }
   }
 }

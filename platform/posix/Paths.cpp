@@ -15,7 +15,8 @@ std::string RealExecutablePath() {
   for (;;) {
     ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0) {
-      throw std::system_error(errno, std::generic_category(), "readlink /proc/self/exe");
+      throw std::system_error(errno, std::generic_category(),
+                              "não foi possível ler o caminho do programa (/proc/self/exe)");
     }
     if (static_cast<std::size_t>(length) < buffer.size()) {
       return std::string(buffer.data(), static_cast<std::size_t>(length));

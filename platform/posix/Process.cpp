@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/EnvironmentOverlay.h"
+#include "common/StartFailure.h"
 #include "platform/Environment.h"
 
 extern char** environ;
@@ -73,7 +74,7 @@ std::string ResolveProgram(const std::string& program) {
     }
     start = end + 1;
   }
-  ThrowErrno(ENOENT, "cannot start \"" + program + "\"");
+  ThrowErrno(ENOENT, internal::StartFailureContext(program, ""));
 }
 
 // The real environment with the overlay and the launch's own variables applied.
@@ -110,7 +111,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 class FileActions {
  public:
-  FileActions() { Check(::posix_spawn_file_actions_init(&actions_), "file actions"); }
+  FileActions() { Check(::posix_spawn_file_actions_init(&actions_), "ações de arquivo"); }
   ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
   FileActions(const FileActions&) = delete;
   FileActions& operator=(const FileActions&) = delete;
@@ -118,7 +119,8 @@ class FileActions {
 
   static void Check(int result, const char* what) {
     if (result != 0) {
-      ThrowErrno(result, std::string("posix_spawn ") + what);
+      ThrowErrno(result,
+                 std::string("não foi possível preparar o processo (posix_spawn, ") + what + ")");
     }
   }
 
@@ -128,7 +130,7 @@ class FileActions {
 
 class SpawnAttributes {
  public:
-  SpawnAttributes() { FileActions::Check(::posix_spawnattr_init(&attributes_), "attributes"); }
+  SpawnAttributes() { FileActions::Check(::posix_spawnattr_init(&attributes_), "atributos"); }
   ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
   SpawnAttributes(const SpawnAttributes&) = delete;
   SpawnAttributes& operator=(const SpawnAttributes&) = delete;
@@ -166,7 +168,7 @@ class Fd {
 std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   std::vector<std::string> arguments = SplitCommandLine(options.command_line);
   if (arguments.empty() || arguments.front().empty()) {
-    ThrowErrno(EINVAL, "cannot start a process: empty command line");
+    ThrowErrno(EINVAL, "não foi possível iniciar um processo: a linha de comando está vazia");
   }
   IgnoreSigpipeOnce();
   const std::string program = ResolveProgram(arguments.front());
@@ -176,7 +178,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
 
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    ThrowErrno(errno, "pipe");
+    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
   }
   Fd read_end(ends[0]);
   Fd write_end(ends[1]);
@@ -197,7 +199,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   if (!options.working_directory.empty()) {
     FileActions::Check(
         ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()),
-        "working directory");
+        "pasta de trabalho");
   }
 
   // The child starts with default signal handling and nothing blocked, whatever the parent set
@@ -208,11 +210,11 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   sigaddset(&defaults, SIGPIPE);
   sigset_t no_mask;
   sigemptyset(&no_mask);
-  FileActions::Check(::posix_spawnattr_setsigdefault(attributes.get(), &defaults), "signals");
-  FileActions::Check(::posix_spawnattr_setsigmask(attributes.get(), &no_mask), "signal mask");
+  FileActions::Check(::posix_spawnattr_setsigdefault(attributes.get(), &defaults), "sinais");
+  FileActions::Check(::posix_spawnattr_setsigmask(attributes.get(), &no_mask), "máscara de sinais");
   FileActions::Check(
       ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK),
-      "flags");
+      "opções");
 
   pid_t pid = -1;
   int result;
@@ -221,11 +223,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
                            envp.data());
   } while (result == EINTR);
   if (result != 0) {
-    std::string context = "cannot start \"" + arguments.front() + "\"";
-    if (!options.working_directory.empty()) {
-      context += " in \"" + options.working_directory + "\"";
-    }
-    ThrowErrno(result, context);
+    ThrowErrno(result, internal::StartFailureContext(arguments.front(), options.working_directory));
   }
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
 
@@ -258,7 +256,7 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
       return static_cast<std::size_t>(count);
     }
     if (errno != EINTR) {
-      ThrowErrno(errno, "reading a child's output");
+      ThrowErrno(errno, "não foi possível ler a saída do processo");
     }
   }
 }
@@ -267,7 +265,7 @@ bool ChildProcess::WaitForOutput(int timeout_ms) {
   pollfd entry{handles_->output, POLLIN, 0};
   const int result = ::poll(&entry, 1, timeout_ms);
   if (result < 0 && errno != EINTR) {
-    ThrowErrno(errno, "waiting for a child's output");
+    ThrowErrno(errno, "não foi possível esperar pela saída do processo");
   }
   // POLLHUP and POLLERR count too: Read then reports the end or the error.
   return result > 0;
@@ -301,7 +299,7 @@ int ChildProcess::Wait() {
       const int error = errno;
       // The pid may already name another process: never signal it again.
       waited_ = true;
-      ThrowErrno(error, "waiting for a child");
+      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
     }
   }
   waited_ = true;
@@ -326,7 +324,7 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
     if (result < 0 && errno != EINTR) {
       const int error = errno;
       waited_ = true;
-      ThrowErrno(error, "waiting for a child");
+      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
     }
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) {

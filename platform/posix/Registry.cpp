@@ -1,8 +1,4 @@
-#include "platform/Registry.h"
-
-#include <algorithm>
-#include <cctype>
-#include <iterator>
+#include "common/Registry.h"
 
 #include "platform/Environment.h"
 
@@ -22,22 +18,15 @@ constexpr MappedValue kMappedValues[] = {
      "DefaultInstance", "FIREBIRD"},
 };
 
-// Registry names compare without regard to case, as on Windows.
-bool SameName(const std::string& a, const char* b) {
-  return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b),
-                    [](char x, char y) {
-                      return std::tolower(static_cast<unsigned char>(x)) ==
-                             std::tolower(static_cast<unsigned char>(y));
-                    });
-}
-
 }  // namespace
 
-std::optional<std::string> ReadRegistryString(RegistryRoot root, const std::string& key,
-                                              const std::string& value_name) {
+namespace internal {
+
+std::optional<std::string> ReadSystemRegistryString(RegistryRoot root, const std::string& key,
+                                                    const std::string& value_name) {
   for (const auto& mapped : kMappedValues) {
-    if (mapped.root == root && SameName(key, mapped.key) &&
-        SameName(value_name, mapped.value_name)) {
+    if (mapped.root == root && SameRegistryName(key, mapped.key) &&
+        SameRegistryName(value_name, mapped.value_name)) {
       auto value = GetEnv(mapped.variable);
       if (!value || value->empty()) {
         return std::nullopt;
@@ -47,5 +36,7 @@ std::optional<std::string> ReadRegistryString(RegistryRoot root, const std::stri
   }
   return std::nullopt;
 }
+
+}  // namespace internal
 
 }  // namespace tolvan::platform

@@ -17,7 +17,7 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& name) {
     module = ::LoadLibraryW(wide.c_str());
   }
   if (module == nullptr) {
-    internal::ThrowWin32Error(::GetLastError(), "cannot load \"" + name + "\"");
+    internal::ThrowWin32Error(::GetLastError(), "não foi possível carregar \"" + name + "\"");
   }
   return std::make_unique<DynamicLibrary>(static_cast<void*>(module));
 }
@@ -30,6 +30,14 @@ DynamicLibrary::~DynamicLibrary() {
 
 void* DynamicLibrary::Symbol(const std::string& name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name.c_str()));
+}
+
+std::string SharedLibraryFileName(const std::string& name, const std::string&) {
+  return name + ".dll";
+}
+
+bool ClientLibrariesComeWithTheSystem() {
+  return false;
 }
 
 void ThrowLastError(const std::string& context) {

@@ -49,7 +49,8 @@ void SetEnv(const std::string& name, const std::string& value) {
     return;
   }
   if (!::SetEnvironmentVariableW(internal::Widen(name).c_str(), internal::Widen(value).c_str())) {
-    internal::ThrowWin32Error(::GetLastError(), "SetEnvironmentVariable " + name);
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível definir a variável de ambiente " + name);
   }
 }
 
@@ -60,7 +61,8 @@ void UnsetEnv(const std::string& name) {
   }
   if (!::SetEnvironmentVariableW(internal::Widen(name).c_str(), nullptr) &&
       ::GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
-    internal::ThrowWin32Error(::GetLastError(), "SetEnvironmentVariable " + name);
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível remover a variável de ambiente " + name);
   }
 }
 

@@ -84,7 +84,7 @@ void ReplaceKeepingProtection(const std::string& source, const std::string& targ
 void CopyFileOverwriting(const std::string& source, const std::string& target) {
   if (!::CopyFileW(internal::Widen(source).c_str(), internal::Widen(target).c_str(), FALSE)) {
     internal::ThrowWin32Error(::GetLastError(),
-                              "cannot copy \"" + source + "\" to \"" + target + "\"");
+                              "não foi possível copiar \"" + source + "\" para \"" + target + "\"");
   }
 }
 
@@ -122,7 +122,7 @@ bool CreateNewFile(const std::string& path) {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
       return false;
     }
-    internal::ThrowWin32Error(error, "cannot create \"" + path + "\"");
+    internal::ThrowWin32Error(error, "não foi possível criar \"" + path + "\"");
   }
   ::CloseHandle(file);
   return true;
@@ -131,8 +131,8 @@ bool CreateNewFile(const std::string& path) {
 void RenameReplacing(const std::string& source, const std::string& target) {
   if (!::MoveFileExW(internal::Widen(source).c_str(), internal::Widen(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    internal::ThrowWin32Error(::GetLastError(),
-                              "cannot rename \"" + source + "\" to \"" + target + "\"");
+    internal::ThrowWin32Error(
+        ::GetLastError(), "não foi possível renomear \"" + source + "\" para \"" + target + "\"");
   }
 }
 

@@ -22,7 +22,9 @@ BOOL WINAPI RecordInterrupt(DWORD control_type) {
 
 void InstallInterruptHandlers() {
   if (!::SetConsoleCtrlHandler(RecordInterrupt, TRUE)) {
-    internal::ThrowWin32Error(::GetLastError(), "SetConsoleCtrlHandler");
+    internal::ThrowWin32Error(
+        ::GetLastError(),
+        "não foi possível instalar o tratamento de Ctrl+C (SetConsoleCtrlHandler)");
   }
 }
 

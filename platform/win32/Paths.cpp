@@ -11,7 +11,8 @@ std::string RealExecutablePath() {
   for (;;) {
     DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) {
-      internal::ThrowWin32Error(::GetLastError(), "GetModuleFileName");
+      internal::ThrowWin32Error(::GetLastError(),
+                                "não foi possível ler o caminho do programa (GetModuleFileName)");
     }
     if (length < buffer.size()) {
       return internal::Narrow(std::wstring_view(buffer.data(), length));
@@ -28,7 +29,8 @@ std::string TemporaryDirectory() {
     length = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
   }
   if (length == 0) {
-    internal::ThrowWin32Error(::GetLastError(), "GetTempPath");
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível ler a pasta de arquivos temporários (GetTempPath)");
   }
   std::string folder = internal::Narrow(std::wstring_view(buffer.data(), length));
   if (folder.back() != '\\' && folder.back() != '/') {

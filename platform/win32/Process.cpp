@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/EnvironmentOverlay.h"
+#include "common/StartFailure.h"
 #include "win32/Win32.h"
 
 namespace tolvan::platform {
@@ -104,13 +105,16 @@ class AttributeList {
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     buffer_.resize(size);
     if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) {
-      internal::ThrowWin32Error(::GetLastError(), "InitializeProcThreadAttributeList");
+      internal::ThrowWin32Error(
+          ::GetLastError(),
+          "não foi possível preparar o processo (InitializeProcThreadAttributeList)");
     }
     if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, bytes,
                                      nullptr, nullptr)) {
       const DWORD error = ::GetLastError();
       ::DeleteProcThreadAttributeList(get());
-      internal::ThrowWin32Error(error, "UpdateProcThreadAttribute");
+      internal::ThrowWin32Error(error,
+                                "não foi possível preparar o processo (UpdateProcThreadAttribute)");
     }
   }
   ~AttributeList() { ::DeleteProcThreadAttributeList(get()); }
@@ -156,7 +160,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   const std::vector<std::string> arguments = SplitCommandLine(options.command_line);
   if (arguments.empty() || arguments.front().empty()) {
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                            "cannot start a process: empty command line");
+                            "não foi possível iniciar um processo: a linha de comando está vazia");
   }
   const std::string& program = arguments.front();
   // Nothing is made inheritable here: the child gets its two handles through the handle list
@@ -164,13 +168,15 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   Handle read_end;
   Handle write_end;
   if (!::CreatePipe(read_end.out(), write_end.out(), nullptr, 0)) {
-    internal::ThrowWin32Error(::GetLastError(), "CreatePipe");
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível criar o canal da saída do processo (CreatePipe)");
   }
   Handle null_input;
   *null_input.out() = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
   if (null_input.get() == INVALID_HANDLE_VALUE) {
-    internal::ThrowWin32Error(::GetLastError(), "opening NUL");
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível abrir NUL para a entrada do processo");
   }
   HANDLE inherited[] = {null_input.get(), write_end.get()};
   AttributeList attributes(inherited, sizeof inherited);
@@ -212,12 +218,8 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
     error = ::GetLastError();
   }
   if (!created) {
-    // The program's name only: the rest of the line may carry a password.
-    std::string context = "cannot start \"" + program + "\"";
-    if (!options.working_directory.empty()) {
-      context += " in \"" + options.working_directory + "\"";
-    }
-    internal::ThrowWin32Error(error, context);
+    internal::ThrowWin32Error(error,
+                              internal::StartFailureContext(program, options.working_directory));
   }
   ::CloseHandle(info.hThread);
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
@@ -252,7 +254,7 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
       if (error == ERROR_BROKEN_PIPE) {
         return 0;
       }
-      internal::ThrowWin32Error(error, "reading a child's output");
+      internal::ThrowWin32Error(error, "não foi possível ler a saída do processo");
     }
     // A zero-byte write of the child reads as zero bytes; only a broken pipe ends the output.
     if (count != 0 || wanted == 0) {
@@ -298,13 +300,14 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
   if (result == WAIT_FAILED) {
     const DWORD error = ::GetLastError();
     waited_ = true;
-    internal::ThrowWin32Error(error, "waiting for a child");
+    internal::ThrowWin32Error(error, "não foi possível esperar pelo fim do processo");
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(handles_->process, &code)) {
     const DWORD error = ::GetLastError();
     waited_ = true;
-    internal::ThrowWin32Error(error, "GetExitCodeProcess");
+    internal::ThrowWin32Error(
+        error, "não foi possível ler o código de saída do processo (GetExitCodeProcess)");
   }
   waited_ = true;
   exit_code_ = static_cast<int>(code);

@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include "common/Registry.h"
 
 #include <cstring>
 #include <vector>
@@ -38,8 +38,10 @@ std::wstring Expand(const std::wstring& text) {
 
 }  // namespace
 
-std::optional<std::string> ReadRegistryString(RegistryRoot root, const std::string& key,
-                                              const std::string& value_name) {
+namespace internal {
+
+std::optional<std::string> ReadSystemRegistryString(RegistryRoot root, const std::string& key,
+                                                    const std::string& value_name) {
   HKEY base = root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   Key opened;
   if (::RegOpenKeyExW(base, internal::Widen(key).c_str(), 0, KEY_QUERY_VALUE, opened.out()) !=
@@ -73,5 +75,7 @@ std::optional<std::string> ReadRegistryString(RegistryRoot root, const std::stri
   }
   return internal::Narrow(text);
 }
+
+}  // namespace internal
 
 }  // namespace tolvan::platform

@@ -25,7 +25,7 @@ class Win32ErrorCategory : public std::error_category {
       text.pop_back();
     }
     if (text.empty()) {
-      text = "error " + std::to_string(static_cast<DWORD>(code));
+      text = "erro " + std::to_string(static_cast<DWORD>(code));
     }
     return text;
   }

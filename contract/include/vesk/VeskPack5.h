@@ -197,7 +197,8 @@ class VESKPACK_API TVeskFraProgresso {
   // Progress display mode on or off: circular, or partial circular.
   virtual void SetEhCircular(bool Value);
   virtual void SetEhCircularParcial(bool Value);
-  // Keep the captured lines (GetCaptureText gives them).
+  // Keep the captured lines (GetCaptureText gives them). Switching keeping on starts an empty
+  // capture, also when it was on already.
   virtual void SetCaptureGuardar(bool Value);
   // The captured lines joined by CR LF: at most the first and the last 256 KiB of them, with a
   // line between saying how many were left out (vesk::KeptLines).

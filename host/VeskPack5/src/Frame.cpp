@@ -7,9 +7,10 @@ TVeskFraProgresso::~TVeskFraProgresso() = default;
 void TVeskFraProgresso::SetEhCircular(bool) {}
 void TVeskFraProgresso::SetEhCircularParcial(bool) {}
 
-// Switching keeping on starts a fresh capture, so one run's text does not carry an earlier run's.
+// Every run switches keeping on before it starts and never off, so each switch starts a fresh
+// capture: a frame the host reuses never carries an earlier run's lines into a later run's text.
 void TVeskFraProgresso::SetCaptureGuardar(bool Value) {
-  if (Value && !capture_guardar_) {
+  if (Value) {
     captured_.Clear();
   }
   capture_guardar_ = Value;

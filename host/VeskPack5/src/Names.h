@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vesk::detail {
 
@@ -37,6 +38,17 @@ inline std::pair<std::string_view, std::string_view> SplitParam(std::string_view
     return {TrimBlanks(line), {}};
   }
   return {TrimBlanks(line.substr(0, eq)), line.substr(eq + 1)};
+}
+
+// The value of the first line of params whose name is name, in any letter case; empty when none.
+inline std::string ParamOf(const std::vector<std::string>& params, std::string_view name) {
+  for (const auto& line : params) {
+    auto [key, value] = SplitParam(line);
+    if (EqualsIgnoringCase(key, name)) {
+      return std::string(value);
+    }
+  }
+  return {};
 }
 
 }  // namespace vesk::detail

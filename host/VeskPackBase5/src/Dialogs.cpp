@@ -106,7 +106,7 @@ void AppendToLogFile(const std::string& file_name, const std::string& text,
   }
   if (!out) {
     // Logging must never turn into a failure of its own (it is used on error paths).
-    std::fprintf(stderr, "cannot append to log file \"%s\"\n", file_name.c_str());
+    std::fprintf(stderr, "não foi possível gravar no arquivo de log \"%s\"\n", file_name.c_str());
   }
 }
 

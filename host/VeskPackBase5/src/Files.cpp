@@ -13,7 +13,7 @@ namespace {
 [[noreturn]] void ThrowWriteError(const std::string& file_name) {
   const int code = errno != 0 ? errno : static_cast<int>(std::errc::io_error);
   throw std::system_error(code, std::generic_category(),
-                          "GravarArquivo: cannot write \"" + file_name + "\"");
+                          "GravarArquivo: não foi possível gravar \"" + file_name + "\"");
 }
 
 }  // namespace
@@ -29,7 +29,7 @@ std::string PegarDirTemp() {
 void GravarArquivo(const std::string& Text, const std::string& FileName, bool Overwrite) {
   if (FileName.empty()) {
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
-                            "GravarArquivo: empty file name");
+                            "GravarArquivo: o nome do arquivo está vazio");
   }
   errno = 0;
   std::ofstream out(vesk::detail::Utf8Path(FileName),

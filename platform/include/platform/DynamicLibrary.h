@@ -33,6 +33,15 @@ class TOLVAN_PLATFORM_API DynamicLibrary {
   void* handle_;
 };
 
+// A shared library's file name in this system's form: "fbclient" with ABI version "2" is
+// fbclient.dll on Windows and libfbclient.so.2 elsewhere; without an ABI version, libname.so.
+TOLVAN_PLATFORM_API std::string SharedLibraryFileName(const std::string& name,
+                                                      const std::string& abi_version = "");
+
+// Whether a client library that is not in the program's folder is found in the system's own
+// library folders, where its packages install it (POSIX). A Windows program carries its own.
+TOLVAN_PLATFORM_API bool ClientLibrariesComeWithTheSystem();
+
 // Raises the operating system's last error (errno / GetLastError) as std::system_error with the
 // given context.
 [[noreturn]] TOLVAN_PLATFORM_API void ThrowLastError(const std::string& context);

@@ -18,4 +18,15 @@ TOLVAN_PLATFORM_API std::optional<std::string> ReadRegistryString(RegistryRoot r
                                                                   const std::string& key,
                                                                   const std::string& value_name);
 
+// For tests: while alive, ReadRegistryString answers value (nullopt: a missing value) for this
+// value of this key, on every platform. Overrides nest.
+class TOLVAN_PLATFORM_API ScopedRegistryValueOverride {
+ public:
+  ScopedRegistryValueOverride(RegistryRoot root, std::string key, std::string value_name,
+                              std::optional<std::string> value);
+  ~ScopedRegistryValueOverride();
+  ScopedRegistryValueOverride(const ScopedRegistryValueOverride&) = delete;
+  ScopedRegistryValueOverride& operator=(const ScopedRegistryValueOverride&) = delete;
+};
+
 }  // namespace tolvan::platform

@@ -337,4 +337,18 @@ TEST(FraProgresso, ShowsEveryLineAndKeepsThemOnlyWhenAsked) {
   EXPECT_EQ(frame.GetCaptureText(), "") << "a new capture starts empty";
 }
 
+TEST(FraProgresso, EachRunOfAReusedFrameCapturesOnlyItsOwnLines) {
+  // A run switches keeping on and never off: the next run on the same frame must not see the
+  // lines of the one before.
+  ShowingFrame frame;
+  bool stop = false;
+  frame.SetCaptureGuardar(true);
+  frame.DoCaptureLine("gbak: primeiro", stop);
+  frame.SetCaptureGuardar(true);
+  frame.DoCaptureLine("gbak: segundo", stop);
+  EXPECT_EQ(frame.GetCaptureText(), "gbak: segundo");
+  frame.SetCaptureGuardar(true);
+  EXPECT_EQ(frame.GetCaptureText(), "");
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -20,12 +21,15 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "recorders/Recorders.h"
+#include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
+
+using tolvan::testing::MessageOf;
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
@@ -62,13 +66,12 @@ std::string Read(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string Message(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no failure)";
+// The server's default instance folder as the registry gives it, on every platform.
+std::unique_ptr<tolvan::platform::ScopedRegistryValueOverride> DefaultInstance(
+    const std::string& folder) {
+  return std::make_unique<tolvan::platform::ScopedRegistryValueOverride>(
+      tolvan::platform::RegistryRoot::LocalMachine,
+      "SOFTWARE\\Firebird Project\\Firebird Server\\Instances", "DefaultInstance", folder);
 }
 
 std::string WrongVersion(const std::string& name, const std::string& found,
@@ -95,8 +98,12 @@ class RecordingFrame : public TVeskFraProgresso {
     }
     TVeskFraProgresso::DoCaptureLine(line, stop);
   }
+  std::string GetCaptureText() const override {
+    events.push_back("read");
+    return TVeskFraProgresso::GetCaptureText();
+  }
 
-  Lines events;
+  mutable Lines events;
   std::function<void(const std::string&)> on_line;
 
  private:
@@ -120,7 +127,6 @@ class GbakRuns : public testing::Test {
     gbak_ = bin_ + "gbak" + kSuffix;
     app_ =
         std::make_unique<tolvan::platform::ScopedExecutablePathOverride>(bin_ + "tolvan" + kSuffix);
-    tolvan::platform::UnsetEnv("FIREBIRD");
     Write(bin_ + kLibrary, Tag(kVersion));
   }
 
@@ -193,6 +199,10 @@ class GbakRuns : public testing::Test {
   std::string file_ = folder_.Path() + "x.fbk";
   std::string target_ = folder_.Path() + "y.fdb";
   tolvan::platform::ScopedEnvironmentOverride environment_;
+  // No server instance here unless a test names one.
+  tolvan::platform::ScopedRegistryValueOverride no_instance_{
+      tolvan::platform::RegistryRoot::LocalMachine,
+      "SOFTWARE\\Firebird Project\\Firebird Server\\Instances", "DefaultInstance", std::nullopt};
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::PlainMessageRecorder boxes_;
@@ -229,40 +239,47 @@ TEST_F(GbakRuns, LinesReachTheFrameAndItsModeIsPutBack) {
 }
 
 TEST_F(GbakRuns, FailuresWithAFrame) {
-  // A frame keeps what it captured across runs, so each run here gets a fresh one.
   InstallGbak("out first\nerr second\nexit 3\n");
   RecordingFrame backup;
-  EXPECT_EQ(Message([&] { RunBackup(&backup); }), "Backup:\r\nError cod: 3\r\nfirst\r\nsecond");
-  EXPECT_EQ(backup.events.back(), "circular off");
+  EXPECT_EQ(MessageOf([&] { RunBackup(&backup); }), "Backup:\r\nError cod: 3\r\nfirst\r\nsecond");
+  // The captured text is read before the frame is reset.
+  EXPECT_THAT(backup.events, ElementsAre("circular on", "keep on", "line first", "line second",
+                                         "read", "circular off"));
   RecordingFrame restore;
-  EXPECT_EQ(Message([&] { RunRestore(&restore); }), "Restore:\r\nfirst\r\nsecond");
-  EXPECT_EQ(restore.events.back(), "partial off");
+  EXPECT_EQ(MessageOf([&] { RunRestore(&restore); }), "Restore:\r\nfirst\r\nsecond");
+  EXPECT_THAT(restore.events, ElementsAre("partial on", "keep on", "line first", "line second",
+                                          "read", "partial off"));
+
+  // A frame the host reuses tells each failure with that run's lines only.
+  Write(gbak_ + ".script", "out third\nexit 4\n");
+  EXPECT_EQ(MessageOf([&] { RunBackup(&backup); }), "Backup:\r\nError cod: 4\r\nthird");
+  EXPECT_EQ(MessageOf([&] { RunRestore(&backup); }), "Restore:\r\nthird");
 
   Write(gbak_ + ".script", "exit 1\n");
   RecordingFrame silent_backup;
-  EXPECT_EQ(Message([&] { RunBackup(&silent_backup); }),
+  EXPECT_EQ(MessageOf([&] { RunBackup(&silent_backup); }),
             "Backup:\r\nError cod: 1\r\ngbak.exe não Encontrado.");
   RecordingFrame silent_restore;
-  EXPECT_EQ(Message([&] { RunRestore(&silent_restore); }), "Restore:\r\n");
+  EXPECT_EQ(MessageOf([&] { RunRestore(&silent_restore); }), "Restore:\r\n");
 
   fs::remove(U8(gbak_));
   RecordingFrame missing;
-  EXPECT_EQ(Message([&] { RunBackup(&missing); }),
+  EXPECT_EQ(MessageOf([&] { RunBackup(&missing); }),
             "Backup:\r\nError cod: -1\r\ngbak.exe não Encontrado.");
   EXPECT_EQ(missing.events.back(), "circular off");
 }
 
 TEST_F(GbakRuns, FailuresWithoutAFrameAreNeverSuccess) {
   InstallGbak("err gbak: unavailable database\nexit 3\n");
-  EXPECT_EQ(Message([&] { RunBackup(nullptr); }), "Backup:\r\ngbak: unavailable database\n");
-  EXPECT_EQ(Message([&] { RunRestore(nullptr); }), "Restore:\r\ngbak: unavailable database\n");
+  EXPECT_EQ(MessageOf([&] { RunBackup(nullptr); }), "Backup:\r\ngbak: unavailable database\n");
+  EXPECT_EQ(MessageOf([&] { RunRestore(nullptr); }), "Restore:\r\ngbak: unavailable database\n");
 
   // Silent failures: a gbak that died or never started.
   Write(gbak_ + ".script", "out  \nexit 3\n");
-  EXPECT_EQ(Message([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: 3");
-  EXPECT_EQ(Message([&] { RunRestore(nullptr); }), "Restore:\r\nError cod: 3");
+  EXPECT_EQ(MessageOf([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: 3");
+  EXPECT_EQ(MessageOf([&] { RunRestore(nullptr); }), "Restore:\r\nError cod: 3");
   fs::remove(U8(gbak_));
-  EXPECT_EQ(Message([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: -1");
+  EXPECT_EQ(MessageOf([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: -1");
 
   InstallGbak("out done\n");
   EXPECT_NO_THROW(RunBackup(nullptr));
@@ -340,12 +357,7 @@ TEST_F(GbakRuns, GuardComparesTheMessageFileBesideTheApplicationFolder) {
 
 TEST_F(GbakRuns, GuardFindsTheMessageFileInTheDefaultInstanceFolder) {
   FakeToolFolder instance;
-  tolvan::platform::SetEnv("FIREBIRD", instance.Path());
-  if (tolvan::platform::ReadRegistryString(tolvan::platform::RegistryRoot::LocalMachine,
-                                           "SOFTWARE\\Firebird Project\\Firebird Server\\Instances",
-                                           "DefaultInstance") != instance.Path()) {
-    GTEST_SKIP() << "the default instance is read from the registry here";
-  }
+  const auto default_instance = DefaultInstance(instance.Path());
   InstallGbak("");
   Write(instance.Path() + "firebird.msg", Tag(kOld));
   Write(folder_.Path() + "firebird.msg", Tag(kVersion));
@@ -362,30 +374,30 @@ TEST_F(GbakRuns, ABackupTakesThePlaceOfTheOldOneOnlyWhenItSucceeded) {
   };
 
   InstallGbak("out writing\nexit 1\n");
-  EXPECT_THAT(Message([&] { RunBackup(WritingFrame("half a backup").get()); }),
+  EXPECT_THAT(MessageOf([&] { RunBackup(WritingFrame("half a backup").get()); }),
               HasSubstr("Error cod: 1"));
   EXPECT_NE(WrittenFile(), file_) << "gbak writes a temporary name beside the final one";
   EXPECT_EQ(WrittenFile().rfind(file_ + ".~", 0), 0u) << WrittenFile();
   unchanged("gbak failed");
 
-  EXPECT_EQ(Message([&] { RunBackup(nullptr); }), "Backup:\r\nwriting\n");
+  EXPECT_EQ(MessageOf([&] { RunBackup(nullptr); }), "Backup:\r\nwriting\n");
   unchanged("gbak failed, no frame");
 
   // A frame that fails while gbak runs.
   InstallGbak("out writing\n");
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(MessageOf([&] {
                 RunBackup(WritingFrame("half", [] { throw std::runtime_error("frame"); }).get());
               }),
               "frame");
   unchanged("the frame raised");
 
   fs::remove(U8(gbak_));
-  EXPECT_THAT(Message([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: -1");
+  EXPECT_THAT(MessageOf([&] { RunBackup(nullptr); }), "Backup:\r\nError cod: -1");
   unchanged("gbak could not start");
 
   // The guard raises before gbak runs: a gbak that is a folder.
   fs::create_directory(U8(gbak_));
-  EXPECT_THAT(Message([&] { RunBackup(nullptr); }), HasSubstr("é uma pasta, não um programa"));
+  EXPECT_THAT(MessageOf([&] { RunBackup(nullptr); }), HasSubstr("é uma pasta, não um programa"));
   unchanged("the guard raised");
   fs::remove(U8(gbak_));
 
@@ -410,7 +422,7 @@ TEST_F(GbakRuns, AWaitThatFailedKeepsWhatGbakWroteAndSaysWhere) {
     throw EToolWaitFailed(std::make_error_code(std::errc::no_child_process), "waitpid");
   };
   const std::string message =
-      Message([&] { RunBackup(WritingFrame("maybe whole", wait_failed).get()); });
+      MessageOf([&] { RunBackup(WritingFrame("maybe whole", wait_failed).get()); });
   const std::string kept = WrittenFile();
   EXPECT_THAT(message, HasSubstr("não foi possível saber como ele terminou"));
   EXPECT_THAT(message, HasSubstr("mantido em \"" + kept + "\", sem substituir \"" + file_ + "\""));
@@ -422,7 +434,7 @@ TEST_F(GbakRuns, AWaitThatFailedKeepsWhatGbakWroteAndSaysWhere) {
     Write(target_, "a restored database");
     wait_failed();
   };
-  EXPECT_THAT(Message([&] { RunRestore(frame.get()); }),
+  EXPECT_THAT(MessageOf([&] { RunRestore(frame.get()); }),
               HasSubstr("O banco \"" + target_ + "\" não foi apagado"));
   EXPECT_EQ(Read(target_), "a restored database");
 }
@@ -431,7 +443,7 @@ TEST_F(GbakRuns, AFailedRestoreRemovesOnlyTheFileItCreated) {
   auto creating = std::make_unique<RecordingFrame>();
   creating->on_line = [this](const std::string&) { Write(target_, "half a database"); };
   InstallGbak("out restoring\nexit 1\n");
-  EXPECT_THAT(Message([&] { RunRestore(creating.get()); }), "Restore:\r\nrestoring");
+  EXPECT_THAT(MessageOf([&] { RunRestore(creating.get()); }), "Restore:\r\nrestoring");
   EXPECT_FALSE(fs::exists(U8(target_)));
 
   // What stood there before the run is the operator's, even when the run wrote over it.
@@ -445,7 +457,7 @@ TEST_F(GbakRuns, AFailedRestoreRemovesOnlyTheFileItCreated) {
     Write(target_, "half a database");
     throw std::runtime_error("frame");
   };
-  EXPECT_EQ(Message([&] { RunRestore(creating.get()); }), "frame");
+  EXPECT_EQ(MessageOf([&] { RunRestore(creating.get()); }), "frame");
   EXPECT_FALSE(fs::exists(U8(target_)));
 
   // A failed run that made a folder there made no database file.
@@ -460,14 +472,14 @@ TEST_F(GbakRuns, ARestoreWithIndexesLeftInactiveKeepsTheDatabase) {
   InstallGbak(
       "out gbak:Database is not online due to failure to activate one or more indices.\n"
       "out gbak:Run gfix -online to bring database online without active indices.\nexit 2\n");
-  const std::string message = Message([&] { RunRestore(frame.get()); });
+  const std::string message = MessageOf([&] { RunRestore(frame.get()); });
   EXPECT_THAT(message, StartsWith("Restore:\r\ngbak:Database is not online"));
   EXPECT_THAT(message, HasSubstr("O banco \"" + target_ + "\" foi restaurado e mantido"));
   EXPECT_THAT(message, HasSubstr("gfix -online"));
   EXPECT_EQ(Read(target_), "a whole database");
 
   fs::remove(U8(target_));
-  EXPECT_THAT(Message([&] { RunRestore(nullptr); }), HasSubstr("foi restaurado e mantido"));
+  EXPECT_THAT(MessageOf([&] { RunRestore(nullptr); }), HasSubstr("foi restaurado e mantido"));
 }
 
 TEST_F(GbakRuns, ThePasswordReachesGbakThroughItsEnvironmentAndNeverItsArguments) {
@@ -500,24 +512,24 @@ TEST_F(GbakRuns, APathWithADoubleQuoteIsRefusedBeforeAnythingRuns) {
   InstallGbak("");
   Write(file_, "kept");
   const std::string quoted = folder_.Path() + "q\"uote.fbk";
-  EXPECT_EQ(Message([&] {
+  EXPECT_EQ(MessageOf([&] {
               backup_("/d/x.fdb", "U", "P", quoted, false, nullptr, false, false, "", kLibrary,
                       false);
             }),
             "Backup:\r\nO caminho do arquivo de backup contém aspas duplas (\"), que não podem "
             "fazer parte de um nome de arquivo: " +
                 quoted);
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(MessageOf([&] {
                 backup_("srv:/d/a\"b.fdb", "U", "P", file_, true, nullptr, false, false, "",
                         kLibrary, false);
               }),
               HasSubstr("O caminho do banco de dados contém aspas duplas"));
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(MessageOf([&] {
                 restore_(target_ + "\"", "U", "P", file_, false, nullptr, false, false, "",
                          kLibrary, false);
               }),
               HasSubstr("Restore:\r\nO caminho do banco de destino contém aspas duplas"));
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(MessageOf([&] {
                 restore_(target_, "U", "P", quoted, false, nullptr, false, false, "", kLibrary,
                          false);
               }),
@@ -566,10 +578,8 @@ TEST_F(GbakRuns, BadSettingsGiveAClearMessageAndNeverACrash) {
   const std::string not_a_folder = folder_.Path() + "firebird.conf";
   Write(not_a_folder, "x");
   Write(folder_.Path() + "firebird.msg", Tag(kVersion));
-  tolvan::platform::SetEnv("FIREBIRD", not_a_folder);
-  if (tolvan::platform::ReadRegistryString(tolvan::platform::RegistryRoot::LocalMachine,
-                                           "SOFTWARE\\Firebird Project\\Firebird Server\\Instances",
-                                           "DefaultInstance") == not_a_folder) {
+  {
+    const auto default_instance = DefaultInstance(not_a_folder);
     RunBackup(nullptr);
     EXPECT_THAT(dialogs_.Texts().back(), HasSubstr("indica um arquivo, não uma pasta"));
     EXPECT_EQ(dialogs_.Texts().size(), 3u);
@@ -578,7 +588,7 @@ TEST_F(GbakRuns, BadSettingsGiveAClearMessageAndNeverACrash) {
   // gbak itself a folder.
   fs::remove(U8(gbak_));
   fs::create_directory(U8(gbak_));
-  EXPECT_EQ(Message([&] { RunRestore(nullptr); }),
+  EXPECT_EQ(MessageOf([&] { RunRestore(nullptr); }),
             "O gbak esperado em \"" + gbak_ +
                 "\" é uma pasta, não um programa.\r\nCopie o gbak para a pasta do aplicativo.");
 }
@@ -612,7 +622,7 @@ TEST_F(GbakConnRuns, AnEmptyCopyNeverReplacesABackupThatIsThere) {
   Write(backup, "the full backup of a dropped database");
   const auto vazia = plugin_->Function<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia");
   driver_->ClearRecord();
-  EXPECT_EQ(Message([&] { vazia(&dm_, database, "", "", false); }),
+  EXPECT_EQ(MessageOf([&] { vazia(&dm_, database, "", "", false); }),
             "CriarDataBaseVazia: o arquivo \"" + backup +
                 "\" já existe e seria substituído pela cópia da estrutura do banco.\r\nMova ou "
                 "renomeie esse arquivo, ou escolha outro nome para o novo banco; nada foi "
@@ -658,8 +668,26 @@ TEST_F(GbakConnRuns, ReopenTheConnectionOnEveryWayOut) {
   dm_.ExpectedClientVersion = kVersion;
   both();
 
-  EXPECT_EQ(Message([&] { backup_conn_(nullptr, file_, false, nullptr, false, false); }),
+  EXPECT_EQ(MessageOf([&] { backup_conn_(nullptr, file_, false, nullptr, false, false); }),
             "BackupConn: DM não poder ser nil");
+}
+
+TEST_F(GbakConnRuns, AFailedRunIsToldEvenWhenTheConnectionCannotOpenAgain) {
+  using tolvan::testing::Operation;
+  // The run failed: its own failure is the news, not the reopening's.
+  InstallGbak("out gbak: unavailable database\nexit 1\n");
+  driver_->FailAt(Operation::Connect, driver_->Count(Operation::Connect) + 1, "servidor caiu");
+  EXPECT_EQ(MessageOf([&] { backup_conn_(&dm_, file_, false, nullptr, false, false); }),
+            "Backup:\r\ngbak: unavailable database\n");
+
+  // The run went well: a connection that does not open again is the failure to report.
+  Write(gbak_ + ".script", "");
+  driver_->FailAt(Operation::Connect, driver_->Count(Operation::Connect) + 1, "servidor caiu");
+  EXPECT_EQ(MessageOf([&] {
+              restore_conn_(&dm_, "pw", file_, "novo.fdb", false, nullptr, false, false);
+            }),
+            "servidor caiu");
+  EXPECT_FALSE(connection_->Connected());
 }
 
 }  // namespace

@@ -19,10 +19,13 @@
 #include "TolvanFirebirdUtil.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
+#include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "vesk/VeskPack5.h"
 
 namespace {
+
+using tolvan::testing::MessageOf;
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -102,15 +105,6 @@ int32_t VaxInteger(const char* p, int16_t n) {
   return v;
 }
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
 class PegarDataBasesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -170,7 +164,7 @@ TEST_F(PegarDataBasesTest, ARefusedQueryRaisesTheErrorTextAndStillDetaches) {
   fake_->query_error = 335544472;
   fake_->sqlcode = -902;
   fake_.Lines({"Your user name and password are not defined.", "Ask your administrator."});
-  EXPECT_EQ(ErrorOf([&] { Call(fake_); }),
+  EXPECT_EQ(MessageOf([&] { Call(fake_); }),
             "Your user name and password are not defined.\r\nAsk your administrator sqlcode:-902 "
             "IBErrorCode:335544472");
   EXPECT_THAT(fake_.Calls(), HasSubstr("isc_service_detach;"));
@@ -193,7 +187,7 @@ TEST_F(PegarDataBasesTest, ErrorTextJoinsLinesAndDropsOneFinalFullStop) {
   };
   for (const auto& c : cases) {
     fake_.Lines(c.lines);
-    EXPECT_EQ(ErrorOf([&] { Call(fake_); }), c.text);
+    EXPECT_EQ(MessageOf([&] { Call(fake_); }), c.text);
   }
 }
 
@@ -202,7 +196,7 @@ TEST_F(PegarDataBasesTest, ARefusedAttachRaisesItsOwnErrorText) {
   fake_->query_error = 335544559;
   fake_->sqlcode = -902;
   fake_.Lines({"Your user name and password are not defined."});
-  EXPECT_EQ(ErrorOf([&] { Call(fake_); }),
+  EXPECT_EQ(MessageOf([&] { Call(fake_); }),
             "Your user name and password are not defined sqlcode:-902 IBErrorCode:335544472");
   // Nothing was attached: no query, nothing to detach.
   EXPECT_EQ(fake_.Calls(), "isc_service_attach;isc_sqlcode;isc_interprete;isc_interprete;");
@@ -226,9 +220,9 @@ TEST_F(PegarDataBasesTest, EntryPointsAreLookedUpAgainInEachNewlyLoadedLibrary) 
   (*other)->query_error = 335544472;
   fake_.Lines({"from the first"});
   other->Lines({"from the second"});
-  EXPECT_THAT(ErrorOf([&] { Call(fake_); }), HasSubstr("from the first"));
-  EXPECT_THAT(ErrorOf([&] { Call(*other); }), HasSubstr("from the second"));
-  EXPECT_THAT(ErrorOf([&] { Call(fake_); }), HasSubstr("from the first"));
+  EXPECT_THAT(MessageOf([&] { Call(fake_); }), HasSubstr("from the first"));
+  EXPECT_THAT(MessageOf([&] { Call(*other); }), HasSubstr("from the second"));
+  EXPECT_THAT(MessageOf([&] { Call(fake_); }), HasSubstr("from the first"));
   other.reset();
 }
 
@@ -242,13 +236,13 @@ TEST_F(PegarDataBasesTest, AnErrorTextWithoutItsEntryPointsIsTheSystemsError) {
 
 TEST_F(PegarDataBasesTest, AMissingOrIncompleteLibraryIsReportedAsMissing) {
   const std::string missing(fb::kFbClientMissing);
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(MessageOf([&] {
               fb::PegarDataBases(&dm_, &list_, attachments_, databases_,
                                  FakePath("does_not_exist"));
             }),
             missing);
   FakeClient no_query(FakePath("no_query"));
-  EXPECT_EQ(ErrorOf([&] { Call(no_query); }), missing);
+  EXPECT_EQ(MessageOf([&] { Call(no_query); }), missing);
   EXPECT_THAT(no_query.Calls(), IsEmpty());
   EXPECT_EQ(attachments_, 0);
   EXPECT_EQ(databases_, -1);
@@ -256,20 +250,20 @@ TEST_F(PegarDataBasesTest, AMissingOrIncompleteLibraryIsReportedAsMissing) {
 
 TEST_F(PegarDataBasesTest, ArgumentAndParameterErrorsComeBeforeAnyAttach) {
   EXPECT_EQ(
-      ErrorOf([&] { fb::PegarDataBases(&dm_, nullptr, attachments_, databases_, fake_.path()); }),
+      MessageOf([&] { fb::PegarDataBases(&dm_, nullptr, attachments_, databases_, fake_.path()); }),
       "PegarDataBases: _ADbs não poder ser nil");
   EXPECT_EQ(attachments_, -1);
 
   connection_->Params.push_back("verbose=1");
-  EXPECT_EQ(ErrorOf([&] { Call(fake_); }), "SPB Constant Unknown");
+  EXPECT_EQ(MessageOf([&] { Call(fake_); }), "SPB Constant Unknown");
   connection_->Params.back() = "password=" + std::string(256, 'x');
-  EXPECT_THAT(ErrorOf([&] { Call(fake_); }), HasSubstr("255"));
+  EXPECT_THAT(MessageOf([&] { Call(fake_); }), HasSubstr("255"));
   EXPECT_THAT(fake_.Calls(), IsEmpty());
 }
 
 TEST_F(PegarDataBasesTest, AReplyOutOfLayoutKeepsWhatWasReadAndDetaches) {
   fake_.Reply(Reply(4, 2, {"/a.fdb"}, false) + "\x6b");
-  EXPECT_EQ(ErrorOf([&] { Call(fake_); }), "Unexpected Output buffer value");
+  EXPECT_EQ(MessageOf([&] { Call(fake_); }), "Unexpected Output buffer value");
   EXPECT_THAT(list_, ElementsAre("kept", "/a.fdb"));
   EXPECT_EQ(attachments_, 4);
   EXPECT_EQ(databases_, 2);
@@ -285,7 +279,7 @@ TEST(ServiceParameterBlock, TakesUserPasswordAndRoleWhateverTheirCaseAndPrefix) 
                         "a=b \x3c\x01R"));
   EXPECT_EQ(fb::BuildServiceParameterBlock({}), std::string("\x02\x02"));
   for (const char* line : {"verbose=1", "isc_spb_dbname=x", "version", "CONNECT_TIMEOUT=3"}) {
-    EXPECT_EQ(ErrorOf([&] { fb::BuildServiceParameterBlock({line}); }), "SPB Constant Unknown")
+    EXPECT_EQ(MessageOf([&] { fb::BuildServiceParameterBlock({line}); }), "SPB Constant Unknown")
         << line;
   }
   EXPECT_EQ(fb::BuildServiceParameterBlock({"user_name=" + std::string(255, 'u')}).size(),
@@ -318,7 +312,7 @@ TEST(DatabasesReplyParser, ReadsGoodRepliesAndStopsAtTheFirstByteOutOfLayout) {
   };
   for (const auto& c : cases) {
     fb::DatabasesReply out;
-    EXPECT_EQ(ErrorOf([&] { fb::ParseDatabasesReply(c.reply, VaxInteger, out); }),
+    EXPECT_EQ(MessageOf([&] { fb::ParseDatabasesReply(c.reply, VaxInteger, out); }),
               "Unexpected Output buffer value");
     EXPECT_EQ(out.attachments, c.attachments);
     EXPECT_EQ(out.databases, c.databases);
@@ -334,7 +328,7 @@ TEST(DatabasesReplyParser, AReplyThatFillsTheWholeBufferIsRefusedWithoutReadingP
   reply += std::string(fb::kServicesReplyLength - reply.size(), '\x6a');
   ASSERT_EQ(reply.size(), fb::kServicesReplyLength);
   fb::DatabasesReply out;
-  EXPECT_EQ(ErrorOf([&] { fb::ParseDatabasesReply(reply, VaxInteger, out); }),
+  EXPECT_EQ(MessageOf([&] { fb::ParseDatabasesReply(reply, VaxInteger, out); }),
             "Unexpected Output buffer value");
   EXPECT_GT(out.names.size(), 100u);
 }

@@ -12,11 +12,11 @@ namespace {
 using namespace tolvan::oracle;
 
 std::string Export(const std::string& connect, bool strip, const std::string& file) {
-  return ExportCommandLine("scott", "tiger", BackupService(connect, strip), BackupBase(file));
+  return ExportCommandLine("scott", "tiger", BackupService(connect, strip), DumpBase(file));
 }
 
 std::string Import(const std::string& connect, const std::string& file) {
-  return ImportCommandLine("scott", "tiger", RestoreService(connect), RestoreBase(file));
+  return ImportCommandLine("scott", "tiger", RestoreService(connect), DumpBase(file));
 }
 
 TEST(OracleCommandLine, ExportAndImportToTheCharacter) {
@@ -47,38 +47,40 @@ TEST(OracleCommandLine, PiecesWithBlanksOrQuotesStayOneArgument) {
                 " \"u/a\\\"b@S\" FULL=YES IGNORE=YES FILE=/b/x.DMP LOG=/b/x.LOG   ");
 }
 
-TEST(OracleCommandLine, FileNamesTheToolsWouldMisreadAreRefused) {
+TEST(OracleCommandLine, OnlyNamesWithoutAFileNameOrWithADoubleQuoteAreRefused) {
   struct Case {
     std::string file;
-    bool backup;
     std::string why;  // empty: accepted
   } cases[] = {
-      {"D:\\Backups\\loja.v2\\loja.dmp", true, "o nome de uma das pastas tem \".\""},
-      {"./loja.dmp", true, "o nome de uma das pastas tem \".\""},
-      {"C:\\bkp\\.dmp", true, "falta o nome do arquivo"},
-      {"C:\\bkp\\", true, "falta o nome do arquivo"},
-      {"C:\\bkp\\.dmp", false, "falta o nome do arquivo"},
-      {"/bk/q\"uote.dmp", true, "aspas duplas"},
-      {"/bk/q\"uote.dmp", false, "aspas duplas"},
-      {"C:\\bkp\\loja.dmp", true, ""},
-      {"C:\\bkp\\loja", true, ""},
-      {"loja.dmp", true, ""},
-      // The import cuts at the extension of the file-name part: a dot in a folder is harmless.
-      {"D:\\Backups\\loja.v2\\loja.dmp", false, ""},
-      {"./loja.dmp", false, ""},
+      {"C:\\bkp\\.dmp", "falta o nome do arquivo antes da extensão"},
+      {"C:\\bkp\\", "falta o nome do arquivo depois da pasta"},
+      {"/bk/", "falta o nome do arquivo depois da pasta"},
+      {"", "o nome está vazio"},
+      {"/bk/q\"uote.dmp", "aspas duplas"},
+      {"C:\\bkp\\loja.dmp", ""},
+      {"C:\\bkp\\loja", ""},
+      {"loja.dmp", ""},
+      // A "." in a folder is part of the folder's name.
+      {"C:\\Users\\joao.silva\\Backups\\loja.dmp", ""},
+      {"\\\\192.168.0.10\\bkp\\loja.dmp", ""},
+      {".\\loja.dmp", ""},
+      {"./loja.dmp", ""},
+      {"..\\bkp\\loja", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file + (c.backup ? " (backup)" : " (restore)"));
-    const std::string base = c.backup ? BackupBase(c.file) : RestoreBase(c.file);
-    try {
-      ConferirArquivo("Backup:\r\n", c.file, base);
-      EXPECT_EQ(c.why, "");
-    } catch (const std::runtime_error& e) {
-      EXPECT_NE(c.why, "");
-      EXPECT_EQ(std::string(e.what()).rfind(
-                    "Backup:\r\nO arquivo \"" + c.file + "\" não pode ser usado: ", 0),
-                0u);
-      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+    SCOPED_TRACE(c.file);
+    for (const char* heading : {"Backup:\r\n", "Restore:\r\n"}) {
+      try {
+        ConferirArquivo(heading, c.file);
+        EXPECT_EQ(c.why, "");
+      } catch (const std::runtime_error& e) {
+        EXPECT_NE(c.why, "") << e.what();
+        EXPECT_EQ(
+            std::string(e.what()).rfind(
+                heading + std::string("O arquivo \"") + c.file + "\" não pode ser usado: ", 0),
+            0u);
+        EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+      }
     }
   }
 }
@@ -99,16 +101,36 @@ TEST(OracleCommandLine, ImportServiceIsTheTextBeforeTheFirstColon) {
   EXPECT_EQ(RestoreService("C:\\bkp\\x"), "C");
 }
 
-TEST(OracleCommandLine, ExportCutsAtTheFirstDotImportAtTheExtension) {
-  EXPECT_EQ(BackupBase("C:\\dados.old\\loja.dmp"), "C:\\dados");
-  EXPECT_EQ(RestoreBase("C:\\dados.old\\loja.dmp"), "C:\\dados.old\\loja");
-  EXPECT_EQ(RestoreBase("C:\\bkp\\loja.2024.dmp"), "C:\\bkp\\loja.2024");
-  EXPECT_EQ(BackupBase("C:\\bkp\\loja"), "C:\\bkp\\loja");
-  EXPECT_EQ(RestoreBase("C:\\bkp\\loja"), "C:\\bkp\\loja");
-  EXPECT_EQ(RestoreBase("C:\\dados.old\\loja"), "C:\\dados.old\\loja");
-  EXPECT_EQ(RestoreBase("/srv/dados.old/loja"), "/srv/dados.old/loja");
-  // One dot: both derive the same base, so the import replaces the export's log.
-  EXPECT_EQ(BackupBase("C:\\bkp\\loja.dmp"), RestoreBase("C:\\bkp\\loja.dmp"));
+TEST(OracleCommandLine, ExportAndImportReadAndWriteTheSameFiles) {
+  const std::string exp(ExportTool());
+  const std::string imp(ImportTool());
+  // Only the extension of the file-name part goes: the export writes what the import reads.
+  EXPECT_EQ(Export("ORCL", false, "C:\\bkp\\loja.2024.dmp"),
+            exp +
+                " scott/tiger@ORCL OWNER=scott FILE=C:\\bkp\\loja.2024.DMP "
+                "LOG=C:\\bkp\\loja.2024.LOG   ");
+  EXPECT_EQ(Import("ORCL", "C:\\bkp\\loja.2024.dmp"),
+            imp +
+                " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=C:\\bkp\\loja.2024.DMP "
+                "LOG=C:\\bkp\\loja.2024.LOG   ");
+  EXPECT_EQ(Export("ORCL", false, "loja.2024.dmp"),
+            exp + " scott/tiger@ORCL OWNER=scott FILE=loja.2024.DMP LOG=loja.2024.LOG   ");
+  EXPECT_EQ(Import("ORCL", "loja.2024.dmp"),
+            imp + " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=loja.2024.DMP LOG=loja.2024.LOG   ");
+  EXPECT_EQ(Export("ORCL", false, "C:\\Users\\joao.silva\\loja.dmp"),
+            exp +
+                " scott/tiger@ORCL OWNER=scott FILE=C:\\Users\\joao.silva\\loja.DMP "
+                "LOG=C:\\Users\\joao.silva\\loja.LOG   ");
+  EXPECT_EQ(Import("ORCL", "\\\\192.168.0.10\\bkp\\loja.dmp"),
+            imp +
+                " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=\\\\192.168.0.10\\bkp\\loja.DMP "
+                "LOG=\\\\192.168.0.10\\bkp\\loja.LOG   ");
+
+  EXPECT_EQ(DumpBase("C:\\dados.old\\loja.dmp"), "C:\\dados.old\\loja");
+  EXPECT_EQ(DumpBase("C:\\dados.old\\loja"), "C:\\dados.old\\loja");
+  EXPECT_EQ(DumpBase("/srv/dados.old/loja"), "/srv/dados.old/loja");
+  EXPECT_EQ(DumpBase(".\\loja.dmp"), ".\\loja");
+  EXPECT_EQ(DumpBase("C:\\bkp\\loja"), "C:\\bkp\\loja");
 }
 
 TEST(OracleCommandLine, RestoreConnTargetTakesTheConnectionsPrefix) {

@@ -261,14 +261,34 @@ TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlace) {
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
 }
 
+TEST_F(OracleRunsTest, ADottedNameIsWrittenAndReadUnderItsOwnBase) {
+  // A folder with a "." and a file name with two: the export writes what the import of the same
+  // name reads, and a dump of another name in the folder stays as it was.
+  const std::string folder = folder_.Path() + "joao.silva" + tolvan::platform::kPathDelimiter;
+  std::filesystem::create_directories(Utf8Path(folder));
+  std::ofstream(Utf8Path(folder + "loja.DMP"), std::ios::binary) << "outro dump";
+  const std::string file = folder + "loja.2024.dmp";
+  backup_("ORCL", "scott", "tiger", file, false, nullptr, false, false, "", "", false);
+  EXPECT_THAT(Args(exp_), ElementsAre("scott/tiger@ORCL", "OWNER=scott",
+                                      StartsWith("FILE=" + folder + "loja.2024.DMP.~"),
+                                      "LOG=" + folder + "loja.2024.LOG"));
+  std::ifstream other(Utf8Path(folder + "loja.DMP"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "outro dump");
+
+  restore_("ORCL", "scott", "tiger", file, false, nullptr, false, false, "", "", false);
+  EXPECT_THAT(Args(imp_),
+              ElementsAre("scott/tiger@ORCL", "FULL=YES", "IGNORE=YES",
+                          "FILE=" + folder + "loja.2024.DMP", "LOG=" + folder + "loja.2024.LOG"));
+}
+
 TEST_F(OracleRunsTest, RefusedNamesAndMissingFoldersStopBeforeTheToolRuns) {
-  const std::string dotted =
-      folder_.Path() + "bk.v2" + tolvan::platform::kPathDelimiter + "loja.dmp";
-  EXPECT_THAT(MessageOf([&] {
-                backup_("ORCL", "scott", "tiger", dotted, false, nullptr, false, false, "", "",
-                        false);
-              }),
-              StartsWith("Backup:\r\nO arquivo \"" + dotted + "\" não pode ser usado: "));
+  const std::string nameless = folder_.Path() + "bk" + tolvan::platform::kPathDelimiter + ".dmp";
+  EXPECT_EQ(MessageOf([&] {
+              backup_("ORCL", "scott", "tiger", nameless, false, nullptr, false, false, "", "",
+                      false);
+            }),
+            "Backup:\r\nO arquivo \"" + nameless +
+                "\" não pode ser usado: falta o nome do arquivo antes da extensão.");
   EXPECT_THAT(MessageOf([&] {
                 restore_("ORCL", "scott", "tiger", folder_.Path() + "q\"x.dmp", false, nullptr,
                          false, false, "", "", false);

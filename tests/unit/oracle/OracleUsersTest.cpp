@@ -200,18 +200,73 @@ TEST_F(OracleUsersTest, BadNamesAreRefusedWithTheirOwnMessage) {
             "AddUser: AUserName não é um texto UTF-8 válido");
   EXPECT_EQ(MessageOf([&] { AddUser("\"jo\tão\"", "p", "USERS"); }),
             "AddUser: AUserName não pode conter caracteres de controle");
-  EXPECT_EQ(MessageOf([&] { DeleteUser(std::string(31, 'u')); }),
-            "DeleteUser: AUserName passa de 30 bytes (uma letra acentuada ocupa dois)");
-  EXPECT_EQ(MessageOf([&] { AddUser("u", "p", "ação_ação_ação_ação_ação_"); }),
-            "AddUser: AGroupName passa de 30 bytes (uma letra acentuada ocupa dois)");
   EXPECT_EQ(MessageOf([&] { CriarDataBase("dados", "usuário\x01", "p"); }),
             "CriarDataBase: User não pode conter caracteres de controle");
-  EXPECT_EQ(MessageOf([&] { CriarDataBase(std::string(31, 'd'), "u", "p"); }),
-            "CriarDataBase: Database passa de 30 bytes (uma letra acentuada ocupa dois)");
   EXPECT_THAT(driver_->Statements(), IsEmpty());
-  // Thirty bytes fit, the quotes of a quoted name not counted.
-  DeleteUser("\"" + std::string(30, 'u') + "\"");
+}
+
+TEST_F(OracleUsersTest, NamesOfUpTo128BytesAreTaken) {
+  // A name of 100 bytes, and one of 128 with its quotes not counted, reach the server.
+  const std::string hundred = "LOJA_" + std::string(95, 'X');
+  ASSERT_EQ(hundred.size(), 100u);
+  AddUser(hundred, "p", "USERS");
+  DeleteUser("\"" + std::string(128, 'u') + "\"");
+  CriarDataBase(std::string(128, 'd'), hundred, "p");
+  ASSERT_EQ(driver_->Statements().size(), 3u + 1u + 18u);
+  EXPECT_EQ(driver_->Statements()[0],
+            "CREATE USER " + hundred +
+                " PROFILE DEFAULT IDENTIFIED BY p DEFAULT TABLESPACE USERS ACCOUNT UNLOCK ");
+
+  // More than 128 characters can be no name in any character set.
+  driver_->ClearRecord();
+  const std::string too_long =
+      " tem mais de 128 caracteres; o Oracle aceita nomes de até 128 bytes";
+  EXPECT_EQ(MessageOf([&] { DeleteUser(std::string(129, 'u')); }),
+            "DeleteUser: AUserName" + too_long);
+  EXPECT_EQ(MessageOf([&] { ModifyUser("\"" + std::string(129, 'u') + "\"", "p"); }),
+            "ModifyUser: AUserName" + too_long);
+  EXPECT_EQ(MessageOf([&] { CriarDataBase(std::string(129, 'd'), "u", "p"); }),
+            "CriarDataBase: Database" + too_long);
+  // A password is no name: its length is the server's to judge.
+  ModifyUser("u", std::string(200, 'p'));
   EXPECT_EQ(driver_->Statements().size(), 1u);
+}
+
+TEST_F(OracleUsersTest, UnquotedNamesTakeTheLettersOfAnyScript) {
+  // Vietnamese, with a letter written whole and one written as a letter and its marks, Greek,
+  // Cyrillic, Hebrew and Japanese: the server takes what its character set holds and refuses
+  // the rest with its own message.
+  for (const std::string& name :
+       {std::string("Nguyễn_Thị"), std::string("Nguye\xCC\x82\xCC\x83n"), std::string("Ωμέγα"),
+        std::string("Москва"), std::string("שלום"), std::string("ロジャー")}) {
+    driver_->ClearRecord();
+    AddUser(name, "p", "USERS");
+    ModifyUser(name, "p");
+    DeleteUser(name);
+    EXPECT_EQ(driver_->Statements().size(), 5u) << name;
+    EXPECT_EQ(driver_->Statements().back(), "DROP USER " + name);
+  }
+  // What is no letter stays refused: a quote as a letter modifier writes it, a full-width
+  // semicolon, an ideographic blank.
+  driver_->ClearRecord();
+  const std::string refused =
+      "DeleteUser: AUserName só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas "
+      "duplas";
+  for (const std::string& name : {std::string("o\xCA\xBC"
+                                              "brien"),
+                                  std::string("a\xEF\xBC\x9B"),
+                                  std::string("a\xE3\x80\x80"
+                                              "b")}) {
+    EXPECT_EQ(MessageOf([&] { DeleteUser(name); }), refused) << name;
+  }
+  EXPECT_THAT(driver_->Statements(), IsEmpty());
+
+  // The capital of any small letter, as the server folds an unquoted name.
+  vesk::SetDefaultConnection(nullptr);
+  CriarDataBase("dữ_liệu", "nguyễn", "Mật");
+  EXPECT_EQ(driver_->Statements()[0],
+            "CREATE USER \"NGUYỄN\" PROFILE \"DEFAULT\" IDENTIFIED BY \"Mật\" DEFAULT "
+            "TABLESPACE \"DỮ_LIỆU\" TEMPORARY TABLESPACE \"TEMP\" ACCOUNT UNLOCK");
 }
 
 TEST_F(OracleUsersTest, CriarDataBaseSendsTheEighteenStatementsThroughTheModule) {

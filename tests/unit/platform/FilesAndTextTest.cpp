@@ -18,7 +18,9 @@ namespace tolvan::platform {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 constexpr bool kPosix = kPathDelimiter == '/';
 
@@ -57,7 +59,10 @@ TEST(Files, CopyOverwritesRemoveAndExists) {
     CopyFileOverwriting(folder.Path() + "missing", target);
     ADD_FAILURE() << "copied a missing file";
   } catch (const std::system_error& error) {
-    EXPECT_THAT(error.what(), HasSubstr("missing"));
+    // Portuguese for the operator, the system's own reason after the colon.
+    EXPECT_THAT(error.what(), StartsWith("não foi possível copiar \"" + folder.Path() +
+                                         "missing\" para \"" + target + "\": "));
+    EXPECT_THAT(error.what(), EndsWith(error.code().message()));
   }
   EXPECT_THROW(CopyFileOverwriting(source, folder.Path() + "no-folder" + kPathDelimiter + "x"),
                std::system_error);
@@ -72,8 +77,12 @@ TEST(DynamicLibrary, LoadsLooksUpAndReportsFailures) {
     DynamicLibrary::Load("tolvan-no-such-library");
     ADD_FAILURE() << "loaded a missing library";
   } catch (const std::system_error& error) {
-    EXPECT_THAT(error.what(), HasSubstr("tolvan-no-such-library"));
+    EXPECT_THAT(error.what(), StartsWith("não foi possível carregar \"tolvan-no-such-library\""));
   }
+  // The names the programs' folders hold their client libraries under.
+  EXPECT_EQ(SharedLibraryFileName("fbclient", "2"), kPosix ? "libfbclient.so.2" : "fbclient.dll");
+  EXPECT_EQ(SharedLibraryFileName("ibclient64"), kPosix ? "libibclient64.so" : "ibclient64.dll");
+  EXPECT_EQ(ClientLibrariesComeWithTheSystem(), kPosix);
 }
 
 TEST(MessageBox, TheSinkGetsTheText) {

@@ -98,14 +98,14 @@ TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
   EXPECT_EQ(calls[0].env.at("PGPASSWORD"), "s3cr'et");
   EXPECT_THAT(calls[0].args, ElementsAre("-h", "localhost", "-p", "5432", "-U", "postgres", "-F",
                                          "t", "-f", StartsWith(out_ + ".~"), "vendas"));
-  const std::string line =
-      PgDumpCommandLine(tools_, "", "5432", "vendas", "postgres", calls[0].args[9], false);
-  EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")), line);
+  EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
+            Tool("pg_dump") + " -h localhost -p 5432 -U postgres -F t  -f \"" + calls[0].args[9] +
+                "\" vendas");
   EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 
   ExecutarPgRestore(tools_, "h", "1", "novo", "ana", "s3cr'et", "/x/in.tar");
   EXPECT_EQ(ReadText(CommandFile("pg_restore.cmd")),
-            PgRestoreCommandLine(tools_, "h", "1", "novo", "ana", "/x/in.tar"));
+            Tool("pg_restore") + " -h h -p 1 -U ana -d novo \"/x/in.tar\"");
   EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 }
 

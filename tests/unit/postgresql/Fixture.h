@@ -90,6 +90,12 @@ class PluginHost : public ::testing::Test {
     app_.Install("PostgreSQL/pg_restore", ToolScript("pg_restore", version, restore_more));
   }
 
+  // A tool of the folder as a command line names it: in double quotes when its path has a blank.
+  std::string Tool(const std::string& name) const {
+    const std::string path = tools_ + name + platform::kExecutableSuffix;
+    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+  }
+
   // Where the runners leave their command files (on Windows the system's own temporary folder).
   static std::string CommandFile(const std::string& name) { return PegarDirTemp() + name; }
 

@@ -77,7 +77,7 @@ TEST_F(BackupFileTest, ASuccessReplacesTheDumpFromTheTemporaryNameTheToolWasGive
   const std::string written = calls[2].args[9];
   EXPECT_THAT(written, StartsWith(dump_ + ".~"));
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
-            PgDumpCommandLine(tools_, "db1", "5433", "vendas", "postgres", written, false));
+            Tool("pg_dump") + " -h db1 -p 5433 -U postgres -F t  -f \"" + written + "\" vendas");
   // What the tool wrote is now the dump.
   EXPECT_EQ(ReadText(dump_), testing::SampleDump());
   EXPECT_FALSE(fs::exists(Utf8Path(written)));

@@ -52,7 +52,15 @@ TEST(GravarArquivo, TakesUtf8FileNames) {
 
 TEST(GravarArquivo, ThrowsSystemErrorWhenFileCannotBeWritten) {
   TempDir dir;
-  EXPECT_THROW(GravarArquivo("x", dir.File("missing/sub/file.txt"), true), std::system_error);
+  const std::string missing = dir.File("missing/sub/file.txt");
+  // The operator reads why in Portuguese, with the system's own reason after the colon.
+  try {
+    GravarArquivo("x", missing, true);
+    ADD_FAILURE() << "wrote into a missing folder";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "GravarArquivo: não foi possível gravar \"" + missing + "\": " + e.code().message());
+  }
   // A folder in the way of the file.
   EXPECT_THROW(GravarArquivo("x", dir.File(""), true), std::system_error);
   EXPECT_THROW(GravarArquivo("x", "", true), std::system_error);

@@ -28,15 +28,7 @@ struct Status {
   IscStatus* get() { return vector; }
 };
 
-std::string ParamOf(const std::vector<std::string>& params, std::string_view name) {
-  for (const auto& line : params) {
-    auto [key, value] = detail::SplitParam(line);
-    if (detail::EqualsIgnoringCase(key, name)) {
-      return std::string(value);
-    }
-  }
-  return {};
-}
+using detail::ParamOf;
 
 uint16_t SqlLength(const std::string& sql) {
   // Longer texts go null-terminated.

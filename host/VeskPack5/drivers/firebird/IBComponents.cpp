@@ -11,6 +11,7 @@
 #include "Names.h"
 #include "firebird/FirebirdClient.h"
 #include "firebird/FirebirdValues.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -83,13 +84,12 @@ void AddDpbText(std::string& dpb, char tag, const std::string& value, const char
 }  // namespace
 
 std::string ComponentsClientLibrary() {
-  const std::string folder = tolvan::platform::ExecutableDirectory();
-#ifdef _WIN32
-  return folder + "ibclient64.dll";
-#else
-  const std::string copy = folder + "libibclient64.so";
-  return tolvan::platform::FileExists(copy) ? copy : std::string();
-#endif
+  const std::string copy = tolvan::platform::ExecutableDirectory() +
+                           tolvan::platform::SharedLibraryFileName("ibclient64");
+  // Without the copy, the system's client library, where the system has one.
+  return tolvan::platform::FileExists(copy) || !tolvan::platform::ClientLibrariesComeWithTheSystem()
+             ? copy
+             : std::string();
 }
 
 std::string CreateDatabaseStatement(const std::string& database_name,
@@ -296,16 +296,16 @@ TVeskIBScript::~TVeskIBScript() = default;
 void TVeskIBScript::ExecuteScript() {
   using vesk::firebird::ScriptCommand;
   if (Database == nullptr || !Database->Connected()) {
-    throw TVeskDriverError("ExecuteScript: the database is not connected");
+    throw TVeskDriverError("ExecuteScript: o banco de dados não está conectado");
   }
   TVeskIBTransaction* transaction =
       Transaction != nullptr ? Transaction : Database->DefaultTransaction;
   if (transaction == nullptr) {
-    throw TVeskDriverError("ExecuteScript: no transaction");
+    throw TVeskDriverError("ExecuteScript: não há transação");
   }
   if (transaction->impl_->database != &Database->impl_->handle) {
     if (transaction->InTransaction()) {
-      throw TVeskDriverError("ExecuteScript: the transaction is active on another database");
+      throw TVeskDriverError("ExecuteScript: a transação está ativa em outro banco de dados");
     }
     transaction->impl_->client = Database->impl_->client;
     transaction->impl_->database = &Database->impl_->handle;

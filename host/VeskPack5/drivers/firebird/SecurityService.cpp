@@ -82,16 +82,6 @@ void AppendStartText(std::string& spb, unsigned char tag, const std::string& val
   spb += value;
 }
 
-std::string ParamValue(const std::vector<std::string>& params, std::string_view key) {
-  for (const auto& line : params) {
-    auto [name, value] = detail::SplitParam(line);
-    if (detail::EqualsIgnoringCase(name, key)) {
-      return std::string(value);
-    }
-  }
-  return {};
-}
-
 // Reads one reply of the client front to back, every read checked against its length.
 class Reader {
  public:
@@ -290,9 +280,9 @@ void TVeskIBSecurityService::Attach() {
     throw TVeskDriverError("O nome do servidor passa de 65535 bytes");
   }
   std::string spb{fb::kSpbVersion, fb::kSpbCurrentVersion, fb::kSpbUtf8Texts, 0};
-  const std::string user = fb::ParamValue(Params, "USER_NAME");
-  const std::string password = fb::ParamValue(Params, "PASSWORD");
-  const std::string role = fb::ParamValue(Params, "SQL_ROLE_NAME");
+  const std::string user = vesk::detail::ParamOf(Params, "USER_NAME");
+  const std::string password = vesk::detail::ParamOf(Params, "PASSWORD");
+  const std::string role = vesk::detail::ParamOf(Params, "SQL_ROLE_NAME");
   if (!user.empty()) {
     fb::AppendSpbText(spb, fb::kSpbUserName, user, "O nome de usuário");
   }

@@ -302,7 +302,7 @@ class OdbcSession : public driver::Session {
       if (rc == SQL_NO_DATA) {
         break;
       }
-      Check(rc, SQL_HANDLE_STMT, statement->get(), "reading the results of a statement");
+      Check(rc, SQL_HANDLE_STMT, statement->get(), "ao ler os resultados de um comando");
     }
   }
 
@@ -321,8 +321,8 @@ class OdbcSession : public driver::Session {
     in_transaction_ = true;
   }
 
-  void Commit() override { EndTransaction(SQL_COMMIT, "Commit"); }
-  void Rollback() override { EndTransaction(SQL_ROLLBACK, "Rollback"); }
+  void Commit() override { EndTransaction(SQL_COMMIT, "Commit", "ao confirmar a transação"); }
+  void Rollback() override { EndTransaction(SQL_ROLLBACK, "Rollback", "ao desfazer a transação"); }
   bool InTransaction() const override { return in_transaction_; }
 
   std::vector<std::string> InfoReport(TVeskInfoReportPart part) override {
@@ -364,12 +364,12 @@ class OdbcSession : public driver::Session {
           SQL_HANDLE_DBC, connection_->get(), "ao trocar o autocommit");
   }
 
-  void EndTransaction(SQLSMALLINT completion, const char* what) {
+  void EndTransaction(SQLSMALLINT completion, const char* name, const char* doing) {
     if (!in_transaction_) {
-      throw TVeskDriverError(std::string("ODBC: ") + what + " sem transação em andamento");
+      throw TVeskDriverError(std::string("ODBC: ") + name + " sem transação em andamento");
     }
     Check(SQLEndTran(SQL_HANDLE_DBC, connection_->get(), completion), SQL_HANDLE_DBC,
-          connection_->get(), what);
+          connection_->get(), doing);
     in_transaction_ = false;
     SetAutocommit(true);
   }
@@ -391,15 +391,7 @@ class OdbcSession : public driver::Session {
   bool in_transaction_ = false;
 };
 
-std::string ParamOf(const std::vector<std::string>& params, std::string_view name) {
-  for (const auto& line : params) {
-    auto [key, value] = detail::SplitParam(line);
-    if (detail::EqualsIgnoringCase(key, name)) {
-      return std::string(value);
-    }
-  }
-  return {};
-}
+using detail::ParamOf;
 
 // The attributes of a connection string as written: name and raw value, braces kept.
 std::vector<std::pair<std::string, std::string>> Attributes(const std::string& text) {

@@ -27,15 +27,7 @@
 namespace vesk::postgresql {
 namespace {
 
-std::string ParamOf(const std::vector<std::string>& params, std::string_view name) {
-  for (const auto& line : params) {
-    auto [key, value] = detail::SplitParam(line);
-    if (detail::EqualsIgnoringCase(key, name)) {
-      return std::string(value);
-    }
-  }
-  return {};
-}
+using detail::ParamOf;
 
 struct Target {
   std::string host;
