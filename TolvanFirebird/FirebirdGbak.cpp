@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "TolvanFirebirdUtil.h"
+#include "platform/Environment.h"
 #include "platform/Files.h"
 #include "tolvan/common/ConnectionClosed.h"
 #include "tolvan/common/FrameRun.h"
@@ -25,6 +26,17 @@ constexpr const char* kStandardOutput = "stdout";
 constexpr const char* kPasswordVariable = "ISC_PASSWORD";
 // gbak's exit code for a restore that finished with one or more indexes left inactive.
 constexpr int32_t kRestoreNotOnline = 2;
+
+// gbak reads the paths and the user name of its command line in the character set of its locale,
+// and they are UTF-8: without a UTF-8 locale it refuses any accented letter ("Cannot transliterate
+// character between character sets").
+std::optional<vesk::ScopedChildEnvironment> Utf8LocaleForGbak() {
+  if (auto variable = tolvan::platform::Utf8LocaleForChildren()) {
+    return std::optional<vesk::ScopedChildEnvironment>(std::in_place, variable->first,
+                                                       variable->second);
+  }
+  return std::nullopt;
+}
 
 enum class Kind { Backup, Restore };
 
@@ -235,6 +247,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
       GbakBackupArguments(split.database, User, written, split.host, Quiet, MetadataOnly);
   const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, true);
   const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
+  const auto locale = Utf8LocaleForGbak();
   RunOutcome outcome;
   try {
     outcome =
@@ -280,6 +293,7 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
   NewTarget target(split.host.empty() && HasNoHost(split.database) ? split.database
                                                                    : std::string());
   const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
+  const auto locale = Utf8LocaleForGbak();
   RunOutcome outcome;
   try {
     outcome = RunGbak(Kind::Restore, vesk::QuoteArgument(tool) + arguments, Frame, Circular);

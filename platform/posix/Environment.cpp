@@ -1,5 +1,7 @@
 #include "platform/Environment.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -45,6 +47,22 @@ void UnsetEnv(const std::string& name) {
     throw std::system_error(errno, std::generic_category(),
                             "não foi possível remover a variável de ambiente " + name);
   }
+}
+
+std::optional<std::pair<std::string, std::string>> Utf8LocaleForChildren() {
+  std::string locale;
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    if (auto value = GetEnv(name); value && !value->empty()) {
+      locale = *value;
+      break;
+    }
+  }
+  std::transform(locale.begin(), locale.end(), locale.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (locale.find("utf-8") != std::string::npos || locale.find("utf8") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::pair<std::string, std::string>("LC_ALL", "C.UTF-8");
 }
 
 }  // namespace tolvan::platform

@@ -66,4 +66,8 @@ void UnsetEnv(const std::string& name) {
   }
 }
 
+std::optional<std::pair<std::string, std::string>> Utf8LocaleForChildren() {
+  return std::nullopt;
+}
+
 }  // namespace tolvan::platform

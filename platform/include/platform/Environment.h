@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/Export.h"
 
@@ -17,6 +18,12 @@ TOLVAN_PLATFORM_API void SetEnv(const std::string& name, const std::string& valu
 
 // Removes the variable.
 TOLVAN_PLATFORM_API void UnsetEnv(const std::string& name);
+
+// The variable a child needs so that it reads the UTF-8 texts of its command line as UTF-8: on
+// POSIX, LC_ALL=C.UTF-8 when the locale the environment gives (LC_ALL, else LC_CTYPE, else LANG) is
+// not a UTF-8 one, nothing otherwise; nothing on Windows, where children get their command line in
+// UTF-16.
+TOLVAN_PLATFORM_API std::optional<std::pair<std::string, std::string>> Utf8LocaleForChildren();
 
 // For tests: while alive, SetEnv and UnsetEnv write to a private overlay instead of the real
 // environment; GetEnv reads the overlay first and falls through to the real environment for names

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -43,6 +46,33 @@ TEST(Environment, OverridesNestAndLeaveTheRealEnvironmentAlone) {
   EXPECT_EQ(GetEnv("TOLVAN_TEST_VAR"), std::nullopt);
   EXPECT_EQ(GetEnv("TOLVAN_TEST_REAL"), "real");
   UnsetEnv("TOLVAN_TEST_REAL");
+}
+
+// Children are given a UTF-8 locale only where the environment's own one would make them misread
+// the UTF-8 texts of their command line; a UTF-8 locale of the operator's is left as it is.
+TEST(Environment, ChildrenGetAUtf8LocaleOnlyWhenTheEnvironmentLacksOne) {
+  ScopedEnvironmentOverride scope;
+  const auto given = [](const char* all, const char* ctype, const char* lang) {
+    for (const auto& [name, value] :
+         {std::pair{"LC_ALL", all}, std::pair{"LC_CTYPE", ctype}, std::pair{"LANG", lang}}) {
+      if (value == nullptr) {
+        UnsetEnv(name);
+      } else {
+        SetEnv(name, value);
+      }
+    }
+    return Utf8LocaleForChildren();
+  };
+  const std::optional<std::pair<std::string, std::string>> utf8 =
+      kPosix ? std::optional(std::pair<std::string, std::string>("LC_ALL", "C.UTF-8"))
+             : std::nullopt;
+  EXPECT_EQ(given(nullptr, nullptr, nullptr), utf8);
+  EXPECT_EQ(given("C", nullptr, "pt_BR.UTF-8"), utf8);
+  EXPECT_EQ(given("", "POSIX", "pt_BR.UTF-8"), utf8);  // LC_CTYPE speaks before LANG
+  EXPECT_EQ(given(nullptr, nullptr, "pt_BR.ISO-8859-1"), utf8);
+  EXPECT_EQ(given(nullptr, nullptr, "pt_BR.UTF-8"), std::nullopt);
+  EXPECT_EQ(given(nullptr, "C.utf8", "C"), std::nullopt);
+  EXPECT_EQ(given("en_US.utf8", "C", "C"), std::nullopt);
 }
 
 TEST(Paths, ExecutablePathOverridesNest) {
