@@ -139,6 +139,12 @@ class PostgresTest : public ::testing::Test {
       GTEST_SKIP() << "No PostgreSQL test server (run scripts/postgres-server start and source "
                       "its env file)";
     }
+    // The Unicode driver reads the text of the narrow calls in the locale the environment gives
+    // (it takes the process's from there when it loads), and the texts are UTF-8: without a UTF-8
+    // locale it refuses any accented letter ("invalid string conversion occured").
+    if (auto variable = tolvan::platform::Utf8LocaleForChildren()) {
+      tolvan::platform::SetEnv(variable->first, variable->second);
+    }
     connection_.DriverName = vesk::odbc::kDriverName;
     connection_.Params = {
         "ConnectionString=Driver={PostgreSQL Unicode};Server=" + Env("TOLVAN_PG_HOST") +
