@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -42,6 +43,7 @@ const char* Heading(Kind kind) {
 struct RunOutcome {
   int32_t code = 0;
   std::string failure;
+  std::string output;  // run without a frame: what gbak wrote
 };
 
 // Runs the command line with or without the frame; the frame is reset before this returns. A wait
@@ -65,6 +67,7 @@ RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso
   }
   std::string output;
   outcome.code = WinExec32AndRedirectOutput(command_line, output, false, false);
+  outcome.output = output;
   if (outcome.code != 0) {
     // A tool that died or could not start says nothing: that is a failure too, never a success.
     outcome.failure =
@@ -121,6 +124,7 @@ class FirebirdClient {
   // that name.
   struct Outcome {
     bool missing = false;
+    std::set<IscStatus> codes;
     std::string failure;
   };
 
@@ -131,9 +135,13 @@ class FirebirdClient {
         attach_(library_->Function<AttachFn>("isc_attach_database")),
         detach_(library_->Function<HandleFn>("isc_detach_database")),
         drop_(library_->Function<HandleFn>("isc_drop_database")),
+        start_(library_->Function<StartFn>("isc_start_transaction")),
+        execute_(library_->Function<ExecuteFn>("isc_dsql_execute_immediate")),
+        rollback_(library_->Function<HandleFn>("isc_rollback_transaction")),
         sqlcode_(library_->Function<IscSqlCodeFn>("isc_sqlcode")),
         interprete_(library_->Function<IscInterpreteFn>("isc_interprete")) {
-    if (attach_ == nullptr || detach_ == nullptr || drop_ == nullptr || sqlcode_ == nullptr ||
+    if (attach_ == nullptr || detach_ == nullptr || drop_ == nullptr || start_ == nullptr ||
+        execute_ == nullptr || rollback_ == nullptr || sqlcode_ == nullptr ||
         interprete_ == nullptr) {
       throw std::runtime_error(std::string(kFbClientMissing));
     }
@@ -143,6 +151,52 @@ class FirebirdClient {
   Outcome Attach(const std::string& name, const std::string& user, const std::string& password,
                  bool drop = false) const {
     Outcome outcome;
+    uint32_t handle = 0;
+    if (AttachHandle(name, user, password, handle, outcome) && drop) {
+      IscStatus status[kStatusVectorLength] = {};
+      if (drop_(status, &handle) != 0) {
+        outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
+      }
+    }
+    Detach(handle);
+    return outcome;
+  }
+
+  enum class Online { Yes, No, Unknown };
+  // Whether the database is open to all: a restore that gbak did not finish leaves it shut down.
+  Online IsOnline(const std::string& name, const std::string& user,
+                  const std::string& password) const {
+    constexpr IscStatus kShutdown = 335544528;
+    constexpr IscStatus kDivideByZero = 335544778;
+    // Fails with a division by zero only when the database is shut down.
+    static constexpr std::string_view kCheck =
+        "execute block as declare n integer; begin select mon$shutdown_mode from mon$database "
+        "into :n; if (n <> 0) then n = n / 0; end";
+    Outcome outcome;
+    uint32_t handle = 0;
+    if (!AttachHandle(name, user, password, handle, outcome)) {
+      return outcome.codes.count(kShutdown) != 0 ? Online::No : Online::Unknown;
+    }
+    Online online = Online::Unknown;
+    IscStatus status[kStatusVectorLength] = {};
+    uint32_t transaction = 0;
+    if (start_(status, &transaction, 1, &handle, 0, nullptr) == 0) {
+      if (execute_(status, &handle, &transaction, static_cast<uint16_t>(kCheck.size()),
+                   kCheck.data(), 3, nullptr) == 0) {
+        online = Online::Yes;
+      } else if (Codes(status).count(kDivideByZero) != 0) {
+        online = Online::No;
+      }
+      IscStatus ignored[kStatusVectorLength] = {};
+      rollback_(ignored, &transaction);
+    }
+    Detach(handle);
+    return online;
+  }
+
+ private:
+  bool AttachHandle(const std::string& name, const std::string& user, const std::string& password,
+                    uint32_t& handle, Outcome& outcome) const {
     std::string dpb{kDpbVersion1, kDpbUtf8Filename, 0};
     for (const auto& [tag, value] :
          {std::pair{kDpbUserName, GbakUserName(user)}, std::pair{kDpbPassword, password}}) {
@@ -151,33 +205,46 @@ class FirebirdClient {
       }
       if (value.size() > 255 || name.size() > INT16_MAX) {
         outcome.failure = "nome, usuário ou senha longo demais para o servidor";
-        return outcome;
+        return false;
       }
       dpb += tag;
       dpb += static_cast<char>(value.size());
       dpb += value;
     }
     IscStatus status[kStatusVectorLength] = {};
-    uint32_t handle = 0;
     if (attach_(status, static_cast<int16_t>(name.size()), name.c_str(), &handle,
                 static_cast<int16_t>(dpb.size()), dpb.data()) != 0) {
       outcome.missing = StatusSaysNoSuchFile(status);
+      outcome.codes = Codes(status);
       outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
-      return outcome;
+      return false;
     }
-    if (drop && drop_(status, &handle) != 0) {
-      outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
-    }
+    return true;
+  }
+
+  void Detach(uint32_t& handle) const {
     if (handle != 0) {
       IscStatus ignored[kStatusVectorLength] = {};
       detach_(ignored, &handle);
     }
-    return outcome;
   }
 
- private:
+  // The error codes of a status vector.
+  static std::set<IscStatus> Codes(const IscStatus* status) {
+    std::set<IscStatus> codes;
+    for (int i = 0; i + 1 < kStatusVectorLength && status[i] != 0; i += status[i] == 3 ? 3 : 2) {
+      if (status[i] == 1) {
+        codes.insert(status[i + 1]);
+      }
+    }
+    return codes;
+  }
+
   using AttachFn = IscStatus (*)(IscStatus*, int16_t, const char*, uint32_t*, int16_t, const char*);
   using HandleFn = IscStatus (*)(IscStatus*, uint32_t*);
+  using StartFn = IscStatus (*)(IscStatus*, uint32_t*, int16_t, ...);
+  using ExecuteFn = IscStatus (*)(IscStatus*, uint32_t*, uint32_t*, uint16_t, const char*, uint16_t,
+                                  const void*);
   static constexpr char kDpbVersion1 = 1;
   static constexpr char kDpbUserName = 28;
   static constexpr char kDpbPassword = 29;
@@ -187,6 +254,9 @@ class FirebirdClient {
   AttachFn attach_;
   HandleFn detach_;
   HandleFn drop_;
+  StartFn start_;
+  ExecuteFn execute_;
+  HandleFn rollback_;
   IscSqlCodeFn sqlcode_;
   IscInterpreteFn interprete_;
 };
@@ -221,6 +291,22 @@ class RestoreTarget {
   RestoreTarget& operator=(const RestoreTarget&) = delete;
 
   void Keep() { armed_ = false; }
+  bool IsNew() const { return armed_; }
+
+  // True when the server says the target is shut down after a run that gbak ended well: through
+  // the service manager, gbak reports no error when the backup ends too early, and leaves the
+  // database as the restore holds it until the end.
+  bool LeftShutDown() const {
+    if (target_.empty() || !on_server_) {
+      return false;
+    }
+    try {
+      const FirebirdClient client(library_);
+      return client.IsOnline(target_, user_, password_) == FirebirdClient::Online::No;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
 
   // Removes a new target after a run that did not end well. Returns what the operator must know
   // when it could not be removed (empty: nothing was left).
@@ -567,13 +653,34 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
     throw std::runtime_error(WaitFailedText(Kind::Restore, e) + "O banco \"" + Target +
                              "\" não foi apagado; confira-o antes de usá-lo.");
   }
+  const auto ended = [](std::string text) {
+    if (!text.empty() && text.back() != '\n') {
+      text += "\r\n";
+    }
+    return text;
+  };
+  std::string text = ended(outcome.failure);
   if (outcome.code == 0) {
-    target.Keep();
-    return;
-  }
-  std::string text = outcome.failure;
-  if (!text.empty() && text.back() != '\n') {
-    text += "\r\n";
+    if (!target.LeftShutDown()) {
+      target.Keep();
+      return;
+    }
+    const std::string said = Frame != nullptr ? Frame->GetCaptureText() : outcome.output;
+    if (said.find("failure to activate") != std::string::npos) {
+      outcome.code = kRestoreNotOnline;
+      text = ended(std::string(Heading(Kind::Restore)) + said);
+    } else {
+      const bool created = target.IsNew();
+      const std::string left = target.Clear();
+      throw std::runtime_error(
+          std::string(Heading(Kind::Restore)) + "O gbak terminou sem apontar erro, mas o banco \"" +
+          Target +
+          "\" ficou fora de linha: a restauração não chegou ao fim (o arquivo de backup \"" + File +
+          "\" pode estar incompleto ou danificado).\r\n" +
+          (!created       ? "O banco foi mantido; confira-o antes de usá-lo."
+           : left.empty() ? "O banco incompleto foi apagado."
+                          : left));
+    }
   }
   if (outcome.code == kRestoreNotOnline) {
     // The restore is whole; only indexes are missing, which the operator can mend in place.
