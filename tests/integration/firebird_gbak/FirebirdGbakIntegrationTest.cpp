@@ -46,6 +46,10 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 
+// The client library reads the names of its login blocks in the character set of the locale it
+// first ran under, as a program that takes its locale from a UTF-8 environment has it.
+const bool kUtf8Locale = std::setlocale(LC_ALL, "C.UTF-8") != nullptr;
+
 using Server = tolvan::test::FirebirdServer;
 using tolvan::test::FindFirebirdServer;
 using Database = tolvan::test::FirebirdDatabase;
@@ -829,14 +833,9 @@ TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySuccee
 TEST_F(FirebirdGbak, AnAccentedUserBacksUpAndRestores) {
   const auto server = FindFirebirdServer();
   REQUIRE_SERVER(server);
+  ASSERT_TRUE(kUtf8Locale) << "no C.UTF-8 locale";
   const std::string user = "joão";
   const std::string password = "s3nh@ d'ela";
-  // The client library reads the names of its login block in the locale's character set.
-  struct Utf8Locale {
-    std::string before = std::setlocale(LC_ALL, nullptr);
-    Utf8Locale() { std::setlocale(LC_ALL, "C.UTF-8"); }
-    ~Utf8Locale() { std::setlocale(LC_ALL, before.c_str()); }
-  } utf8_locale;
   Database admin(server->Key(ServerFile(*server, "admin_acento.fdb")), server->user,
                  server->password);
   vesk::firebird::CreateDatabase(admin.connection.GetParam("Database"), server->user,
