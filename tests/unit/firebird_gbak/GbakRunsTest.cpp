@@ -522,13 +522,18 @@ TEST_F(GbakRuns, ABackupToStandardOutputOrOntoTheDatabaseIsRefusedBeforeAnything
   const std::string database = folder_.Path() + "loja.fdb";
   Write(database, "the database");
   fs::create_directory(U8(folder_.Path() + "sub"));
-  fs::create_symlink(U8(database), U8(folder_.Path() + "link.fdb"));
+  // Where links cannot be made (Windows without the right), the link case is left out.
+  std::error_code no_link;
+  fs::create_symlink(U8(database), U8(folder_.Path() + "link.fdb"), no_link);
   const auto refused = [&](const std::string& key, const std::string& file, bool service) {
     return MessageOf(
         [&] { backup_(key, "U", "P", file, service, nullptr, false, true, "", kLibrary, false); });
   };
-  for (const std::string& file :
-       {database, folder_.Path() + "sub/../loja.fdb", folder_.Path() + "link.fdb"}) {
+  Lines same_file = {database, folder_.Path() + "sub/../loja.fdb"};
+  if (!no_link) {
+    same_file.push_back(folder_.Path() + "link.fdb");
+  }
+  for (const std::string& file : same_file) {
     EXPECT_EQ(refused(database, file, false),
               "Backup:\r\nO arquivo de backup \"" + file + "\" é o próprio banco de dados \"" +
                   database +
