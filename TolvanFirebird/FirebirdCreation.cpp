@@ -243,28 +243,62 @@ std::string EmptyCopyTarget(const std::string& database_name, const std::string&
   return host.size() > 1 ? host + ":" + database_name : database_name;
 }
 
+bool IsThisMachine(const std::string& host) {
+  // The port, if any, follows a "/".
+  const std::string name = host.substr(0, host.find('/'));
+  return name.empty() || EqualsIgnoringCase(name, "localhost") || name.rfind("127.", 0) == 0 ||
+         name == "::1" || name == "[::1]";
+}
+
 void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
                         const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
                         const GbakCall& restore) {
   TVeskSQLConnection& connection = ModuleConnection(DM);
   const std::string file = BackupFileName(Database);
+  const std::string current = connection.GetDATABASENAME_KEY();
+  // The backup goes through the service manager: of the current database's server when its name
+  // has a host, and then the file is written on that host, where only the server can tell what
+  // stands at its name. A file of this machine (no host, or a server of this machine reached
+  // through the loopback) is checked here.
+  const std::string server = SplitServiceHost(current, true).host;
+  const std::string backup_host = IsThisMachine(server) ? std::string() : server;
   // The metadata-only backup would take the place of what stands there (an operator's full
   // backup, as like as not): refused while the host's connection is still open.
-  if (tolvan::platform::PathEntryExists(file)) {
+  if (backup_host.empty() && tolvan::platform::PathEntryExists(file)) {
     throw std::runtime_error("CriarDataBaseVazia: o arquivo \"" + file +
                              "\" já existe e seria substituído pela cópia da estrutura do banco."
                              "\r\nMova ou renomeie esse arquivo, ou escolha outro nome para o novo "
                              "banco; nada foi alterado.");
   }
   WithConnectionClosed(connection, [&] {
-    const std::string current = connection.GetDATABASENAME_KEY();
     backup(current, connection.GetParam("USER_NAME"), connection.GetParam("PASSWORD"), file, true,
            nullptr, false, false, DM->ExpectedClientVersion, connection.ClientLibrary, true);
     const std::string target = EmptyCopyTarget(Database, current);
     const std::string user = User.empty() ? connection.GetParam("USER_NAME") : User;
     const std::string password = Password.empty() ? connection.GetParam("PASSWORD") : Password;
-    restore(target, user, password, file, true, nullptr, false, false, DM->ExpectedClientVersion,
-            connection.ClientLibrary, InactiveIndexes);
+    try {
+      restore(target, user, password, file, true, nullptr, false, false, DM->ExpectedClientVersion,
+              connection.ClientLibrary, InactiveIndexes);
+    } catch (const ERestoreNotOnline&) {
+      // The new database was kept, and its structure's backup with it.
+      throw;
+    } catch (const std::exception& e) {
+      // The structure's backup this run made goes with the database that did not come to be.
+      std::string text = e.what();
+      if (!text.empty() && text.back() != '\n') {
+        text += "\r\n";
+      }
+      if (!backup_host.empty()) {
+        throw std::runtime_error(text + "A cópia da estrutura \"" + file + "\" ficou no servidor " +
+                                 backup_host + ": apague esse arquivo lá antes de tentar de novo.");
+      }
+      if (tolvan::platform::IsPlainFile(file) && !tolvan::platform::RemoveFile(file)) {
+        throw std::runtime_error(text + "A cópia da estrutura \"" + file +
+                                 "\" ficou nesta máquina e não pôde ser apagada: apague esse "
+                                 "arquivo antes de tentar de novo.");
+      }
+      throw;
+    }
   });
 }
 

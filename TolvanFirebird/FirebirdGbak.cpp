@@ -1,15 +1,22 @@
 // Backup and restore through gbak: the command lines, the runs with and without the host's frame,
 // and the exports that run against the host's own connection.
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "TolvanFirebirdUtil.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "tolvan/common/ConnectionClosed.h"
@@ -48,6 +55,7 @@ const char* Heading(Kind kind) {
 struct RunOutcome {
   int32_t code = 0;
   std::string failure;
+  std::string output;  // run without a frame: what gbak wrote
 };
 
 // Runs the command line with or without the frame; the frame is reset before this returns. A wait
@@ -71,6 +79,7 @@ RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso
   }
   std::string output;
   outcome.code = WinExec32AndRedirectOutput(command_line, output, false, false);
+  outcome.output = output;
   if (outcome.code != 0) {
     // A tool that died or could not start says nothing: that is a failure too, never a success.
     outcome.failure =
@@ -96,27 +105,292 @@ std::string WaitFailedText(Kind kind, const EToolWaitFailed& error) {
          error.code().message() + ").\r\n";
 }
 
-// A restore's target of this machine that nothing stood in place of before the run (a link, a
-// device or a pipe counts as something): removed on every way out unless kept, and only when the
-// run left a plain file there.
-class NewTarget {
- public:
-  explicit NewTarget(std::string path)
-      : path_(std::move(path)),
-        armed_(!path_.empty() && !tolvan::platform::PathEntryExists(path_)) {}
-  ~NewTarget() {
-    if (armed_ && tolvan::platform::IsPlainFile(path_)) {
-      tolvan::platform::RemoveFile(path_);
+std::filesystem::path U8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// The path of a database key as its server sees it: the text after the host, when it has one.
+std::string PathOnServer(const std::string& key) {
+  const std::size_t colon = key.find(':');
+  return colon != std::string::npos && colon >= 2 ? key.substr(colon + 1) : key;
+}
+
+// A path's text as two spellings of it compare: "\" read as "/", "." and ".." taken out, and, for
+// a path of Windows (a drive letter or a "\"), the letters A to Z in one case.
+std::string ComparablePath(std::string path) {
+  const bool windows = path.find('\\') != std::string::npos || (path.size() >= 2 && path[1] == ':');
+  for (char& c : path) {
+    if (c == '\\') {
+      c = '/';
+    } else if (windows && c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
     }
   }
-  NewTarget(const NewTarget&) = delete;
-  NewTarget& operator=(const NewTarget&) = delete;
+  return std::filesystem::path(path).lexically_normal().generic_string();
+}
 
-  void Keep() { armed_ = false; }
+// The few client calls the restore's clean-up makes, through the client library the run names.
+class FirebirdClient {
+ public:
+  // How an attach went: failure is empty for a success; missing says the server has no file of
+  // that name.
+  struct Outcome {
+    bool missing = false;
+    std::set<IscStatus> codes;
+    std::string failure;
+  };
+
+  explicit FirebirdClient(const std::string& library_name)
+      : library_(tolvan::platform::DynamicLibrary::Load(
+            library_name.empty() ? tolvan::platform::SharedLibraryFileName("fbclient", "2")
+                                 : library_name)),
+        attach_(library_->Function<AttachFn>("isc_attach_database")),
+        detach_(library_->Function<HandleFn>("isc_detach_database")),
+        drop_(library_->Function<HandleFn>("isc_drop_database")),
+        start_(library_->Function<StartFn>("isc_start_transaction")),
+        execute_(library_->Function<ExecuteFn>("isc_dsql_execute_immediate")),
+        rollback_(library_->Function<HandleFn>("isc_rollback_transaction")),
+        sqlcode_(library_->Function<IscSqlCodeFn>("isc_sqlcode")),
+        interprete_(library_->Function<IscInterpreteFn>("isc_interprete")) {
+    if (attach_ == nullptr || detach_ == nullptr || drop_ == nullptr || start_ == nullptr ||
+        execute_ == nullptr || rollback_ == nullptr || sqlcode_ == nullptr ||
+        interprete_ == nullptr) {
+      throw std::runtime_error(std::string(kFbClientMissing));
+    }
+  }
+
+  // Attaches to the database and detaches again, or drops it when drop is set.
+  Outcome Attach(const std::string& name, const std::string& user, const std::string& password,
+                 bool drop = false) const {
+    Outcome outcome;
+    uint32_t handle = 0;
+    if (AttachHandle(name, user, password, handle, outcome) && drop) {
+      IscStatus status[kStatusVectorLength] = {};
+      if (drop_(status, &handle) != 0) {
+        outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
+      }
+    }
+    Detach(handle);
+    return outcome;
+  }
+
+  enum class Online { Yes, No, Unknown };
+  // Whether the database is open to all: a restore that gbak did not finish leaves it shut down.
+  Online IsOnline(const std::string& name, const std::string& user,
+                  const std::string& password) const {
+    constexpr IscStatus kShutdown = 335544528;
+    constexpr IscStatus kDivideByZero = 335544778;
+    // Fails with a division by zero only when the database is shut down.
+    static constexpr std::string_view kCheck =
+        "execute block as declare n integer; begin select mon$shutdown_mode from mon$database "
+        "into :n; if (n <> 0) then n = n / 0; end";
+    Outcome outcome;
+    uint32_t handle = 0;
+    if (!AttachHandle(name, user, password, handle, outcome)) {
+      return outcome.codes.count(kShutdown) != 0 ? Online::No : Online::Unknown;
+    }
+    Online online = Online::Unknown;
+    IscStatus status[kStatusVectorLength] = {};
+    uint32_t transaction = 0;
+    if (start_(status, &transaction, 1, &handle, 0, nullptr) == 0) {
+      if (execute_(status, &handle, &transaction, static_cast<uint16_t>(kCheck.size()),
+                   kCheck.data(), 3, nullptr) == 0) {
+        online = Online::Yes;
+      } else if (Codes(status).count(kDivideByZero) != 0) {
+        online = Online::No;
+      }
+      IscStatus ignored[kStatusVectorLength] = {};
+      rollback_(ignored, &transaction);
+    }
+    Detach(handle);
+    return online;
+  }
 
  private:
-  std::string path_;
-  bool armed_;
+  bool AttachHandle(const std::string& name, const std::string& user, const std::string& password,
+                    uint32_t& handle, Outcome& outcome) const {
+    std::string dpb{kDpbVersion1, kDpbUtf8Filename, 0};
+    for (const auto& [tag, value] :
+         {std::pair{kDpbUserName, GbakUserName(user)}, std::pair{kDpbPassword, password}}) {
+      if (value.empty()) {
+        continue;
+      }
+      if (value.size() > 255 || name.size() > INT16_MAX) {
+        outcome.failure = "nome, usuário ou senha longo demais para o servidor";
+        return false;
+      }
+      dpb += tag;
+      dpb += static_cast<char>(value.size());
+      dpb += value;
+    }
+    IscStatus status[kStatusVectorLength] = {};
+    if (attach_(status, static_cast<int16_t>(name.size()), name.c_str(), &handle,
+                static_cast<int16_t>(dpb.size()), dpb.data()) != 0) {
+      outcome.missing = StatusSaysNoSuchFile(status);
+      outcome.codes = Codes(status);
+      outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
+      return false;
+    }
+    return true;
+  }
+
+  void Detach(uint32_t& handle) const {
+    if (handle != 0) {
+      IscStatus ignored[kStatusVectorLength] = {};
+      detach_(ignored, &handle);
+    }
+  }
+
+  // The error codes of a status vector.
+  static std::set<IscStatus> Codes(const IscStatus* status) {
+    std::set<IscStatus> codes;
+    for (int i = 0; i + 1 < kStatusVectorLength && status[i] != 0; i += status[i] == 3 ? 3 : 2) {
+      if (status[i] == 1) {
+        codes.insert(status[i + 1]);
+      }
+    }
+    return codes;
+  }
+
+  using AttachFn = IscStatus (*)(IscStatus*, int16_t, const char*, uint32_t*, int16_t, const char*);
+  using HandleFn = IscStatus (*)(IscStatus*, uint32_t*);
+  using StartFn = IscStatus (*)(IscStatus*, uint32_t*, int16_t, ...);
+  using ExecuteFn = IscStatus (*)(IscStatus*, uint32_t*, uint32_t*, uint16_t, const char*, uint16_t,
+                                  const void*);
+  static constexpr char kDpbVersion1 = 1;
+  static constexpr char kDpbUserName = 28;
+  static constexpr char kDpbPassword = 29;
+  static constexpr char kDpbUtf8Filename = 77;
+
+  std::unique_ptr<tolvan::platform::DynamicLibrary> library_;
+  AttachFn attach_;
+  HandleFn detach_;
+  HandleFn drop_;
+  StartFn start_;
+  ExecuteFn execute_;
+  HandleFn rollback_;
+  IscSqlCodeFn sqlcode_;
+  IscInterpreteFn interprete_;
+};
+
+// How the restore's target stood before the run, and what is done with it after a failure.
+// A target of this machine counts as new when nothing stood at its path (a link, a device or a
+// pipe counts as something); a target on a server when an attach before the run failed because
+// the server has no such file. Only a new target is removed, and only when the run did not end
+// well: a plain file here, a database dropped through its server there.
+class RestoreTarget {
+ public:
+  RestoreTarget(std::string target, bool on_server, std::string user, std::string password,
+                std::string library)
+      : target_(std::move(target)),
+        on_server_(on_server),
+        user_(std::move(user)),
+        password_(std::move(password)),
+        library_(std::move(library)) {
+    if (target_.empty()) {
+      return;
+    }
+    armed_ = on_server_ ? ServerSaysMissing() : !tolvan::platform::PathEntryExists(target_);
+  }
+  ~RestoreTarget() {
+    try {
+      Clear();
+    } catch (...) {
+      // A destructor says nothing; the ways out that can tell, call Clear themselves.
+    }
+  }
+  RestoreTarget(const RestoreTarget&) = delete;
+  RestoreTarget& operator=(const RestoreTarget&) = delete;
+
+  void Keep() { armed_ = false; }
+  bool IsNew() const { return armed_; }
+
+  // True when the server says the target is shut down after a run that gbak ended well: through
+  // the service manager, gbak reports no error when the backup ends too early, and leaves the
+  // database as the restore holds it until the end.
+  bool LeftShutDown() const {
+    if (target_.empty() || !on_server_) {
+      return false;
+    }
+    try {
+      const FirebirdClient client(library_);
+      return client.IsOnline(target_, user_, password_) == FirebirdClient::Online::No;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
+  // Removes a new target after a run that did not end well. Returns what the operator must know
+  // when it could not be removed (empty: nothing was left).
+  std::string Clear() {
+    if (!armed_) {
+      return {};
+    }
+    armed_ = false;
+    if (!on_server_) {
+      if (tolvan::platform::IsPlainFile(target_) && !tolvan::platform::RemoveFile(target_)) {
+        return "O banco incompleto \"" + target_ +
+               "\" ficou nesta máquina e não pôde ser apagado.\r\nApague esse arquivo antes de "
+               "tentar de novo.";
+      }
+      return {};
+    }
+    const std::string failure = DropOnServer();
+    if (failure.empty()) {
+      return {};
+    }
+    return "O banco incompleto \"" + target_ + "\" ficou no servidor " + HostOf(target_) +
+           " e não pôde ser apagado (" + failure +
+           ").\r\nApague-o antes de tentar de novo: conecte-se a ele como SYSDBA ou como o dono "
+           "(por exemplo com isql) e execute DROP DATABASE, ou apague no servidor o arquivo \"" +
+           PathOnServer(target_) + "\".";
+  }
+
+ private:
+  static std::string HostOf(const std::string& key) { return key.substr(0, key.find(':')); }
+
+  bool ServerSaysMissing() {
+    try {
+      const FirebirdClient client(library_);
+      return client.Attach(target_, user_, password_).missing;
+    } catch (const std::exception&) {
+      // No client to ask: the target is not touched.
+      return false;
+    }
+  }
+
+  // Empty when the database was dropped or is not there; otherwise the server's reason. gbak
+  // through the service manager may still hold the database for a moment after it was ended, so
+  // a refused attach or drop is tried again for a few seconds.
+  std::string DropOnServer() {
+    constexpr auto kPatience = std::chrono::seconds(10);
+    constexpr auto kPause = std::chrono::milliseconds(250);
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    std::string failure;
+    try {
+      const FirebirdClient client(library_);
+      for (;;) {
+        const FirebirdClient::Outcome attached = client.Attach(target_, user_, password_, true);
+        if (attached.missing || attached.failure.empty()) {
+          return {};
+        }
+        failure = attached.failure;
+        if (std::chrono::steady_clock::now() >= until) {
+          return failure;
+        }
+        std::this_thread::sleep_for(kPause);
+      }
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+
+  std::string target_;
+  bool on_server_;
+  std::string user_;
+  std::string password_;
+  std::string library_;
+  bool armed_ = false;
 };
 
 // A database key that names no host: a path of this machine, or an alias.
@@ -154,10 +428,89 @@ std::string QuotedPath(const std::string& path) {
   return "\"" + path + std::string(backslashes, '\\') + "\"";
 }
 
+std::string GbakUserName(const std::string& user) {
+  if (user.size() >= 2 && user.front() == '"' && user.back() == '"') {
+    return user;
+  }
+  std::string folded = user;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return folded;
+}
+
+bool NamesStandardOutput(const std::string& file) {
+  if (EqualsIgnoringCase(file, kStandardOutput) || file == "-") {
+    return true;
+  }
+  for (const char* stream : {"/dev/stdout", "/dev/stderr", "/dev/fd/1", "/dev/fd/2",
+                             "/proc/self/fd/1", "/proc/self/fd/2"}) {
+    if (ComparablePath(file) == stream) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsTheDatabaseItself(const std::string& database_key, const std::string& file) {
+  const std::string path = PathOnServer(database_key);
+  if (path.empty() || file.empty()) {
+    return false;
+  }
+  if (file == path || ComparablePath(file) == ComparablePath(path)) {
+    return true;
+  }
+  std::error_code error;
+  return std::filesystem::equivalent(U8Path(file), U8Path(path), error) && !error;
+}
+
+bool StatusSaysNoSuchFile(const IscStatus* status) {
+  constexpr IscStatus kArgEnd = 0;
+  constexpr IscStatus kArgGds = 1;
+  constexpr IscStatus kArgCstring = 3;
+  constexpr IscStatus kArgInterpreted = 5;
+  constexpr IscStatus kArgUnix = 7;
+  constexpr IscStatus kArgWin32 = 17;
+  constexpr IscStatus kIoError = 335544344;
+  constexpr IscStatus kIoOpenError = 335544734;
+  constexpr IscStatus kNoSuchFile = 2;       // ENOENT; ERROR_FILE_NOT_FOUND on Windows
+  constexpr IscStatus kWin32NoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
+  // A server over the network sends its system's error as text, in its own language: the
+  // wordings of POSIX and of Windows in English and in Portuguese (the part without accents).
+  constexpr std::string_view kNoSuchFileTexts[] = {
+      "No such file or directory", "cannot find the file specified",
+      "cannot find the path specified", "pode encontrar o arquivo especificado",
+      "pode encontrar o caminho especificado"};
+  bool io_error = false;
+  bool open_error = false;
+  bool no_such_file = false;
+  for (int i = 0; i + 1 < kStatusVectorLength && status[i] != kArgEnd;) {
+    const IscStatus tag = status[i];
+    const IscStatus value = status[i + 1];
+    if (tag == kArgGds) {
+      io_error = io_error || value == kIoError;
+      open_error = open_error || value == kIoOpenError;
+    } else if (tag == kArgUnix) {
+      no_such_file = no_such_file || value == kNoSuchFile;
+    } else if (tag == kArgWin32) {
+      no_such_file = no_such_file || value == kNoSuchFile || value == kWin32NoSuchPath;
+    } else if (tag == kArgInterpreted && value != 0) {
+      const std::string_view text = reinterpret_cast<const char*>(value);
+      for (const std::string_view known : kNoSuchFileTexts) {
+        no_such_file = no_such_file || text.find(known) != std::string_view::npos;
+      }
+    }
+    i += tag == kArgCstring ? 3 : 2;
+  }
+  return io_error && open_error && no_such_file;
+}
+
 namespace {
 
 std::string UserPiece(const std::string& user) {
-  return user.empty() ? std::string() : " -user " + vesk::QuoteArgument(user);
+  return user.empty() ? std::string() : " -user " + vesk::QuoteArgument(GbakUserName(user));
 }
 
 }  // namespace
@@ -226,13 +579,25 @@ void Backup(const std::string& Database, const std::string& User, const std::str
             bool MetadataOnly) {
   RefuseDoubleQuote(Kind::Backup, "do banco de dados", Database);
   RefuseDoubleQuote(Kind::Backup, "do arquivo de backup", File);
+  if (NamesStandardOutput(File)) {
+    throw std::runtime_error(
+        "Backup:\r\nO arquivo de backup \"" + File +
+        "\" é o nome que o gbak dá à saída padrão: o backup não seria gravado em arquivo "
+        "nenhum.\r\nInforme o caminho de um arquivo; nada foi executado.");
+  }
+  if (IsTheDatabaseItself(Database, File)) {
+    throw std::runtime_error("Backup:\r\nO arquivo de backup \"" + File +
+                             "\" é o próprio banco de dados \"" + Database +
+                             "\": o backup o destruiria.\r\nInforme outro caminho para o arquivo "
+                             "de backup; nada foi executado.");
+  }
   const ServiceSplit split = SplitServiceHost(Database, Service);
 
   // A file of this machine is written under a temporary name and put in place only by a run
   // that succeeded, so that a failed or killed run never touches the backup already there. The
   // service manager of another host writes the file on that host, where it cannot be reached.
   std::optional<vesk::ProductFile> product;
-  if (split.host.empty() && !File.empty() && File != kStandardOutput) {
+  if (split.host.empty() && !File.empty()) {
     try {
       product.emplace(File);
     } catch (const std::system_error& e) {
@@ -289,9 +654,9 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
   const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, false);
   const std::string arguments =
       GbakRestoreArguments(split.database, User, File, split.host, Quiet, InactiveIndexes);
-  // Only a database file of this machine can be checked and cleared here.
-  NewTarget target(split.host.empty() && HasNoHost(split.database) ? split.database
-                                                                   : std::string());
+  // A target without a host is a file of this machine; any other is looked at on its server.
+  const bool on_server = !HasNoHost(Target);
+  RestoreTarget target(Target, on_server, User, Password, ClientLibrary);
   const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
   const auto locale = Utf8LocaleForGbak();
   RunOutcome outcome;
@@ -302,24 +667,46 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
     throw std::runtime_error(WaitFailedText(Kind::Restore, e) + "O banco \"" + Target +
                              "\" não foi apagado; confira-o antes de usá-lo.");
   }
+  const auto ended = [](std::string text) {
+    if (!text.empty() && text.back() != '\n') {
+      text += "\r\n";
+    }
+    return text;
+  };
+  std::string text = ended(outcome.failure);
   if (outcome.code == 0) {
-    target.Keep();
-    return;
+    if (!target.LeftShutDown()) {
+      target.Keep();
+      return;
+    }
+    const std::string said = Frame != nullptr ? Frame->GetCaptureText() : outcome.output;
+    if (said.find("failure to activate") != std::string::npos) {
+      outcome.code = kRestoreNotOnline;
+      text = ended(std::string(Heading(Kind::Restore)) + said);
+    } else {
+      const bool created = target.IsNew();
+      const std::string left = target.Clear();
+      throw std::runtime_error(
+          std::string(Heading(Kind::Restore)) + "O gbak terminou sem apontar erro, mas o banco \"" +
+          Target +
+          "\" ficou fora de linha: a restauração não chegou ao fim (o arquivo de backup \"" + File +
+          "\" pode estar incompleto ou danificado).\r\n" +
+          (!created       ? "O banco foi mantido; confira-o antes de usá-lo."
+           : left.empty() ? "O banco incompleto foi apagado."
+                          : left));
+    }
   }
   if (outcome.code == kRestoreNotOnline) {
     // The restore is whole; only indexes are missing, which the operator can mend in place.
     target.Keep();
-    std::string text = outcome.failure;
-    if (!text.empty() && text.back() != '\n') {
-      text += "\r\n";
-    }
-    throw std::runtime_error(
+    throw ERestoreNotOnline(
         text + "O banco \"" + Target +
         "\" foi restaurado e mantido, mas ficou fora de linha porque um ou mais índices não "
         "puderam ser ativados.\r\nComo o gbak orienta, execute gfix -online nesse banco para "
         "colocá-lo em linha sem esses índices ativos; depois corrija os dados e ative os índices.");
   }
-  throw std::runtime_error(outcome.failure);
+  const std::string left = target.Clear();
+  throw std::runtime_error(left.empty() ? outcome.failure : text + left);
 }
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool Service, TVeskFraProgresso* Frame,

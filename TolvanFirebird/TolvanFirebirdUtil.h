@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,26 @@ std::string GbakRestoreArguments(const std::string& target, const std::string& u
                                  const std::string& file, const std::string& service_host,
                                  bool quiet, bool inactive_indexes);
 
+// The user name as gbak must give it to log in as the driver does: the security database keeps
+// an unquoted name with its letters a to z in upper case ("joão" is kept as "JOãO"), and the
+// server folds only a name that is all ASCII; a name between double quotes is exact.
+std::string GbakUserName(const std::string& user);
+
+// True when gbak would take the backup file for its standard output rather than a file: "stdout"
+// in any case, "-", and this system's names for its standard output and error streams.
+bool NamesStandardOutput(const std::string& file);
+
+// True when the backup file is the database itself: the same text as the database's path on its
+// server (after the host), or the same file of this machine with links and ".." resolved.
+bool IsTheDatabaseItself(const std::string& database_key, const std::string& file);
+
+// Raised by Restore when gbak restored the database whole but could not activate every index:
+// the database is kept.
+class ERestoreNotOnline : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // RestoreConn's target: prefixed with the connection's host unless it names one of its own.
 std::string RestoreConnTarget(const std::string& target, const std::string& database_key);
 
@@ -141,6 +162,10 @@ void ForgetErrorTextEntryPoints();
 // error text of the status vector (std::runtime_error), or the operating system's last error
 // (std::system_error) when the entry points cannot be found.
 int32_t CheckStatus(int32_t result, bool raise);
+
+// True when the status of a refused attach says that the server has no file of that name: an I/O
+// error of the open whose system error is "no such file" (or, on Windows, "no such path").
+bool StatusSaysNoSuchFile(const IscStatus* status);
 
 // The message lines of status joined by CR LF (no CR LF after a line that ends in LF), one final
 // "." removed, then " sqlcode:" and " IBErrorCode:" (entry 1). status is not changed.
@@ -271,6 +296,10 @@ void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string&
 std::string BackupFileName(const std::string& database_name);
 // The restore target: the current database's host put in front of a name without one of its own.
 std::string EmptyCopyTarget(const std::string& database_name, const std::string& current_key);
+
+// True for a host of a database key that names this machine: none, "localhost" or a loopback
+// address, with or without a "/" and a port.
+bool IsThisMachine(const std::string& host);
 
 // Backup's and Restore's arguments.
 using GbakCall = std::function<void(const std::string&, const std::string&, const std::string&,

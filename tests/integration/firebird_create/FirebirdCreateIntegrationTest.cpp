@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FirebirdTestDatabase.h"
@@ -23,6 +26,7 @@
 #include "firebird/IBComponents.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
+#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
@@ -278,6 +282,77 @@ TEST_F(FirebirdCreate, EmptyCopyHasTheSameMetadataAndNoRows) {
   Database copy(Key(target), server_->user, server_->password);
   EXPECT_EQ(copy.Select(kMetadataSql), metadata);
   EXPECT_THAT(copy.Select("select count(*) from clientes"), ElementsAre("0"));
+}
+
+// An empty copy whose restore does not end well leaves neither the new database nor the
+// structure's backup of the run, so that a retry under the same name works: a gbak that made the
+// whole database and then failed, and an interrupt while the restore runs.
+TEST_F(FirebirdCreate, AnEmptyCopyThatFailsLeavesNeitherDatabaseNorBackupAndARetryWorks) {
+  REQUIRE_SERVER(server_);
+  if (!fs::exists("/usr/bin/gbak")) {
+    GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
+  }
+  const std::string source = ServerFile("origem.fdb");
+  vesk::firebird::CreateDatabase(Key(source), server_->user, server_->password);
+  Database db(Key(source), server_->user, server_->password);
+  db.connection.Open();
+  db.connection.ExecuteDirect("create table clientes (id integer, nome varchar(40))");
+  const std::string target = ServerFile("copia.fdb");
+  const std::string fbk = server_->data + "/create_" + std::to_string(getpid()) + "_copia.fbk";
+  server_files_.push_back(fbk);
+
+  // gbak behind a script: with "fail" there the restore runs whole and then fails; with "slow"
+  // there the restore says so in "restoring" and waits before it starts.
+  const fs::path bin = folder_ / "bin";
+  fs::remove(bin / "gbak");
+  std::ofstream(bin / "gbak")
+      << "#!/bin/sh\n"
+      << "D='" << folder_.string() << "'\n"
+      << "case \" $* \" in *\" -c \"*)\n"
+      << "  if [ -e \"$D/slow\" ]; then : > \"$D/restoring\"; sleep 5; fi\n"
+      << "  if [ -e \"$D/fail\" ]; then /usr/bin/gbak \"$@\"; exit 1; fi;;\n"
+      << "esac\n"
+      << "exec /usr/bin/gbak \"$@\"\n";
+  fs::permissions(bin / "gbak", fs::perms::owner_all);
+  auto vazia = plugin_->Function<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia");
+  const auto run = [&] {
+    try {
+      vazia(&db.dm, target, "", "", false);
+    } catch (const std::exception& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no failure)");
+  };
+  const auto nothing_left = [&](const char* how) {
+    EXPECT_FALSE(fs::exists(target)) << how;
+    EXPECT_FALSE(fs::exists(fbk)) << how;
+    EXPECT_TRUE(db.connection.Connected()) << how;
+  };
+
+  std::ofstream(folder_ / "fail");
+  EXPECT_THAT(run(), ::testing::StartsWith("Restore:\r\n"));
+  nothing_left("gbak failed");
+  fs::remove(folder_ / "fail");
+
+  std::ofstream(folder_ / "slow");
+  std::thread interrupter([&] {
+    for (int i = 0; i < 300 && !fs::exists(folder_ / "restoring"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    tolvan::platform::RequestInterrupt(SIGINT);
+  });
+  const std::string interrupted = run();
+  interrupter.join();
+  tolvan::platform::ClearInterrupt();
+  EXPECT_TRUE(fs::exists(folder_ / "restoring")) << "interrupted before the restore";
+  EXPECT_THAT(interrupted, ::testing::StartsWith("Restore:\r\n"));
+  nothing_left("interrupted");
+  fs::remove(folder_ / "slow");
+
+  EXPECT_EQ(run(), "(no failure)");
+  Database copy(Key(target), server_->user, server_->password);
+  EXPECT_THAT(copy.Select("select count(*) from clientes"), ElementsAre("0"));
+  EXPECT_TRUE(fs::exists(fbk)) << "a good run keeps the structure's backup";
 }
 
 }  // namespace

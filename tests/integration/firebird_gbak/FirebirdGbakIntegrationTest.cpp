@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include "Recorders.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
+#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
@@ -43,6 +45,10 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
+
+// The client library reads the names of its login blocks in the character set of the locale it
+// first ran under, as a program that takes its locale from a UTF-8 environment has it.
+const bool kUtf8Locale = std::setlocale(LC_ALL, "C.UTF-8") != nullptr;
 
 using Server = tolvan::test::FirebirdServer;
 using tolvan::test::FindFirebirdServer;
@@ -723,6 +729,147 @@ TEST_F(FirebirdGbak, BadBackupFoldersAndAFullDiskGiveAClearMessageAndKeepWhatWas
   EXPECT_THAT(message, HasSubstr("Backup incomplete")) << "gbak asked for another volume";
   EXPECT_TRUE(ReadAll(on_small) == small_backup);
   EXPECT_THAT(Leftovers(small), IsEmpty());
+}
+
+TEST_F(FirebirdGbak, ABackupToStandardOutputOrOntoTheDatabaseIsRefusedAndTheDatabaseStaysWhole) {
+  const auto server = FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  const std::string local = (folder_ / "loja.fdb").string();
+  vesk::firebird::CreateDatabase(local, "SYSDBA", "");
+  {
+    Database db(local, "SYSDBA", "");
+    Fill(db);
+  }
+  fs::create_directories(folder_ / "sub");
+  fs::create_symlink(local, folder_ / "atalho.fdb");
+  for (const std::string& file : Lines{"stdout", "-", (folder_ / "atalho.fdb").string(),
+                                       (folder_ / "sub" / ".." / "loja.fdb").string(), local}) {
+    EXPECT_THAT(Message([&] { BackupEmbedded(local, file); }),
+                AllOf(StartsWith("Backup:\r\nO arquivo de backup \"" + file + "\""),
+                      HasSubstr("nada foi executado")));
+  }
+  Database after(local, "SYSDBA", "");
+  EXPECT_EQ(after.Select(kRowsSql).size(), 3u);
+  after.connection.Close();
+
+  // On the server, by the host's connection, with and without the service manager.
+  const std::string source = ServerFile(*server, "propria.fdb");
+  vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
+  Database db(server->Key(source), server->user, server->password);
+  Fill(db);
+  for (const bool service : {false, true}) {
+    EXPECT_THAT(Message([&] {
+                  Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, source, service, nullptr,
+                                                             false, false);
+                }),
+                HasSubstr("é o próprio banco de dados"));
+    EXPECT_TRUE(db.connection.Connected());
+  }
+  EXPECT_EQ(db.Select(kRowsSql).size(), 3u);
+}
+
+// A restore to the server that does not end well leaves no database behind, whichever way it
+// went: a cut backup, an interrupt; through the service manager or over TCP.
+TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySucceeds) {
+  const auto server = FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  const std::string big = (folder_ / "grande.fdb").string();
+  MakeBigDatabase(big);
+  const std::string whole = (folder_ / "grande.fbk").string();
+  BackupEmbedded(big, whole);
+  const std::string cut = (folder_ / "cortado.fbk").string();
+  {
+    const std::string bytes = ReadAll(whole);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  }
+  const std::string source = ServerFile(*server, "conexao.fdb");
+  vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
+  Database db(server->Key(source), server->user, server->password);
+  db.connection.Open();
+  const auto restore = [&](const std::string& file, const std::string& target, bool service,
+                           TVeskFraProgresso* frame) {
+    Export<tolvan::RestoreConnFn>("RestoreConn")(&db.dm, server->password, file, target, service,
+                                                 frame, false, false);
+  };
+  for (const bool service : {true, false}) {
+    const std::string where = service ? "service manager" : "tcp";
+    const std::string target = ServerFile(*server, service ? "se.fdb" : "tcp.fdb");
+    EXPECT_THAT(Message([&] { restore(cut, target, service, nullptr); }),
+                AllOf(StartsWith("Restore:\r\n"), Not(HasSubstr("não pôde ser apagado"))))
+        << where;
+    EXPECT_FALSE(fs::exists(target)) << where << ": the cut backup left a database";
+    EXPECT_TRUE(db.connection.Connected()) << where;
+
+    bool interrupted = false;
+    HookedFrame interrupter([&](const std::string& line) {
+      if (!interrupted && line.find("LINHAS") != std::string::npos) {
+        tolvan::platform::RequestInterrupt(SIGINT);
+        interrupted = true;
+      }
+    });
+    EXPECT_THAT(Message([&] { restore(whole, target, service, &interrupter); }),
+                AllOf(StartsWith("Restore:\r\n"), Not(HasSubstr("não pôde ser apagado"))))
+        << where;
+    tolvan::platform::ClearInterrupt();
+    ASSERT_TRUE(interrupted) << where << ": gbak ended before the test could interrupt it";
+    EXPECT_FALSE(fs::exists(target)) << where << ": the interrupted run left a database";
+    EXPECT_TRUE(db.connection.Connected()) << where;
+
+    // Through the service manager: over TCP a restore takes many times as long.
+    restore(whole, target, true, nullptr);
+    Database restored(server->Key(target), server->user, server->password);
+    EXPECT_EQ(restored.Select("select count(*) from linhas").at(0), "300000") << where;
+  }
+
+  // A database that stood there before the run is the operator's: gbak refuses it, and it stays.
+  const std::string existing = ServerFile(*server, "existente.fdb");
+  vesk::firebird::CreateDatabase(server->Key(existing), server->user, server->password);
+  EXPECT_THAT(Message([&] { restore(whole, existing, true, nullptr); }), StartsWith("Restore:"));
+  Database kept(server->Key(existing), server->user, server->password);
+  EXPECT_THAT(kept.Select("select count(*) from rdb$database"), ::testing::ElementsAre("1"));
+}
+
+// The security database keeps "joão" as "JOãO"; gbak logs in with it as the driver does.
+TEST_F(FirebirdGbak, AnAccentedUserBacksUpAndRestores) {
+  const auto server = FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  ASSERT_TRUE(kUtf8Locale) << "no C.UTF-8 locale";
+  const std::string user = "joão";
+  const std::string password = "s3nh@ d'ela";
+  Database admin(server->Key(ServerFile(*server, "admin_acento.fdb")), server->user,
+                 server->password);
+  vesk::firebird::CreateDatabase(admin.connection.GetParam("Database"), server->user,
+                                 server->password);
+  admin.connection.ExecuteDirect("create or alter user \"JOãO\" password 's3nh@ d''ela'");
+  admin.connection.ExecuteDirect("grant create database to user \"JOãO\"");
+  struct DropUser {
+    Database& admin;
+    ~DropUser() {
+      try {
+        admin.connection.ExecuteDirect("drop user \"JOãO\"");
+      } catch (...) {
+        // The test's own failure is the one to see.
+      }
+    }
+  } drop_user{admin};
+  const std::string source = ServerFile(*server, "do_joao.fdb");
+  // Created under the name as it is kept, so that only the runs below fold it.
+  vesk::firebird::CreateDatabase(server->Key(source), "JOãO", password);
+  {
+    Database db(server->Key(source), user, password);
+    Fill(db);
+  }
+  for (const bool service : {false, true}) {
+    const std::string where = service ? "service manager" : "tcp";
+    const std::string file = ServerFile(*server, service ? "joao_se.fbk" : "joao_tcp.fbk");
+    const std::string target = ServerFile(*server, service ? "joao_se.fdb" : "joao_tcp.fdb");
+    Export<tolvan::BackupFn>("Backup")(server->Key(source), user, password, file, service, nullptr,
+                                       false, true, "", "libfbclient.so.2", false);
+    Export<tolvan::RestoreFn>("Restore")(server->Key(target), user, password, file, service,
+                                         nullptr, false, true, "", "libfbclient.so.2", false);
+    Database restored(server->Key(target), user, password);
+    EXPECT_EQ(restored.Select(kRowsSql).size(), 3u) << where;
+  }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using tolvan::firebird::CreationComponents;
 namespace fs = std::filesystem;
@@ -371,6 +372,66 @@ TEST_F(EmptyCopy, AFailingBackupStopsBeforeTheRestoreAndReopensTheConnection) {
                std::runtime_error);
   EXPECT_EQ(restores_.size(), 1u);
   EXPECT_TRUE(connection_->Connected());
+}
+
+// The structure's backup of a run whose restore failed goes with it, and only that one: a backup
+// of this machine (no host, or the loopback) is checked before and removed after; one written on
+// another host is named in the message.
+TEST_F(EmptyCopy, AFailedRestoreTakesItsStructuresBackupWithItWhereItCanBeReached) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("tolvan-empty-copy-" + std::to_string(std::random_device()()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string database = (folder / "novo.fdb").string();
+  const std::string fbk = (folder / "novo.fbk").string();
+  const auto writes_the_backup = [&](const std::string&, const std::string&, const std::string&,
+                                     const std::string& file, bool, TVeskFraProgresso*, bool, bool,
+                                     const std::string&, const std::string&,
+                                     bool) { std::ofstream(file) << "structure"; };
+  const auto fails = [](const char* what) {
+    return [what](const std::string&, const std::string&, const std::string&, const std::string&,
+                  bool, TVeskFraProgresso*, bool, bool, const std::string&, const std::string&,
+                  bool) { throw std::runtime_error(what); };
+  };
+  const auto not_online = [](const std::string&, const std::string&, const std::string&,
+                             const std::string&, bool, TVeskFraProgresso*, bool, bool,
+                             const std::string&, const std::string&, bool) {
+    throw tolvan::firebird::ERestoreNotOnline("Restore:\r\nfora de linha");
+  };
+  const auto run = [&](const tolvan::firebird::GbakCall& restore) {
+    try {
+      tolvan::firebird::CriarDataBaseVazia(&dm_, database, "", "", false, writes_the_backup,
+                                           restore);
+    } catch (const std::exception& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no failure)");
+  };
+
+  for (const char* key : {"Database=/dados/loja.fdb", "Database=localhost/3050:/dados/loja.fdb"}) {
+    connection_->Params[0] = key;
+    EXPECT_EQ(run(fails("Restore:\r\ncut")), "Restore:\r\ncut") << key;
+    EXPECT_FALSE(fs::exists(fbk)) << key;
+    EXPECT_TRUE(connection_->Connected()) << key;
+    // A retry is not refused; a backup there before the run is.
+    EXPECT_EQ(run([](auto&&...) {}), "(no failure)") << key;
+    EXPECT_THAT(run([](auto&&...) {}), HasSubstr("já existe")) << key;
+    fs::remove(fbk);
+  }
+
+  // Indexes left inactive: the database was kept, and the backup it came from stays beside it.
+  connection_->Params[0] = "Database=/dados/loja.fdb";
+  EXPECT_EQ(run(not_online), "Restore:\r\nfora de linha");
+  EXPECT_TRUE(fs::exists(fbk));
+
+  // Through the service manager of another host the file is that host's: a file of this machine
+  // at the same name neither stops the run nor is touched.
+  connection_->Params[0] = "Database=srv:/dados/loja.fdb";
+  EXPECT_EQ(run(fails("Restore:\r\ncut")),
+            "Restore:\r\ncut\r\nA cópia da estrutura \"" + fbk +
+                "\" ficou no servidor srv: apague esse arquivo lá antes de tentar de novo.");
+  EXPECT_TRUE(fs::exists(fbk));
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/Paths.h"
@@ -13,9 +14,11 @@ namespace {
 using tolvan::firebird::FirebirdMsgPath;
 using tolvan::firebird::GbakBackupArguments;
 using tolvan::firebird::GbakRestoreArguments;
+using tolvan::firebird::IscStatus;
 using tolvan::firebird::QuotedPath;
 using tolvan::firebird::RestoreConnTarget;
 using tolvan::firebird::SplitServiceHost;
+using tolvan::firebird::StatusSaysNoSuchFile;
 
 std::string Backup(const std::string& database, bool service, bool quiet = false,
                    bool metadata = false) {
@@ -37,11 +40,15 @@ TEST(GbakCommandLine, BackupWithEveryOptionOn) {
 }
 
 TEST(GbakCommandLine, NoPieceCanTakeAnothersPlace) {
+  // Unquoted names go as the security database keeps them: a to z in upper case, the rest as is.
   EXPECT_EQ(GbakBackupArguments("D", "João Silva", "F", "", true, false),
-            " \"D\" \"F\" -user \"João Silva\"");
+            " \"D\" \"F\" -user \"JOãO SILVA\"");
   EXPECT_EQ(GbakBackupArguments("D", "D'Ávila", "F", "", true, true),
-            " \"D\" \"F\" -user D'Ávila -m ")
-      << "a name without a blank goes in as it is";
+            " \"D\" \"F\" -user D'ÁVILA -m ")
+      << "a name without a blank goes in unquoted";
+  EXPECT_EQ(GbakRestoreArguments("D", "\"joão\"", "F", "", true, false),
+            " -c -z \"F\" \"D\" -user \"\\\"joão\\\"\" -PAGE_SIZE 8192")
+      << "a name between double quotes is exact";
   EXPECT_EQ(GbakBackupArguments("D", "", "F", "", true, true), " \"D\" \"F\" -m ")
       << "an empty user gives no -user piece, so -m is never read as the user";
   EXPECT_EQ(GbakRestoreArguments("D", "", "F", "", true, false),
@@ -95,6 +102,40 @@ TEST(GbakCommandLine, MessageFileFromTheRegistryOrBesideTheApplicationFolder) {
   EXPECT_EQ(FirebirdMsgPath("C:\\App\\Bin\\", std::string("D:\\Firebird")),
             "D:\\Firebirdfirebird.msg")
       << "no delimiter is added to the registry's folder";
+}
+
+// Only a server that says it has no such file makes a restore's target one that the run may drop.
+TEST(RestoreTargetStatus, OnlyANoSuchFileOfTheOpenCounts) {
+  const auto text = [](const char* s) { return reinterpret_cast<IscStatus>(s); };
+  const IscStatus kGds = 1, kString = 2, kCstring = 3, kInterpreted = 5, kUnix = 7, kWin32 = 17;
+  const IscStatus kIoError = 335544344, kOpen = 335544734;
+  const auto check = [](std::vector<IscStatus> status) {
+    status.resize(tolvan::firebird::kStatusVectorLength, 0);
+    return StatusSaysNoSuchFile(status.data());
+  };
+  // Embedded, over the network from a POSIX server, from a Windows server in English and in
+  // Portuguese (in its 8-bit code page).
+  EXPECT_TRUE(check(
+      {kGds, kIoError, kString, text("open"), kString, text("/x.fdb"), kGds, kOpen, kUnix, 2}));
+  EXPECT_TRUE(check({kGds, kIoError, kString, text("open"), kString, text("/x.fdb"), kGds, kOpen,
+                     kInterpreted, text("No such file or directory")}));
+  EXPECT_TRUE(check({kGds, kIoError, kCstring, 4, text("open"), kString, text("C:\\x.fdb"), kGds,
+                     kOpen, kWin32, 3}));
+  EXPECT_TRUE(
+      check({kGds, kIoError, kString, text("open"), kString, text("C:\\x.fdb"), kGds, kOpen,
+             kInterpreted, text("O sistema n\xe3o pode encontrar o arquivo especificado.")}));
+
+  // A file that is there but cannot be opened, another operation, another error.
+  EXPECT_FALSE(check(
+      {kGds, kIoError, kString, text("open"), kString, text("/x.fdb"), kGds, kOpen, kUnix, 13}));
+  EXPECT_FALSE(check({kGds, kIoError, kString, text("open"), kString, text("/x.fdb"), kGds, kOpen,
+                      kInterpreted, text("Permission denied")}));
+  EXPECT_FALSE(check({kGds, kIoError, kString, text("lseek"), kString, text("/x.fdb"), kUnix, 2}));
+  EXPECT_FALSE(check({kGds, 335544472}));
+  EXPECT_FALSE(check({kGds, 335544721, kString, text("No such file or directory")}))
+      << "a string argument is not the system's error";
+  // A string whose address happens to read as a code is skipped as a string.
+  EXPECT_FALSE(check({kGds, kIoError, kString, kOpen, kString, 2, kUnix, 2}));
 }
 
 }  // namespace

@@ -406,9 +406,6 @@ TEST_F(GbakRuns, ABackupTakesThePlaceOfTheOldOneOnlyWhenItSucceeded) {
   EXPECT_EQ(Read(file_), "this week's backup");
   EXPECT_THAT(Leftovers(), IsEmpty());
 
-  // gbak's own name for its standard output is no file of ours.
-  backup_("/d/x.fdb", "U", "P", "stdout", false, nullptr, false, true, "", kLibrary, false);
-  EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "/d/x.fdb", "stdout", "-user", "U"));
   backup_("/d/x.fdb", "U", "P", "", false, nullptr, false, true, "", kLibrary, false);
   EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "/d/x.fdb", "", "-user", "U"));
   EXPECT_THAT(Leftovers(), IsEmpty());
@@ -498,7 +495,7 @@ TEST_F(GbakRuns, ThePasswordReachesGbakThroughItsEnvironmentAndNeverItsArguments
     }
   }
   EXPECT_THAT(Calls()[0].args, ElementsAre("-b", "-z", "-V", "/d/x.fdb", StartsWith(file_ + ".~"),
-                                           "-user", "João Silva", "-m"));
+                                           "-user", "JOãO SILVA", "-m"));
   EXPECT_FALSE(tolvan::platform::GetEnv("ISC_PASSWORD")) << "the host's environment keeps none";
 
   // An empty password is given as empty, never left to what the host's environment holds.
@@ -506,6 +503,69 @@ TEST_F(GbakRuns, ThePasswordReachesGbakThroughItsEnvironmentAndNeverItsArguments
   backup_("/d/x.fdb", "", "", file_, false, nullptr, false, false, "", kLibrary, false);
   EXPECT_EQ(Calls().back().env.at("ISC_PASSWORD"), "");
   EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "-V", "/d/x.fdb", WrittenFile()));
+}
+
+// gbak writes to its standard output under these names, and onto the database when given its
+// path: either way no backup comes of it and, in the second, the database is gone.
+TEST_F(GbakRuns, ABackupToStandardOutputOrOntoTheDatabaseIsRefusedBeforeAnythingRuns) {
+  InstallGbak("");
+  for (const std::string name : {"stdout", "STDOUT", "-", "/dev/stdout", "/dev/fd/1"}) {
+    EXPECT_EQ(MessageOf([&] {
+                backup_("/d/x.fdb", "U", "P", name, false, nullptr, false, true, "", kLibrary,
+                        false);
+              }),
+              "Backup:\r\nO arquivo de backup \"" + name +
+                  "\" é o nome que o gbak dá à saída padrão: o backup não seria gravado em "
+                  "arquivo nenhum.\r\nInforme o caminho de um arquivo; nada foi executado.");
+  }
+
+  const std::string database = folder_.Path() + "loja.fdb";
+  Write(database, "the database");
+  fs::create_directory(U8(folder_.Path() + "sub"));
+  // Where links cannot be made (Windows without the right), the link case is left out.
+  std::error_code no_link;
+  fs::create_symlink(U8(database), U8(folder_.Path() + "link.fdb"), no_link);
+  const auto refused = [&](const std::string& key, const std::string& file, bool service) {
+    return MessageOf(
+        [&] { backup_(key, "U", "P", file, service, nullptr, false, true, "", kLibrary, false); });
+  };
+  Lines same_file = {database, folder_.Path() + "sub/../loja.fdb"};
+  if (!no_link) {
+    same_file.push_back(folder_.Path() + "link.fdb");
+  }
+  for (const std::string& file : same_file) {
+    EXPECT_EQ(refused(database, file, false),
+              "Backup:\r\nO arquivo de backup \"" + file + "\" é o próprio banco de dados \"" +
+                  database +
+                  "\": o backup o destruiria.\r\nInforme outro caminho para o arquivo de backup; "
+                  "nada foi executado.");
+  }
+  // A server's path, by its text: the file is written there through the service manager.
+  EXPECT_THAT(refused("srv/3050:/dados/loja.fdb", "/dados/./loja.fdb", true),
+              HasSubstr("é o próprio banco de dados"));
+  EXPECT_THAT(refused("srv:C:\\Dados\\Loja.fdb", "c:\\dados\\LOJA.FDB", true),
+              HasSubstr("é o próprio banco de dados"));
+  EXPECT_EQ(Read(database), "the database");
+  EXPECT_THAT(Calls(), IsEmpty());
+
+  // Beside it, the line is the usual one.
+  backup_("srv:C:\\Dados\\Loja.fdb", "U", "P", "C:\\Dados\\Loja.fbk", true, nullptr, false, true,
+          "", kLibrary, false);
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_THAT(Calls()[0].args, ElementsAre("-b", "-z", "C:\\Dados\\Loja.fdb", "C:\\Dados\\Loja.fbk",
+                                           "-user", "U", "-SE", "srv:Backup Database"));
+}
+
+// A target on a server that could not be asked (here: nothing listens) may be the operator's: a
+// failed run leaves it to the server and says nothing more than gbak did.
+TEST_F(GbakRuns, AFailedRestoreToAServerThatCannotBeAskedTouchesNothing) {
+  InstallGbak("out gbak: cannot attach\nexit 1\n");
+  EXPECT_EQ(MessageOf([&] {
+              restore_("127.0.0.1/1:/dados/novo.fdb", "U", "P", file_, true, nullptr, false, true,
+                       "", "libfbclient.so.2", false);
+            }),
+            "Restore:\r\ngbak: cannot attach\n");
+  ASSERT_EQ(Calls().size(), 1u);
 }
 
 TEST_F(GbakRuns, APathWithADoubleQuoteIsRefusedBeforeAnythingRuns) {
@@ -621,6 +681,8 @@ TEST_F(GbakConnRuns, AnEmptyCopyNeverReplacesABackupThatIsThere) {
   const std::string backup = folder_.Path() + "novo.fbk";
   Write(backup, "the full backup of a dropped database");
   const auto vazia = plugin_->Function<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia");
+  // The structure's backup is written on this machine when the current database has no host.
+  connection_->Params[0] = "Database=" + folder_.Path() + "loja.fdb";
   driver_->ClearRecord();
   EXPECT_EQ(MessageOf([&] { vazia(&dm_, database, "", "", false); }),
             "CriarDataBaseVazia: o arquivo \"" + backup +
