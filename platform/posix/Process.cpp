@@ -2,8 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,37 +110,6 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-class FileActions {
- public:
-  FileActions() { Check(::posix_spawn_file_actions_init(&actions_), "ações de arquivo"); }
-  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
-  static void Check(int result, const char* what) {
-    if (result != 0) {
-      ThrowErrno(result,
-                 std::string("não foi possível preparar o processo (posix_spawn, ") + what + ")");
-    }
-  }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
- public:
-  SpawnAttributes() { FileActions::Check(::posix_spawnattr_init(&attributes_), "atributos"); }
-  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
-
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
@@ -163,6 +133,105 @@ class Fd {
   int fd_;
 };
 
+// Blocks every signal in the calling thread for its lifetime, so that no handler of the parent
+// runs in the child between fork and exec.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous_);
+  }
+  ~SignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  const char* working_directory;  // nullptr keeps the parent's
+  int input;                      // the null device
+  int output;                     // write end of the output pipe
+  int report;                     // write end of the pipe that carries a failure's errno
+  pid_t parent;
+};
+
+// Tells the parent why the child could not become the program, and ends the child.
+[[noreturn]] void ReportAndExit(int report, int error) {
+  const ssize_t written = ::write(report, &error, sizeof error);
+  static_cast<void>(written);
+  ::_exit(127);
+}
+
+// The child's side of the launch, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void RunChild(const ChildSetup& setup) {
+  // Default handling for every signal the parent catches (exec would reset them too, but only
+  // after the steps below) and for an ignored SIGPIPE; nothing blocked once the program runs.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    struct sigaction current {};
+    if (::sigaction(signal_number, nullptr, &current) == 0 &&
+        ((current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) ||
+         signal_number == SIGPIPE)) {
+      struct sigaction defaults {};
+      defaults.sa_handler = SIG_DFL;
+      sigemptyset(&defaults.sa_mask);
+      ::sigaction(signal_number, &defaults, nullptr);
+    }
+  }
+  const auto fail = [&setup](int error) { ReportAndExit(setup.report, error); };
+  // A session of its own: no controlling terminal (a tool that would ask for a password on
+  // /dev/tty fails at once instead of waiting), and a process group the parent ends as a whole.
+  if (::setsid() < 0) {
+    fail(errno);
+  }
+  // Killed when the thread that started it ends, however it ends (SIGKILL included). A parent
+  // that died before this line would never send it: the child stops here instead.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+    fail(errno);
+  }
+  if (::getppid() != setup.parent) {
+    ::_exit(127);
+  }
+  if (::dup2(setup.input, STDIN_FILENO) < 0 || ::dup2(setup.output, STDOUT_FILENO) < 0 ||
+      ::dup2(setup.output, STDERR_FILENO) < 0) {
+    fail(errno);
+  }
+  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
+  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
+  // there would keep that pipe's reader waiting. The report pipe closes at exec too.
+  if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    fail(errno);
+  }
+  if (setup.working_directory != nullptr && ::chdir(setup.working_directory) != 0) {
+    fail(errno);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve(setup.program, setup.argv, setup.envp);
+  ReportAndExit(setup.report, errno);
+}
+
+// The errno the child reported before exec, or 0 once exec closed the report pipe.
+int ReadStartFailure(int report) {
+  int error = 0;
+  for (;;) {
+    const ssize_t count = ::read(report, &error, sizeof error);
+    if (count == static_cast<ssize_t>(sizeof error)) {
+      return error;
+    }
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    return 0;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
@@ -182,50 +251,45 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   }
   Fd read_end(ends[0]);
   Fd write_end(ends[1]);
-
-  FileActions actions;
-  FileActions::Check(
-      ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0),
-      "stdin");
-  FileActions::Check(
-      ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDOUT_FILENO), "stdout");
-  FileActions::Check(
-      ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDERR_FILENO), "stderr");
-  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
-  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
-  // there would keep that pipe's reader waiting.
-  FileActions::Check(::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1),
-                     "closefrom");
-  if (!options.working_directory.empty()) {
-    FileActions::Check(
-        ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()),
-        "pasta de trabalho");
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
+  }
+  Fd report_read(ends[0]);
+  Fd report_write(ends[1]);
+  Fd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (null_input.get() < 0) {
+    ThrowErrno(errno, "não foi possível preparar o processo (/dev/null)");
   }
 
-  // The child starts with default signal handling and nothing blocked, whatever the parent set
-  // (an ignored SIGPIPE would otherwise be inherited).
-  SpawnAttributes attributes;
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigset_t no_mask;
-  sigemptyset(&no_mask);
-  FileActions::Check(::posix_spawnattr_setsigdefault(attributes.get(), &defaults), "sinais");
-  FileActions::Check(::posix_spawnattr_setsigmask(attributes.get(), &no_mask), "máscara de sinais");
-  FileActions::Check(
-      ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK),
-      "opções");
-
+  const ChildSetup setup{
+      program.c_str(),
+      argv.data(),
+      envp.data(),
+      options.working_directory.empty() ? nullptr : options.working_directory.c_str(),
+      null_input.get(),
+      write_end.get(),
+      report_write.get(),
+      ::getpid()};
   pid_t pid = -1;
-  int result;
-  do {
-    result = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
-                           envp.data());
-  } while (result == EINTR);
-  if (result != 0) {
-    ThrowErrno(result, internal::StartFailureContext(arguments.front(), options.working_directory));
+  {
+    const SignalsBlocked blocked;
+    pid = ::fork();
+    if (pid == 0) {
+      RunChild(setup);
+    }
+  }
+  if (pid < 0) {
+    ThrowErrno(errno, internal::StartFailureContext(arguments.front(), options.working_directory));
   }
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
+  report_write.Reset();
+  null_input.Reset();
+  if (const int error = ReadStartFailure(report_read.get()); error != 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ThrowErrno(error, internal::StartFailureContext(arguments.front(), options.working_directory));
+  }
 
   auto handles = std::make_unique<ChildProcess::Handles>();
   handles->pid = pid;
@@ -283,27 +347,48 @@ int ExitCodeOf(int status) {
   return -1;
 }
 
+// Once the child has ended, and while its zombie still holds its pid (and so its process group's
+// number), whatever it left in its group is ended too; then the child is reaped. Gives the wait
+// status, nullopt while the child runs (when not blocking); throws the errno of a failed wait.
+std::optional<int> ReapGroupLeader(pid_t pid, bool block) {
+  siginfo_t info{};
+  for (;;) {
+    info.si_pid = 0;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) ==
+        0) {
+      break;
+    }
+    if (errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(),
+                              "não foi possível esperar pelo fim do processo");
+    }
+  }
+  if (info.si_pid == 0) {
+    return std::nullopt;
+  }
+  ::kill(-pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
 }  // namespace
 
 int ChildProcess::Wait() {
   if (waited_) {
     return exit_code_;
   }
-  int status = 0;
-  for (;;) {
-    pid_t result = ::waitpid(handles_->pid, &status, 0);
-    if (result == handles_->pid) {
-      break;
-    }
-    if (result < 0 && errno != EINTR) {
-      const int error = errno;
-      // The pid may already name another process: never signal it again.
-      waited_ = true;
-      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
-    }
+  std::optional<int> status;
+  try {
+    status = ReapGroupLeader(handles_->pid, true);
+  } catch (const std::system_error&) {
+    // The pid may already name another process: never signal it again.
+    waited_ = true;
+    throw;
   }
   waited_ = true;
-  exit_code_ = ExitCodeOf(status);
+  exit_code_ = ExitCodeOf(*status);
   return exit_code_;
 }
 
@@ -314,17 +399,17 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
     if (waited_) {
       return exit_code_;
     }
-    int status = 0;
-    const pid_t result = ::waitpid(handles_->pid, &status, WNOHANG);
-    if (result == handles_->pid) {
+    std::optional<int> status;
+    try {
+      status = ReapGroupLeader(handles_->pid, false);
+    } catch (const std::system_error&) {
       waited_ = true;
-      exit_code_ = ExitCodeOf(status);
-      return exit_code_;
+      throw;
     }
-    if (result < 0 && errno != EINTR) {
-      const int error = errno;
+    if (status) {
       waited_ = true;
-      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
+      exit_code_ = ExitCodeOf(*status);
+      return exit_code_;
     }
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) {
@@ -334,15 +419,16 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
   }
 }
 
+// The child leads a process group of its own: what it started goes with it.
 void ChildProcess::Terminate() {
   if (!waited_) {
-    ::kill(handles_->pid, SIGTERM);
+    ::kill(-handles_->pid, SIGTERM);
   }
 }
 
 void ChildProcess::Kill() {
   if (!waited_) {
-    ::kill(handles_->pid, SIGKILL);
+    ::kill(-handles_->pid, SIGKILL);
   }
 }
 

@@ -1,5 +1,10 @@
 #include "platform/Text.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
+
 #include "common/Utf8.h"
 
 namespace tolvan::platform {
@@ -25,6 +30,30 @@ std::string FromSystemCodePage(std::string_view bytes) {
 
 std::string DecodeToolOutput(std::string_view bytes) {
   return SanitizeUtf8(bytes);
+}
+
+namespace {
+
+bool CharacterTypeIsUtf8() {
+  const char* codeset = ::nl_langinfo(CODESET);
+  return codeset != nullptr &&
+         (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+}
+
+}  // namespace
+
+std::optional<std::string> UseUtf8CharacterType() {
+  if (const char* chosen = ::setlocale(LC_CTYPE, ""); chosen != nullptr && CharacterTypeIsUtf8()) {
+    return std::string(chosen);
+  }
+  for (const char* name : {"C.UTF-8", "C.utf8"}) {
+    if (const char* chosen = ::setlocale(LC_CTYPE, name);
+        chosen != nullptr && CharacterTypeIsUtf8()) {
+      return std::string(chosen);
+    }
+  }
+  ::setlocale(LC_CTYPE, "C");
+  return std::nullopt;
 }
 
 }  // namespace tolvan::platform

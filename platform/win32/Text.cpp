@@ -25,4 +25,8 @@ std::string DecodeToolOutput(std::string_view bytes) {
   return FromSystemCodePage(bytes);
 }
 
+std::optional<std::string> UseUtf8CharacterType() {
+  return std::nullopt;
+}
+
 }  // namespace tolvan::platform

@@ -26,4 +26,14 @@ TOLVAN_PLATFORM_API std::string DecodeToolOutput(std::string_view bytes);
 // surrogates and values past U+10FFFF included).
 TOLVAN_PLATFORM_API std::optional<std::u32string> DecodeUtf8(std::string_view bytes);
 
+// Makes the program's character classification (LC_CTYPE) UTF-8, so that libraries that convert
+// file names by it (the Firebird client does, for every database path and user name) take our
+// UTF-8 texts as they are. On POSIX the environment's locale is used when it is UTF-8, "C.UTF-8"
+// otherwise, and when the environment names none; the other categories stay "C", so numbers are
+// read and written with a point whatever the environment. Returns the locale now in effect for
+// LC_CTYPE, or nullopt when none UTF-8 could be set. Windows changes nothing and gives nullopt:
+// the client converts there through the system's own calls. A program calls it once, at start,
+// before any thread.
+TOLVAN_PLATFORM_API std::optional<std::string> UseUtf8CharacterType();
+
 }  // namespace tolvan::platform

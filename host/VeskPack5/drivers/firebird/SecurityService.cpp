@@ -9,6 +9,7 @@
 #include "Names.h"
 #include "firebird/FirebirdClient.h"
 #include "firebird/IBComponents.h"
+#include "platform/Interrupt.h"
 #include "platform/Text.h"
 #include "vesk/VeskPack5.h"
 
@@ -293,8 +294,11 @@ void TVeskIBSecurityService::Attach() {
     fb::AppendSpbText(spb, fb::kSpbSqlRoleName, role, "O nome da role");
   }
   fb::Status status;
-  impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
-                static_cast<uint16_t>(spb.size()), spb.data());
+  {
+    const tolvan::platform::KeepInterruptHandlers keep;
+    impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
+                  static_cast<uint16_t>(spb.size()), spb.data());
+  }
   impl_->Check(status.get());
   impl_->attached_once = true;
 }
