@@ -97,7 +97,8 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
 
   // A refused attach raises its own error text: left to the query, it would only tell of an
   // invalid handle and hide the server's reason (wrong password, server down).
-  const tolvan::platform::KeepInterruptHandlers keep_interrupts;  // the client's first call
+  // The client takes SIGINT and SIGTERM for itself on its first call: ours stay.
+  const tolvan::platform::KeepInterruptHandlers keep_interrupts;
   ServiceAttachment attachment(detach);
   CheckStatus(Result(attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
                             &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data())),
