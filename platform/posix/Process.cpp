@@ -348,9 +348,11 @@ int ExitCodeOf(int status) {
 }
 
 // Once the child has ended, and while its zombie still holds its pid (and so its process group's
-// number), whatever it left in its group is ended too; then the child is reaped. Gives the wait
-// status, nullopt while the child runs (when not blocking); throws the errno of a failed wait.
-std::optional<int> ReapGroupLeader(pid_t pid, bool block) {
+// number), whatever it left in its group is ended too; then the child is reaped and `waited` and
+// `exit_code` are set. False while the child runs (when not blocking). A failed wait sets
+// `waited` too, since the pid may then already name another process that must never be
+// signalled, and throws its errno.
+bool ReapGroupLeader(pid_t pid, bool block, bool& waited, int& exit_code) {
   siginfo_t info{};
   for (;;) {
     info.si_pid = 0;
@@ -359,36 +361,29 @@ std::optional<int> ReapGroupLeader(pid_t pid, bool block) {
       break;
     }
     if (errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(),
-                              "não foi possível esperar pelo fim do processo");
+      const int error = errno;
+      waited = true;
+      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
     }
   }
   if (info.si_pid == 0) {
-    return std::nullopt;
+    return false;
   }
   ::kill(-pid, SIGKILL);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return status;
+  waited = true;
+  exit_code = ExitCodeOf(status);
+  return true;
 }
 
 }  // namespace
 
 int ChildProcess::Wait() {
-  if (waited_) {
-    return exit_code_;
+  if (!waited_) {
+    ReapGroupLeader(handles_->pid, true, waited_, exit_code_);
   }
-  std::optional<int> status;
-  try {
-    status = ReapGroupLeader(handles_->pid, true);
-  } catch (const std::system_error&) {
-    // The pid may already name another process: never signal it again.
-    waited_ = true;
-    throw;
-  }
-  waited_ = true;
-  exit_code_ = ExitCodeOf(*status);
   return exit_code_;
 }
 
@@ -396,19 +391,7 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    if (waited_) {
-      return exit_code_;
-    }
-    std::optional<int> status;
-    try {
-      status = ReapGroupLeader(handles_->pid, false);
-    } catch (const std::system_error&) {
-      waited_ = true;
-      throw;
-    }
-    if (status) {
-      waited_ = true;
-      exit_code_ = ExitCodeOf(*status);
+    if (waited_ || ReapGroupLeader(handles_->pid, false, waited_, exit_code_)) {
       return exit_code_;
     }
     const auto left = deadline - Clock::now();

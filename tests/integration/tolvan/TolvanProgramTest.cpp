@@ -619,7 +619,9 @@ TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
   EXPECT_FALSE(fs::exists(file));
 }
 
-TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
+// A service manager sends SIGTERM; a closed SSH session, SIGHUP: both end the run the same way. A
+// tolvan killed outright cannot stop its gbak itself: the system ends it.
+TEST_F(TolvanProgram, SigtermOrSighupToTolvanAloneLeavesNoGbakRunningNorDoesAKilledTolvan) {
   if (!HaveGbak()) {
     GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
   }
@@ -629,23 +631,37 @@ TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
                       env_)
                 .status,
             0);
-  const std::string file = (dir_ / "term.fbk").string();
-  Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
-                               "--password", "x", "--file", file, "--yes"},
-                              env_,
-                              std::nullopt,
-                              false});
-  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-    return err.find("writing data for table") != std::string::npos;
-  }));
-  const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
-  ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
-  kill(tolvan.pid(), SIGTERM);
-  const Outcome r = tolvan.Finish();
-  EXPECT_EQ(r.status, 143) << r.err;
-  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup interrompido \\(SIGTERM\\) depois de .*"));
-  EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
-  EXPECT_FALSE(fs::exists(file));
+  for (const int signal_number : {SIGTERM, SIGHUP, SIGKILL}) {
+    const std::string name = signal_number == SIGTERM  ? "SIGTERM"
+                             : signal_number == SIGHUP ? "SIGHUP"
+                                                       : "SIGKILL";
+    SCOPED_TRACE(name);
+    const std::string file = (dir_ / ("term-" + name + ".fbk")).string();
+    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
+                                 "--password", "x", "--file", file, "--yes"},
+                                env_,
+                                std::nullopt,
+                                false});
+    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+      return err.find("writing data for table") != std::string::npos;
+    }));
+    const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
+    ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
+    kill(tolvan.pid(), signal_number);
+    const Outcome r = tolvan.Finish();
+    if (signal_number == SIGKILL) {
+      EXPECT_EQ(r.status, 1000 + SIGKILL);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " ran on a second after tolvan died";
+      kill(*gbak, SIGKILL);
+      continue;
+    }
+    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    EXPECT_THAT(LastLine(r.err),
+                MatchesRegex("Backup interrompido \\(" + name + "\\) depois de .*"));
+    EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
+    EXPECT_FALSE(fs::exists(file));
+  }
 }
 
 // The Firebird client converts paths by the program's locale; tolvan makes it UTF-8 itself.
@@ -680,47 +696,6 @@ TEST_F(TolvanProgram, AnAccentedFolderOpensEmbeddedAndOverTcpWithOrWithoutALocal
   }
   if (!server) {
     std::cerr << "no Firebird test server (scripts/firebird-server): only the embedded case ran\n";
-  }
-}
-
-// A closed SSH session sends SIGHUP: the run ends as for SIGTERM. A tolvan killed outright cannot
-// stop its gbak itself: the system ends it.
-TEST_F(TolvanProgram, SighupEndsARunWith129AndAKilledTolvanLeavesNoGbak) {
-  if (!HaveGbak()) {
-    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
-  }
-  const std::string restored = (dir_ / "source.fdb").string();
-  ASSERT_EQ(RunTolvan({"firebird", "Restore", "--database", restored, "--user", "SYSDBA",
-                       "--password", "x", "--file", BigBackup(), "--quiet", "--yes"},
-                      env_)
-                .status,
-            0);
-  for (const int signal_number : {SIGHUP, SIGKILL}) {
-    SCOPED_TRACE(signal_number == SIGHUP ? "SIGHUP" : "SIGKILL");
-    const std::string file = (dir_ / ("sinal" + std::to_string(signal_number) + ".fbk")).string();
-    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
-                                 "--password", "x", "--file", file, "--yes"},
-                                env_,
-                                std::nullopt,
-                                false});
-    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-      return err.find("writing data for table") != std::string::npos;
-    }));
-    const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
-    ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
-    kill(tolvan.pid(), signal_number);
-    const Outcome r = tolvan.Finish();
-    if (signal_number == SIGHUP) {
-      EXPECT_EQ(r.status, 129) << r.err;
-      EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup interrompido \\(SIGHUP\\) depois de .*"));
-      EXPECT_FALSE(fs::exists(file));
-      EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
-    } else {
-      EXPECT_EQ(r.status, 1000 + SIGKILL);
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " ran on a second after tolvan died";
-      kill(*gbak, SIGKILL);
-    }
   }
 }
 
