@@ -56,4 +56,31 @@ std::optional<std::string> UseUtf8CharacterType() {
   return std::nullopt;
 }
 
+Utf8CharacterTypeScope::Utf8CharacterTypeScope() {
+  if (CharacterTypeIsUtf8()) {
+    return;
+  }
+  const locale_t current = ::uselocale(static_cast<locale_t>(0));
+  const locale_t base =
+      current == LC_GLOBAL_LOCALE ? ::duplocale(LC_GLOBAL_LOCALE) : ::duplocale(current);
+  if (base == static_cast<locale_t>(0)) {
+    return;
+  }
+  locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+  if (utf8 == static_cast<locale_t>(0)) {
+    ::freelocale(base);
+    return;
+  }
+  previous_ = current;
+  own_ = utf8;
+  ::uselocale(utf8);
+}
+
+Utf8CharacterTypeScope::~Utf8CharacterTypeScope() {
+  if (own_ != nullptr) {
+    ::uselocale(static_cast<locale_t>(previous_));
+    ::freelocale(static_cast<locale_t>(own_));
+  }
+}
+
 }  // namespace tolvan::platform

@@ -29,4 +29,7 @@ std::optional<std::string> UseUtf8CharacterType() {
   return std::nullopt;
 }
 
+Utf8CharacterTypeScope::Utf8CharacterTypeScope() = default;
+Utf8CharacterTypeScope::~Utf8CharacterTypeScope() = default;
+
 }  // namespace tolvan::platform

@@ -36,4 +36,21 @@ TOLVAN_PLATFORM_API std::optional<std::u32string> DecodeUtf8(std::string_view by
 // before any thread.
 TOLVAN_PLATFORM_API std::optional<std::string> UseUtf8CharacterType();
 
+// For its lifetime, the calling thread classifies characters as UTF-8 ("C.UTF-8") when the
+// program's LC_CTYPE is not UTF-8 (a host that never set a locale); nothing changes when it is,
+// and nothing on Windows. The Firebird client picks its file-name conversion on its first call by
+// the calling thread's locale and keeps it: calls into it go inside one of these, so accented
+// paths open in any host.
+class TOLVAN_PLATFORM_API Utf8CharacterTypeScope {
+ public:
+  Utf8CharacterTypeScope();
+  ~Utf8CharacterTypeScope();
+  Utf8CharacterTypeScope(const Utf8CharacterTypeScope&) = delete;
+  Utf8CharacterTypeScope& operator=(const Utf8CharacterTypeScope&) = delete;
+
+ private:
+  void* own_ = nullptr;       // the UTF-8 locale this scope made, or null
+  void* previous_ = nullptr;  // the thread's locale before it
+};
+
 }  // namespace tolvan::platform

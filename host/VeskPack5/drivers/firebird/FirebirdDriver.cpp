@@ -10,7 +10,6 @@
 #include "Names.h"
 #include "firebird/FirebirdClient.h"
 #include "firebird/FirebirdValues.h"
-#include "platform/Interrupt.h"
 #include "platform/Text.h"
 #include "vesk/host/Driver.h"
 #include "vesk/host/Firebird.h"
@@ -48,7 +47,7 @@ class Attachment {
     }
     Status status;
     {
-      const tolvan::platform::KeepInterruptHandlers keep;
+      const ClientEntry entry;
       client_->attach_database(status.get(), static_cast<int16_t>(database.size()), database.data(),
                                &handle_, static_cast<int16_t>(dpb.size()), dpb.data());
     }
@@ -658,7 +657,7 @@ void CreateDatabase(const std::string& database_key, const std::string& user,
   IscHandle transaction = 0;
   Status status;
   {
-    const tolvan::platform::KeepInterruptHandlers keep;
+    const ClientEntry entry;
     client->execute_immediate(status.get(), &database, &transaction, SqlLength(sql), sql.c_str(),
                               api::kDialect3, nullptr);
   }

@@ -13,7 +13,6 @@
 #include "firebird/FirebirdValues.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
-#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
 
@@ -219,7 +218,7 @@ void TVeskIBDatabase::CreateDatabase() {
   IscHandle transaction = 0;
   Status status;
   {
-    const tolvan::platform::KeepInterruptHandlers keep;
+    const vesk::firebird::ClientEntry entry;
     impl_->client->execute_immediate(status.get(), &impl_->handle, &transaction,
                                      vesk::firebird::TextLength(sql), sql.c_str(),
                                      static_cast<uint16_t>(SQLDialect), nullptr);
@@ -254,7 +253,7 @@ void TVeskIBDatabase::Open() {
   }
   Status status;
   {
-    const tolvan::platform::KeepInterruptHandlers keep;
+    const vesk::firebird::ClientEntry entry;
     impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),
                                    DatabaseName.data(), &impl_->handle,
                                    static_cast<int16_t>(dpb.size()), dpb.data());

@@ -9,7 +9,6 @@
 #include "Names.h"
 #include "firebird/FirebirdClient.h"
 #include "firebird/IBComponents.h"
-#include "platform/Interrupt.h"
 #include "platform/Text.h"
 #include "vesk/VeskPack5.h"
 
@@ -295,7 +294,7 @@ void TVeskIBSecurityService::Attach() {
   }
   fb::Status status;
   {
-    const tolvan::platform::KeepInterruptHandlers keep;
+    const fb::ClientEntry entry;
     impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
                   static_cast<uint16_t>(spb.size()), spb.data());
   }
