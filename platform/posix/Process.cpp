@@ -122,11 +122,11 @@ class Fd {
     fd_ = -1;
     return fd;
   }
-  void Reset() {
+  void Reset(int fd = -1) {
     if (fd_ >= 0) {
       ::close(fd_);
-      fd_ = -1;
     }
+    fd_ = fd;
   }
 
  private:
@@ -217,6 +217,35 @@ struct ChildSetup {
   ReportAndExit(setup.report, errno);
 }
 
+// A descriptor the child moves onto 0, 1 or 2 must not be one of them already: the program may
+// have been started with a standard stream closed, and the next descriptor opened takes its
+// number. Moved above them, close-on-exec kept.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) {
+    return fd;
+  }
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
+// Two ends of a new pipe, both close-on-exec and above the standard streams.
+void MakePipe(Fd& read_end, Fd& write_end) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
+  }
+  read_end.Reset(AboveStandardStreams(ends[0]));
+  const int error = errno;
+  write_end.Reset(AboveStandardStreams(ends[1]));
+  if (read_end.get() < 0 || write_end.get() < 0) {
+    ThrowErrno(read_end.get() < 0 ? error : errno,
+               "não foi possível criar o canal da saída do processo (pipe)");
+  }
+}
+
 // The errno the child reported before exec, or 0 once exec closed the report pipe.
 int ReadStartFailure(int report) {
   int error = 0;
@@ -245,18 +274,13 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   std::vector<char*> argv = Pointers(arguments);
   std::vector<char*> envp = Pointers(environment);
 
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
-  }
-  Fd read_end(ends[0]);
-  Fd write_end(ends[1]);
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
-  }
-  Fd report_read(ends[0]);
-  Fd report_write(ends[1]);
-  Fd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Fd read_end;
+  Fd write_end;
+  MakePipe(read_end, write_end);
+  Fd report_read;
+  Fd report_write;
+  MakePipe(report_read, report_write);
+  Fd null_input(AboveStandardStreams(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
   if (null_input.get() < 0) {
     ThrowErrno(errno, "não foi possível preparar o processo (/dev/null)");
   }

@@ -101,6 +101,35 @@ std::string FirstLine(ChildProcess& child) {
   return text;
 }
 
+// Started with standard input and output closed, the program's next descriptors take numbers 0
+// and 1: the pipe the child writes to must still be its output once it runs.
+TEST(ChildDescriptors, TheChildGetsItsStreamsWhenTheProgramHasStandardStreamsClosed) {
+  const int saved_input = ::dup(STDIN_FILENO);
+  const int saved_output = ::dup(STDOUT_FILENO);
+  ASSERT_GE(saved_input, 0);
+  ASSERT_GE(saved_output, 0);
+  ::close(STDIN_FILENO);
+  ::close(STDOUT_FILENO);
+  LaunchOptions options;
+  options.command_line = "/bin/sh -c \"cat; echo fim\"";
+  std::string output;
+  int code = -1;
+  {
+    auto child = LaunchProcess(options);
+    char buffer[256];
+    while (std::size_t count = child->Read(buffer, sizeof buffer)) {
+      output.append(buffer, count);
+    }
+    code = child->Wait();
+  }
+  ::dup2(saved_input, STDIN_FILENO);
+  ::dup2(saved_output, STDOUT_FILENO);
+  ::close(saved_input);
+  ::close(saved_output);
+  EXPECT_EQ(output, "fim\n");
+  EXPECT_EQ(code, 0);
+}
+
 // A tool that asks for a password on /dev/tty must not find the operator's terminal (it would
 // wait there, or be stopped); and the group the child leads is what the runner ends.
 TEST(ChildSession, TheChildLeadsASessionOfItsOwnWithoutATerminal) {
