@@ -7,6 +7,7 @@
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Interrupt.h"
 #include "platform/Text.h"
 
 namespace tolvan::firebird {
@@ -96,6 +97,8 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
 
   // A refused attach raises its own error text: left to the query, it would only tell of an
   // invalid handle and hide the server's reason (wrong password, server down).
+  // The client takes SIGINT and SIGTERM for itself on its first call: ours stay.
+  const tolvan::platform::KeepInterruptHandlers keep_interrupts;
   ServiceAttachment attachment(detach);
   CheckStatus(Result(attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
                             &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data())),

@@ -86,6 +86,8 @@ bool ReportsFailureBySinks(PluginKind kind, const std::string& name) {
 
 std::string SignalName(int signal_number) {
   switch (signal_number) {
+    case 1:
+      return "SIGHUP";
     case 2:
       return "SIGINT";
     case 15:

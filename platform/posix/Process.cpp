@@ -2,8 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,37 +110,6 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-class FileActions {
- public:
-  FileActions() { Check(::posix_spawn_file_actions_init(&actions_), "ações de arquivo"); }
-  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
-  static void Check(int result, const char* what) {
-    if (result != 0) {
-      ThrowErrno(result,
-                 std::string("não foi possível preparar o processo (posix_spawn, ") + what + ")");
-    }
-  }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
- public:
-  SpawnAttributes() { FileActions::Check(::posix_spawnattr_init(&attributes_), "atributos"); }
-  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
-
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
@@ -152,16 +122,144 @@ class Fd {
     fd_ = -1;
     return fd;
   }
-  void Reset() {
+  void Reset(int fd = -1) {
     if (fd_ >= 0) {
       ::close(fd_);
-      fd_ = -1;
     }
+    fd_ = fd;
   }
 
  private:
   int fd_;
 };
+
+// Blocks every signal in the calling thread for its lifetime, so that no handler of the parent
+// runs in the child between fork and exec.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous_);
+  }
+  ~SignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  const char* working_directory;  // nullptr keeps the parent's
+  int input;                      // the null device
+  int output;                     // write end of the output pipe
+  int report;                     // write end of the pipe that carries a failure's errno
+  pid_t parent;
+};
+
+// Tells the parent why the child could not become the program, and ends the child.
+[[noreturn]] void ReportAndExit(int report, int error) {
+  const ssize_t written = ::write(report, &error, sizeof error);
+  static_cast<void>(written);
+  ::_exit(127);
+}
+
+// The child's side of the launch, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void RunChild(const ChildSetup& setup) {
+  // Default handling for every signal the parent catches (exec would reset them too, but only
+  // after the steps below) and for an ignored SIGPIPE; nothing blocked once the program runs.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    struct sigaction current {};
+    if (::sigaction(signal_number, nullptr, &current) == 0 &&
+        ((current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) ||
+         signal_number == SIGPIPE)) {
+      struct sigaction defaults {};
+      defaults.sa_handler = SIG_DFL;
+      sigemptyset(&defaults.sa_mask);
+      ::sigaction(signal_number, &defaults, nullptr);
+    }
+  }
+  const auto fail = [&setup](int error) { ReportAndExit(setup.report, error); };
+  // A session of its own: no controlling terminal (a tool that would ask for a password on
+  // /dev/tty fails at once instead of waiting), and a process group the parent ends as a whole.
+  if (::setsid() < 0) {
+    fail(errno);
+  }
+  // Killed when the thread that started it ends, however it ends (SIGKILL included). A parent
+  // that died before this line would never send it: the child stops here instead.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+    fail(errno);
+  }
+  if (::getppid() != setup.parent) {
+    ::_exit(127);
+  }
+  if (::dup2(setup.input, STDIN_FILENO) < 0 || ::dup2(setup.output, STDOUT_FILENO) < 0 ||
+      ::dup2(setup.output, STDERR_FILENO) < 0) {
+    fail(errno);
+  }
+  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
+  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
+  // there would keep that pipe's reader waiting. The report pipe closes at exec too.
+  if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    fail(errno);
+  }
+  if (setup.working_directory != nullptr && ::chdir(setup.working_directory) != 0) {
+    fail(errno);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve(setup.program, setup.argv, setup.envp);
+  ReportAndExit(setup.report, errno);
+}
+
+// A descriptor the child moves onto 0, 1 or 2 must not be one of them already: the program may
+// have been started with a standard stream closed, and the next descriptor opened takes its
+// number. Moved above them, close-on-exec kept.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) {
+    return fd;
+  }
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
+// Two ends of a new pipe, both close-on-exec and above the standard streams.
+void MakePipe(Fd& read_end, Fd& write_end) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
+  }
+  read_end.Reset(AboveStandardStreams(ends[0]));
+  const int error = errno;
+  write_end.Reset(AboveStandardStreams(ends[1]));
+  if (read_end.get() < 0 || write_end.get() < 0) {
+    ThrowErrno(read_end.get() < 0 ? error : errno,
+               "não foi possível criar o canal da saída do processo (pipe)");
+  }
+}
+
+// The errno the child reported before exec, or 0 once exec closed the report pipe.
+int ReadStartFailure(int report) {
+  int error = 0;
+  for (;;) {
+    const ssize_t count = ::read(report, &error, sizeof error);
+    if (count == static_cast<ssize_t>(sizeof error)) {
+      return error;
+    }
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    return 0;
+  }
+}
 
 }  // namespace
 
@@ -176,56 +274,46 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
   std::vector<char*> argv = Pointers(arguments);
   std::vector<char*> envp = Pointers(environment);
 
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    ThrowErrno(errno, "não foi possível criar o canal da saída do processo (pipe)");
-  }
-  Fd read_end(ends[0]);
-  Fd write_end(ends[1]);
-
-  FileActions actions;
-  FileActions::Check(
-      ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0),
-      "stdin");
-  FileActions::Check(
-      ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDOUT_FILENO), "stdout");
-  FileActions::Check(
-      ::posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), STDERR_FILENO), "stderr");
-  // Nothing else of the host reaches the tool: a descriptor opened without close-on-exec (by a
-  // library, or by the host program) would otherwise stay open in it, and a pipe's write end held
-  // there would keep that pipe's reader waiting.
-  FileActions::Check(::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1),
-                     "closefrom");
-  if (!options.working_directory.empty()) {
-    FileActions::Check(
-        ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()),
-        "pasta de trabalho");
+  Fd read_end;
+  Fd write_end;
+  MakePipe(read_end, write_end);
+  Fd report_read;
+  Fd report_write;
+  MakePipe(report_read, report_write);
+  Fd null_input(AboveStandardStreams(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
+  if (null_input.get() < 0) {
+    ThrowErrno(errno, "não foi possível preparar o processo (/dev/null)");
   }
 
-  // The child starts with default signal handling and nothing blocked, whatever the parent set
-  // (an ignored SIGPIPE would otherwise be inherited).
-  SpawnAttributes attributes;
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigset_t no_mask;
-  sigemptyset(&no_mask);
-  FileActions::Check(::posix_spawnattr_setsigdefault(attributes.get(), &defaults), "sinais");
-  FileActions::Check(::posix_spawnattr_setsigmask(attributes.get(), &no_mask), "máscara de sinais");
-  FileActions::Check(
-      ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK),
-      "opções");
-
+  const ChildSetup setup{
+      program.c_str(),
+      argv.data(),
+      envp.data(),
+      options.working_directory.empty() ? nullptr : options.working_directory.c_str(),
+      null_input.get(),
+      write_end.get(),
+      report_write.get(),
+      ::getpid()};
   pid_t pid = -1;
-  int result;
-  do {
-    result = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
-                           envp.data());
-  } while (result == EINTR);
-  if (result != 0) {
-    ThrowErrno(result, internal::StartFailureContext(arguments.front(), options.working_directory));
+  {
+    const SignalsBlocked blocked;
+    pid = ::fork();
+    if (pid == 0) {
+      RunChild(setup);
+    }
+  }
+  if (pid < 0) {
+    ThrowErrno(errno, internal::StartFailureContext(arguments.front(), options.working_directory));
   }
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
+  report_write.Reset();
+  null_input.Reset();
+  if (const int error = ReadStartFailure(report_read.get()); error != 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ThrowErrno(error, internal::StartFailureContext(arguments.front(), options.working_directory));
+  }
 
   auto handles = std::make_unique<ChildProcess::Handles>();
   handles->pid = pid;
@@ -283,27 +371,43 @@ int ExitCodeOf(int status) {
   return -1;
 }
 
-}  // namespace
-
-int ChildProcess::Wait() {
-  if (waited_) {
-    return exit_code_;
-  }
-  int status = 0;
+// Once the child has ended, and while its zombie still holds its pid (and so its process group's
+// number), whatever it left in its group is ended too; then the child is reaped and `waited` and
+// `exit_code` are set. False while the child runs (when not blocking). A failed wait sets
+// `waited` too, since the pid may then already name another process that must never be
+// signalled, and throws its errno.
+bool ReapGroupLeader(pid_t pid, bool block, bool& waited, int& exit_code) {
+  siginfo_t info{};
   for (;;) {
-    pid_t result = ::waitpid(handles_->pid, &status, 0);
-    if (result == handles_->pid) {
+    info.si_pid = 0;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) ==
+        0) {
       break;
     }
-    if (result < 0 && errno != EINTR) {
+    if (errno != EINTR) {
       const int error = errno;
-      // The pid may already name another process: never signal it again.
-      waited_ = true;
+      waited = true;
       ThrowErrno(error, "não foi possível esperar pelo fim do processo");
     }
   }
-  waited_ = true;
-  exit_code_ = ExitCodeOf(status);
+  if (info.si_pid == 0) {
+    return false;
+  }
+  ::kill(-pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  waited = true;
+  exit_code = ExitCodeOf(status);
+  return true;
+}
+
+}  // namespace
+
+int ChildProcess::Wait() {
+  if (!waited_) {
+    ReapGroupLeader(handles_->pid, true, waited_, exit_code_);
+  }
   return exit_code_;
 }
 
@@ -311,20 +415,8 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    if (waited_) {
+    if (waited_ || ReapGroupLeader(handles_->pid, false, waited_, exit_code_)) {
       return exit_code_;
-    }
-    int status = 0;
-    const pid_t result = ::waitpid(handles_->pid, &status, WNOHANG);
-    if (result == handles_->pid) {
-      waited_ = true;
-      exit_code_ = ExitCodeOf(status);
-      return exit_code_;
-    }
-    if (result < 0 && errno != EINTR) {
-      const int error = errno;
-      waited_ = true;
-      ThrowErrno(error, "não foi possível esperar pelo fim do processo");
     }
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) {
@@ -334,15 +426,16 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
   }
 }
 
+// The child leads a process group of its own: what it started goes with it.
 void ChildProcess::Terminate() {
   if (!waited_) {
-    ::kill(handles_->pid, SIGTERM);
+    ::kill(-handles_->pid, SIGTERM);
   }
 }
 
 void ChildProcess::Kill() {
   if (!waited_) {
-    ::kill(handles_->pid, SIGKILL);
+    ::kill(-handles_->pid, SIGKILL);
   }
 }
 

@@ -20,6 +20,10 @@ namespace tolvan::platform {
 struct ChildProcess::Handles {
   HANDLE process = nullptr;
   HANDLE output = nullptr;  // read end of the child's stdout+stderr pipe
+  // The job the child runs in, killed with its last handle: when this program ends, however it
+  // ends, the system closes it and ends the child and whatever the child started. Null when the
+  // system refused the job (the child then runs without one).
+  HANDLE job = nullptr;
 };
 
 namespace {
@@ -204,29 +208,46 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
       application += L".exe";
     }
   }
+  Handle job;
+  *job.out() = ::CreateJobObjectW(nullptr, nullptr);
+  if (job.get() != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits)) {
+      job.Reset();
+    }
+  }
   PROCESS_INFORMATION info{};
   BOOL created;
   DWORD error;
   {
     InheritableWhileAlive inheritable(inherited);
-    created = ::CreateProcessW(
-        application.empty() ? nullptr : application.c_str(), command_line.data(), nullptr, nullptr,
-        TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT,
-        environment.empty() ? nullptr : environment.data(),
-        working_directory.empty() ? nullptr : working_directory.c_str(), &startup.StartupInfo,
-        &info);
+    created = ::CreateProcessW(application.empty() ? nullptr : application.c_str(),
+                               command_line.data(), nullptr, nullptr, TRUE,
+                               CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED,
+                               environment.empty() ? nullptr : environment.data(),
+                               working_directory.empty() ? nullptr : working_directory.c_str(),
+                               &startup.StartupInfo, &info);
     error = ::GetLastError();
   }
   if (!created) {
     internal::ThrowWin32Error(error,
                               internal::StartFailureContext(program, options.working_directory));
   }
+  // Put in the job before its first instruction, so that nothing it starts escapes the job.
+  if (job.get() != nullptr && !::AssignProcessToJobObject(job.get(), info.hProcess)) {
+    job.Reset();
+  }
+  ::ResumeThread(info.hThread);
   ::CloseHandle(info.hThread);
   write_end.Reset();  // the child holds the only write end now, so its exit ends the output
 
   auto handles = std::make_unique<ChildProcess::Handles>();
   handles->process = info.hProcess;
   handles->output = read_end.Release();
+  handles->job = job.Release();
   return std::make_unique<ChildProcess>(std::move(handles));
 }
 
@@ -243,6 +264,9 @@ ChildProcess::~ChildProcess() {
   }
   ::CloseHandle(handles_->output);
   ::CloseHandle(handles_->process);
+  if (handles_->job != nullptr) {
+    ::CloseHandle(handles_->job);  // ends whatever the child left running
+  }
 }
 
 std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
@@ -320,6 +344,9 @@ void ChildProcess::Terminate() {
 
 void ChildProcess::Kill() {
   if (!waited_) {
+    if (handles_->job != nullptr) {
+      ::TerminateJobObject(handles_->job, 1);
+    }
     ::TerminateProcess(handles_->process, 1);
   }
 }

@@ -25,4 +25,11 @@ std::string DecodeToolOutput(std::string_view bytes) {
   return FromSystemCodePage(bytes);
 }
 
+std::optional<std::string> UseUtf8CharacterType() {
+  return std::nullopt;
+}
+
+Utf8CharacterTypeScope::Utf8CharacterTypeScope() = default;
+Utf8CharacterTypeScope::~Utf8CharacterTypeScope() = default;
+
 }  // namespace tolvan::platform

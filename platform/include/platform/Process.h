@@ -61,11 +61,12 @@ class TOLVAN_PLATFORM_API ChildProcess {
   // As Wait, but gives up after timeout_ms: nullopt while the child still runs.
   std::optional<int> WaitFor(int timeout_ms);
 
-  // Asks the child to end: SIGTERM on POSIX, so a tool may clean up; TerminateProcess on Windows,
-  // where a tool without a console has no such request.
+  // Asks the child to end: SIGTERM to its process group on POSIX, so a tool may clean up;
+  // TerminateProcess on Windows, where a tool without a console has no such request.
   void Terminate();
 
-  // Ends the child at once (SIGKILL, TerminateProcess).
+  // Ends the child at once, with what it started (SIGKILL to its process group; its job ended on
+  // Windows).
   void Kill();
 
   struct Handles;
@@ -78,8 +79,12 @@ class TOLVAN_PLATFORM_API ChildProcess {
 };
 
 // Starts the child with its standard input on the null device and its standard output and
-// standard error on one pipe. Throws std::system_error when the program cannot be started
-// (missing, not executable, empty command line).
+// standard error on one pipe. The child never outlives the program: on POSIX it leads a session
+// and process group of its own, without a controlling terminal, gets SIGKILL when the thread
+// that started it ends (PR_SET_PDEATHSIG on Linux), and whatever it left in its group is killed
+// when it has ended (Wait, WaitFor); on Windows it runs in a job that is killed when its last
+// handle closes, with the program's end too. Throws std::system_error when the program cannot be
+// started (missing, not executable, empty command line).
 TOLVAN_PLATFORM_API std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options);
 
 // The running program's arguments after the program itself, as UTF-8. (On Windows the narrow argv

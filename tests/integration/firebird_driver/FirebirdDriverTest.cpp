@@ -2,6 +2,7 @@
 // embedded engine.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -208,6 +209,28 @@ TEST(FirebirdEmbedded, CreateDatabaseDoublesQuotesInThePath) {
   auto connection = Connection(db.path(), "SYSDBA", "");
   EXPECT_EQ(Rows(*connection, "select rdb$character_set_name from rdb$database"),
             (std::vector<std::vector<std::string>>{{"UTF8"}}));
+}
+
+// This program never sets a locale (LC_CTYPE stays "C"), as a host may not: the driver's own
+// calls still give the client the accented path as UTF-8, embedded and over TCP.
+TEST(FirebirdDriver, AnAccentedFolderOpensInAProgramThatSetNoLocale) {
+  ASSERT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C");
+  const std::string folder = EmbeddedFolder() + "/Cópias de Segurança";
+  fs::create_directories(folder);
+  TempDatabase db(folder, "loja");
+  vesk::firebird::CreateDatabase(db.path(), "SYSDBA", "");
+  EXPECT_TRUE(fs::exists(db.path()));
+  auto embedded = Connection(db.path(), "SYSDBA", "");
+  EXPECT_EQ(Rows(*embedded, "select mon$database_name from mon$database"),
+            (std::vector<std::vector<std::string>>{{db.path()}}));
+  embedded->Close();
+  if (Env("TOLVAN_FB_PORT").empty()) {
+    return;  // the TCP half needs the test server
+  }
+  auto tcp = Connection(Env("TOLVAN_FB_HOST") + "/" + Env("TOLVAN_FB_PORT") + ":" + db.path(),
+                        Env("TOLVAN_FB_USER"), Env("TOLVAN_FB_PASSWORD"));
+  EXPECT_EQ(Rows(*tcp, "select mon$database_name from mon$database"),
+            (std::vector<std::vector<std::string>>{{db.path()}}));
 }
 
 TEST(FirebirdServer, ConnectsOverTcpAndSeesItsOwnAttachment) {

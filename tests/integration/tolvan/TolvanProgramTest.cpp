@@ -1,6 +1,7 @@
 // The tolvan program run as an operator runs it, on the embedded engine with the real gbak: what it
-// says when a run ends, how it refuses a command line, its progress on a terminal, and how it ends
-// on SIGINT and SIGTERM.
+// says when a run ends, how it refuses a command line, its progress on a terminal, how it ends on
+// SIGINT, SIGTERM and SIGHUP and what a killed tolvan leaves, and accented paths whatever the
+// locale.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -17,14 +18,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ExportTable.h"
+#include "FirebirdTestServer.h"
 #include "Plugin.h"
 #include "Report.h"
 #include "StatusText.h"
@@ -58,6 +62,8 @@ class Tolvan {
     std::vector<std::string> env;  // NAME=VALUE added to this process's environment
     std::optional<unsigned short> terminal_columns;
     bool own_process_group = false;
+    // Only `env` (and the sanitizers' options), as `env -i` would start it.
+    bool clean_environment = false;
   };
 
   explicit Tolvan(const Start& start) {
@@ -65,7 +71,11 @@ class Tolvan {
     argv_text.insert(argv_text.end(), start.args.begin(), start.args.end());
     std::vector<std::string> env_text;
     for (char** e = environ; *e != nullptr; ++e) {
-      env_text.emplace_back(*e);
+      const std::string entry(*e);
+      if (!start.clean_environment || entry.starts_with("ASAN_OPTIONS=") ||
+          entry.starts_with("LSAN_OPTIONS=") || entry.starts_with("UBSAN_OPTIONS=")) {
+        env_text.push_back(entry);
+      }
     }
     env_text.insert(env_text.end(), start.env.begin(), start.env.end());
     std::vector<char*> argv;
@@ -609,7 +619,9 @@ TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
   EXPECT_FALSE(fs::exists(file));
 }
 
-TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
+// A service manager sends SIGTERM; a closed SSH session, SIGHUP: both end the run the same way. A
+// tolvan killed outright cannot stop its gbak itself: the system ends it.
+TEST_F(TolvanProgram, SigtermOrSighupToTolvanAloneLeavesNoGbakRunningNorDoesAKilledTolvan) {
   if (!HaveGbak()) {
     GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
   }
@@ -619,23 +631,72 @@ TEST_F(TolvanProgram, SigtermToTolvanAloneLeavesNoGbakRunning) {
                       env_)
                 .status,
             0);
-  const std::string file = (dir_ / "term.fbk").string();
-  Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
-                               "--password", "x", "--file", file, "--yes"},
-                              env_,
-                              std::nullopt,
-                              false});
-  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-    return err.find("writing data for table") != std::string::npos;
-  }));
-  const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
-  ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
-  kill(tolvan.pid(), SIGTERM);
-  const Outcome r = tolvan.Finish();
-  EXPECT_EQ(r.status, 143) << r.err;
-  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup interrompido \\(SIGTERM\\) depois de .*"));
-  EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
-  EXPECT_FALSE(fs::exists(file));
+  for (const int signal_number : {SIGTERM, SIGHUP, SIGKILL}) {
+    const std::string name = signal_number == SIGTERM  ? "SIGTERM"
+                             : signal_number == SIGHUP ? "SIGHUP"
+                                                       : "SIGKILL";
+    SCOPED_TRACE(name);
+    const std::string file = (dir_ / ("term-" + name + ".fbk")).string();
+    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", restored, "--user", "SYSDBA",
+                                 "--password", "x", "--file", file, "--yes"},
+                                env_,
+                                std::nullopt,
+                                false});
+    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
+      return err.find("writing data for table") != std::string::npos;
+    }));
+    const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
+    ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
+    kill(tolvan.pid(), signal_number);
+    const Outcome r = tolvan.Finish();
+    if (signal_number == SIGKILL) {
+      EXPECT_EQ(r.status, 1000 + SIGKILL);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " ran on a second after tolvan died";
+      kill(*gbak, SIGKILL);
+      continue;
+    }
+    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    EXPECT_THAT(LastLine(r.err),
+                MatchesRegex("Backup interrompido \\(" + name + "\\) depois de .*"));
+    EXPECT_FALSE(ProcessRuns(*gbak)) << "gbak " << *gbak << " outlived tolvan";
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
+// The Firebird client converts paths by the program's locale; tolvan makes it UTF-8 itself.
+TEST_F(TolvanProgram, AnAccentedFolderOpensEmbeddedAndOverTcpWithOrWithoutALocale) {
+  const fs::path folder = dir_ / "Cópias de Segurança";
+  fs::create_directories(folder);
+  const std::string path = (folder / "loja.fdb").string();
+  fs::copy_file(MakeDatabase("loja.fdb", 1, 1), path);
+  const auto server = tolvan::test::FindFirebirdServer();
+  std::vector<std::pair<std::string, std::string>> keys = {{"embedded", path}};
+  if (server) {
+    keys.emplace_back("over TCP", server->Key(path));
+  }
+  for (const auto& [how, key] : keys) {
+    for (const char* lang : {"", "LANG=C.UTF-8"}) {
+      SCOPED_TRACE(how + (*lang == '\0' ? ", no locale" : std::string(", ") + lang));
+      std::vector<std::string> env = env_;
+      env.push_back("TOLVAN_PASSWORD=" + (server ? server->password : std::string("x")));
+      if (*lang != '\0') {
+        env.emplace_back(lang);
+      }
+      Tolvan tolvan(Tolvan::Start{{"firebird", "Versao", "--database", key, "--user",
+                                   server ? server->user : std::string("SYSDBA")},
+                                  env,
+                                  std::nullopt,
+                                  false,
+                                  true});
+      const Outcome r = tolvan.Finish();
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_THAT(r.out, HasSubstr("Firebird")) << r.err;
+    }
+  }
+  if (!server) {
+    std::cerr << "no Firebird test server (scripts/firebird-server): only the embedded case ran\n";
+  }
 }
 
 }  // namespace

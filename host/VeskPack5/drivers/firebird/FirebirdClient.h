@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/Interrupt.h"
+#include "platform/Text.h"
 
 namespace vesk::firebird {
 
@@ -109,6 +111,21 @@ inline constexpr IscStatus kErrSegstrEof = 335544367L;
 
 // The loaded client library and its entry points. Kept loaded for the life of the process once
 // loaded: the client's own threads may outlive any one session.
+// Goes around every call that may be the client's first in the process (attaching a database or
+// a service, creating a database): on that call the client puts its own SIGINT and SIGTERM
+// handlers in place of the program's, which are put back, and picks the conversion of file names
+// and user names by the calling thread's LC_CTYPE, which is UTF-8 for it.
+class ClientEntry {
+ public:
+  ClientEntry() = default;
+  ClientEntry(const ClientEntry&) = delete;
+  ClientEntry& operator=(const ClientEntry&) = delete;
+
+ private:
+  tolvan::platform::KeepInterruptHandlers handlers_;
+  tolvan::platform::Utf8CharacterTypeScope character_type_;
+};
+
 struct Client {
   using AttachDatabase = IscStatus (*)(IscStatus*, int16_t, const char*, IscHandle*, int16_t,
                                        const char*);

@@ -46,8 +46,11 @@ class Attachment {
       throw TVeskDriverError("O nome do banco de dados é longo demais");
     }
     Status status;
-    client_->attach_database(status.get(), static_cast<int16_t>(database.size()), database.data(),
-                             &handle_, static_cast<int16_t>(dpb.size()), dpb.data());
+    {
+      const ClientEntry entry;
+      client_->attach_database(status.get(), static_cast<int16_t>(database.size()), database.data(),
+                               &handle_, static_cast<int16_t>(dpb.size()), dpb.data());
+    }
     client_->Check(status.get(), utf8_);
   }
   ~Attachment() {
@@ -653,8 +656,11 @@ void CreateDatabase(const std::string& database_key, const std::string& user,
   IscHandle database = 0;
   IscHandle transaction = 0;
   Status status;
-  client->execute_immediate(status.get(), &database, &transaction, SqlLength(sql), sql.c_str(),
-                            api::kDialect3, nullptr);
+  {
+    const ClientEntry entry;
+    client->execute_immediate(status.get(), &database, &transaction, SqlLength(sql), sql.c_str(),
+                              api::kDialect3, nullptr);
+  }
   client->Check(status.get());
   // The statement leaves the new database attached.
   Status detach;

@@ -217,9 +217,12 @@ void TVeskIBDatabase::CreateDatabase() {
   const std::string sql = vesk::firebird::CreateDatabaseStatement(DatabaseName, Params);
   IscHandle transaction = 0;
   Status status;
-  impl_->client->execute_immediate(status.get(), &impl_->handle, &transaction,
-                                   vesk::firebird::TextLength(sql), sql.c_str(),
-                                   static_cast<uint16_t>(SQLDialect), nullptr);
+  {
+    const vesk::firebird::ClientEntry entry;
+    impl_->client->execute_immediate(status.get(), &impl_->handle, &transaction,
+                                     vesk::firebird::TextLength(sql), sql.c_str(),
+                                     static_cast<uint16_t>(SQLDialect), nullptr);
+  }
   impl_->client->Check(status.get());
   // The statement leaves the new database attached.
   impl_->linked = DefaultTransaction;
@@ -249,9 +252,12 @@ void TVeskIBDatabase::Open() {
     vesk::firebird::AddDpbText(dpb, api::kDpbPassword, password, "A senha");
   }
   Status status;
-  impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),
-                                 DatabaseName.data(), &impl_->handle,
-                                 static_cast<int16_t>(dpb.size()), dpb.data());
+  {
+    const vesk::firebird::ClientEntry entry;
+    impl_->client->attach_database(status.get(), static_cast<int16_t>(DatabaseName.size()),
+                                   DatabaseName.data(), &impl_->handle,
+                                   static_cast<int16_t>(dpb.size()), dpb.data());
+  }
   impl_->client->Check(status.get());
   impl_->linked = DefaultTransaction;
   if (DefaultTransaction != nullptr && !DefaultTransaction->InTransaction()) {

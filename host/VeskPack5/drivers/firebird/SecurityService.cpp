@@ -293,8 +293,11 @@ void TVeskIBSecurityService::Attach() {
     fb::AppendSpbText(spb, fb::kSpbSqlRoleName, role, "O nome da role");
   }
   fb::Status status;
-  impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
-                static_cast<uint16_t>(spb.size()), spb.data());
+  {
+    const fb::ClientEntry entry;
+    impl_->attach(status.get(), static_cast<uint16_t>(name.size()), name.data(), &impl_->handle,
+                  static_cast<uint16_t>(spb.size()), spb.data());
+  }
   impl_->Check(status.get());
   impl_->attached_once = true;
 }
