@@ -27,20 +27,23 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// gbak's verbose lines that name an object of a kind, as "gbak:<blanks>writing <what> <name>".
+// gbak's verbose lines that name an object of a kind, "gbak:writing <what> <name>". Some are
+// indented, and then the section headings that begin alike ("writing table constraints",
+// "writing trigger messages") are not.
 struct ObjectLine {
   const char* what;
   const char* kind;
+  bool indented;
 };
 constexpr ObjectLine kGbakObjects[] = {
-    {"writing table ", "tabela"},
-    {"writing view ", "visão"},
-    {"writing stored procedure ", "procedimento"},
-    {"writing function ", "função"},
-    {"writing trigger ", "gatilho"},
-    {"writing generator ", "gerador"},
-    {"writing index ", "índice"},
-    {"writing constraint ", "restrição"},
+    {"writing table ", "tabela", true},
+    {"writing view ", "visão", true},
+    {"writing stored procedure ", "procedimento", false},
+    {"writing function ", "função", false},
+    {"writing trigger ", "gatilho", true},
+    {"writing generator ", "gerador", true},
+    {"writing index ", "índice", true},
+    {"writing constraint ", "restrição", false},
 };
 
 }  // namespace
@@ -67,7 +70,9 @@ BackupContents ReadGbakBackupLines(const std::vector<std::string>& lines) {
   std::string data_table;
   for (const std::string& raw : lines) {
     std::string line = Trimmed(raw);
+    bool indented = false;
     if (line.rfind("gbak:", 0) == 0) {
+      indented = line.size() > 5 && line[5] == ' ';
       line = Trimmed(line.substr(5));
     }
     if (line.rfind("writing data for table ", 0) == 0) {
@@ -83,7 +88,7 @@ BackupContents ReadGbakBackupLines(const std::vector<std::string>& lines) {
     }
     for (const ObjectLine& object : kGbakObjects) {
       const std::string what = object.what;
-      if (line.rfind(what, 0) != 0) {
+      if (line.rfind(what, 0) != 0 || (object.indented && !indented)) {
         continue;
       }
       std::string name = Trimmed(line.substr(what.size()));

@@ -19,9 +19,11 @@ TEST(ReadGbakBackupLinesTest, TakesTheObjectsAndTheLastCountOfEachTable) {
   const std::vector<std::string> lines = {
       "gbak:readied database /x/loja.fdb for backup",
       "gbak:writing tables",
+      "gbak:writing table constraints",
       "gbak:    writing table CLIENTES",
       "gbak:    writing table PEDIDOS",
       "gbak:    writing table VAZIA",
+      "gbak:    writing table CONSTRAINTS",
       "gbak:    writing view V_PED",
       "gbak:    writing generator G_PED value 41",
       "gbak:writing stored procedure P_TOTAL",
@@ -33,11 +35,12 @@ TEST(ReadGbakBackupLinesTest, TakesTheObjectsAndTheLastCountOfEachTable) {
       "gbak:    writing data for table CLIENTES",
       "gbak:2 records written",
       "gbak:    writing trigger CHECK_1",
+      "gbak:writing trigger messages",
       "gbak:writing constraint INTEG_1",
       "gbak:closing file, committing, and finishing. 4608 bytes written",
   };
   const BackupContents c = ReadGbakBackupLines(lines);
-  EXPECT_THAT(c.objects.at("tabela"), ElementsAre("CLIENTES", "PEDIDOS", "VAZIA"));
+  EXPECT_THAT(c.objects.at("tabela"), ElementsAre("CLIENTES", "CONSTRAINTS", "PEDIDOS", "VAZIA"));
   EXPECT_THAT(c.objects.at("gerador"), ElementsAre("G_PED"));
   EXPECT_THAT(c.objects.at("visão"), ElementsAre("V_PED"));
   EXPECT_THAT(c.objects.at("procedimento"), ElementsAre("P_TOTAL"));
@@ -47,7 +50,7 @@ TEST(ReadGbakBackupLinesTest, TakesTheObjectsAndTheLastCountOfEachTable) {
   EXPECT_EQ(c.rows.at("CLIENTES"), 2u);
   // A table without data lines holds no rows; the closing byte count is no table's.
   EXPECT_EQ(c.rows.at("VAZIA"), 0u);
-  EXPECT_EQ(c.rows.size(), 3u);
+  EXPECT_EQ(c.rows.size(), 4u);
 }
 
 TEST(FirstDifferenceTest, NamesAMissingObjectOrTheFirstCountThatDiffersWithBothCounts) {
