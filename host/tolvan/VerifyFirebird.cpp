@@ -215,7 +215,12 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
       if (tolvan::platform::InterruptSignal() != 0) {
         return interrupted_keeping();
       }
-      failure = "a restauração falhou:\n" + std::string(e.what());
+      // gbak's own error lines say why; the rest of its verbose output is only where it was.
+      const auto problems = ProblemLines(restore_frame.Lines());
+      failure = "a restauração falhou:";
+      for (const std::string& line : problems.empty() ? MessageLines(e.what()) : problems) {
+        failure += "\n" + line;
+      }
     }
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted_keeping();
