@@ -488,13 +488,14 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
   // The real pg_restore, then one row of clientes gone from the database it restored into.
   const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
   fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
-  WriteScript(tool,
-              "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
-              "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
-              " -d) d=$2; shift;; esac; shift; done\n"
-              "[[ -n $d ]] && /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
-              "-d \"$d\" -c 'alter table pedidos drop constraint pedidos_cli_fkey; delete from "
-              "clientes where id = 2' >/dev/null\n");
+  WriteScript(
+      tool,
+      "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
+      "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
+      " -d) d=$2; shift;; esac; shift; done\n"
+      "if [[ -n $d ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
+      "-d \"$d\" -c 'alter table pedidos drop constraint pedidos_cli_fkey; delete from "
+      "clientes where id = 2' >/dev/null; fi\n");
   r = CriarBackup({"--verify", "--file", file});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_THAT(r.err, HasSubstr("restrição public.pedidos pedidos_cli_fkey"));
@@ -502,14 +503,21 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
   EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
   EXPECT_EQ(ScratchDatabases(), 0u);
 
-  WriteScript(tool,
-              "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
-              "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
-              " -d) d=$2; shift;; esac; shift; done\n"
-              "[[ -n $d ]] && /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
-              "-d \"$d\" -c 'delete from pedidos where id = 7' >/dev/null\n");
+  WriteScript(
+      tool,
+      "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
+      "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
+      " -d) d=$2; shift;; esac; shift; done\n"
+      "if [[ -n $d ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
+      "-d \"$d\" -c 'delete from pedidos where id = 7' >/dev/null; fi\n");
+  // Without --file the export replaces its own dump: the earlier one is put back.
+  const fs::path dump = app_ / "temp" / (name_ + ".dump");
+  const std::string earlier_dump = Bytes(dump);
+  ASSERT_FALSE(earlier_dump.empty());
   r = CriarBackup({"--verify"});
   EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Bytes(dump), earlier_dump);
+  EXPECT_TRUE(fs::is_regular_file(dump.string() + ".nao-verificado"));
   EXPECT_THAT(r.err, HasSubstr("tabela public.pedidos: 500 linhas no backup, 499 na cópia "
                                "restaurada"));
   EXPECT_EQ(ScratchDatabases(), 0u);
