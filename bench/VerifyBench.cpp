@@ -129,8 +129,8 @@ void Postgres(const std::string& bin, const fs::path& folder, int rounds, int ro
   std::vector<double> raw;
   for (int round = 0; round < rounds; ++round) {
     ours.push_back(Run(Quoted(bin + "tolvan") + " postgresql CriarBackup --database " + *host +
-                           "/" + *port + ":" + name + " --user " + *user + " --file " +
-                           Quoted(file) + " --verify --yes --quiet-result",
+                           "/" + *port + ":" + name + " --user " + *user +
+                           " --verify --yes --quiet-result",
                        {{"TOLVAN_PASSWORD", *password}}));
     fs::remove(file);
     raw.push_back(
@@ -160,7 +160,9 @@ int main(int argc, char** argv) {
       fs::temp_directory_path() / ("tolvan-verify-bench-" + std::to_string(getpid()));
   fs::create_directories(folder / "lock");
   tolvan::platform::SetEnv("FIREBIRD_LOCK", (folder / "lock").string());
-  Firebird(bin, folder, rounds, firebird_rows);
+  if (firebird_rows > 0) {
+    Firebird(bin, folder, rounds, firebird_rows);
+  }
   Postgres(bin, folder, rounds, postgres_rows);
   fs::remove_all(folder);
   return 0;

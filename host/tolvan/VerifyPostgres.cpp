@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Cli.h"
@@ -288,8 +289,19 @@ class ScratchDatabase {
   std::string name_;
 };
 
-// The dump copied to a name of its own in the target's folder, then put in place durably.
-void CopyInPlace(const std::string& source, const std::string& target) {
+// The dump moved to the target durably; on another file system copied to a name of its own in
+// the target's folder first, so that the target is replaced whole or not at all.
+void PutInPlace(const std::string& source, const std::string& target) {
+  try {
+    tolvan::platform::ReplaceDurably(source, target);
+    return;
+  } catch (const tolvan::platform::FolderNotFlushed&) {
+    throw;
+  } catch (const std::system_error& error) {
+    if (error.code() != std::errc::cross_device_link) {
+      throw;
+    }
+  }
   const std::string copy = FreeNameBeside(target, "copiar");
   try {
     tolvan::platform::CopyFileOverwriting(source, copy);
@@ -298,6 +310,7 @@ void CopyInPlace(const std::string& source, const std::string& target) {
     tolvan::platform::RemoveFile(copy);
     throw;
   }
+  tolvan::platform::RemoveFile(source);
 }
 
 }  // namespace
@@ -425,7 +438,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
       tolvan::platform::ReplaceDurably(dump, unverified);
       put_back_earlier();
     } else {
-      CopyInPlace(dump, unverified);
+      PutInPlace(dump, unverified);
     }
     err << ErrorBlock(VerificationFailure(failure, final_path, earlier_stands, unverified));
     if (!o.quiet_result) {
@@ -434,7 +447,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
     return kExitFailure;
   }
   if (!o.file.empty()) {
-    CopyInPlace(dump, final_path);
+    PutInPlace(dump, final_path);
   }
   if (!kept.empty()) {
     tolvan::platform::RemoveFile(kept);

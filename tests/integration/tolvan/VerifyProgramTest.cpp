@@ -476,6 +476,7 @@ TEST_F(VerifyPostgres, CriarBackupIsProvenAndPutAtTheOperatorsPath) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, other + "\n");
   EXPECT_EQ(Bytes(other).substr(0, 7), "toc.dat");
+  EXPECT_FALSE(fs::exists(app_ / "temp" / (name_ + ".dump"))) << "moved, not copied";
   EXPECT_THAT(r.err, Not(HasSubstr("verificado")));
 }
 
@@ -512,6 +513,7 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
       "-d \"$d\" -c 'delete from pedidos where id = 7' >/dev/null; fi\n");
   // Without --file the export replaces its own dump: the earlier one is put back.
   const fs::path dump = app_ / "temp" / (name_ + ".dump");
+  ASSERT_EQ(CriarBackup({}).status, 0);
   const std::string earlier_dump = Bytes(dump);
   ASSERT_FALSE(earlier_dump.empty());
   r = CriarBackup({"--verify"});
