@@ -525,6 +525,36 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
   EXPECT_EQ(ScratchDatabases(), 0u);
 }
 
+TEST_F(VerifyPostgres, SigintDuringTheRestoreDropsTheScratchDatabaseAndExits130) {
+  const std::string file = (dir_ / "bk" / "loja.dump").string();
+  Outcome r = CriarBackup({"--file", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string good = Bytes(file);
+  // A restore slow enough to be interrupted while the scratch database exists.
+  const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
+  fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
+  WriteScript(tool,
+              "#!/bin/bash\n[[ \" $* \" == *\" -d \"* ]] && sleep 30\n"
+              "exec \"$(dirname \"$0\")/pg_restore.real\" \"$@\"\n");
+  bool seen = false;
+  r = Tolvan({"postgresql", "CriarBackup", "--database", server_ + ":" + name_, "--user", user_,
+              "--yes", "--verify", "--file", file},
+             {"TOLVAN_PASSWORD=" + password_}, [&](pid_t tolvan) {
+               if (!DescendantRuns(tolvan, "pg_restore", " -d ") &&
+                   !DescendantRuns(tolvan, "pg_restore", std::string("-d\0", 3))) {
+                 return false;
+               }
+               seen = ScratchDatabases() == 1;
+               kill(tolvan, SIGINT);
+               return true;
+             });
+  EXPECT_TRUE(seen) << "the scratch database existed while the restore ran";
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("CriarBackup interrompido \\(SIGINT\\) depois de .*"));
+  EXPECT_EQ(ScratchDatabases(), 0u);
+  EXPECT_EQ(Bytes(file), good);
+}
+
 TEST_F(VerifyPostgres, AUserWhoCannotCreateDatabasesIsRefusedBeforeTheBackup) {
   const std::string role = name_ + "_sem";
   Sql("postgres", "create role " + role + " login nocreatedb password '" + password_ + "'");
