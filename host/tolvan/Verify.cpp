@@ -152,6 +152,17 @@ std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
   return problems;
 }
 
+std::string Enclosed(const std::string& text, char quote) {
+  std::string enclosed(1, quote);
+  for (const char c : text) {
+    enclosed += c;
+    if (c == quote) {
+      enclosed += quote;
+    }
+  }
+  return enclosed + quote;
+}
+
 std::string FormatCount(std::uint64_t count) {
   std::string digits = std::to_string(count);
   for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {

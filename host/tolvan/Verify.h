@@ -53,6 +53,10 @@ std::optional<std::string> FirstDifference(const BackupContents& recorded,
 // The lines a tool marks as errors or warnings ("ERROR:", "WARNING:", "error:", "warning:").
 std::vector<std::string> ProblemLines(const std::vector<std::string>& lines);
 
+// text between two quote characters, each one inside doubled: an SQL name ('"') or literal
+// ('\'').
+std::string Enclosed(const std::string& text, char quote);
+
 // "1.234.567".
 std::string FormatCount(std::uint64_t count);
 

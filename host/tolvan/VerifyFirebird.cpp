@@ -42,17 +42,6 @@ std::vector<std::string> Column(TVeskSQLConnection& connection, const std::strin
   return values;
 }
 
-std::string Quoted(const std::string& name) {
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + "\"";
-}
-
 // The objects and row counts of the restored copy, read from its system tables, shown on the
 // status as it goes.
 BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgresso& status) {
@@ -90,7 +79,7 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
   }
   for (const std::string& table : restored.objects["tabela"]) {
     status.DoCaptureLine("comparando: contando as linhas de " + table, stop);
-    const auto count = Column(connection, "select count(*) from " + Quoted(table));
+    const auto count = Column(connection, "select count(*) from " + Enclosed(table, '"'));
     restored.rows[table] = count.empty() ? 0 : std::stoull(count.front());
   }
   return restored;

@@ -57,28 +57,6 @@ KeyParts SplitKey(const std::string& key) {
   return parts;
 }
 
-std::string Identifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + "\"";
-}
-
-std::string Literal(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    quoted += c;
-    if (c == '\'') {
-      quoted += '\'';
-    }
-  }
-  return quoted + "'";
-}
-
 std::vector<std::vector<std::string>> Rows(TVeskSQLConnection& connection, const std::string& sql) {
   TVeskQuery query;
   query.SQLConnection = &connection;
@@ -236,8 +214,8 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
   for (const auto& row : tables) {
     const std::string name = row[0] + "." + row[1];
     status.DoCaptureLine("comparando: contando as linhas de " + name, stop);
-    const auto count =
-        Rows(connection, "select count(*) from " + Identifier(row[0]) + "." + Identifier(row[1]));
+    const auto count = Rows(
+        connection, "select count(*) from " + Enclosed(row[0], '"') + "." + Enclosed(row[1], '"'));
     restored.rows[name] = count.empty() ? 0 : std::stoull(count.front().front());
   }
   return restored;
@@ -254,12 +232,13 @@ class ScratchDatabase {
       std::ostringstream name;
       name << like.substr(0, 30) << "_verificar_" << getpid() << "_" << std::hex
            << (random() & 0xffffffu);
-      if (!Rows(connection_, "select 1 from pg_database where datname = " + Literal(name.str()))
+      if (!Rows(connection_,
+                "select 1 from pg_database where datname = " + Enclosed(name.str(), '\''))
                .empty()) {
         continue;
       }
       try {
-        connection_.ExecuteDirect("create database " + Identifier(name.str()) +
+        connection_.ExecuteDirect("create database " + Enclosed(name.str(), '"') +
                                   " template template0");
         name_ = name.str();
       } catch (const std::exception&) {
@@ -275,7 +254,8 @@ class ScratchDatabase {
   }
   ~ScratchDatabase() {
     try {
-      connection_.ExecuteDirect("drop database if exists " + Identifier(name_) + " with (force)");
+      connection_.ExecuteDirect("drop database if exists " + Enclosed(name_, '"') +
+                                " with (force)");
     } catch (const std::exception&) {
       // The message of the run says what failed; a scratch database left is named there.
     }

@@ -438,6 +438,27 @@ class VerifyPostgres : public VerifyProgram {
     return rows;
   }
 
+  // pg_restore of the application folder replaced by a script around the real one: `before` runs
+  // first, and `sql` in the database it restored into after it.
+  void WrapPgRestore(const std::string& sql, const std::string& before = "") {
+    const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
+    if (!fs::exists(app_ / "PostgreSQL" / "pg_restore.real")) {
+      fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
+    }
+    WriteScript(tool,
+                "#!/bin/bash\nargs=(\"$@\")\n"
+                "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; "
+                "shift;; -d) d=$2; shift;; esac; shift; done\n"
+                "if [[ -n $d ]]; then " +
+                    (before.empty() ? std::string(":") : before) +
+                    "; fi\n\"$(dirname \"$0\")/pg_restore.real\" \"${args[@]}\" || exit $?\n"
+                    "if [[ -n $d && -n \"" +
+                    sql +
+                    "\" ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U "
+                    "\"$u\" -d \"$d\" -c \"" +
+                    sql + "\" >/dev/null; fi\n");
+  }
+
   std::size_t ScratchDatabases() {
     return Sql("postgres",
                "select datname from pg_database where datname like '" + name_ + "_verificar%'")
@@ -486,17 +507,9 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string good = Bytes(file);
 
-  // The real pg_restore, then one row of clientes gone from the database it restored into.
-  const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
-  fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
-  WriteScript(
-      tool,
-      "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
-      "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
-      " -d) d=$2; shift;; esac; shift; done\n"
-      "if [[ -n $d ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
-      "-d \"$d\" -c 'alter table pedidos drop constraint pedidos_cli_fkey; delete from "
-      "clientes where id = 2' >/dev/null; fi\n");
+  // The real pg_restore, then the foreign key and a row of clientes gone from the copy.
+  WrapPgRestore(
+      "alter table pedidos drop constraint pedidos_cli_fkey; delete from clientes where id = 2");
   r = CriarBackup({"--verify", "--file", file});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_THAT(r.err, HasSubstr("restrição public.pedidos pedidos_cli_fkey"));
@@ -504,13 +517,7 @@ TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
   EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
   EXPECT_EQ(ScratchDatabases(), 0u);
 
-  WriteScript(
-      tool,
-      "#!/bin/bash\n\"$(dirname \"$0\")/pg_restore.real\" \"$@\" || exit $?\n"
-      "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; shift;;"
-      " -d) d=$2; shift;; esac; shift; done\n"
-      "if [[ -n $d ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U \"$u\" "
-      "-d \"$d\" -c 'delete from pedidos where id = 7' >/dev/null; fi\n");
+  WrapPgRestore("delete from pedidos where id = 7");
   // Without --file the export replaces its own dump: the earlier one is put back.
   const fs::path dump = app_ / "temp" / (name_ + ".dump");
   ASSERT_EQ(CriarBackup({}).status, 0);
@@ -531,11 +538,7 @@ TEST_F(VerifyPostgres, SigintDuringTheRestoreDropsTheScratchDatabaseAndExits130)
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string good = Bytes(file);
   // A restore slow enough to be interrupted while the scratch database exists.
-  const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
-  fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
-  WriteScript(tool,
-              "#!/bin/bash\n[[ \" $* \" == *\" -d \"* ]] && sleep 30\n"
-              "exec \"$(dirname \"$0\")/pg_restore.real\" \"$@\"\n");
+  WrapPgRestore("", "sleep 30");
   bool seen = false;
   r = Tolvan({"postgresql", "CriarBackup", "--database", server_ + ":" + name_, "--user", user_,
               "--yes", "--verify", "--file", file},

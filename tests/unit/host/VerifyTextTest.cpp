@@ -93,6 +93,8 @@ TEST(VerdictTest, ReadsInBrazilianFormAndFindsTheToolsMarkedLines) {
   EXPECT_EQ(FormatCount(0), "0");
   EXPECT_EQ(FormatCount(999), "999");
   EXPECT_EQ(FormatCount(1000), "1.000");
+  EXPECT_EQ(Enclosed("D'Ávila", '\''), "'D''Ávila'");
+  EXPECT_EQ(Enclosed("tabela \"x\"", '"'), "\"tabela \"\"x\"\"\"");
 
   EXPECT_THAT(ProblemLines({"gbak:restoring table A", "ERROR: Backup incomplete",
                             "gbak: WARNING:index X cannot be used",
