@@ -5,6 +5,7 @@
 // not.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,12 +19,14 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Plugin.h"
+#include "StatusText.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -46,8 +49,10 @@ struct Outcome {
 
 // Runs a program with stdin on /dev/null, reading its two streams to their end. `watch` is
 // called with the child's pid while it runs, until it returns true.
+// With `columns`, its stderr and stdout are a pseudo-terminal of that width, read as err.
 Outcome RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::function<bool(pid_t)>& watch = {}) {
+                   const std::function<bool(pid_t)>& watch = {},
+                   std::optional<unsigned short> columns = std::nullopt) {
   std::vector<std::string> env_text;
   for (char** e = environ; *e != nullptr; ++e) {
     env_text.emplace_back(*e);
@@ -64,22 +69,34 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::vector<std::
     envp.push_back(e.data());
   }
   envp.push_back(nullptr);
-  int out_pipe[2];
-  int err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
-    return {};
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  pid_t pid = -1;
+  if (columns) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = *columns;
+    pid = forkpty(&err_pipe[0], nullptr, nullptr, &size);
+    if (pid == 0) {
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  } else {
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+      return {};
+    }
+    pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_RDONLY);
+      dup2(null, 0);
+      dup2(out_pipe[1], 1);
+      dup2(err_pipe[1], 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
   Outcome run;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   bool watching = static_cast<bool>(watch);
@@ -203,10 +220,11 @@ class VerifyProgram : public ::testing::Test {
   }
 
   Outcome Tolvan(std::vector<std::string> args, std::vector<std::string> env = {},
-                 const std::function<bool(pid_t)>& watch = {}) {
+                 const std::function<bool(pid_t)>& watch = {},
+                 std::optional<unsigned short> columns = std::nullopt) {
     args.insert(args.begin(), (app_ / "tolvan").string());
     env.insert(env.end(), env_.begin(), env_.end());
-    return RunProgram(args, env, watch);
+    return RunProgram(args, env, watch, columns);
   }
 
   // gbak of the application folder replaced by a script around the real one.
@@ -295,6 +313,32 @@ TEST_F(VerifyProgram, FirebirdBackupIsProvenWithItsTablesAndRows) {
               "--password", "x", "--file", file, "--service", "--verify", "--yes"});
   EXPECT_EQ(r.status, 2);
   EXPECT_THAT(r.err, HasSubstr("--service"));
+}
+
+TEST_F(VerifyProgram, ProgressShowsTheVerificationWithinTheTerminalWidth) {
+  const std::string db = MakeFirebirdDatabase(20000);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.insert(args.end(), {"--verify", "--progress"});
+  const Outcome r = Tolvan(args, {}, {}, 40);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The status line, redraw by redraw, up to the result line.
+  const std::regex starts("\r\x1b\\[K|\r\n|\r");
+  bool restoring = false;
+  bool comparing = false;
+  for (std::sregex_token_iterator it(r.err.begin(), r.err.end(), starts, -1), end; it != end;
+       ++it) {
+    const std::string piece = *it;
+    if (piece.rfind("Backup concluído: ", 0) == 0) {
+      break;
+    }
+    EXPECT_LT(tolvan::cli::DisplayWidth(piece), 40u) << piece;
+    restoring = restoring || piece.find("verificando, re") != std::string::npos;
+    comparing = comparing || piece.find("verificando, co") != std::string::npos;
+  }
+  EXPECT_TRUE(restoring) << r.err;
+  EXPECT_TRUE(comparing) << r.err;
+  EXPECT_THAT(LastLine(r.err), HasSubstr("Backup verificado: "));
 }
 
 TEST_F(VerifyProgram, FirebirdBackupCutAtHalfIsKeptBesideTheEarlierGoodOne) {
