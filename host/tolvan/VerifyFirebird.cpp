@@ -179,14 +179,9 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   {
     ScratchFolder scratch;
     const std::string copy = scratch.Path() + "/copia.fdb";
-    RecordingFrame restore_frame(
-        err,
-        [&] {
-          ConsoleFrame::Settings settings = VerificationStatusSettings(o);
-          settings.gbak = GbakProgress::Kind::Restore;
-          return settings;
-        }(),
-        VerificationStatusSettings(o).live, "verificando, restaurando: ");
+    // The status names the step; gbak's table count is not read from lines that carry it.
+    RecordingFrame restore_frame(err, VerificationStatusSettings(o),
+                                 VerificationStatusSettings(o).live, "verificando, restaurando: ");
     const auto restore_start = Clock::now();
     try {
       // Embedded on this machine: a plain path, which the engine opens without checking a
