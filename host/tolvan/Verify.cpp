@@ -13,6 +13,7 @@
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
+#include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
 namespace {
@@ -213,6 +214,37 @@ std::string FreeNameBeside(const std::string& path, const std::string& what) {
     if (!tolvan::platform::PathEntryExists(name.str())) {
       return name.str();
     }
+  }
+}
+
+void PutInPlace(const std::string& source, const std::string& target) {
+  try {
+    try {
+      tolvan::platform::ReplaceDurably(source, target);
+      return;
+    } catch (const tolvan::platform::FolderNotFlushed&) {
+      throw;
+    } catch (const std::system_error& error) {
+      if (error.code() != std::errc::cross_device_link) {
+        throw;
+      }
+    }
+    const std::string copy = FreeNameBeside(target, "copiar");
+    try {
+      tolvan::platform::CopyFileOverwriting(source, copy);
+      tolvan::platform::ReplaceDurably(copy, target);
+    } catch (...) {
+      tolvan::platform::RemoveFile(copy);
+      throw;
+    }
+    tolvan::platform::RemoveFile(source);
+  } catch (const tolvan::platform::FolderNotFlushed& error) {
+    throw std::runtime_error(
+        "o backup foi posto em " + target + ", mas a pasta dele não pôde ser gravada no disco (" +
+        vesk::FileErrorReason(error) + "): depois de uma queda de energia ele pode não estar lá");
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("não foi possível pôr o backup em " + target + " (" +
+                             vesk::FileErrorReason(error) + "); ele continua em " + source);
   }
 }
 

@@ -105,6 +105,11 @@ ConsoleFrame::Settings VerificationStatusSettings(const Options& o);
 // A name beside path that nothing stands at: path + ".~" + what + "-" + a random tail.
 std::string FreeNameBeside(const std::string& path, const std::string& what);
 
+// Moves a backup to target durably (flushed, renamed, its folder flushed); on another file system
+// it is copied to a name of its own in target's folder first, so that target is replaced whole
+// or not at all. A failure raises the operator's message, which says where the backup is.
+void PutInPlace(const std::string& source, const std::string& target);
+
 // The unverified name of a backup: "<name>.nao-verificado".
 std::string UnverifiedName(const std::string& path);
 

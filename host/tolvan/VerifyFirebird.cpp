@@ -152,7 +152,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   // final name under one that says so.
   const auto keep_unverified = [&](const std::string& what) {
     const std::string unverified = UnverifiedName(final_path);
-    tolvan::platform::ReplaceDurably(candidate, unverified);
+    PutInPlace(candidate, unverified);
     err << ErrorBlock(VerificationFailure(what, final_path, earlier_stands, unverified));
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << FormatDuration(Clock::now() - start) << "\n";
@@ -160,7 +160,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     return kExitFailure;
   };
   const auto interrupted_keeping = [&] {
-    tolvan::platform::ReplaceDurably(candidate, UnverifiedName(final_path));
+    PutInPlace(candidate, UnverifiedName(final_path));
     return interrupted();
   };
   if (tolvan::platform::InterruptSignal() != 0) {
@@ -253,7 +253,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   if (!failure.empty()) {
     return keep_unverified(failure);
   }
-  tolvan::platform::ReplaceDurably(candidate, final_path);
+  PutInPlace(candidate, final_path);
   out.flush();
   if (!o.quiet_result) {
     err << "Backup concluído: " << final_path << ", "

@@ -269,30 +269,6 @@ class ScratchDatabase {
   std::string name_;
 };
 
-// The dump moved to the target durably; on another file system copied to a name of its own in
-// the target's folder first, so that the target is replaced whole or not at all.
-void PutInPlace(const std::string& source, const std::string& target) {
-  try {
-    tolvan::platform::ReplaceDurably(source, target);
-    return;
-  } catch (const tolvan::platform::FolderNotFlushed&) {
-    throw;
-  } catch (const std::system_error& error) {
-    if (error.code() != std::errc::cross_device_link) {
-      throw;
-    }
-  }
-  const std::string copy = FreeNameBeside(target, "copiar");
-  try {
-    tolvan::platform::CopyFileOverwriting(source, copy);
-    tolvan::platform::ReplaceDurably(copy, target);
-  } catch (...) {
-    tolvan::platform::RemoveFile(copy);
-    throw;
-  }
-  tolvan::platform::RemoveFile(source);
-}
-
 }  // namespace
 
 int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
@@ -324,7 +300,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   }
   const auto put_back_earlier = [&] {
     if (!kept.empty()) {
-      tolvan::platform::ReplaceDurably(kept, dump);
+      PutInPlace(kept, dump);
     }
   };
 
@@ -407,7 +383,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   }
   if (tolvan::platform::InterruptSignal() != 0) {
     if (o.verify && o.file.empty()) {
-      tolvan::platform::ReplaceDurably(dump, UnverifiedName(dump));
+      PutInPlace(dump, UnverifiedName(dump));
       put_back_earlier();
     }
     return interrupted();
@@ -415,7 +391,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   if (!failure.empty()) {
     const std::string unverified = UnverifiedName(final_path);
     if (o.file.empty()) {
-      tolvan::platform::ReplaceDurably(dump, unverified);
+      PutInPlace(dump, unverified);
       put_back_earlier();
     } else {
       PutInPlace(dump, unverified);
