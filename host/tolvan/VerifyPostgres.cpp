@@ -185,7 +185,6 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
       "select n.nspname || '.' || c.relname from pg_class c join pg_namespace n on n.oid = "
       "c.relnamespace where " +
       std::string(kUserSchemas) + " and c.relkind in ";
-  add("tabela", relations + "('r', 'p')");
   add("visão", relations + "('v', 'm')");
   add("sequência", relations + "('S')");
   add("índice", relations + "('i', 'I')");
@@ -207,12 +206,17 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
       "pg_class c on c.oid = k.conrelid join pg_namespace n on n.oid = c.relnamespace where " +
           std::string(kUserSchemas));
   bool stop = false;
+  // The tables of an extension are made by its script, not by the dump: they are not the dump's.
   const auto tables = Rows(connection,
                            "select n.nspname, c.relname from pg_class c join pg_namespace n on "
                            "n.oid = c.relnamespace where " +
-                               std::string(kUserSchemas) + " and c.relkind in ('r', 'p')");
+                               std::string(kUserSchemas) +
+                               " and c.relkind in ('r', 'p') and not exists (select 1 from "
+                               "pg_depend d where d.classid = 'pg_class'::regclass and d.objid "
+                               "= c.oid and d.deptype = 'e')");
   for (const auto& row : tables) {
     const std::string name = row[0] + "." + row[1];
+    restored.objects["tabela"].insert(name);
     status.DoCaptureLine("comparando: contando as linhas de " + name, stop);
     const auto count = Rows(
         connection, "select count(*) from " + Enclosed(row[0], '"') + "." + Enclosed(row[1], '"'));
