@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "Cli.h"
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
@@ -250,6 +251,16 @@ void PutInPlace(const std::string& source, const std::string& target) {
 
 std::string UnverifiedName(const std::string& path) {
   return path + ".nao-verificado";
+}
+
+int ReportFailure(const Options& o, const std::string& message,
+                  std::chrono::steady_clock::time_point start, std::ostream& err) {
+  err << ErrorBlock(message);
+  if (!o.quiet_result) {
+    err << o.export_name << " falhou em "
+        << FormatDuration(std::chrono::steady_clock::now() - start) << "\n";
+  }
+  return kExitFailure;
 }
 
 std::string VerificationFailure(const std::string& what, const std::string& final_path,

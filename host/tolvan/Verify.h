@@ -113,6 +113,11 @@ void PutInPlace(const std::string& source, const std::string& target);
 // The unverified name of a backup: "<name>.nao-verificado".
 std::string UnverifiedName(const std::string& path);
 
+// Prints the failure's message under "erro:" and its result line ("Backup falhou em 1,2 s",
+// left out with --quiet-result); returns the exit status of a failed run.
+int ReportFailure(const Options& o, const std::string& message,
+                  std::chrono::steady_clock::time_point start, std::ostream& err);
+
 // The message of a failed verification: what failed, where the earlier good backup is (or that
 // there was none), and where the unverified one was kept.
 std::string VerificationFailure(const std::string& what, const std::string& final_path,

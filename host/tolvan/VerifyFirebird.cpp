@@ -138,11 +138,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted();
     }
-    err << ErrorBlock(e.what());
-    if (!o.quiet_result) {
-      err << o.export_name << " falhou em " << FormatDuration(Clock::now() - start) << "\n";
-    }
-    return kExitFailure;
+    return ReportFailure(o, e.what(), start, err);
   }
   backup_frame->Finish(true);
   const BackupContents recorded = ReadGbakBackupLines(backup_frame->Lines());
@@ -153,11 +149,8 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   const auto keep_unverified = [&](const std::string& what) {
     const std::string unverified = UnverifiedName(final_path);
     PutInPlace(candidate, unverified);
-    err << ErrorBlock(VerificationFailure(what, final_path, earlier_stands, unverified));
-    if (!o.quiet_result) {
-      err << o.export_name << " falhou em " << FormatDuration(Clock::now() - start) << "\n";
-    }
-    return kExitFailure;
+    return ReportFailure(o, VerificationFailure(what, final_path, earlier_stands, unverified),
+                         start, err);
   };
   const auto interrupted_keeping = [&] {
     PutInPlace(candidate, UnverifiedName(final_path));
@@ -168,9 +161,10 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   }
   if (!tolvan::platform::IsPlainFile(candidate)) {
     drop_candidate();
-    err << ErrorBlock("--verify precisa do arquivo de backup nesta máquina, e " + candidate +
-                      " não é um arquivo daqui");
-    return kExitFailure;
+    return ReportFailure(o,
+                         "--verify precisa do arquivo de backup nesta máquina, e " + candidate +
+                             " não é um arquivo daqui",
+                         start, err);
   }
 
   std::string failure;

@@ -288,8 +288,8 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
                                  "select (rolcreatedb or rolsuper)::text from pg_roles where "
                                  "rolname = current_user");
     if (may_create.empty() || may_create.front().front() != "true") {
-      err << ErrorBlock("--verify precisa de um usuário que possa criar bancos de dados");
-      return kExitFailure;
+      return ReportFailure(o, "--verify precisa de um usuário que possa criar bancos de dados",
+                           start, err);
     }
   }
   const std::string dump = host.DumpPath();
@@ -325,11 +325,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted();
     }
-    err << ErrorBlock(e.what());
-    if (!o.quiet_result) {
-      err << o.export_name << " falhou em " << FormatDuration(Clock::now() - start) << "\n";
-    }
-    return kExitFailure;
+    return ReportFailure(o, e.what(), start, err);
   }
 
   std::string failure;
@@ -400,11 +396,8 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
     } else {
       PutInPlace(dump, unverified);
     }
-    err << ErrorBlock(VerificationFailure(failure, final_path, earlier_stands, unverified));
-    if (!o.quiet_result) {
-      err << o.export_name << " falhou em " << FormatDuration(Clock::now() - start) << "\n";
-    }
-    return kExitFailure;
+    return ReportFailure(o, VerificationFailure(failure, final_path, earlier_stands, unverified),
+                         start, err);
   }
   if (!o.file.empty()) {
     PutInPlace(dump, final_path);
