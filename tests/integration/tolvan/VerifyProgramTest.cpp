@@ -388,7 +388,7 @@ TEST_F(VerifyProgram, FirebirdRowCountThatDiffersFailsWithBothCounts) {
   EXPECT_FALSE(ScratchLeft());
 }
 
-TEST_F(VerifyProgram, SigintDuringTheVerificationLeavesNoScratchAndExits130) {
+TEST_F(VerifyProgram, AnInterruptDuringTheVerificationLeavesNoScratchAndExitsWithItsStatus) {
   const std::string db = MakeFirebirdDatabase(200000);
   const std::string file = (dir_ / "bk" / "loja.fbk").string();
   Outcome r = Tolvan(FirebirdBackup(db, file));
@@ -396,18 +396,23 @@ TEST_F(VerifyProgram, SigintDuringTheVerificationLeavesNoScratchAndExits130) {
   const std::string good = Bytes(file);
   std::vector<std::string> args = FirebirdBackup(db, file);
   args.push_back("--verify");
-  // The moment the restore of the verification runs.
-  r = Tolvan(args, {}, [](pid_t tolvan) {
-    if (!DescendantRuns(tolvan, "gbak", "-c")) {
-      return false;
-    }
-    kill(tolvan, SIGINT);
-    return true;
-  });
-  EXPECT_EQ(r.status, 130) << r.err;
-  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup interrompido \\(SIGINT\\) depois de .*"));
-  EXPECT_EQ(Bytes(file), good);
-  EXPECT_FALSE(ScratchLeft());
+  for (const auto& [signal_number, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
+    // The moment the restore of the verification runs.
+    r = Tolvan(args, {}, [signal_number = signal_number](pid_t tolvan) {
+      if (!DescendantRuns(tolvan, "gbak", "-c")) {
+        return false;
+      }
+      kill(tolvan, signal_number);
+      return true;
+    });
+    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    EXPECT_THAT(LastLine(r.err),
+                MatchesRegex("Backup interrompido \\(" + std::string(name) + "\\) depois de .*"));
+    EXPECT_EQ(Bytes(file), good);
+    EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+    EXPECT_FALSE(ScratchLeft());
+  }
 }
 
 // PostgreSQL: a cluster of the test run, databases made for each test.
