@@ -16,6 +16,7 @@
 #include "Options.h"
 #include "Plugin.h"
 #include "Report.h"
+#include "Verify.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -61,6 +62,7 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_flag("--progress", o.progress);
   app.add_flag("--yes", o.yes);
   app.add_flag("--quiet-result", o.quiet_result);
+  app.add_flag("--verify", o.verify);
 }
 
 // The long names of the options given on the command line, --help left out.
@@ -195,6 +197,10 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   const auto start = std::chrono::steady_clock::now();
   if (tolvan::platform::InterruptSignal() != 0) {
     return Interrupted(o.export_name, start, err);
+  }
+  if (WantsProvenBackup(o)) {
+    return RunProvenBackup(host, o, ref.kind, out, err,
+                           [&] { return Interrupted(o.export_name, start, err); });
   }
   const auto elapsed = [&start] {
     return FormatDuration(std::chrono::steady_clock::now() - start);

@@ -84,6 +84,8 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--progress", nullptr, "uma linha de situação no terminal: quanto falta e o tempo"},
       {"--yes", nullptr, "mostra os diálogos e segue sem esperar"},
       {"--quiet-result", nullptr, "sem a linha de resultado no fim (para scripts)"},
+      {"--verify", nullptr,
+       "restaura o backup num banco de rascunho e confere objetos e linhas antes de confiar nele"},
   };
   return options;
 }
@@ -159,7 +161,7 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
     o.optional = {"--new-user", "--new-password"};
   } else if (name == "CriarBackup") {
     o.description = "backup do banco da conexão em temp/<banco>.dump, ao lado do programa";
-    o.optional = {"--progress"};
+    o.optional = {"--progress", "--verify", "--file"};
   } else if (name == "Backup" || name == "BackupConn") {
     const bool conn = name == "BackupConn";
     o.description =
@@ -171,7 +173,7 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
       o.optional.push_back("--quiet");
     }
     if (!oracle) {
-      o.optional.push_back("--metadata-only");
+      o.optional.insert(o.optional.end(), {"--metadata-only", "--verify"});
     }
   } else if (name == "Restore" || name == "RestoreConn") {
     const bool conn = name == "RestoreConn";

@@ -70,6 +70,13 @@ class Host {
 
   bool ListedAnEmptyLine() const { return listed_empty_line_; }
 
+  // The settled connection values and the dump's path, for runs that call the exports themselves.
+  const std::string& database() const { return database_; }
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
+  const std::string& client_library() const { return client_library_; }
+  std::string DumpPath() const;
+
   // Ends the status line of the run.
   void FinishFrame(bool succeeded) {
     if (frame_) {
@@ -83,7 +90,6 @@ class Host {
   ConsoleFrame::Settings FrameSettings(const std::string& name) const;
   TVeskFraProgresso* Frame(const std::string& name);
   void BeginStatus(std::function<std::optional<std::uint64_t>()> file_size);
-  std::string DumpPath() const;
 
   const Options& o_;
   PluginRef plugin_;

@@ -45,6 +45,7 @@ struct Options {
   bool progress = false;
   bool yes = false;
   bool quiet_result = false;
+  bool verify = false;
 };
 
 }  // namespace tolvan::cli

@@ -1,0 +1,621 @@
+// tolvan's --verify with the real gbak and pg_dump/pg_restore, run as an operator runs it from an
+// application folder of its own (so that a wrapper can stand in for a tool): a good backup is
+// proven and takes its name; a cut one, or one whose rows differ, is kept beside the earlier
+// good backup, which stays byte for byte; no scratch database outlives the run, interrupted or
+// not.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Plugin.h"
+#include "StatusText.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPack5.h"
+#include "vesk/host/Firebird.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with stdin on /dev/null, reading its two streams to their end. `watch` is
+// called with the child's pid while it runs, until it returns true.
+// With `columns`, its stderr and stdout are a pseudo-terminal of that width, read as err.
+Outcome RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                   const std::function<bool(pid_t)>& watch = {},
+                   std::optional<unsigned short> columns = std::nullopt) {
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e != nullptr; ++e) {
+    env_text.emplace_back(*e);
+  }
+  env_text.insert(env_text.end(), env.begin(), env.end());
+  std::vector<char*> argv;
+  std::vector<std::string> args_copy = args;
+  for (std::string& a : args_copy) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) {
+    envp.push_back(e.data());
+  }
+  envp.push_back(nullptr);
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  pid_t pid = -1;
+  if (columns) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = *columns;
+    pid = forkpty(&err_pipe[0], nullptr, nullptr, &size);
+    if (pid == 0) {
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  } else {
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+      return {};
+    }
+    pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_RDONLY);
+      dup2(null, 0);
+      dup2(out_pipe[1], 1);
+      dup2(err_pipe[1], 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+  }
+  Outcome run;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  bool watching = static_cast<bool>(watch);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+  while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < deadline) {
+    if (watching && watch(pid)) {
+      watching = false;
+    }
+    if (poll(fds, 2, 20) <= 0) {
+      continue;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) {
+        continue;
+      }
+      char buffer[65536];
+      const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
+      if (count <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+      } else {
+        (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(count));
+      }
+    }
+  }
+  int raw = 0;
+  if (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    kill(pid, SIGKILL);
+  }
+  waitpid(pid, &raw, 0);
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) {
+      close(fd.fd);
+    }
+  }
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+  return run;
+}
+
+std::string LastLine(const std::string& text) {
+  const std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
+  return trimmed.substr(trimmed.rfind('\n') + 1);
+}
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteScript(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+  fs::permissions(path, fs::perms::owner_all);
+}
+
+// A descendant of pid whose command line holds `word` (the tool of a verification run).
+bool DescendantRuns(pid_t pid, const std::string& program, const std::string& word) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close_paren = line.rfind(')');
+    if (close_paren == std::string::npos) {
+      continue;
+    }
+    std::istringstream rest(line.substr(close_paren + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    std::ifstream cmdline_file(entry.path() / "cmdline");
+    std::string cmdline((std::istreambuf_iterator<char>(cmdline_file)),
+                        std::istreambuf_iterator<char>());
+    if (ppid == pid && cmdline.find(program) != std::string::npos &&
+        cmdline.find(word) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class VerifyProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string bin = tolvan::platform::ExecutableDirectory();
+    if (!fs::exists(bin + "tolvan") || !fs::exists(bin + "gbak")) {
+      GTEST_SKIP() << "no tolvan and gbak beside the test (scripts/layout-appdir)";
+    }
+    dir_ = fs::temp_directory_path() / ("tolvan-verify-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "lock");
+    fs::create_directories(dir_ / "tmp");
+    fs::create_directories(dir_ / "bk");
+    env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
+            "FIREBIRD_LOCK=" + (dir_ / "lock").string(), "TMPDIR=" + (dir_ / "tmp").string()};
+    tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
+    // The application folder: tolvan copied (it finds its plug-ins and tools beside itself), the
+    // rest linked, the tools replaceable by wrappers.
+    app_ = dir_ / "app";
+    fs::create_directories(app_ / "temp");
+    fs::create_directories(app_ / "PostgreSQL");
+    for (const auto& entry : fs::directory_iterator(bin)) {
+      const std::string name = entry.path().filename().string();
+      if (name == "tolvan") {
+        fs::copy_file(entry.path(), app_ / name);
+      } else if (name == "PostgreSQL") {
+        for (const auto& tool : fs::directory_iterator(entry.path())) {
+          fs::copy_file(tool.path(), app_ / "PostgreSQL" / tool.path().filename());
+        }
+      } else if (name != "temp" && name.rfind("tolvan-", 0) != 0) {
+        fs::create_symlink(entry.path(), app_ / name);
+      }
+    }
+  }
+  void TearDown() override {
+    if (!dir_.empty()) {
+      fs::remove_all(dir_);
+    }
+  }
+
+  Outcome Tolvan(std::vector<std::string> args, std::vector<std::string> env = {},
+                 const std::function<bool(pid_t)>& watch = {},
+                 std::optional<unsigned short> columns = std::nullopt) {
+    args.insert(args.begin(), (app_ / "tolvan").string());
+    env.insert(env.end(), env_.begin(), env_.end());
+    return RunProgram(args, env, watch, columns);
+  }
+
+  // gbak of the application folder replaced by a script around the real one.
+  void WrapGbak(const std::string& body) {
+    fs::remove(app_ / "gbak");
+    WriteScript(app_ / "gbak", "#!/bin/bash\nset -o pipefail\n" + body);
+  }
+
+  bool ScratchLeft() const { return !fs::is_empty(dir_ / "tmp"); }
+
+  // An embedded database with tables, an index, constraints, a view, a procedure, a trigger,
+  // generators and accented text; `rows` rows in its big table.
+  std::string MakeFirebirdDatabase(int rows) const {
+    const std::string path = (dir_ / "loja.fdb").string();
+    vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+    TVeskSQLConnection c;
+    c.DriverName = vesk::firebird::kDriverName;
+    c.Params = {"Database=" + path, "USER_NAME=SYSDBA", "PASSWORD="};
+    c.Open();
+    for (const char* sql : {
+             "create table clientes (id integer not null primary key, nome varchar(50) "
+             "character set utf8 unique)",
+             "create table pedidos (id integer not null primary key, cli integer references "
+             "clientes(id), valor numeric(10,2) check (valor >= 0))",
+             "create table vazia (x integer)",
+             "create index ix_valor on pedidos (valor)",
+             "create view v_ped as select p.id, c.nome from pedidos p join clientes c on c.id = "
+             "p.cli",
+             "create generator g_ped",
+             "create sequence s_cli",
+             "create procedure p_total returns (t numeric(18,2)) as begin select sum(valor) from "
+             "pedidos into :t; suspend; end",
+             "create trigger tr_ped for pedidos before insert as begin if (new.id is null) then "
+             "new.id = gen_id(g_ped, 1); end",
+             "insert into clientes values (1, 'João')",
+             "insert into clientes values (2, 'D''Ávila')",
+         }) {
+      c.ExecuteDirect(sql);
+    }
+    c.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
+                    std::to_string(rows) +
+                    ") do begin insert into pedidos (cli, valor) values (1 + mod(:i, 2), :i); i "
+                    "= i + 1; end end");
+    c.Close();
+    return path;
+  }
+
+  std::vector<std::string> FirebirdBackup(const std::string& db, const std::string& file) const {
+    return {"firebird",   "Backup", "--database", db,   "--user", "SYSDBA",
+            "--password", "x",      "--file",     file, "--yes"};
+  }
+
+  fs::path dir_;
+  fs::path app_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(VerifyProgram, FirebirdBackupIsProvenWithItsTablesAndRows) {
+  const std::string db = MakeFirebirdDatabase(1000);
+  const std::string file = (dir_ / "bk" / "cópia da loja.fbk").string();
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.push_back("--verify");
+  Outcome r = Tolvan(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup verificado: " + file +
+                                            ", 3 tabelas, 1.002 linhas, restaurado em "
+                                            "[0-9]+,[0-9] s"));
+  EXPECT_THAT(r.err, HasSubstr("Backup concluído: " + file));
+  EXPECT_TRUE(fs::is_regular_file(file));
+  EXPECT_FALSE(fs::exists(file + ".nao-verificado"));
+  EXPECT_FALSE(ScratchLeft());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "bk"), fs::directory_iterator()), 1);
+
+  // BackupConn through the connection, the same proof.
+  r = Tolvan({"firebird", "BackupConn", "--database", db, "--user", "SYSDBA", "--password", "x",
+              "--file", file, "--yes", "--verify"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(LastLine(r.err), HasSubstr("3 tabelas, 1.002 linhas"));
+
+  // What --verify cannot do is refused before anything runs.
+  args.push_back("--quiet");
+  r = Tolvan(args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("--quiet"));
+  r = Tolvan({"firebird", "Backup", "--database", "servidor:" + db, "--user", "SYSDBA",
+              "--password", "x", "--file", file, "--service", "--verify", "--yes"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("--service"));
+}
+
+TEST_F(VerifyProgram, ProgressShowsTheVerificationWithinTheTerminalWidth) {
+  const std::string db = MakeFirebirdDatabase(20000);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.insert(args.end(), {"--verify", "--progress"});
+  const Outcome r = Tolvan(args, {}, {}, 40);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The status line, redraw by redraw, up to the result line.
+  const std::regex starts("\r\x1b\\[K|\r\n|\r");
+  bool restoring = false;
+  bool comparing = false;
+  for (std::sregex_token_iterator it(r.err.begin(), r.err.end(), starts, -1), end; it != end;
+       ++it) {
+    const std::string piece = *it;
+    if (piece.rfind("Backup concluído: ", 0) == 0) {
+      break;
+    }
+    EXPECT_LT(tolvan::cli::DisplayWidth(piece), 40u) << piece;
+    restoring = restoring || piece.find("verificando, re") != std::string::npos;
+    comparing = comparing || piece.find("verificando, co") != std::string::npos;
+  }
+  EXPECT_TRUE(restoring) << r.err;
+  EXPECT_TRUE(comparing) << r.err;
+  EXPECT_THAT(LastLine(r.err), HasSubstr("Backup verificado: "));
+}
+
+TEST_F(VerifyProgram, FirebirdBackupCutAtHalfIsKeptBesideTheEarlierGoodOne) {
+  const std::string db = MakeFirebirdDatabase(2000);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  Outcome r = Tolvan(FirebirdBackup(db, file));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string good = Bytes(file);
+
+  // The real gbak, then its backup cut at half, as a disk or a copy that failed would leave it.
+  WrapGbak(
+      "/usr/bin/gbak \"$@\"; rc=$?\n"
+      "if [[ \" $* \" == *\" -b \"* ]]; then for a in \"$@\"; do f=$a; done\n"
+      "  for a in \"$@\"; do [[ $a == *.tmp ]] && f=$a; done\n"
+      "  truncate -s $(( $(stat -c %s \"$f\") / 2 )) \"$f\"; fi\nexit $rc\n");
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.push_back("--verify");
+  r = Tolvan(args);
+  EXPECT_EQ(r.status, 1) << r.err;
+  // gbak's own error line first, as in every failure block.
+  EXPECT_THAT(r.err, HasSubstr("erro:\n  ERROR: Backup incomplete\n  a verificação do backup "
+                               "falhou:\n  a restauração falhou:\n"));
+  EXPECT_THAT(r.err, HasSubstr("o backup anterior, bom, continua em " + file));
+  EXPECT_THAT(r.err, HasSubstr("o backup não verificado ficou em " + file + ".nao-verificado"));
+  EXPECT_THAT(r.err, Not(HasSubstr("Backup verificado")));
+  EXPECT_EQ(Bytes(file), good) << "the earlier good backup stays byte for byte";
+  EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+  EXPECT_FALSE(ScratchLeft());
+}
+
+TEST_F(VerifyProgram, FirebirdRowCountThatDiffersFailsWithBothCounts) {
+  const std::string db = MakeFirebirdDatabase(10);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  // gbak's backup run says CLIENTES has one row more than it wrote.
+  WrapGbak(
+      "if [[ \" $* \" == *\" -b \"* ]]; then\n"
+      "  /usr/bin/gbak \"$@\" 2>&1 | sed 's/^gbak:2 records written/gbak:3 records written/'\n"
+      "else exec /usr/bin/gbak \"$@\"; fi\n");
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.push_back("--verify");
+  const Outcome r = Tolvan(args);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("tabela CLIENTES: 3 linhas no backup, 2 na cópia restaurada"));
+  EXPECT_THAT(r.err, HasSubstr("não havia backup anterior em " + file));
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+  EXPECT_FALSE(ScratchLeft());
+}
+
+TEST_F(VerifyProgram, AnInterruptDuringTheVerificationLeavesNoScratchAndExitsWithItsStatus) {
+  const std::string db = MakeFirebirdDatabase(200000);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  Outcome r = Tolvan(FirebirdBackup(db, file));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string good = Bytes(file);
+  std::vector<std::string> args = FirebirdBackup(db, file);
+  args.push_back("--verify");
+  for (const auto& [signal_number, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
+    // The moment the restore of the verification runs.
+    r = Tolvan(args, {}, [signal_number = signal_number](pid_t tolvan) {
+      if (!DescendantRuns(tolvan, "gbak", "-c")) {
+        return false;
+      }
+      kill(tolvan, signal_number);
+      return true;
+    });
+    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    EXPECT_THAT(LastLine(r.err),
+                MatchesRegex("Backup interrompido \\(" + std::string(name) + "\\) depois de .*"));
+    EXPECT_EQ(Bytes(file), good);
+    EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+    EXPECT_FALSE(ScratchLeft());
+  }
+}
+
+// PostgreSQL: a cluster of the test run, databases made for each test.
+class VerifyPostgres : public VerifyProgram {
+ protected:
+  void SetUp() override {
+    VerifyProgram::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    using tolvan::platform::GetEnv;
+    const auto host = GetEnv("TOLVAN_PG_HOST");
+    const auto port = GetEnv("TOLVAN_PG_PORT");
+    const auto user = GetEnv("TOLVAN_PG_USER");
+    const auto password = GetEnv("TOLVAN_PG_PASSWORD");
+    if (!host || !port || !user || !password) {
+      if (GetEnv("CI").value_or("") == "true") {
+        FAIL() << "no PostgreSQL test cluster";
+      }
+      GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+    }
+    server_ = *host + "/" + *port;
+    user_ = *user;
+    password_ = *password;
+    name_ = "tolvan_verify_" + std::to_string(getpid());
+    Sql("postgres", "drop database if exists " + name_);
+    Sql("postgres", "create database " + name_);
+    Sql(name_, R"(
+      create table clientes (id integer primary key, nome text unique not null);
+      create table pedidos (id serial primary key, cli integer references clientes(id),
+                            valor numeric(10,2) check (valor >= 0), nota text);
+      create table vazia (x integer);
+      create index ix_valor on pedidos (valor);
+      create view v_ped as select p.id, c.nome from pedidos p join clientes c on c.id = p.cli;
+      create sequence s_cli;
+      create function f_total() returns numeric language sql as 'select sum(valor) from pedidos';
+      create procedure p_zera() language sql as 'update pedidos set valor = 0';
+      create function tg() returns trigger language plpgsql as
+        'begin new.valor = coalesce(new.valor, 0); return new; end';
+      create trigger tr_ped before insert on pedidos for each row execute function tg();
+      insert into clientes values (1, 'João'), (2, 'D''Ávila');
+      insert into pedidos (cli, valor, nota)
+        select 1 + i % 2, i, E'linha\ncom quebra ' || i from generate_series(1, 500) i;
+    )");
+  }
+  void TearDown() override {
+    if (!name_.empty()) {
+      Sql("postgres", "drop database if exists " + name_ + " with (force)");
+      Sql("postgres", "drop role if exists " + name_ + "_sem");
+    }
+    VerifyProgram::TearDown();
+  }
+
+  std::vector<std::vector<std::string>> Sql(const std::string& database, const std::string& sql) {
+    TVeskSQLConnection c;
+    c.DriverName = tolvan::cli::DriverNameFor(tolvan::cli::PluginKind::PostgreSQL);
+    c.Params = {"Database=" + server_ + ":" + database, "USER_NAME=" + user_,
+                "PASSWORD=" + password_};
+    c.Open();
+    std::vector<std::vector<std::string>> rows;
+    if (sql.rfind("select", 0) == 0) {
+      TVeskQuery q;
+      q.SQLConnection = &c;
+      q.SQL = sql;
+      for (q.Open(); !q.Eof(); q.Next()) {
+        rows.push_back({q.FieldAsString(0)});
+      }
+    } else {
+      c.ExecuteDirect(sql);
+    }
+    c.Close();
+    return rows;
+  }
+
+  // pg_restore of the application folder replaced by a script around the real one: `before` runs
+  // first, and `sql` in the database it restored into after it.
+  void WrapPgRestore(const std::string& sql, const std::string& before = "") {
+    const fs::path tool = app_ / "PostgreSQL" / "pg_restore";
+    if (!fs::exists(app_ / "PostgreSQL" / "pg_restore.real")) {
+      fs::rename(tool, app_ / "PostgreSQL" / "pg_restore.real");
+    }
+    WriteScript(tool,
+                "#!/bin/bash\nargs=(\"$@\")\n"
+                "while (($#)); do case $1 in -h) h=$2; shift;; -p) p=$2; shift;; -U) u=$2; "
+                "shift;; -d) d=$2; shift;; esac; shift; done\n"
+                "if [[ -n $d ]]; then " +
+                    (before.empty() ? std::string(":") : before) +
+                    "; fi\n\"$(dirname \"$0\")/pg_restore.real\" \"${args[@]}\" || exit $?\n"
+                    "if [[ -n $d && -n \"" +
+                    sql +
+                    "\" ]]; then /usr/lib/postgresql/15/bin/psql -q -h \"$h\" -p \"$p\" -U "
+                    "\"$u\" -d \"$d\" -c \"" +
+                    sql + "\" >/dev/null; fi\n");
+  }
+
+  std::size_t ScratchDatabases() {
+    return Sql("postgres",
+               "select datname from pg_database where datname like '" + name_ + "_verificar%'")
+        .size();
+  }
+
+  Outcome CriarBackup(std::vector<std::string> more, const std::string& user = "") {
+    std::vector<std::string> args = {"postgresql", "CriarBackup",
+                                     "--database", server_ + ":" + name_,
+                                     "--user",     user.empty() ? user_ : user,
+                                     "--yes"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Tolvan(args, {"TOLVAN_PASSWORD=" + password_});
+  }
+
+  std::string server_;
+  std::string user_;
+  std::string password_;
+  std::string name_;
+};
+
+TEST_F(VerifyPostgres, CriarBackupIsProvenAndPutAtTheOperatorsPath) {
+  const std::string file = (dir_ / "bk" / "cópia.dump").string();
+  Outcome r = CriarBackup({"--verify", "--file", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, file + "\n");
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup verificado: " + file +
+                                            ", 3 tabelas, 502 linhas, restaurado em "
+                                            "[0-9]+,[0-9] s"));
+  EXPECT_TRUE(fs::is_regular_file(file));
+  EXPECT_EQ(ScratchDatabases(), 0u);
+
+  // Without --verify the finished dump goes to the path all the same.
+  const std::string other = (dir_ / "bk" / "outra.dump").string();
+  r = CriarBackup({"--file", other});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, other + "\n");
+  EXPECT_EQ(Bytes(other).substr(0, 7), "toc.dat");
+  EXPECT_FALSE(fs::exists(app_ / "temp" / (name_ + ".dump"))) << "moved, not copied";
+  EXPECT_THAT(r.err, Not(HasSubstr("verificado")));
+}
+
+TEST_F(VerifyPostgres, RowsMissingInTheRestoredCopyFailWithBothCounts) {
+  const std::string file = (dir_ / "bk" / "loja.dump").string();
+  Outcome r = CriarBackup({"--file", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string good = Bytes(file);
+
+  // The real pg_restore, then the foreign key and a row of clientes gone from the copy.
+  WrapPgRestore(
+      "alter table pedidos drop constraint pedidos_cli_fkey; delete from clientes where id = 2");
+  r = CriarBackup({"--verify", "--file", file});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("restrição public.pedidos pedidos_cli_fkey"));
+  EXPECT_EQ(Bytes(file), good);
+  EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+  EXPECT_EQ(ScratchDatabases(), 0u);
+
+  WrapPgRestore("delete from pedidos where id = 7");
+  // Without --file the export replaces its own dump: the earlier one is put back.
+  const fs::path dump = app_ / "temp" / (name_ + ".dump");
+  ASSERT_EQ(CriarBackup({}).status, 0);
+  const std::string earlier_dump = Bytes(dump);
+  ASSERT_FALSE(earlier_dump.empty());
+  r = CriarBackup({"--verify"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Bytes(dump), earlier_dump);
+  EXPECT_TRUE(fs::is_regular_file(dump.string() + ".nao-verificado"));
+  EXPECT_THAT(r.err, HasSubstr("tabela public.pedidos: 500 linhas no backup, 499 na cópia "
+                               "restaurada"));
+  EXPECT_EQ(ScratchDatabases(), 0u);
+}
+
+TEST_F(VerifyPostgres, SigintDuringTheRestoreDropsTheScratchDatabaseAndExits130) {
+  const std::string file = (dir_ / "bk" / "loja.dump").string();
+  Outcome r = CriarBackup({"--file", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string good = Bytes(file);
+  // A restore slow enough to be interrupted while the scratch database exists.
+  WrapPgRestore("", "sleep 30");
+  bool seen = false;
+  r = Tolvan({"postgresql", "CriarBackup", "--database", server_ + ":" + name_, "--user", user_,
+              "--yes", "--verify", "--file", file},
+             {"TOLVAN_PASSWORD=" + password_}, [&](pid_t tolvan) {
+               if (!DescendantRuns(tolvan, "pg_restore", " -d ") &&
+                   !DescendantRuns(tolvan, "pg_restore", std::string("-d\0", 3))) {
+                 return false;
+               }
+               seen = ScratchDatabases() == 1;
+               kill(tolvan, SIGINT);
+               return true;
+             });
+  EXPECT_TRUE(seen) << "the scratch database existed while the restore ran";
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_THAT(LastLine(r.err), MatchesRegex("CriarBackup interrompido \\(SIGINT\\) depois de .*"));
+  EXPECT_EQ(ScratchDatabases(), 0u);
+  EXPECT_EQ(Bytes(file), good);
+}
+
+TEST_F(VerifyPostgres, AUserWhoCannotCreateDatabasesIsRefusedBeforeTheBackup) {
+  const std::string role = name_ + "_sem";
+  Sql("postgres", "create role " + role + " login nocreatedb password '" + password_ + "'");
+  const std::string file = (dir_ / "bk" / "loja.dump").string();
+  const Outcome r = CriarBackup({"--verify", "--file", file}, role);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("--verify precisa de um usuário que possa criar bancos de dados"));
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_FALSE(fs::exists(app_ / "temp" / (name_ + ".dump")));
+}
+
+}  // namespace
