@@ -15,6 +15,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "StatusText.h"
 #include "vesk/VeskPack5.h"
@@ -54,8 +55,9 @@ class ConsoleFrame : public TVeskFraProgresso {
 
  private:
   std::string Stamp() const;
-  std::string Status() const;  // with mutex_ held
-  void DrawStatus();           // with mutex_ held
+  // The status line's fields, most important first: the narrower the terminal, the fewer fit.
+  std::vector<std::string> StatusFields() const;  // with mutex_ held
+  void DrawStatus();                              // with mutex_ held
   void StartSpinner();
   void StopSpinner();
 

@@ -68,7 +68,7 @@ class Host {
   // Calls the export and prints its output; returns what was done, for the result line.
   std::string Call(const std::string& name);
 
-  bool ListedAnEmptyLine() const { return listed_empty_line_; }
+  std::size_t EmptyLinesListed() const { return empty_lines_listed_; }
 
   // Ends the status line of the run.
   void FinishFrame(bool succeeded) {
@@ -96,7 +96,7 @@ class Host {
   std::string user_;
   std::string password_;
   std::unique_ptr<ConsoleFrame> frame_;
-  bool listed_empty_line_ = false;
+  std::size_t empty_lines_listed_ = 0;
   std::unique_ptr<TVeskSQLConnection> connection_;
   TVeskDMConexao dm_;
 };

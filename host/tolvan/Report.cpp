@@ -55,6 +55,22 @@ std::string FormatDuration(std::chrono::duration<double> elapsed) {
   return buffer;
 }
 
+std::string FormatTimeLeft(std::chrono::duration<double> left) {
+  // Below a minute an estimate of seconds promises more than the pace can tell.
+  if (left.count() < 60) {
+    return "menos de 1 min";
+  }
+  return "~" + FormatDuration(left);
+}
+
+std::string FormatCount(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) {
+    digits.insert(at - 3, 1, '.');
+  }
+  return digits;
+}
+
 std::vector<std::string> MessageLines(const std::string& message) {
   std::vector<std::string> errors;
   std::vector<std::string> others;
