@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -149,6 +150,23 @@ std::string ParseErrorText(const CLI::App& app, const std::vector<std::string>& 
   return std::string("linha de comando inválida (") + e.what() + ")";
 }
 
+// An option whose value is the name of another option ("--file --yes") lost its value: the parser
+// would take the next option's name as the file to write.
+std::optional<std::string> OptionWithoutValue(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->get_type_size() == 0 || option->count() == 0 || option->get_lnames().empty()) {
+      continue;
+    }
+    for (const std::string& value : option->results()) {
+      if (value.size() > 2 && value.rfind("--", 0) == 0 &&
+          app.get_option_no_throw(value.substr(0, value.find('='))) != nullptr) {
+        return "a opção --" + option->get_lnames().front() + " precisa de um valor";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 // The Firebird exports that report a failure through the message box and the log, not by
 // raising.
 bool ReportsFailureBySinks(PluginKind kind, const std::string& name) {
@@ -180,8 +198,8 @@ std::string TourNote(std::size_t empty_lines) {
             " linhas vazias são sessões deste processo no banco embutido: elas rodam aqui dentro, "
             "sem endereço de rede, e sem endereço o servidor devolve a linha inteira vazia.";
   }
-  note += " Próximo passo: tolvan firebird --help";
-  return "\n" + Wrap("", note, OutputColumns(), 0);
+  // The next step on a line of its own, so that it is never broken.
+  return "\n" + Wrap("", note, OutputColumns(), 0) + "Próximo passo: tolvan firebird --help\n";
 }
 
 int Interrupted(const std::string& what, std::chrono::steady_clock::time_point start,
@@ -301,7 +319,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(e.what());
+    err << ErrorBlock(e.what(), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
@@ -347,6 +365,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   } catch (const CLI::ParseError& e) {
     const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
     err << "tolvan: " << ParseErrorText(app, args, e) << "\n" << Usage();
+    return kExitUsage;
+  }
+  if (const auto missing = OptionWithoutValue(app)) {
+    err << "tolvan: " << *missing << "\n" << Usage();
     return kExitUsage;
   }
 

@@ -143,6 +143,11 @@ void ConsoleFrame::DrawStatus() {
   status_shown_ = true;
 }
 
+std::set<std::string> ConsoleFrame::PrintedLines() {
+  std::lock_guard lock(mutex_);
+  return printed_;
+}
+
 void ConsoleFrame::ShowLine(const std::string& Line) {
   std::lock_guard lock(mutex_);
   if (progress_) {
@@ -150,6 +155,9 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
   }
   if (!settings_.live) {
     out_ << Stamp() << Line << "\n" << std::flush;
+    for (std::string& printed : MessageLines(Line)) {
+      printed_.insert(std::move(printed));
+    }
     return;
   }
   last_line_ = progress_ ? std::string(GbakText(Line)) : Line;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,10 @@ class ConsoleFrame : public TVeskFraProgresso {
   void SetEhCircular(bool Value) override;
   void SetEhCircularParcial(bool Value) override;
 
+  // The lines printed one by one (without the time), as MessageLines reads them: a failure's
+  // message need not repeat them. None in live mode, where the status shows a line only briefly.
+  std::set<std::string> PrintedLines();
+
   // Columns used when the terminal does not say.
   static constexpr std::size_t kDefaultColumns = 80;
 
@@ -73,6 +78,7 @@ class ConsoleFrame : public TVeskFraProgresso {
   bool spinning_ = false;
   unsigned turn_ = 0;
   std::string last_line_;
+  std::set<std::string> printed_;
   std::optional<GbakProgress> progress_;
 };
 

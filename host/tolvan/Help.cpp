@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Console.h"
@@ -117,11 +118,13 @@ std::string ExampleValue(PluginKind kind, const std::string& option) {
 
 std::string ExitStatuses(std::size_t columns) {
   std::string text = "\nSituação de saída:\n";
-  for (const char* line :
-       {"0  concluída", "1  a exportação ou a conexão falhou (a mensagem sob \"erro:\")",
-        "2  linha de comando inválida (a mensagem e o uso)",
-        "130  interrompida por SIGINT (Ctrl-C)", "143  interrompida por SIGTERM"}) {
-    text += Wrap("  ", line, columns, 7);
+  for (const auto& [status, meaning] :
+       {std::pair{"  0", "concluída"},
+        std::pair{"  1", "a exportação ou a conexão falhou (a mensagem sob \"erro:\")"},
+        std::pair{"  2", "linha de comando inválida (a mensagem e o uso)"},
+        std::pair{"130", "interrompida por SIGINT (Ctrl-C)"},
+        std::pair{"143", "interrompida por SIGTERM"}}) {
+    text += Wrap(std::string("  ") + status + "  ", meaning, columns, 7);
   }
   return text;
 }
@@ -169,10 +172,14 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
 }  // namespace
 
 std::string Usage() {
-  return "uso: tolvan <plug-in> <Exportação> [opções]\n"
-         "     tolvan <plug-in> [<Exportação>] --help\n"
-         "     tolvan tour\n"
-         "     tolvan --version\n";
+  const std::size_t columns = OutputColumns();
+  std::string usage;
+  for (const char* line :
+       {"tolvan <plug-in> <Exportação> [opções]", "tolvan <plug-in> [<Exportação>] --help",
+        "tolvan tour", "tolvan --version"}) {
+    usage += Wrap(usage.empty() ? "uso: " : "     ", line, columns, 7);
+  }
+  return usage;
 }
 
 void PrintHelp(const std::string& plugin, const std::string& export_name, std::ostream& out) {
@@ -207,7 +214,8 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
                 "<plug-in> --help\" lista as de um plug-in, \"tolvan <plug-in> <Exportação> "
                 "--help\" explica uma com um exemplo.",
                 columns, 0);
-    out << "\nExportações da família (cada plug-in oferece parte delas):\n";
+    out << "\n"
+        << Wrap("", "Exportações da família (cada plug-in oferece parte delas):", columns, 0);
   } else {
     out << "\n" << Wrap("", "Exportações de " + path + ":", columns, 0);
   }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,6 +70,11 @@ class Host {
   std::string Call(const std::string& name);
 
   std::size_t EmptyLinesListed() const { return empty_lines_listed_; }
+
+  // The tool's lines the operator has seen printed.
+  std::set<std::string> PrintedLines() {
+    return frame_ ? frame_->PrintedLines() : std::set<std::string>{};
+  }
 
   // Ends the status line of the run.
   void FinishFrame(bool succeeded) {

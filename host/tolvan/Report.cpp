@@ -95,10 +95,18 @@ std::vector<std::string> MessageLines(const std::string& message) {
   return errors;
 }
 
-std::string ErrorBlock(const std::string& message) {
+std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen) {
   std::string block = "erro:\n";
+  bool left_out = false;
   for (const std::string& line : MessageLines(message)) {
+    if (seen.count(line) != 0) {
+      left_out = true;
+      continue;
+    }
     block += "  " + line + "\n";
+  }
+  if (left_out && block == "erro:\n") {
+    block += "  (as linhas da ferramenta acima)\n";
   }
   return block;
 }

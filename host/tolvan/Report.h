@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ std::string FormatCount(std::uint64_t count);
 // lines. Lines that gbak marks as errors ("ERROR:") come first, in their order, then the others.
 std::vector<std::string> MessageLines(const std::string& message);
 
-// "erro:" and the message's lines indented under it, each ended by "\n".
-std::string ErrorBlock(const std::string& message);
+// "erro:" and the message's lines indented under it, each ended by "\n"; the lines the operator
+// has seen already (the tool's, printed as they came) are left out.
+std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen = {});
 
 }  // namespace tolvan::cli
