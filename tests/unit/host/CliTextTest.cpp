@@ -115,7 +115,8 @@ TEST(GbakProgressTest, OddOrdersNeverGoBackwardsNorPastNinetyNine) {
 }
 
 // gbak's own verbose lines, captured from gbak -v of a database with a table of 25,000 rows (an
-// intermediate count every 10,000), one of 2 rows and an empty one.
+// intermediate count every 10,000), one of 2 rows and an empty one: embedded, and through a
+// server's service manager.
 std::vector<std::string> CapturedLines(const std::string& name) {
   std::ifstream in(std::string(TOLVAN_HOST_TEST_DATA) + "/" + name);
   std::vector<std::string> lines;
@@ -128,9 +129,13 @@ std::vector<std::string> CapturedLines(const std::string& name) {
 TEST(GbakProgressTest, ATableEndsWhenItsDataEndsNotAtAnIntermediateCount) {
   for (const auto& [file, kind] :
        {std::pair{"gbak-backup-verbose.txt", GbakProgress::Kind::Backup},
-        std::pair{"gbak-restore-verbose.txt", GbakProgress::Kind::Restore}}) {
+        std::pair{"gbak-restore-verbose.txt", GbakProgress::Kind::Restore},
+        // Through a server's service manager over TCP: the same lines, with a blank at the end.
+        std::pair{"gbak-service-backup-verbose.txt", GbakProgress::Kind::Backup},
+        std::pair{"gbak-service-restore-verbose.txt", GbakProgress::Kind::Restore}}) {
     SCOPED_TRACE(file);
     const std::vector<std::string> lines = CapturedLines(file);
+    ASSERT_EQ(lines.front().rfind("gbak:", 0), 0u) << "no capture of gbak at " << file;
     ASSERT_GT(lines.size(), 40u);
     GbakProgress progress(kind);
     std::uint64_t last_rows = 0;
