@@ -614,46 +614,6 @@ std::vector<std::string> TerminalPieces(const std::string& text) {
   return pieces;
 }
 
-TEST_F(TolvanProgram, ProgressOnATerminalFitsItsWidthAndEndsAtOneHundred) {
-  if (!HaveGbak()) {
-    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
-  }
-  const std::string db = MakeDatabase("progress.fdb", 25, 2000);
-  for (const unsigned short columns : {40, 120}) {
-    SCOPED_TRACE(columns);
-    const std::string file = (dir_ / ("progress" + std::to_string(columns) + ".fbk")).string();
-    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA",
-                                 "--password", "x", "--file", file, "--progress", "--yes"},
-                                env_,
-                                columns,
-                                false});
-    const Outcome r = tolvan.Finish();
-    ASSERT_EQ(r.status, 0) << r.err;
-
-    // The status line, redraw by redraw, up to the result line (which keeps its whole path).
-    std::vector<int> percents;
-    const std::regex percent("([0-9]+)% \\(");
-    for (const std::string& piece : TerminalPieces(r.err)) {
-      if (piece.rfind("Backup concluído: ", 0) == 0) {
-        break;
-      }
-      EXPECT_LT(tolvan::cli::DisplayWidth(piece), columns) << piece;
-      std::smatch m;
-      if (std::regex_search(piece, m, percent)) {
-        percents.push_back(std::stoi(m[1]));
-      }
-    }
-    ASSERT_FALSE(percents.empty()) << r.err;
-    for (std::size_t i = 1; i < percents.size(); ++i) {
-      EXPECT_GE(percents[i], percents[i - 1]);
-    }
-    EXPECT_EQ(percents.back(), 100);
-    EXPECT_THAT(r.err, HasSubstr("\r\x1b[KBackup concluído: " + file))
-        << "the status is cleared before the result line";
-    EXPECT_EQ(r.err.find('\t'), std::string::npos);
-  }
-}
-
 // The fields of one status line; a number shown cut would leave a field of digits alone or a
 // count without its words.
 void ExpectWholeFields(const std::string& piece) {
@@ -688,6 +648,62 @@ std::optional<double> TimeLeftShown(const std::string& piece) {
   return m[2].matched ? std::stod(m[2]) * 60 + std::stod(m[3]) : 59.0;
 }
 
+// What the status line showed, redraw by redraw, up to the result line (which keeps its whole
+// path): each redraw is checked to fit the terminal with its fields whole.
+struct StatusShown {
+  std::vector<int> percents;  // in order, one entry a change
+  std::vector<double> left;   // the seconds of each "faltam"
+};
+
+StatusShown ReadStatus(const std::string& err, unsigned short columns) {
+  StatusShown shown;
+  const std::regex percent("([0-9]+)% \\(");
+  for (const std::string& piece : TerminalPieces(err)) {
+    if (piece.find(" concluí") != std::string::npos) {
+      break;
+    }
+    EXPECT_LT(tolvan::cli::DisplayWidth(piece), columns) << piece;
+    ExpectWholeFields(piece);
+    std::smatch m;
+    if (std::regex_search(piece, m, percent) &&
+        (shown.percents.empty() || shown.percents.back() != std::stoi(m[1]))) {
+      shown.percents.push_back(std::stoi(m[1]));
+    }
+    if (const auto seconds = TimeLeftShown(piece)) {
+      shown.left.push_back(*seconds);
+    }
+  }
+  return shown;
+}
+
+TEST_F(TolvanProgram, ProgressOnATerminalFitsItsWidthAndEndsAtOneHundred) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  const std::string db = MakeDatabase("progress.fdb", 25, 2000);
+  for (const unsigned short columns : {40, 120}) {
+    SCOPED_TRACE(columns);
+    const std::string file = (dir_ / ("progress" + std::to_string(columns) + ".fbk")).string();
+    Tolvan tolvan(Tolvan::Start{{"firebird", "Backup", "--database", db, "--user", "SYSDBA",
+                                 "--password", "x", "--file", file, "--progress", "--yes"},
+                                env_,
+                                columns,
+                                false});
+    const Outcome r = tolvan.Finish();
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const std::vector<int> percents = ReadStatus(r.err, columns).percents;
+    ASSERT_FALSE(percents.empty()) << r.err;
+    for (std::size_t i = 1; i < percents.size(); ++i) {
+      EXPECT_GE(percents[i], percents[i - 1]);
+    }
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_THAT(r.err, HasSubstr("\r\x1b[KBackup concluído: " + file))
+        << "the status is cleared before the result line";
+    EXPECT_EQ(r.err.find('\t'), std::string::npos);
+  }
+}
+
 TEST_F(TolvanProgram, ProgressOfARealBackupAndRestoreMovesTableByTableAndItsTimeLeftFalls) {
   if (!HaveGbak()) {
     GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
@@ -711,24 +727,7 @@ TEST_F(TolvanProgram, ProgressOfARealBackupAndRestoreMovesTableByTableAndItsTime
           false});
       const Outcome r = tolvan.Finish();
       ASSERT_EQ(r.status, 0) << r.err;
-      std::vector<int> percents;
-      std::vector<double> left;
-      const std::regex percent("([0-9]+)% \\(");
-      for (const std::string& piece : TerminalPieces(r.err)) {
-        if (piece.find(" concluí") != std::string::npos) {
-          break;
-        }
-        EXPECT_LT(tolvan::cli::DisplayWidth(piece), columns) << piece;
-        ExpectWholeFields(piece);
-        std::smatch m;
-        if (std::regex_search(piece, m, percent) &&
-            (percents.empty() || percents.back() != std::stoi(m[1]))) {
-          percents.push_back(std::stoi(m[1]));
-        }
-        if (const auto seconds = TimeLeftShown(piece)) {
-          left.push_back(*seconds);
-        }
-      }
+      const auto [percents, left] = ReadStatus(r.err, columns);
       ASSERT_FALSE(percents.empty()) << r.err;
       EXPECT_EQ(percents.back(), 100);
       // Past the first table (of twelve) well before the end, not stuck at one value.
