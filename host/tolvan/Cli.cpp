@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Console.h"
@@ -116,10 +117,18 @@ std::string ParseErrorText(const CLI::App& app, const std::vector<std::string>& 
            app.get_option_no_throw(word.substr(0, word.find('='))) != nullptr;
   };
   std::size_t positionals = 0;
+  // The option whose value the word before was, if any.
+  std::string value_of;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    const std::string after = std::exchange(value_of, std::string());
     if (arg.size() < 2 || arg[0] != '-' || IsNumber(arg)) {
       if (++positionals > 2) {
+        // A password with a blank, given unquoted, leaves its second word here: not shown.
+        if (after.find("password") != std::string::npos) {
+          return "argumento a mais depois do valor de " + after +
+                 " (um valor com espaços vai entre aspas)";
+        }
         return "argumento a mais: \"" + arg + "\" (tolvan --help mostra o uso)";
       }
       continue;
@@ -138,8 +147,10 @@ std::string ParseErrorText(const CLI::App& app, const std::vector<std::string>& 
     std::string value;
     if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
+      value_of = name;
     } else if (i + 1 < args.size() && !is_option(args[i + 1])) {
       value = args[++i];
+      value_of = name;
     } else {
       return "a opção " + name + " precisa de um valor";
     }
@@ -199,7 +210,10 @@ std::string TourNote(std::size_t empty_lines) {
             "sem endereço de rede, e sem endereço o servidor devolve a linha inteira vazia.";
   }
   // The next step on a line of its own, so that it is never broken.
-  return "\n" + Wrap("", note, OutputColumns(), 0) + "Próximo passo: tolvan firebird --help\n";
+  std::string text = "\n";
+  text += Wrap("", note, OutputColumns(), 0);
+  text += "Próximo passo: tolvan firebird --help\n";
+  return text;
 }
 
 int Interrupted(const std::string& what, std::chrono::steady_clock::time_point start,

@@ -105,7 +105,8 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
       fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
                        "/" + std::to_string(progress_->Tables()) + " tabelas)");
       if (const auto left = TimeLeft(elapsed, *percent)) {
-        fields.push_back("faltam " + FormatTimeLeft(*left));
+        fields.push_back("faltam ");
+        fields.back() += FormatTimeLeft(*left);
       }
     } else if (progress_->Tables() > 0) {
       fields.push_back(std::to_string(progress_->Tables()) + " tabelas");

@@ -165,7 +165,8 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
   for (const std::string& option : options.required) {
     example += " " + option + " " + ExampleValue(kind, option);
   }
-  text += "\nExemplo:\n" + Wrap("  ", example, columns, 4);
+  text += "\nExemplo:\n";
+  text += Wrap("  ", example, columns, 4);
   return text + ExitStatuses(columns);
 }
 

@@ -60,7 +60,9 @@ std::string FormatTimeLeft(std::chrono::duration<double> left) {
   if (left.count() < 60) {
     return "menos de 1 min";
   }
-  return "~" + FormatDuration(left);
+  std::string text = "~";
+  text += FormatDuration(left);
+  return text;
 }
 
 std::string FormatCount(std::uint64_t count) {

@@ -188,7 +188,8 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
     while (!out.empty() && out.back() == ' ') {
       out.pop_back();
     }
-    out += "\n" + std::string(indent, ' ');
+    out += '\n';
+    out.append(indent, ' ');
     used = indent;
     line_has_word = false;
   };

@@ -497,6 +497,9 @@ TEST_F(TolvanProgram, SuggestionsComeFromTheLoadedPluginAndOptionErrorsAreInPort
       {{"firebird", "CriarDataBaseFD", "--port=99999999999"},
        "tolvan: a opção --port espera um número inteiro, e \"99999999999\" não é um\n"},
       {{"firebird", "Versao", "demais"}, "tolvan: argumento a mais: \"demais\""},
+      {{"firebird", "Versao", "--password", "minha", "senha"},
+       "tolvan: argumento a mais depois do valor de --password (um valor com espaços vai entre "
+       "aspas)\n"},
       {{"firebird", "Backup", "--file", "x.fbk"},
        "tolvan: Backup precisa da opção --database: o banco embutido padrão serve só ao tour e "
        "às consultas\n"},
