@@ -300,9 +300,9 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   if (!IsFamilyName(o.export_name) || host.library().Symbol(o.export_name) == nullptr) {
     // Only what this plug-in offers is worth suggesting.
     const auto nearest = Nearest(o.export_name, OfferedExports(host.library()));
-    throw UsageError((IsFamilyName(o.export_name) ? "o plug-in " + o.plugin + " não oferece \""
-                                                  : "exportação desconhecida \"") +
-                     o.export_name + "\"" +
+    throw UsageError((IsFamilyName(o.export_name)
+                          ? "o plug-in " + o.plugin + " não oferece " + o.export_name
+                          : "exportação desconhecida \"" + o.export_name + "\"") +
                      (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()) +
                      " (tolvan " + o.plugin + " --help lista as exportações)");
   }

@@ -200,7 +200,7 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
       const auto offered = std::find(names.begin(), names.end(), export_name);
       if (offered == names.end()) {
         const auto nearest = Nearest(export_name, names);
-        throw UsageError("o plug-in " + plugin + " não oferece \"" + export_name + "\"" +
+        throw UsageError("o plug-in " + plugin + " não oferece " + export_name +
                          (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()));
       }
       out << ExportHelp(plugin, kind, export_name, *OptionsOf(kind, export_name), columns);
