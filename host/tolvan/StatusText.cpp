@@ -114,6 +114,10 @@ std::string_view GbakText(std::string_view line) {
   while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
     line.remove_prefix(1);
   }
+  // The service manager ends its lines with a blank.
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
   return line;
 }
 

@@ -32,7 +32,7 @@ std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::strin
 std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
                  std::size_t indent);
 
-// A gbak line without its "gbak:" prefix and the blanks after it.
+// A gbak line without its "gbak:" prefix and the blanks around its text.
 std::string_view GbakText(std::string_view line);
 
 // How far a gbak backup or restore has gone, read from gbak's verbose lines. gbak names every

@@ -283,10 +283,17 @@ class TolvanProgram : public ::testing::Test {
   // An embedded database with `tables` tables of `rows` rows each.
   std::string MakeDatabase(const std::string& name, int tables, int rows) const {
     const std::string path = (memory_dir_ / name).string();
-    vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+    FillDatabase(path, "", tables, rows);
+    return path;
+  }
+
+  // The same on the database of that key (a server's, with its password).
+  static void FillDatabase(const std::string& path, const std::string& password, int tables,
+                           int rows) {
+    vesk::firebird::CreateDatabase(path, "SYSDBA", password);
     TVeskSQLConnection connection;
     connection.DriverName = vesk::firebird::kDriverName;
-    connection.Params = {"Database=" + path, "USER_NAME=SYSDBA", "PASSWORD="};
+    connection.Params = {"Database=" + path, "USER_NAME=SYSDBA", "PASSWORD=" + password};
     connection.Open();
     for (int t = 1; t <= tables; ++t) {
       const std::string table = "T" + std::to_string(t);
@@ -296,7 +303,6 @@ class TolvanProgram : public ::testing::Test {
                                " values (:i, lpad('x', 200, 'y')); i = i + 1; end end");
     }
     connection.Close();
-    return path;
   }
 
   // A database large enough that gbak takes a good part of a second on it, and its backup.
@@ -763,6 +769,42 @@ TEST_F(TolvanProgram, ProgressOfARealBackupAndRestoreMovesTableByTableAndItsTime
       }
     }
   }
+}
+
+TEST_F(TolvanProgram, ProgressOverTcpAndThroughTheServiceManagerMovesTableByTable) {
+  using tolvan::platform::GetEnv;
+  const auto host = GetEnv("TOLVAN_FB_HOST");
+  const auto port = GetEnv("TOLVAN_FB_PORT");
+  const auto password = GetEnv("TOLVAN_FB_PASSWORD");
+  const auto data = GetEnv("TOLVAN_FB_DATA");
+  if (!host || !port || !password || !data || !HaveGbak()) {
+    GTEST_SKIP() << "no Firebird test server: source \"$(scripts/firebird-server start)\"";
+  }
+  const std::string path = *data + "/progresso-" + std::to_string(getpid()) + ".fdb";
+  const std::string key = *host + "/" + *port + ":" + path;
+  FillDatabase(key, *password, 6, 15000);
+  for (const bool service : {false, true}) {
+    SCOPED_TRACE(service ? "service manager" : "TCP");
+    const std::string file =
+        *data + "/progresso-" + std::to_string(getpid()) + (service ? "-svc" : "") + ".fbk";
+    std::vector<std::string> args = {"firebird", "Backup", "--database", key,          "--user",
+                                     "SYSDBA",   "--file", file,         "--progress", "--yes"};
+    if (service) {
+      args.push_back("--service");
+    }
+    Tolvan tolvan(Tolvan::Start{args, {"TOLVAN_PASSWORD=" + *password}, 120, false});
+    const Outcome r = tolvan.Finish();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<int> percents = ReadStatus(r.err, 120).percents;
+    ASSERT_FALSE(percents.empty()) << r.err;
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_GE(std::count_if(percents.begin(), percents.end(),
+                            [](int p) { return p > 100 / 6 && p < 100; }),
+              3)
+        << ::testing::PrintToString(percents);
+    fs::remove(file);
+  }
+  fs::remove(path);
 }
 
 TEST_F(TolvanProgram, ProgressIsRedrawnAtTheNewWidthWhenTheTerminalShrinks) {
