@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -161,12 +162,21 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
   }
   optional.insert(optional.end(), {"--yes", "--quiet-result"});
   section("Opções que ela aceita", optional);
+  // An option and its value stay on one line: joined by a no-break space while wrapping.
+  constexpr std::string_view kNoBreak = "\u00a0";
   std::string example = "tolvan " + plugin + " " + name;
   for (const std::string& option : options.required) {
-    example += " " + option + " " + ExampleValue(kind, option);
+    example += " ";
+    example += option;
+    example += kNoBreak;
+    example += ExampleValue(kind, option);
+  }
+  std::string wrapped = Wrap("  ", example, columns, 4);
+  for (std::size_t at; (at = wrapped.find(kNoBreak)) != std::string::npos;) {
+    wrapped.replace(at, kNoBreak.size(), " ");
   }
   text += "\nExemplo:\n";
-  text += Wrap("  ", example, columns, 4);
+  text += wrapped;
   return text + ExitStatuses(columns);
 }
 
