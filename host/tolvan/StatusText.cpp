@@ -201,11 +201,11 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
     new_line();
   }
   for (std::size_t at = 0; at < text.size();) {
-    if (text[at] == ' ') {
+    if (text[at] == ' ' || text[at] == '\t') {
       ++at;
       continue;
     }
-    std::size_t end = text.find(' ', at);
+    std::size_t end = text.find_first_of(" \t", at);
     if (end == std::string_view::npos) {
       end = text.size();
     }
@@ -227,8 +227,15 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
       }
       // Longer than a whole line: as much as fits, the rest on the next line.
       const std::string piece = FitToWidth(word, columns - used);
+      if (piece.empty()) {
+        // Nothing of it can be shown in a line (control characters): left as it is.
+        out += word;
+        used += width;
+        line_has_word = true;
+        break;
+      }
       out += piece;
-      word.remove_prefix(piece.size());
+      word.remove_prefix(std::min(piece.size(), word.size()));
       new_line();
     }
   }

@@ -190,6 +190,8 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
     EXPECT_NE(line.back(), ' ') << line;
   }
   EXPECT_GE(lines, 3u);
+  // Tabs part words; a word of control characters alone is left as it is, not looped over.
+  EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
   EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
 }
 
