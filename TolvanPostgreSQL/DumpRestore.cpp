@@ -215,7 +215,12 @@ std::string DatabaseArgument(const std::string& Prefix, const std::string& Datab
   // its own dbname is read as a name, so the name reaches the server as it stands. Host, port
   // and user come before it on the line and it sets none of them.
   if (NomeLidoComoConexao(Database)) {
-    return " " + CommandLineArgument("--dbname=" + ConexaoSomenteDoBanco(Database));
+    // Appended, not prefixed to a temporary: GCC 12 misreads that as an overlapping copy.
+    std::string dbname = "--dbname=";
+    dbname += ConexaoSomenteDoBanco(Database);
+    std::string argument = " ";
+    argument += CommandLineArgument(dbname);
+    return argument;
   }
   return Prefix + CommandLineArgument(Database);
 }

@@ -2,12 +2,20 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
+#include "Console.h"
 #include "ConsoleSinks.h"
 #include "DefaultDatabase.h"
 #include "ExportTable.h"
@@ -16,6 +24,7 @@
 #include "Options.h"
 #include "Plugin.h"
 #include "Report.h"
+#include "StatusText.h"
 #include "Verify.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
@@ -30,6 +39,7 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_option("plugin", o.plugin);
   app.add_option("export", o.export_name);
   app.add_flag("-h,--help", o.help);
+  app.add_flag("--version", o.version);
 
   app.add_option("--database", o.database);
   app.add_option("--user", o.user);
@@ -80,6 +90,96 @@ std::vector<std::string> GivenOptions(const CLI::App& app) {
   return given;
 }
 
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+bool IsNumber(const std::string& text) {
+  int32_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && at == end && !text.empty();
+}
+
+// What is wrong with a command line the parser refused, in the operator's words: the unknown
+// option (with the nearest one), the option without its value, the value that is not a number,
+// the word too many. Read off the options the parser knows, so that a new option is covered.
+std::string ParseErrorText(const CLI::App& app, const std::vector<std::string>& args,
+                           const CLI::ParseError& e) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : app.get_options()) {
+    if (!option->get_lnames().empty()) {
+      names.push_back("--" + option->get_lnames().front());
+    }
+  }
+  const auto is_option = [&app](const std::string& word) {
+    return word.size() > 1 && word[0] == '-' && !IsNumber(word) &&
+           app.get_option_no_throw(word.substr(0, word.find('='))) != nullptr;
+  };
+  std::size_t positionals = 0;
+  // The option whose value the word before was, if any.
+  std::string value_of;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const std::string after = std::exchange(value_of, std::string());
+    if (arg.size() < 2 || arg[0] != '-' || IsNumber(arg)) {
+      if (++positionals > 2) {
+        // A password with a blank, given unquoted, leaves its second word here: not shown.
+        if (after.find("password") != std::string::npos) {
+          return "argumento a mais depois do valor de " + after +
+                 " (um valor com espaços vai entre aspas)";
+        }
+        return "argumento a mais: \"" + arg + "\" (tolvan --help mostra o uso)";
+      }
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const CLI::Option* option = app.get_option_no_throw(name);
+    if (option == nullptr) {
+      const auto nearest = Nearest(name, names);
+      return "opção desconhecida " + name +
+             (nearest ? "; você quis dizer " + *nearest + "?" : std::string());
+    }
+    if (option->get_type_size() == 0) {
+      continue;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      value_of = name;
+    } else if (i + 1 < args.size() && !is_option(args[i + 1])) {
+      value = args[++i];
+      value_of = name;
+    } else {
+      return "a opção " + name + " precisa de um valor";
+    }
+    if (option->get_type_name() == "INT" && !IsNumber(value)) {
+      return "a opção " + name + " espera um número inteiro, e \"" + value + "\" não é um";
+    }
+  }
+  return std::string("linha de comando inválida (") + e.what() + ")";
+}
+
+// An option whose value is the name of another option ("--file --yes") lost its value: the parser
+// would take the next option's name as the file to write.
+std::optional<std::string> OptionWithoutValue(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->get_type_size() == 0 || option->count() == 0 || option->get_lnames().empty()) {
+      continue;
+    }
+    for (const std::string& value : option->results()) {
+      if (value.size() > 2 && value.rfind("--", 0) == 0 &&
+          app.get_option_no_throw(value.substr(0, value.find('='))) != nullptr) {
+        return "a opção --" + option->get_lnames().front() + " precisa de um valor";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 // The Firebird exports that report a failure through the message box and the log, not by
 // raising.
 bool ReportsFailureBySinks(PluginKind kind, const std::string& name) {
@@ -99,12 +199,26 @@ std::string SignalName(int signal_number) {
   }
 }
 
-// What the tour says under an empty line of PegarUsuarios: the embedded engine gives its own
-// session no address, and the server's query then makes the whole line empty.
-constexpr const char* kTourEmptySessionNote =
-    "(Cada linha é \"usuário em endereço no programa\". Uma linha vazia é uma sessão deste "
-    "processo no banco embutido: ela roda aqui dentro e não tem endereço de rede, e sem "
-    "endereço o servidor devolve a linha inteira vazia.)\n";
+// What the tour says under PegarUsuarios, wrapped to the terminal: what its lines are (the
+// embedded engine gives its own sessions no address, and the server's query then makes the whole
+// line empty), and where to go next.
+std::string TourNote(std::size_t empty_lines) {
+  std::string note = "Cada linha é \"usuário em endereço no programa\".";
+  if (empty_lines == 1) {
+    note +=
+        " A linha vazia é uma sessão deste processo no banco embutido: ela roda aqui dentro, "
+        "sem endereço de rede, e sem endereço o servidor devolve a linha inteira vazia.";
+  } else if (empty_lines > 1) {
+    note += " As " + std::to_string(empty_lines) +
+            " linhas vazias são sessões deste processo no banco embutido: elas rodam aqui dentro, "
+            "sem endereço de rede, e sem endereço o servidor devolve a linha inteira vazia.";
+  }
+  // The next step on a line of its own, so that it is never broken.
+  std::string text = "\n";
+  text += Wrap("", note, OutputColumns(), 0);
+  text += "Próximo passo: tolvan firebird --help\n";
+  return text;
+}
 
 int Interrupted(const std::string& what, std::chrono::steady_clock::time_point start,
                 std::ostream& err) {
@@ -115,7 +229,7 @@ int Interrupted(const std::string& what, std::chrono::steady_clock::time_point s
   return 128 + signal_number;
 }
 
-int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
+int RunTour(const Options& o, std::ostream& out, std::ostream& err, ScopedConsoleSinks& sinks) {
   const auto start = std::chrono::steady_clock::now();
   if (tolvan::platform::InterruptSignal() != 0) {
     return Interrupted("tour", start, err);
@@ -132,6 +246,8 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   const std::string path = DefaultDatabasePath();
   if (!std::filesystem::exists(path)) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    // The notes of a creation that succeeded belong to the log, not to the tour.
+    sinks.ShowLogs(false);
     CallKeepingMessage([&] {
       TVeskSQLConnection credentials;
       credentials.Params = {"USER_NAME=" + o.user.value_or("SYSDBA"),
@@ -140,6 +256,7 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
       dm.SQLConnection = &credentials;
       host.Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&dm, path, "", "");
     });
+    sinks.ShowLogs(true);
   }
   for (const char* name : {"Versao", "PegarUsuarios"}) {
     if (tolvan::platform::InterruptSignal() != 0) {
@@ -163,8 +280,8 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
       }
       return kExitFailure;
     }
-    if (std::string(name) == "PegarUsuarios" && host.ListedAnEmptyLine()) {
-      out << kTourEmptySessionNote;
+    if (std::string(name) == "PegarUsuarios") {
+      out << TourNote(host.EmptyLinesListed());
     }
   }
   if (tolvan::platform::InterruptSignal() != 0) {
@@ -177,24 +294,24 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 int RunExport(const Options& o, const std::vector<std::string>& given, std::ostream& out,
-              std::ostream& err, const ScopedConsoleSinks& sinks) {
+              std::ostream& err, ScopedConsoleSinks& sinks, const std::string& log) {
   const PluginRef ref = ResolvePlugin(o.plugin, tolvan::platform::ExecutableDirectory());
   if (o.export_name.empty()) {
     throw UsageError("diga a exportação a chamar (tolvan " + o.plugin + " --help lista as que há)");
   }
-  if (!IsFamilyName(o.export_name)) {
-    const auto nearest = NearestExport(o.export_name);
-    throw UsageError("exportação desconhecida \"" + o.export_name + "\"" +
+  Host host(o, ref, out, err);
+  host.Load();
+  if (!IsFamilyName(o.export_name) || host.library().Symbol(o.export_name) == nullptr) {
+    // Only what this plug-in offers is worth suggesting.
+    const auto nearest = Nearest(o.export_name, OfferedExports(host.library()));
+    throw UsageError((IsFamilyName(o.export_name)
+                          ? "o plug-in " + o.plugin + " não oferece " + o.export_name
+                          : "exportação desconhecida \"" + o.export_name + "\"") +
                      (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()) +
                      " (tolvan " + o.plugin + " --help lista as exportações)");
   }
   CheckOptions(ref.kind, o.export_name, given);
-  Host host(o, ref, out, err);
-  host.Load();
-  if (host.library().Symbol(o.export_name) == nullptr) {
-    throw UsageError(ref.path + " não oferece " + o.export_name);
-  }
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   if (tolvan::platform::InterruptSignal() != 0) {
     return Interrupted(o.export_name, start, err);
   }
@@ -206,10 +323,14 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     return FormatDuration(std::chrono::steady_clock::now() - start);
   };
   const std::size_t boxes = sinks.MessageBoxes();
+  // A failure shown in a message box is held and said once, under "erro:".
+  sinks.HoldMessageBoxes(ReportsFailureBySinks(ref.kind, o.export_name));
   std::string done;
   try {
     CallKeepingMessage([&] {
       host.Settle(o.export_name);
+      // The time at the password prompt is the operator's, not the run's.
+      start = std::chrono::steady_clock::now();
       done = host.Call(o.export_name);
     });
   } catch (const UsageError&) {
@@ -220,7 +341,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(e.what());
+    err << ErrorBlock(e.what(), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
@@ -239,8 +360,10 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   // A failure is shown in a message box and logged; the log alone may carry a note of a creation
   // that succeeded (a declarations script that declares nothing).
   if (ReportsFailureBySinks(ref.kind, o.export_name) && sinks.MessageBoxes() != boxes) {
-    err << "erro:\n  " << o.export_name
-        << " informou a falha acima na caixa de mensagem e no log\n";
+    err << ErrorBlock(sinks.HeldMessages());
+    if (!log.empty()) {
+      err << "  (gravado também no log " << log << ")\n";
+    }
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
@@ -262,23 +385,33 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    err << "tolvan: " << e.what() << "\n" << Usage();
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    err << "tolvan: " << ParseErrorText(app, args, e) << "\n" << Usage();
+    return kExitUsage;
+  }
+  if (const auto missing = OptionWithoutValue(app)) {
+    err << "tolvan: " << *missing << "\n" << Usage();
     return kExitUsage;
   }
 
   try {
+    if (o.version) {
+      PrintVersion(out);
+      return kExitOk;
+    }
     if (o.help) {
-      PrintHelp(o.plugin, out);
+      PrintHelp(o.plugin, o.export_name, out);
       return kExitOk;
     }
     if (o.plugin.empty()) {
       throw UsageError("diga o plug-in");
     }
     ScopedConsoleSinks sinks(o.yes);
-    if (o.plugin == "tour" && o.export_name.empty()) {
-      return RunTour(o, out, err);
+    const std::string log = KeepLogInDataDirectory();
+    if (Lower(o.plugin) == "tour" && o.export_name.empty()) {
+      return RunTour(o, out, err, sinks);
     }
-    return RunExport(o, GivenOptions(app), out, err, sinks);
+    return RunExport(o, GivenOptions(app), out, err, sinks, log);
   } catch (const UsageError& e) {
     out.flush();
     err << "tolvan: " << e.what() << "\n" << Usage();

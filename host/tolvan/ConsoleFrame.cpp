@@ -1,6 +1,8 @@
 #include "ConsoleFrame.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "Console.h"
 #include "Report.h"
@@ -88,33 +90,41 @@ std::string ConsoleFrame::Stamp() const {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "[%7.1fs] ", elapsed.count());
-  return buffer;
+  // The decimal comma, as in every time tolvan writes.
+  std::string stamp = buffer;
+  std::replace(stamp.begin(), stamp.end(), '.', ',');
+  return stamp;
 }
 
-std::string ConsoleFrame::Status() const {
+std::vector<std::string> ConsoleFrame::StatusFields() const {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-  std::string status =
-      std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " + FormatDuration(elapsed);
+  std::vector<std::string> fields = {std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " +
+                                     FormatDuration(elapsed)};
   if (progress_) {
     if (const auto percent = progress_->Percent()) {
-      status += " · " + std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
-                "/" + std::to_string(progress_->Tables()) + " tabelas)";
+      fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
+                       "/" + std::to_string(progress_->Tables()) + " tabelas)");
       if (const auto left = TimeLeft(elapsed, *percent)) {
-        status += " · faltam ~" + FormatDuration(*left);
+        fields.push_back("faltam ");
+        fields.back() += FormatTimeLeft(*left);
       }
     } else if (progress_->Tables() > 0) {
-      status += " · " + std::to_string(progress_->Tables()) + " tabelas";
+      fields.push_back(std::to_string(progress_->Tables()) + " tabelas");
+    }
+    if (progress_->Rows() > 0) {
+      fields.push_back(FormatCount(progress_->Rows()) +
+                       (progress_->Rows() == 1 ? " linha" : " linhas"));
     }
   }
   if (settings_.file_size) {
     if (const auto size = settings_.file_size()) {
-      status += " · " + FormatSize(*size);
+      fields.push_back(FormatSize(*size));
     }
   }
   if (!last_line_.empty()) {
-    status += " · " + last_line_;
+    fields.push_back(last_line_);
   }
-  return status;
+  return fields;
 }
 
 void ConsoleFrame::DrawStatus() {
@@ -128,10 +138,15 @@ void ConsoleFrame::DrawStatus() {
     out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
   }
   // One column is kept free: a terminal that wraps at its last column would start a new line.
-  const std::string fitted = FitToWidth(Status(), columns - 1);
+  const std::string fitted = JoinFieldsToWidth(StatusFields(), " · ", columns - 1);
   drawn_columns_ = DisplayWidth(fitted);
   out_ << kClearLine << fitted << std::flush;
   status_shown_ = true;
+}
+
+std::set<std::string> ConsoleFrame::PrintedLines() {
+  std::lock_guard lock(mutex_);
+  return printed_;
 }
 
 void ConsoleFrame::ShowLine(const std::string& Line) {
@@ -141,6 +156,9 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
   }
   if (!settings_.live) {
     out_ << Stamp() << Line << "\n" << std::flush;
+    for (std::string& printed : MessageLines(Line)) {
+      printed_.insert(std::move(printed));
+    }
     return;
   }
   last_line_ = progress_ ? std::string(GbakText(Line)) : Line;

@@ -13,8 +13,10 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "StatusText.h"
 #include "vesk/VeskPack5.h"
@@ -46,6 +48,10 @@ class ConsoleFrame : public TVeskFraProgresso {
   void SetEhCircular(bool Value) override;
   void SetEhCircularParcial(bool Value) override;
 
+  // The lines printed one by one (without the time), as MessageLines reads them: a failure's
+  // message need not repeat them. None in live mode, where the status shows a line only briefly.
+  std::set<std::string> PrintedLines();
+
   // Columns used when the terminal does not say.
   static constexpr std::size_t kDefaultColumns = 80;
 
@@ -54,8 +60,9 @@ class ConsoleFrame : public TVeskFraProgresso {
 
  private:
   std::string Stamp() const;
-  std::string Status() const;  // with mutex_ held
-  void DrawStatus();           // with mutex_ held
+  // The status line's fields, most important first: the narrower the terminal, the fewer fit.
+  std::vector<std::string> StatusFields() const;  // with mutex_ held
+  void DrawStatus();                              // with mutex_ held
   void StartSpinner();
   void StopSpinner();
 
@@ -71,6 +78,7 @@ class ConsoleFrame : public TVeskFraProgresso {
   bool spinning_ = false;
   unsigned turn_ = 0;
   std::string last_line_;
+  std::set<std::string> printed_;
   std::optional<GbakProgress> progress_;
 };
 

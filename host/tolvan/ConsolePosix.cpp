@@ -37,6 +37,14 @@ std::size_t TerminalColumns() {
   return size.ws_col;
 }
 
+std::size_t OutputColumns() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+    return 80;
+  }
+  return size.ws_col;
+}
+
 namespace {
 
 std::atomic<bool> g_resized{false};

@@ -68,9 +68,16 @@ ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
   previous_dialog_ = vesk::SetDialogSink([this, go_on](const vesk::Dialog& dialog) {
     ++message_boxes_;
     last_box_ = dialog.Text;
+    if (hold_boxes_ && dialog.Buttons.size() <= 1) {
+      Hold(dialog.Text);
+      return 0;
+    }
     return ShowDialog(dialog, go_on);
   });
   previous_log_ = vesk::SetLogSink([this](const std::string& text, int, const std::string& source) {
+    if (!show_logs_ || (hold_boxes_ && text == last_box_)) {
+      return;
+    }
     // The same text as the message box just shown is not printed twice.
     if (text == last_box_) {
       std::cerr << "[registro " << source << "] a mesma mensagem foi gravada no log\n";
@@ -81,8 +88,19 @@ ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
   previous_box_ = tolvan::platform::SetMessageBoxSink([this, go_on](const std::string& text) {
     ++message_boxes_;
     last_box_ = text;
+    if (hold_boxes_) {
+      Hold(text);
+      return;
+    }
     ShowDialog(vesk::Dialog{text, TMsgDlgType::mtInformation, {"OK"}}, go_on);
   });
+}
+
+void ScopedConsoleSinks::Hold(const std::string& text) {
+  if (!held_.empty()) {
+    held_ += "\n";
+  }
+  held_ += text;
 }
 
 ScopedConsoleSinks::~ScopedConsoleSinks() {

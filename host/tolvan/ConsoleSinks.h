@@ -22,9 +22,22 @@ class ScopedConsoleSinks {
   // reports a failure by showing it instead of raising is told apart by this count.
   std::size_t MessageBoxes() const { return message_boxes_; }
 
+  // While held, a plain message box (one button, nothing to choose) is counted and kept instead
+  // of shown, and a log entry of the same text is not printed: the caller says it once.
+  void HoldMessageBoxes(bool hold) { hold_boxes_ = hold; }
+  const std::string& HeldMessages() const { return held_; }
+
+  // Log entries are printed unless turned off (the log file, when there is one, keeps them).
+  void ShowLogs(bool show) { show_logs_ = show; }
+
  private:
+  void Hold(const std::string& text);
+
   std::size_t message_boxes_ = 0;
   std::string last_box_;
+  bool hold_boxes_ = false;
+  bool show_logs_ = true;
+  std::string held_;
   vesk::DialogSink previous_dialog_;
   vesk::LogSink previous_log_;
   tolvan::platform::MessageBoxSink previous_box_;

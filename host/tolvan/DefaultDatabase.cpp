@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/Environment.h"
+#include "vesk/VeskPackBase5.h"
 #include "vesk/host/Firebird.h"
 
 namespace tolvan::cli {
@@ -45,6 +46,19 @@ void EnsureFirebirdLockFolder() {
   const auto folder = std::filesystem::path(DataDirectory()) / "lock";
   std::filesystem::create_directories(folder);
   tolvan::platform::SetEnv("FIREBIRD_LOCK", folder.string());
+}
+
+std::string KeepLogInDataDirectory() {
+  try {
+    const auto folder = std::filesystem::path(DataDirectory());
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "tolvan.log").string();
+    vesk::SetLogFile(file);
+    return file;
+  } catch (const std::exception&) {
+    // Without a data folder the log entries are only shown.
+    return "";
+  }
 }
 
 std::string EnsureDefaultDatabase(const std::string& client_library) {

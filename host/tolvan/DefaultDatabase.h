@@ -15,6 +15,11 @@ std::string DefaultDatabasePath();
 // writable for ordinary users, so one of ours is used when the variable is unset.
 void EnsureFirebirdLockFolder();
 
+// The plug-ins' log entries are also appended to tolvan.log in the data folder (made when
+// missing), as the host program keeps its log; returns that file, empty when there is no data
+// folder.
+std::string KeepLogInDataDirectory();
+
 // Creates the default database (and its folder) when it does not exist yet; returns its path.
 std::string EnsureDefaultDatabase(const std::string& client_library);
 

@@ -194,17 +194,29 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
   } else {
     return std::nullopt;
   }
+  // Work that writes a file from a database, fills one or changes its users must name the
+  // database: a command line that lost --database would otherwise work on the embedded default
+  // one and report success. The plug-ins whose connection may come through --odbc instead are
+  // left to that check.
+  const bool changes_or_copies = name == "AddUser" || name == "ModifyUser" ||
+                                 name == "DeleteUser" || name == "CriarDataBaseVazia" ||
+                                 name == "CriarBackup" || name == "Backup" ||
+                                 name == "BackupConn" || name == "RestoreConn";
+  if (changes_or_copies && (kind == PluginKind::Firebird || kind == PluginKind::PostgreSQL)) {
+    o.required.push_back("--database");
+  }
   return o;
 }
 
-std::optional<std::string> NearestExport(const std::string& word) {
+std::optional<std::string> Nearest(const std::string& word,
+                                   const std::vector<std::string>& candidates) {
   const std::string lowered = Lower(word);
   std::optional<std::string> best;
   std::size_t best_distance = 0;
-  for (std::string_view candidate : tolvan::kExportNames) {
-    const std::size_t d = Distance(lowered, Lower(std::string(candidate)));
+  for (const std::string& candidate : candidates) {
+    const std::size_t d = Distance(lowered, Lower(candidate));
     if (!best || d < best_distance) {
-      best = std::string(candidate);
+      best = candidate;
       best_distance = d;
     }
   }
@@ -226,7 +238,10 @@ void CheckOptions(PluginKind kind, const std::string& export_name,
   };
   for (const std::string& option : options->required) {
     if (!has(option)) {
-      throw UsageError(export_name + " precisa da opção " + option);
+      throw UsageError(export_name + " precisa da opção " + option +
+                       (option == "--database" && kind == PluginKind::Firebird
+                            ? ": o banco embutido padrão serve só ao tour e às consultas"
+                            : ""));
     }
   }
   for (const std::string& option : given) {

@@ -34,9 +34,11 @@ struct ExportOptions {
 // arguments than the family's list takes fewer options). nullopt for a name outside the family.
 std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& export_name);
 
-// The family's name nearest to a word that is not one (case is not counted): "Backp" gives
-// "Backup", "versao" gives "Versao". nullopt when none is near enough to be meant.
-std::optional<std::string> NearestExport(const std::string& word);
+// The candidate nearest to a word (case is not counted): "Backp" among the exports gives
+// "Backup", "versao" gives "Versao", "databse" among the options "database". nullopt when none
+// is near enough to be meant.
+std::optional<std::string> Nearest(const std::string& word,
+                                   const std::vector<std::string>& candidates);
 
 // Checks the options given on a command line (their long names) against the export: throws
 // UsageError naming the first required option missing, or the first one that does not apply.

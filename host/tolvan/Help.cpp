@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "Console.h"
 #include "DefaultDatabase.h"
 #include "ExportTable.h"
 #include "Plugin.h"
@@ -16,19 +20,23 @@
 namespace tolvan::cli {
 namespace {
 
-std::string OptionLine(const OptionHelp& option) {
+// Options in a column of their own on a wide terminal; on a narrow one the meaning goes under the
+// name.
+std::string OptionLine(const OptionHelp& option, std::size_t columns) {
   std::string left = std::string("  ") + option.name;
   if (option.value != nullptr) {
     left += std::string(" ") + option.value;
   }
+  constexpr std::size_t kColumn = 30;
+  if (columns < 60) {
+    return left + "\n" + Wrap("      ", option.meaning, columns, 6);
+  }
   const std::size_t width = DisplayWidth(left);
-  left += std::string(width < 36 ? 36 - width : 1, ' ');
-  return left + option.meaning + "\n";
+  left += std::string(width < kColumn ? kColumn - width : 1, ' ');
+  return Wrap(left, option.meaning, columns, kColumn);
 }
 
-std::string ExportLine(const std::string& name, const ExportOptions& options) {
-  std::string line = "  " + name;
-  line += std::string(name.size() < 20 ? 20 - name.size() : 1, ' ') + options.description;
+std::string ExportArguments(const ExportOptions& options) {
   std::string arguments;
   for (const std::string& option : options.required) {
     arguments += " " + option;
@@ -36,39 +44,197 @@ std::string ExportLine(const std::string& name, const ExportOptions& options) {
   for (const std::string& option : options.optional) {
     arguments += " [" + option + "]";
   }
+  return arguments;
+}
+
+std::string ExportLine(const std::string& name, const ExportOptions& options, std::size_t columns) {
+  std::string head = "  " + name;
+  head += std::string(name.size() < 20 ? 20 - name.size() : 1, ' ');
+  std::string text = options.description;
+  const std::string arguments = ExportArguments(options);
   if (!arguments.empty()) {
-    line += ":" + arguments;
+    text += ":" + arguments;
   }
-  return line + "\n";
+  return Wrap(head, text, columns, columns < 60 ? 6 : 22);
+}
+
+const OptionHelp* FindOption(const std::string& name) {
+  for (const OptionHelp& option : AllOptions()) {
+    if (option.name == name) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+// One line on which of two neighbouring exports to take.
+std::string WhenToUse(const std::string& name) {
+  if (name == "Backup" || name == "BackupConn") {
+    return "Backup roda gbak direto com --database, --user e a senha, sem abrir conexão; "
+           "BackupConn abre antes a conexão do host (e confere a senha) e faz o backup do banco "
+           "dela.";
+  }
+  if (name == "Restore" || name == "RestoreConn") {
+    return "Restore cria o banco de --database a partir do backup, sem conexão; RestoreConn abre "
+           "a conexão de --database e restaura num novo banco, --target, no servidor dela.";
+  }
+  return "";
+}
+
+// A value to show in an example, by option.
+std::string ExampleValue(PluginKind kind, const std::string& option) {
+  const bool postgres = kind == PluginKind::PostgreSQL;
+  if (option == "--database") {
+    return postgres ? "localhost/5432:loja" : "localhost:/dados/loja.fdb";
+  }
+  if (option == "--file") {
+    return postgres ? "loja.backup" : "loja.fbk";
+  }
+  if (option == "--target") {
+    return postgres ? "loja_nova" : "/dados/loja-nova.fdb";
+  }
+  if (option == "--server") {
+    return "localhost";
+  }
+  if (option == "--port") {
+    return postgres ? "5432" : "3050";
+  }
+  if (option == "--sql") {
+    return "'select * from clientes'";
+  }
+  if (option == "--user-name") {
+    return "JOAO";
+  }
+  if (option == "--group-name") {
+    return "VENDAS";
+  }
+  if (option == "--user-password" || option == "--new-password") {
+    return "\"$SENHA\"";
+  }
+  if (option == "--new-user") {
+    return postgres ? "postgres" : "SYSDBA";
+  }
+  return "x";
+}
+
+std::string ExitStatuses(std::size_t columns) {
+  std::string text = "\nSituação de saída:\n";
+  for (const auto& [status, meaning] :
+       {std::pair{"  0", "concluída"},
+        std::pair{"  1", "a exportação ou a conexão falhou (a mensagem sob \"erro:\")"},
+        std::pair{"  2", "linha de comando inválida (a mensagem e o uso)"},
+        std::pair{"130", "interrompida por SIGINT (Ctrl-C)"},
+        std::pair{"143", "interrompida por SIGTERM"}}) {
+    text += Wrap(std::string("  ") + status + "  ", meaning, columns, 7);
+  }
+  return text;
+}
+
+std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::string& name,
+                       const ExportOptions& options, std::size_t columns) {
+  std::string text =
+      Wrap("", "tolvan " + plugin + " " + name + ": " + options.description + ".", columns, 0);
+  if (const std::string when = WhenToUse(name); !when.empty()) {
+    text += Wrap("", when, columns, 0);
+  }
+  const auto section = [&](const char* title, const std::vector<std::string>& names) {
+    if (names.empty()) {
+      return;
+    }
+    text += std::string("\n") + title + ":\n";
+    for (const std::string& option : names) {
+      if (const OptionHelp* help = FindOption(option)) {
+        text += OptionLine(*help, columns);
+      }
+    }
+  };
+  section("Opções que ela pede", options.required);
+  std::vector<std::string> optional = options.optional;
+  if (options.connection) {
+    for (const OptionHelp& option : AllOptions()) {
+      const std::string option_name = option.name;
+      if (IsConnectionOption(option_name) &&
+          std::find(options.required.begin(), options.required.end(), option_name) ==
+              options.required.end()) {
+        optional.push_back(option_name);
+      }
+    }
+  }
+  optional.insert(optional.end(), {"--yes", "--quiet-result"});
+  section("Opções que ela aceita", optional);
+  // An option and its value stay on one line: joined by a no-break space while wrapping.
+  constexpr std::string_view kNoBreak = "\u00a0";
+  std::string example = "tolvan " + plugin + " " + name;
+  for (const std::string& option : options.required) {
+    example += " ";
+    example += option;
+    example += kNoBreak;
+    example += ExampleValue(kind, option);
+  }
+  std::string wrapped = Wrap("  ", example, columns, 4);
+  for (std::size_t at; (at = wrapped.find(kNoBreak)) != std::string::npos;) {
+    wrapped.replace(at, kNoBreak.size(), " ");
+  }
+  text += "\nExemplo:\n";
+  text += wrapped;
+  return text + ExitStatuses(columns);
 }
 
 }  // namespace
 
 std::string Usage() {
-  return "uso: tolvan <plug-in> <Exportação> [opções]\n"
-         "     tolvan <plug-in> --help   (as exportações do plug-in e as opções de cada uma)\n"
-         "     tolvan tour               (Versao e PegarUsuarios no banco embutido padrão)\n";
+  const std::size_t columns = OutputColumns();
+  std::string usage;
+  for (const char* line :
+       {"tolvan <plug-in> <Exportação> [opções]", "tolvan <plug-in> [<Exportação>] --help",
+        "tolvan tour", "tolvan --version"}) {
+    usage += Wrap(usage.empty() ? "uso: " : "     ", line, columns, 7);
+  }
+  return usage;
 }
 
-void PrintHelp(const std::string& plugin, std::ostream& out) {
-  out << Usage();
+void PrintHelp(const std::string& plugin, const std::string& export_name, std::ostream& out) {
+  const std::size_t columns = OutputColumns();
   std::vector<std::string> names(tolvan::kExportNames.begin(), tolvan::kExportNames.end());
   PluginKind kind = PluginKind::Unknown;
   bool any_connection = true;
-  if (!plugin.empty() && plugin != "tour") {
+  const bool family = plugin.empty() || plugin == "tour";
+  std::string path;
+  if (!family) {
     const PluginRef ref = ResolvePlugin(plugin, tolvan::platform::ExecutableDirectory());
     kind = ref.kind;
+    path = ref.path;
     auto library = tolvan::platform::DynamicLibrary::Load(ref.path);
     names = OfferedExports(*library);
-    out << "\nExportações de " << ref.path << ":\n";
+    if (!export_name.empty()) {
+      const auto offered = std::find(names.begin(), names.end(), export_name);
+      if (offered == names.end()) {
+        const auto nearest = Nearest(export_name, names);
+        throw UsageError("o plug-in " + plugin + " não oferece " + export_name +
+                         (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()));
+      }
+      out << ExportHelp(plugin, kind, export_name, *OptionsOf(kind, export_name), columns);
+      return;
+    }
+  }
+  out << Usage();
+  if (family) {
+    out << Wrap("\n",
+                "tolvan chama as exportações dos plug-ins de administração de bancos "
+                "(firebird, postgresql, oracle, mssql) pela linha de comando. \"tolvan "
+                "<plug-in> --help\" lista as de um plug-in, \"tolvan <plug-in> <Exportação> "
+                "--help\" explica uma com um exemplo.",
+                columns, 0);
+    out << "\n"
+        << Wrap("", "Exportações da família (cada plug-in oferece parte delas):", columns, 0);
   } else {
-    out << "\nExportações da família (cada plug-in oferece parte delas):\n";
+    out << "\n" << Wrap("", "Exportações de " + path + ":", columns, 0);
   }
   std::vector<std::string> used;
   any_connection = false;
   for (const std::string& name : names) {
     const auto options = OptionsOf(kind, name);
-    out << ExportLine(name, *options);
+    out << ExportLine(name, *options, columns);
     any_connection = any_connection || options->connection;
     used.insert(used.end(), options->required.begin(), options->required.end());
     used.insert(used.end(), options->optional.begin(), options->optional.end());
@@ -80,7 +246,7 @@ void PrintHelp(const std::string& plugin, std::ostream& out) {
     out << "\nOpções de conexão:\n";
     for (const OptionHelp& option : AllOptions()) {
       if (IsConnectionOption(option.name)) {
-        out << OptionLine(option);
+        out << OptionLine(option, columns);
       }
     }
   }
@@ -89,15 +255,34 @@ void PrintHelp(const std::string& plugin, std::ostream& out) {
     const std::string name = option.name;
     if (!IsConnectionOption(name) &&
         (is_used(name) || name == "--yes" || name == "--quiet-result")) {
-      out << OptionLine(option);
+      out << OptionLine(option, columns);
     }
   }
   if (kind == PluginKind::Firebird || kind == PluginKind::Unknown) {
-    out << "\nSem --database, o plug-in Firebird trabalha no banco embutido ";
+    std::string where;
     try {
-      out << DefaultDatabasePath() << " (criado no primeiro uso).\n";
+      where = DefaultDatabasePath() + " (criado no primeiro uso)";
     } catch (const std::exception& e) {
-      out << "da pasta de dados do usuário, que aqui não se conhece: " << e.what() << "\n";
+      where = std::string("da pasta de dados do usuário, que aqui não se conhece: ") + e.what();
+    }
+    out << "\n"
+        << Wrap("",
+                "Sem --database, o plug-in Firebird trabalha no banco embutido " + where +
+                    "; o backup, a restauração, a cópia e as mudanças de usuários pedem "
+                    "--database.",
+                columns, 0);
+  }
+  out << ExitStatuses(columns);
+}
+
+void PrintVersion(std::ostream& out) {
+  out << "tolvan " << TOLVAN_VERSION << " (commit " << TOLVAN_COMMIT << ")\n";
+  // The plug-ins beside the program are laid out by the same build.
+  for (const char* word : {"firebird", "postgresql", "oracle", "mssql"}) {
+    const PluginRef ref = ResolvePlugin(word, tolvan::platform::ExecutableDirectory());
+    if (std::filesystem::exists(ref.path)) {
+      out << "  " << std::filesystem::path(ref.path).filename().string() << " " << TOLVAN_VERSION
+          << " (commit " << TOLVAN_COMMIT << ")\n";
     }
   }
 }

@@ -175,8 +175,10 @@ std::string Host::ResolvePassword() const {
   if (auto env = tolvan::platform::GetEnv("TOLVAN_PASSWORD")) {
     return *env;
   }
-  // A connection string carries its own password when it needs one.
-  if (StdinIsTerminal() && o_.odbc.empty()) {
+  // A connection string carries its own password when it needs one; the embedded engine (a
+  // Firebird path without a server) takes none.
+  const bool embedded = plugin_.kind == PluginKind::Firebird && LocalPathOf(database_) == database_;
+  if (StdinIsTerminal() && o_.odbc.empty() && !embedded) {
     return ReadSecret("Senha de " + (user_.empty() ? std::string("o usuário") : user_) + " em " +
                       database_ + ": ");
   }
@@ -186,7 +188,7 @@ std::string Host::ResolvePassword() const {
 std::size_t Host::PrintList(const std::vector<std::string>& list) {
   for (const std::string& line : list) {
     out_ << line << "\n";
-    listed_empty_line_ = listed_empty_line_ || line.empty();
+    empty_lines_listed_ += line.empty() ? 1 : 0;
   }
   return list.size();
 }

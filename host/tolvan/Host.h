@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -68,7 +69,12 @@ class Host {
   // Calls the export and prints its output; returns what was done, for the result line.
   std::string Call(const std::string& name);
 
-  bool ListedAnEmptyLine() const { return listed_empty_line_; }
+  std::size_t EmptyLinesListed() const { return empty_lines_listed_; }
+
+  // The tool's lines the operator has seen printed.
+  std::set<std::string> PrintedLines() {
+    return frame_ ? frame_->PrintedLines() : std::set<std::string>{};
+  }
 
   // The settled connection values and the dump's path, for runs that call the exports themselves.
   const std::string& database() const { return database_; }
@@ -102,7 +108,7 @@ class Host {
   std::string user_;
   std::string password_;
   std::unique_ptr<ConsoleFrame> frame_;
-  bool listed_empty_line_ = false;
+  std::size_t empty_lines_listed_ = 0;
   std::unique_ptr<TVeskSQLConnection> connection_;
   TVeskDMConexao dm_;
 };

@@ -11,6 +11,7 @@ struct Options {
   std::string plugin;
   std::string export_name;
   bool help = false;
+  bool version = false;
 
   // The connection.
   std::optional<std::string> database;

@@ -38,7 +38,7 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 
 PluginRef ResolvePlugin(const std::string& word, const std::string& exe_dir) {
   for (const Known& k : kKnown) {
-    if (word == k.word) {
+    if (Lower(word) == k.word) {
       return {exe_dir + k.file_stem + TOLVAN_LIBRARY_SUFFIX, k.kind};
     }
   }

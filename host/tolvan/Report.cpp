@@ -55,6 +55,24 @@ std::string FormatDuration(std::chrono::duration<double> elapsed) {
   return buffer;
 }
 
+std::string FormatTimeLeft(std::chrono::duration<double> left) {
+  // Below a minute an estimate of seconds promises more than the pace can tell.
+  if (left.count() < 60) {
+    return "menos de 1 min";
+  }
+  std::string text = "~";
+  text += FormatDuration(left);
+  return text;
+}
+
+std::string FormatCount(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) {
+    digits.insert(at - 3, 1, '.');
+  }
+  return digits;
+}
+
 std::vector<std::string> MessageLines(const std::string& message) {
   std::vector<std::string> errors;
   std::vector<std::string> others;
@@ -79,10 +97,18 @@ std::vector<std::string> MessageLines(const std::string& message) {
   return errors;
 }
 
-std::string ErrorBlock(const std::string& message) {
+std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen) {
   std::string block = "erro:\n";
+  bool left_out = false;
   for (const std::string& line : MessageLines(message)) {
+    if (seen.count(line) != 0) {
+      left_out = true;
+      continue;
+    }
     block += "  " + line + "\n";
+  }
+  if (left_out && block == "erro:\n") {
+    block += "  (as linhas da ferramenta acima)\n";
   }
   return block;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,18 @@ std::string FormatSize(std::uint64_t bytes);
 // "0,4 s", "4,1 s", "2 min 05 s", "1 h 02 min".
 std::string FormatDuration(std::chrono::duration<double> elapsed);
 
+// "menos de 1 min" below a minute, else "~2 min 05 s", "~1 h 02 min".
+std::string FormatTimeLeft(std::chrono::duration<double> left);
+
+// "7", "12.345", "1.000.000": a count with the dot between thousands.
+std::string FormatCount(std::uint64_t count);
+
 // A message's lines (CR LF, LF or CR ends a line), without trailing blanks and without empty
 // lines. Lines that gbak marks as errors ("ERROR:") come first, in their order, then the others.
 std::vector<std::string> MessageLines(const std::string& message);
 
-// "erro:" and the message's lines indented under it, each ended by "\n".
-std::string ErrorBlock(const std::string& message);
+// "erro:" and the message's lines indented under it, each ended by "\n"; the lines the operator
+// has seen already (the tool's, printed as they came) are left out.
+std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen = {});
 
 }  // namespace tolvan::cli

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace tolvan::cli {
 namespace {
@@ -71,15 +72,24 @@ std::size_t Columns(char32_t code) {
 
 constexpr std::size_t kTabStop = 8;
 
-// "1 records written", "   20000 records restored": the end of a table's data.
-bool EndsTable(std::string_view text) {
+// "1 records written", "   20000 records restored": how many rows of the open table gbak has
+// handled so far. gbak prints one such line every 10,000 rows and one at the table's end.
+std::optional<std::uint64_t> RecordCount(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') {
+    text.remove_prefix(1);
+  }
   std::size_t digits = 0;
-  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+  std::uint64_t count = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 19) {
+    count = count * 10 + static_cast<std::uint64_t>(text[digits] - '0');
     ++digits;
   }
   const std::string_view rest = text.substr(digits);
-  return digits > 0 &&
-         (rest.substr(0, 16) == " records written" || rest.substr(0, 17) == " records restored");
+  if (digits > 0 &&
+      (rest.substr(0, 16) == " records written" || rest.substr(0, 17) == " records restored")) {
+    return count;
+  }
+  return std::nullopt;
 }
 
 bool TakeAfter(std::string_view line, std::string_view head, std::string_view& rest) {
@@ -103,6 +113,10 @@ std::string_view GbakText(std::string_view line) {
   }
   while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
     line.remove_prefix(1);
+  }
+  // The service manager ends its lines with a blank.
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
+    line.remove_suffix(1);
   }
   return line;
 }
@@ -144,34 +158,131 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
   return fitted;
 }
 
+std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
+                              std::size_t columns) {
+  if (fields.empty()) {
+    return "";
+  }
+  std::string joined = FitToWidth(fields.front(), columns);
+  if (DisplayWidth(fields.front()) > columns) {
+    return joined;
+  }
+  std::size_t used = DisplayWidth(joined);
+  const std::size_t separator_width = DisplayWidth(separator);
+  for (std::size_t i = 1; i < fields.size(); ++i) {
+    // Tabs expanded and control characters left out, as it is shown.
+    const std::string piece = FitToWidth(fields[i], std::string::npos);
+    const std::size_t width = separator_width + DisplayWidth(piece);
+    if (used + width > columns) {
+      break;
+    }
+    joined.append(separator).append(piece);
+    used += width;
+  }
+  return joined;
+}
+
+std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
+                 std::size_t indent) {
+  columns = std::max<std::size_t>(columns, indent + 10);
+  std::string out(head);
+  std::size_t used = DisplayWidth(head);
+  bool line_has_word = false;
+  const auto new_line = [&] {
+    while (!out.empty() && out.back() == ' ') {
+      out.pop_back();
+    }
+    out += '\n';
+    out.append(indent, ' ');
+    used = indent;
+    line_has_word = false;
+  };
+  if (used > columns) {
+    new_line();
+  }
+  for (std::size_t at = 0; at < text.size();) {
+    if (text[at] == ' ' || text[at] == '\t') {
+      ++at;
+      continue;
+    }
+    std::size_t end = text.find_first_of(" \t", at);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    std::string_view word = text.substr(at, end - at);
+    at = end;
+    while (!word.empty()) {
+      const std::size_t gap = line_has_word ? 1 : 0;
+      const std::size_t width = DisplayWidth(word);
+      if (used + gap + width <= columns) {
+        out += std::string(gap, ' ');
+        out += word;
+        used += gap + width;
+        line_has_word = true;
+        break;
+      }
+      if (line_has_word || used > indent) {
+        new_line();
+        continue;
+      }
+      // Longer than a whole line: as much as fits, the rest on the next line.
+      const std::string piece = FitToWidth(word, columns - used);
+      if (piece.empty()) {
+        // Nothing of it can be shown in a line (control characters): left as it is.
+        out += word;
+        used += width;
+        line_has_word = true;
+        break;
+      }
+      out += piece;
+      word.remove_prefix(std::min(piece.size(), word.size()));
+      new_line();
+    }
+  }
+  while (!out.empty() && out.back() == ' ') {
+    out.pop_back();
+  }
+  return out + "\n";
+}
+
 void GbakProgress::Feed(std::string_view line) {
   const bool backup = kind_ == Kind::Backup;
   const std::string_view text = GbakText(line);
   std::string_view name;
   if (TakeAfter(text, backup ? "writing data for table " : "restoring data for table ", name)) {
-    // A table whose data begins before the last one said how many records it had (an order gbak
-    // does not use) ends that one.
-    if (current_) {
-      done_.insert(*current_);
-    }
+    EndTable();
     current_ = std::string(name);
     data_started_ = true;
     // A table not named in the list before still counts, so the count never falls behind.
     tables_.emplace(name);
-  } else if (EndsTable(text)) {
+  } else if (const auto count = RecordCount(text)) {
+    // An intermediate count: the table goes on until gbak names the next one or another step.
     if (current_) {
-      done_.insert(*current_);
-      current_.reset();
+      current_rows_ = std::max(current_rows_, *count);
     }
+    return;
   } else if (!data_started_ &&
              TakeAfter(text, backup ? "writing table " : "restoring table ", name) &&
              name != "constraints") {
     // Only the metadata names tables; "writing table constraints" is a step of its own.
     tables_.emplace(name);
+  } else if (current_) {
+    // Any other line while a table is open: gbak has moved on (triggers, privileges, indexes,
+    // the end), so that table's data is whole.
+    EndTable();
   } else {
     return;
   }
   Update();
+}
+
+void GbakProgress::EndTable() {
+  if (current_) {
+    done_.insert(*current_);
+    current_.reset();
+  }
+  rows_done_ += current_rows_;
+  current_rows_ = 0;
 }
 
 void GbakProgress::Complete() {
@@ -189,7 +300,8 @@ void GbakProgress::Update() {
 
 std::optional<std::chrono::duration<double>> TimeLeft(std::chrono::duration<double> elapsed,
                                                       int percent) {
-  if (percent <= 0 || percent >= 100) {
+  // Before 5% or 2 s the pace says nothing yet (a first small table, the metadata).
+  if (percent < kTimeLeftFromPercent || percent >= 100 || elapsed < kTimeLeftFromElapsed) {
     return std::nullopt;
   }
   return elapsed * (100 - percent) / percent;

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvan::cli {
 
@@ -19,16 +21,29 @@ std::size_t DisplayWidth(std::string_view text);
 // characters left out, cut so that it takes at most `columns` columns; never half a character.
 std::string FitToWidth(std::string_view text, std::size_t columns);
 
-// A gbak line without its "gbak:" prefix and the blanks after it.
+// The fields joined by the separator, as many as fit in `columns` whole, from the left; the first
+// is cut (FitToWidth) only when not even it fits. A number is never shown cut.
+std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
+                              std::size_t columns);
+
+// Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
+// head, the others with `indent` blanks; a word too long for a line of its own (a long path) is
+// cut. Each line ends with "\n". A head wider than the line leaves the text to the next lines.
+std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
+                 std::size_t indent);
+
+// A gbak line without its "gbak:" prefix and the blanks around its text.
 std::string_view GbakText(std::string_view line);
 
 // How far a gbak backup or restore has gone, read from gbak's verbose lines. gbak names every
 // table once while it writes (or restores) the metadata ("writing table X", "restoring table X"),
 // before any data; then it names each table whose data it handles ("writing data for table X",
-// "restoring data for table X", ended by "N records written" or "N records restored"). The
-// first list is the database's table count, the second the tables done. A restore does not name
-// tables without rows, so it may stay short of the count until the run ends. The percentage only
-// grows, stays below 100 while the run is on and reaches 100 only through Complete().
+// "restoring data for table X", followed by "N records written" or "N records restored" every
+// 10,000 rows and at the end). A table is done when the next table's data begins or gbak moves on
+// to another step; the first list is the database's table count, the second the tables done. A
+// restore does not name tables without rows, so it may stay short of the count until the run ends.
+// The percentage only grows, stays below 100 while the run is on and reaches 100 only through
+// Complete().
 class GbakProgress {
  public:
   enum class Kind { Backup, Restore };
@@ -39,22 +54,30 @@ class GbakProgress {
 
   std::size_t Tables() const { return tables_.size(); }
   std::size_t TablesDone() const { return done_.size(); }
+  // The rows handled so far, the open table's included; it grows with each count gbak prints.
+  std::uint64_t Rows() const { return rows_done_ + current_rows_; }
   // Nothing while the table count is not known (no table named yet, or a database without tables
   // before the run ends).
   std::optional<int> Percent() const { return percent_; }
 
  private:
   void Update();
+  void EndTable();
 
   Kind kind_;
   std::set<std::string, std::less<>> tables_;
   std::set<std::string, std::less<>> done_;
   std::optional<std::string> current_;
+  std::uint64_t rows_done_ = 0;
+  std::uint64_t current_rows_ = 0;
   bool data_started_ = false;
   std::optional<int> percent_;
 };
 
-// "~12 s restantes" style estimate: the time left if the rest goes at the pace so far.
+// The time left if the rest goes at the pace so far; nothing before the pace can mean anything
+// (below kTimeLeftFromPercent done or kTimeLeftFromElapsed run) and at 100%.
+inline constexpr int kTimeLeftFromPercent = 5;
+inline constexpr std::chrono::seconds kTimeLeftFromElapsed{2};
 std::optional<std::chrono::duration<double>> TimeLeft(std::chrono::duration<double> elapsed,
                                                       int percent);
 

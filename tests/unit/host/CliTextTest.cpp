@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,10 +114,85 @@ TEST(GbakProgressTest, OddOrdersNeverGoBackwardsNorPastNinetyNine) {
   EXPECT_EQ(empty.Percent(), 100) << "a database without tables still ends at 100";
 }
 
-TEST(TimeLeftTest, FollowsThePaceSoFar) {
+// gbak's own verbose lines, captured from gbak -v of a database with a table of 25,000 rows (an
+// intermediate count every 10,000), one of 2 rows and an empty one: embedded, and through a
+// server's service manager.
+std::vector<std::string> CapturedLines(const std::string& name) {
+  std::ifstream in(std::string(TOLVAN_HOST_TEST_DATA) + "/" + name);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(GbakProgressTest, ATableEndsWhenItsDataEndsNotAtAnIntermediateCount) {
+  for (const auto& [file, kind] :
+       {std::pair{"gbak-backup-verbose.txt", GbakProgress::Kind::Backup},
+        std::pair{"gbak-restore-verbose.txt", GbakProgress::Kind::Restore},
+        // Through a server's service manager over TCP: the same lines, with a blank at the end.
+        std::pair{"gbak-service-backup-verbose.txt", GbakProgress::Kind::Backup},
+        std::pair{"gbak-service-restore-verbose.txt", GbakProgress::Kind::Restore}}) {
+    SCOPED_TRACE(file);
+    const std::vector<std::string> lines = CapturedLines(file);
+    ASSERT_EQ(lines.front().rfind("gbak:", 0), 0u) << "no capture of gbak at " << file;
+    ASSERT_GT(lines.size(), 40u);
+    GbakProgress progress(kind);
+    std::uint64_t last_rows = 0;
+    std::optional<std::size_t> done_when_big_began;
+    for (const std::string& line : lines) {
+      progress.Feed(line);
+      EXPECT_GE(progress.Rows(), last_rows) << line;
+      last_rows = progress.Rows();
+      if (line.find("data for table BIG") != std::string::npos) {
+        done_when_big_began = progress.TablesDone();
+      } else if (done_when_big_began && line.find("records ") != std::string::npos) {
+        // 10000, 20000 and 25000 of 25000 rows: BIG is done only when gbak moves on.
+        EXPECT_EQ(progress.TablesDone(), *done_when_big_began) << line;
+      }
+    }
+    EXPECT_EQ(progress.Tables(), 3u);
+    EXPECT_EQ(progress.TablesDone(), kind == GbakProgress::Kind::Backup ? 3u : 2u)
+        << "a restore names no empty table";
+    EXPECT_EQ(progress.Rows(), 25002u);
+  }
+}
+
+TEST(TimeLeftTest, FollowsThePaceOnlyOnceItMeansSomething) {
   EXPECT_DOUBLE_EQ(tolvan::cli::TimeLeft(std::chrono::seconds(10), 25)->count(), 30.0);
   EXPECT_FALSE(tolvan::cli::TimeLeft(std::chrono::seconds(10), 0));
+  EXPECT_FALSE(tolvan::cli::TimeLeft(std::chrono::seconds(10), 4)) << "below 5%";
+  EXPECT_FALSE(tolvan::cli::TimeLeft(std::chrono::milliseconds(1900), 50)) << "below 2 s";
   EXPECT_FALSE(tolvan::cli::TimeLeft(std::chrono::seconds(10), 100));
+  EXPECT_EQ(tolvan::cli::FormatTimeLeft(std::chrono::seconds(59)), "menos de 1 min");
+  EXPECT_EQ(tolvan::cli::FormatTimeLeft(std::chrono::seconds(125)), "~2 min 05 s");
+  EXPECT_EQ(tolvan::cli::FormatCount(7), "7");
+  EXPECT_EQ(tolvan::cli::FormatCount(25002), "25.002");
+  EXPECT_EQ(tolvan::cli::FormatCount(1000000), "1.000.000");
+}
+
+TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
+  const std::vector<std::string> fields = {"| 3,1 s", "50% (2/4 tabelas)", "faltam ~1 min 02 s",
+                                           "40.000 linhas"};
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(fields, " · ", 120),
+            "| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min 02 s · 40.000 linhas");
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(fields, " · ", 39), "| 3,1 s · 50% (2/4 tabelas)");
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(fields, " · ", 4), "| 3,");
+
+  const std::string wrapped = tolvan::cli::Wrap("  --file ARQUIVO ",
+                                                "o arquivo de backup, num caminho /muito/longo/que/"
+                                                "não/cabe/em/linha/nenhuma/desta/largura",
+                                                30, 6);
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < wrapped.size(); at = wrapped.find('\n', at) + 1, ++lines) {
+    const std::string line = wrapped.substr(at, wrapped.find('\n', at) - at);
+    EXPECT_LE(DisplayWidth(line), 30u) << line;
+    EXPECT_NE(line.back(), ' ') << line;
+  }
+  EXPECT_GE(lines, 3u);
+  // Tabs part words; a word of control characters alone is left as it is, not looped over.
+  EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
+  EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
 }
 
 TEST(ReportTest, SizesAndTimesReadTheBrazilianWay) {
@@ -143,11 +222,15 @@ TEST(ReportTest, MessagesKeepTheirLinesWithGbakErrorsFirst) {
 }
 
 TEST(ExportTableTest, SuggestsTheNearestNameWhateverTheCase) {
-  EXPECT_EQ(tolvan::cli::NearestExport("Backp"), "Backup");
-  EXPECT_EQ(tolvan::cli::NearestExport("versao"), "Versao");
-  EXPECT_EQ(tolvan::cli::NearestExport("RESTORECON"), "RestoreConn");
-  EXPECT_EQ(tolvan::cli::NearestExport("pegarusuario"), "PegarUsuarios");
-  EXPECT_FALSE(tolvan::cli::NearestExport("compact"));
+  const std::vector<std::string> family(tolvan::kExportNames.begin(), tolvan::kExportNames.end());
+  EXPECT_EQ(tolvan::cli::Nearest("Backp", family), "Backup");
+  EXPECT_EQ(tolvan::cli::Nearest("versao", family), "Versao");
+  EXPECT_EQ(tolvan::cli::Nearest("RESTORECON", family), "RestoreConn");
+  EXPECT_EQ(tolvan::cli::Nearest("pegarusuario", family), "PegarUsuarios");
+  EXPECT_FALSE(tolvan::cli::Nearest("compact", family));
+  // Only among the candidates given: a plug-in without Backup gets no "Backup" for "Backp".
+  EXPECT_EQ(tolvan::cli::Nearest("Backp", {"Versao", "CriarBackup"}), std::nullopt);
+  EXPECT_EQ(tolvan::cli::Nearest("--databse", {"--database", "--target"}), "--database");
 }
 
 TEST(ExportTableTest, EveryExportIsDescribedWithOptionsTolvanHas) {
@@ -185,22 +268,43 @@ TEST(ExportTableTest, RefusesMissingAndForeignOptionsByName) {
   const auto fb = PluginKind::Firebird;
   EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--database"}), "BackupConn precisa da opção --file");
   EXPECT_EQ(UsageMessage(fb, "RestoreConn", {"--file"}), "RestoreConn precisa da opção --target");
-  EXPECT_EQ(UsageMessage(fb, "Restore", {"--file"}), "Restore precisa da opção --database");
+  // Without --database the Firebird plug-in would back up the embedded default database and
+  // report success: work that copies a database or changes its users must name it.
+  for (const char* name : {"Backup", "BackupConn", "RestoreConn", "CriarDataBaseVazia", "AddUser",
+                           "ModifyUser", "DeleteUser"}) {
+    const auto options = tolvan::cli::OptionsOf(fb, name);
+    std::vector<std::string> given;
+    for (const std::string& option : options->required) {
+      if (option != "--database") {
+        given.push_back(option);
+      }
+    }
+    EXPECT_EQ(UsageMessage(fb, name, given),
+              std::string(name) +
+                  " precisa da opção --database: o banco embutido padrão serve "
+                  "só ao tour e às consultas");
+  }
+  EXPECT_EQ(UsageMessage(fb, "PegarUsuarios", {}), "") << "the reports keep the default";
+  EXPECT_THAT(UsageMessage(fb, "Restore", {"--file"}),
+              testing::StartsWith("Restore precisa da opção --database"));
   EXPECT_EQ(UsageMessage(fb, "Versao", {"--file"}), "a opção --file não se aplica a Versao");
   EXPECT_EQ(UsageMessage(fb, "CriarDataBaseFD", {"--server", "--port", "--target", "--database"}),
             "a opção --database não se aplica a CriarDataBaseFD");
-  EXPECT_THAT(UsageMessage(fb, "Backup", {"--file", "--no-frame", "--progress"}),
+  EXPECT_THAT(UsageMessage(fb, "Backup", {"--file", "--database", "--no-frame", "--progress"}),
               HasSubstr("--progress não se aplica com --no-frame"));
-  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--quiet"}),
+  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--database", "--quiet"}),
             "a opção --quiet não se aplica a BackupConn");
-  EXPECT_EQ(UsageMessage(fb, "Backup", {"--file", "--progress", "--yes", "--quiet-result"}), "");
+  EXPECT_EQ(
+      UsageMessage(fb, "Backup", {"--file", "--database", "--progress", "--yes", "--quiet-result"}),
+      "");
 
   // A plug-in that reads fewer arguments takes fewer options, and needs those it refuses empty.
   EXPECT_EQ(UsageMessage(PluginKind::Oracle, "Backup", {"--file", "--metadata-only"}),
             "a opção --metadata-only não se aplica a Backup");
   EXPECT_EQ(UsageMessage(PluginKind::Oracle, "AddUser", {"--user-name", "--user-password"}),
             "AddUser precisa da opção --group-name");
-  EXPECT_EQ(UsageMessage(PluginKind::PostgreSQL, "CriarDataBaseVazia", {"--target", "--new-user"}),
+  EXPECT_EQ(UsageMessage(PluginKind::PostgreSQL, "CriarDataBaseVazia",
+                         {"--target", "--database", "--new-user"}),
             "a opção --new-user não se aplica a CriarDataBaseVazia");
 }
 
