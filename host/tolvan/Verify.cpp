@@ -165,14 +165,6 @@ std::string Enclosed(const std::string& text, char quote) {
   return enclosed + quote;
 }
 
-std::string FormatCount(std::uint64_t count) {
-  std::string digits = std::to_string(count);
-  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), ".");
-  }
-  return digits;
-}
-
 std::string VerdictLine(const std::string& path, const BackupContents& contents,
                         std::chrono::duration<double> restore_time) {
   std::uint64_t rows = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Report.h"
 #include "Verify.h"
 
 namespace {
