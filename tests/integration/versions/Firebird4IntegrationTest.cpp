@@ -285,6 +285,9 @@ TEST_F(Firebird4, TheKeptGbak4IsSwappedInAndBacksUpAndRestoresTheNewTypes) {
   // gbak 4.0 in place, 3.0's kept under its version's name.
   EXPECT_EQ(ReadAll(folder_ / "bin" / "gbak"), ReadAll(fs::path(server_->tools) / "fb4" / "gbak"));
   EXPECT_TRUE(fs::exists(folder_ / "bin" / "gbak_3.0.11.33637"));
+  // The swapped-in gbak, the expected version and the folder's client library agree: no warning.
+  EXPECT_THAT(boxes_.Texts(), IsEmpty());
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
   ASSERT_TRUE(fs::exists(file));
 
   Export<tolvan::RestoreFn>("Restore")(server_->Key(target), server_->user, server_->password, file,
@@ -303,6 +306,8 @@ TEST_F(Firebird4, TheKeptGbak4IsSwappedInAndBacksUpAndRestoresTheNewTypes) {
   Export<tolvan::RestoreConnFn>("RestoreConn")(&host.dm, server_->password, conn_file, conn_target,
                                                true, nullptr, false, false);
   EXPECT_TRUE(host.connection.Connected());
+  EXPECT_THAT(boxes_.Texts(), IsEmpty());
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
   Database conn_restored(server_->Key(conn_target), server_->user, server_->password);
   EXPECT_EQ(conn_restored.Select(kNewTypesRows), rows);
 }
