@@ -312,6 +312,39 @@ TEST_F(Firebird4, TheKeptGbak4IsSwappedInAndBacksUpAndRestoresTheNewTypes) {
   EXPECT_EQ(conn_restored.Select(kNewTypesRows), rows);
 }
 
+// CriarDataBase through the host's connection and the empty copy, with gbak 4.0 in place.
+TEST_F(Firebird4, CriarDataBaseAndCriarDataBaseVaziaThroughTheHostsConnection) {
+  fs::copy_file(fs::path(server_->tools) / "fb4" / "gbak", folder_ / "bin" / "gbak");
+  const std::string key = NewDatabase("origem.fdb");
+  Database host(key, server_->user, server_->password);
+  host.dm.ExpectedClientVersion = server_->version;
+  for (const char* sql : kNewTypes) {
+    host.connection.ExecuteDirect(sql);
+  }
+
+  const std::string created = ServerFile("pelo_host.fdb");
+  Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&host.dm, server_->Key(created), "", "");
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+  Database made(server_->Key(created), server_->user, server_->password);
+  EXPECT_THAT(made.Select("select trim(rdb$function_name) from rdb$functions"), Contains("STRLEN"));
+
+  // The client library beside gbak only now: the creation's components would load it into this
+  // process, which cannot run the root's libraries.
+  fs::copy_file(fs::path(server_->tools) / "fb4" / "libfbclient.so.2",
+                folder_ / "bin" / "libfbclient.so.2");
+  const std::string empty = ServerFile("vazia.fdb");
+  server_files_.push_back(empty.substr(0, empty.size() - 4) + ".fbk");
+  Export<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia")(&host.dm, empty, "", "", false);
+  EXPECT_TRUE(host.connection.Connected());
+  Database copy(server_->Key(empty), server_->user, server_->password);
+  EXPECT_EQ(copy.Select("select count(*) from medidas"), Lines{"0"});
+  EXPECT_EQ(copy.Select("select trim(rdb$field_name) from rdb$relation_fields where "
+                        "rdb$relation_name = 'MEDIDAS' order by rdb$field_position"),
+            (Lines{"ID", "GRANDE", "PRECISO", "HORA", "NOME"}));
+  EXPECT_THAT(boxes_.Texts(), IsEmpty());
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+}
+
 TEST_F(Firebird4, WithoutTheKeptGbak4TheWarningNamesTheVersionsAndGbaksOwnTextEndsTheRun) {
   LayOutUpgradedFolder(false);
   const std::string key = NewDatabase("sem_copia.fdb");
