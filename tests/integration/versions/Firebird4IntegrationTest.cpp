@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -373,6 +374,46 @@ TEST_F(Firebird4, WithoutTheKeptGbak4TheWarningNamesTheVersionsAndGbaksOwnTextEn
   EXPECT_EQ(ReadAll(file), before);
   Database db(key, server_->user, server_->password);
   EXPECT_EQ(db.Select("select count(*) from medidas"), Lines{"2"});
+}
+
+// Two builds of one major and minor version: with none kept of the expected build, the kept
+// copy of the other stands in for it, and the mismatch left is reported.
+TEST_F(Firebird4, AnotherBuildOfTheSameMajorAndMinorStandsInForTheExpectedOne) {
+  const auto fb3 = tolvan::test::FindFirebirdServer();
+  const fs::path gbak3012 = fs::path(server_->tools) / "fb3" / "gbak";
+  if (!fb3 || !fs::exists(gbak3012)) {
+    GTEST_SKIP() << "no Firebird 3 server or no gbak 3.0.12 staged";
+  }
+  // gbak 4.0 in place, this machine's 3.0.11 client beside it, 3.0.12 kept.
+  fs::copy_file(fs::path(server_->tools) / "fb4" / "gbak", folder_ / "bin" / "gbak");
+  fs::create_symlink("/usr/lib/x86_64-linux-gnu/libfbclient.so.2",
+                     folder_ / "bin" / "libfbclient.so.2");
+  fs::copy_file(gbak3012, folder_ / "bin" / "gbak_3.0.12.33787");
+  const std::string path = fb3->data + "/v3b_" + std::to_string(getpid()) + ".fdb";
+  server_files_.push_back(path);
+  vesk::firebird::CreateDatabase(fb3->Key(path), fb3->user, fb3->password);
+  {
+    Database db(fb3->Key(path), fb3->user, fb3->password);
+    db.connection.ExecuteDirect("create table t (nome varchar(10))");
+    db.connection.ExecuteDirect("insert into t values ('Célia')");
+  }
+  const std::string file = (folder_ / "v3b.fbk").string();
+  Export<tolvan::BackupFn>("Backup")(fb3->Key(path), fb3->user, fb3->password, file, false, nullptr,
+                                     false, true, "3.0.11.33637", "libfbclient.so.2", false);
+
+  EXPECT_EQ(ReadAll(folder_ / "bin" / "gbak"), ReadAll(gbak3012));
+  EXPECT_TRUE(fs::exists(folder_ / "bin" / ("gbak_" + server_->version)));
+  EXPECT_THAT(boxes_.Texts(), ElementsAre("gbak 3.0.12.33787 diferente do fbclient 3.0.11.33637"));
+  EXPECT_THAT(dialogs_.Texts(),
+              ElementsAre("A versão do arquivo libfbclient.so.2 é 3.0.11.33637\r\n e esperava-se "
+                          "3.0.12.33787.\r\n\r\nFavor copiar a versão correta para o diretório "
+                          "do aplicativo."));
+  const std::string target = fb3->data + "/v3b_r_" + std::to_string(getpid()) + ".fdb";
+  server_files_.push_back(target);
+  Export<tolvan::RestoreFn>("Restore")(fb3->Key(target), fb3->user, fb3->password, file, true,
+                                       nullptr, false, true, "", "libfbclient.so.2", false);
+  Database restored(fb3->Key(target), fb3->user, fb3->password);
+  EXPECT_EQ(restored.Select("select nome from t"), Lines{"Célia"});
 }
 
 // The upgrade path: a backup made by Firebird 3's gbak from a Firebird 3 server, restored on
