@@ -74,6 +74,32 @@ TEST_F(Postgres17, VersaoAndTheServersVersionText) {
   EXPECT_FALSE(sessions.empty());
 }
 
+TEST_F(Postgres17, CreationsAndAnAccentedRole) {
+  const std::string a = NewDatabaseName("Novo17_A");
+  CriarDataBase(&dm_, a, "", "");
+  const std::string c = NewDatabaseName("Novo17_FD");
+  CriarDataBaseFD(cluster_->host, std::stoi(cluster_->port), c, cluster_->user, cluster_->password);
+  for (const auto& name : {a, c}) {
+    EXPECT_EQ(One(*host_, "select count(*) from pg_database where datname = '" + name + "'"), "1")
+        << name;
+  }
+
+  const std::string role = "joão_17";
+  host_->ExecuteDirect("DROP ROLE IF EXISTS \"" + role + "\"");
+  const std::string password = "S3nh@ 'ção\"!";
+  AddUser(&dm_, role, password, "João", "da Conceição", "D'Ávila");
+  std::vector<std::string> roles;
+  PegarUser(&dm_, &roles);
+  EXPECT_THAT(roles, ::testing::Contains(role + ";João;da Conceição;D'Ávila"));
+  {
+    auto joao = std::make_unique<TVeskSQLConnection>();
+    ConfigurarSQLConnection(joao.get(), 3);
+    joao->Params = {"Database=" + Key("postgres"), "USER_NAME=" + role, "PASSWORD=" + password};
+    EXPECT_NO_THROW(joao->Open());
+  }
+  host_->ExecuteDirect("DROP ROLE \"" + role + "\"");
+}
+
 TEST_F(Postgres17, CriarBackupTakes17sToolsFromTheirFolderAndDumps) {
   KeepTools17();
   host_->ExecuteDirect("create table t(i int); insert into t values (1), (2)");
