@@ -68,6 +68,12 @@ class LibraryComponents : public CreationComponents {
     script_->Script = lines;
     script_->ExecuteScript();
   }
+  void CallExternalFunctions() override {
+    // One function of each library the declarations name.
+    RunScript({"SET TERM ^ ;", "EXECUTE BLOCK AS DECLARE N INTEGER; DECLARE D VARCHAR(100); BEGIN",
+               "  SELECT STRLEN('a'), SDOW(CURRENT_TIMESTAMP) FROM RDB$DATABASE INTO :N, :D;",
+               "END^", "SET TERM ; ^"});
+  }
 
  private:
   std::unique_ptr<TVeskIBTransaction> transaction_;
@@ -173,6 +179,17 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
       committed.emplace_back(name);
     }
     components->RunScript(FinalScript());
+    // Declaring needs nothing of the server; calling needs its UDF libraries and a firebird.conf
+    // that lets it load them (Firebird 4 ships none and loads none by default).
+    try {
+      components->CallExternalFunctions();
+    } catch (const std::exception& e) {
+      WriteLog("As funções externas (UDF) foram declaradas no banco " + database_name +
+                   ", mas o servidor não as executa: " + e.what() +
+                   "\r\nPara usá-las, ponha as bibliotecas fbudf e ib_udf na pasta UDF do servidor "
+                   "e configure UdfAccess = Restrict UDF no firebird.conf dele.",
+               -1, "CriarDataBase");
+    }
     // A build without the FreeAdhocUDF script embeds a placeholder that declares nothing; the
     // log says so, so that a later "function unknown" has its explanation.
     if (!DeclaresAFunction(ScriptResource("declarations_all_dialect3"))) {

@@ -94,8 +94,9 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
   // A folder has no version to read and cannot run; say so before anything is swapped.
   if (IsFolder(tool)) {
     throw std::runtime_error("O gbak esperado em \"" + tool +
-                             "\" é uma pasta, não um programa.\r\nCopie o gbak para a pasta do "
-                             "aplicativo.");
+                             "\" é uma pasta, não um programa.\r\nTroque essa pasta pelo gbak" +
+                             (expected.empty() ? std::string() : " da versão " + expected) +
+                             " do Firebird, copiado para \"" + app_dir + "\".");
   }
   std::string tool_version = GetVersao(tool, false);
 
@@ -119,7 +120,10 @@ std::string VerificarVersaoGbak(const std::string& expected, const std::string& 
             ? "Nenhuma biblioteca cliente do Firebird foi informada; a versão do gbak não pôde ser "
               "comparada com a dela."
             : "A biblioteca cliente \"" + library + "\" é uma pasta em \"" + app_dir +
-                  "\", não um arquivo; a versão do gbak não pôde ser comparada com a dela.");
+                  "\", não um arquivo; a versão do gbak não pôde ser comparada com a dela.\r\n"
+                  "Troque essa pasta pela biblioteca cliente " +
+                  library + " da versão " + tool_version + " do Firebird, copiada para \"" +
+                  app_dir + "\".");
   } else if (const std::string client_version = GetVersao(client, false);
              !EqualsIgnoringCase(client_version, tool_version)) {
     const std::string copy = PegarArqVerAproximada(tool_version, client);

@@ -1,11 +1,13 @@
 // The users of the server's security database, through the data-access library's security
 // service client.
 #include <filesystem>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "TolvanFirebirdUtil.h"
 #include "platform/Paths.h"
@@ -56,14 +58,26 @@ TVeskIBSecurityAction ActionOf(UserAction action) {
   throw std::invalid_argument("ação de usuário desconhecida");
 }
 
-// The security database keeps a user name in 31 bytes and each of the three names in 32.
-constexpr std::size_t kMaxUserName = 31;
-constexpr std::size_t kMaxPersonName = 32;
+// How long the names may be. Firebird 3 keeps a user name in 31 bytes and each of the three
+// names in 32; Firebird 4 and later count characters: 63 for a user name, 32 for each name.
+struct NameLimits {
+  std::size_t user_name;
+  std::size_t person_name;
+  bool in_characters;
+};
+
+constexpr NameLimits kFirebird3Limits{31, 32, false};
+constexpr NameLimits kFirebird4Limits{63, 32, true};
+
+// The driver's server version is major * 10^12 + minor * 10^9 + release * 10^6 + build.
+const NameLimits& NameLimitsOf(int64_t server_version) {
+  return server_version >= 4'000'000'000'000 ? kFirebird4Limits : kFirebird3Limits;
+}
 
 // A text that reaches the service as it is: valid UTF-8, no control character, and, for the
 // fields of PegarUser's line, no ";" that would shift the fields after it.
 void RequireSafeText(const std::string& value, const char* export_name, const char* argument,
-                     bool line_field, std::size_t max_bytes) {
+                     bool line_field, std::size_t max, bool in_characters) {
   const std::string what = std::string(export_name) + ": " + argument;
   const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(value);
   if (!chars) {
@@ -78,15 +92,59 @@ void RequireSafeText(const std::string& value, const char* export_name, const ch
                                " não pode conter \";\" (separa os campos da lista de usuários)");
     }
   }
-  if (value.size() > max_bytes) {
-    throw std::runtime_error(what + " passa de " + std::to_string(max_bytes) +
+  if (in_characters && chars->size() > max) {
+    throw std::runtime_error(what + " passa de " + std::to_string(max) + " caracteres");
+  }
+  if (!in_characters && value.size() > max) {
+    throw std::runtime_error(what + " passa de " + std::to_string(max) +
                              " bytes (uma letra acentuada ocupa dois)");
   }
 }
 
-// Checks made before any file is copied or the server is reached. ModifyUser refuses an empty
-// name with AddUser's text; its empty password keeps the user's password.
-void VerificarArgumentos(UserAction action, const std::string& AUserName,
+// The names' checks, for the given limits; a limit of 0 checks the text alone.
+void CheckNames(UserAction action, const char* export_name, const std::string& AUserName,
+                const std::string& AFirstName, const std::string& AMiddleName,
+                const std::string& ALastName, const NameLimits& limits) {
+  const bool listed = action != UserAction::Delete;
+  RequireSafeText(AUserName, export_name, "AUserName", listed, limits.user_name,
+                  limits.in_characters);
+  if (listed) {
+    for (const auto& [value, name] :
+         {std::pair{&AFirstName, "AFirstName"}, std::pair{&AMiddleName, "AMiddleName"},
+          std::pair{&ALastName, "ALastName"}}) {
+      RequireSafeText(*value, export_name, name, true, limits.person_name, limits.in_characters);
+    }
+  }
+}
+
+bool FitsFirebird3(UserAction action, const std::string& AUserName, const std::string& AFirstName,
+                   const std::string& AMiddleName, const std::string& ALastName) {
+  if (AUserName.size() > kFirebird3Limits.user_name) {
+    return false;
+  }
+  return action == UserAction::Delete ||
+         (AFirstName.size() <= kFirebird3Limits.person_name &&
+          AMiddleName.size() <= kFirebird3Limits.person_name &&
+          ALastName.size() <= kFirebird3Limits.person_name);
+}
+
+// The limits of the server behind the host's connection. A connection that cannot tell its
+// server's version keeps the tighter limits of Firebird 3.
+const NameLimits& LimitsOfConnection(TVeskDMConexao* DM) {
+  if (DM == nullptr || DM->SQLConnection == nullptr) {
+    return kFirebird3Limits;
+  }
+  try {
+    return NameLimitsOf(DM->SQLConnection->GetServerVersion());
+  } catch (const std::exception&) {
+    return kFirebird3Limits;
+  }
+}
+
+// Checks made before any file is copied or the service is reached. ModifyUser refuses an empty
+// name with AddUser's text; its empty password keeps the user's password. Names that fit
+// Firebird 3's limits fit every server's; only longer ones make the server's version matter.
+void VerificarArgumentos(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
                          const std::string& AUserPass, const std::string& AFirstName,
                          const std::string& AMiddleName, const std::string& ALastName) {
   const char* export_name = action == UserAction::Add      ? "AddUser"
@@ -99,12 +157,11 @@ void VerificarArgumentos(UserAction action, const std::string& AUserName,
   if (action == UserAction::Add && AUserPass.empty()) {
     throw std::runtime_error("AddUser: AUserPass não poder ser nil");
   }
-  const bool listed = action != UserAction::Delete;
-  RequireSafeText(AUserName, export_name, "AUserName", listed, kMaxUserName);
-  if (listed) {
-    RequireSafeText(AFirstName, export_name, "AFirstName", true, kMaxPersonName);
-    RequireSafeText(AMiddleName, export_name, "AMiddleName", true, kMaxPersonName);
-    RequireSafeText(ALastName, export_name, "ALastName", true, kMaxPersonName);
+  constexpr NameLimits kTextOnly{SIZE_MAX, SIZE_MAX, false};
+  CheckNames(action, export_name, AUserName, AFirstName, AMiddleName, ALastName, kTextOnly);
+  if (!FitsFirebird3(action, AUserName, AFirstName, AMiddleName, ALastName)) {
+    CheckNames(action, export_name, AUserName, AFirstName, AMiddleName, ALastName,
+               LimitsOfConnection(DM));
   }
 }
 
@@ -120,7 +177,7 @@ void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUs
                    const std::string& AUserPass, const std::string& /*AGroupName*/,
                    const std::string& AFirstName, const std::string& AMiddleName,
                    const std::string& ALastName) {
-  VerificarArgumentos(action, AUserName, AUserPass, AFirstName, AMiddleName, ALastName);
+  VerificarArgumentos(action, DM, AUserName, AUserPass, AFirstName, AMiddleName, ALastName);
   RequireConnection(DM, action == UserAction::Add      ? "AddUser"
                         : action == UserAction::Delete ? "DeleteUser"
                                                        : "ModifyUser");

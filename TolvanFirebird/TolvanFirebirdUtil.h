@@ -275,6 +275,9 @@ class CreationComponents {
   virtual void StartTransaction() = 0;
   // The runner's text emptied, these lines loaded, run and committed.
   virtual void RunScript(const std::vector<std::string>& lines) = 0;
+  // Calls the declared external functions once; raises the server's error when it will not run
+  // them. Components that cannot tell do nothing.
+  virtual void CallExternalFunctions() {}
 };
 using CreationComponentsFactory = std::function<std::unique_ptr<CreationComponents>()>;
 std::unique_ptr<CreationComponents> LibraryCreationComponents();

@@ -8,6 +8,7 @@
 #include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -100,6 +101,58 @@ std::string RunVersion(const std::string& ToolFolder, const std::string& Tool) {
   return ToolVersion(output, Tool);
 }
 
+bool IsFolderPath(const std::string& Path) {
+  std::error_code error;
+  return std::filesystem::is_directory(detail::Utf8Path(Path), error);
+}
+
+// An interrupted run answers with what it had read, often nothing: that is no version to act on,
+// and copying a folder over the operator's tools because of it would change them for good.
+void StopIfInterrupted(const std::string& Tool, const std::string& ToolFolder) {
+  if (platform::InterruptSignal() != 0) {
+    throw std::runtime_error("A verificação da versão do " + Tool +
+                             " foi interrompida; nada foi copiado para a pasta \"" + ToolFolder +
+                             "\".");
+  }
+}
+
+// "pg_dump.exe e pg_restore.exe": the files the operator is asked to copy.
+std::string FileList(const std::vector<std::string>& Tools) {
+  std::string list;
+  for (std::size_t i = 0; i < Tools.size(); ++i) {
+    list += (i == 0                  ? ""
+             : i + 1 == Tools.size() ? " e o "
+                                     : ", o ") +
+            Tools[i] + platform::kExecutableSuffix;
+  }
+  return list;
+}
+
+// Copies the version folder over the tool folder; says in Portuguese which folder is missing or
+// could not be copied, and what the operator should put where.
+void RefreshToolFolder(const std::string& ToolFolder, const std::string& Server,
+                       const std::string& Tool, const std::string& Found,
+                       const std::vector<std::string>& Tools) {
+  const std::string source = VersionFolder(ToolFolder, Server);
+  const std::string what_to_copy = "copie para a pasta \"" + source + "\" o " + FileList(Tools) +
+                                   " da versão " + Server +
+                                   " do PostgreSQL, com as bibliotecas que os acompanham.";
+  if (!IsFolderPath(source)) {
+    throw std::runtime_error(
+        "O aplicativo " + Tool + " da pasta \"" + ToolFolder + "\" está na versão " + Found +
+        " enquanto o PostgreSQL está na versão " + Server + ", e não existe a pasta \"" + source +
+        "\" de onde copiar a versão certa.\r\n\r\nCrie essa pasta e " + what_to_copy);
+  }
+  try {
+    CopyFolderTree(source, ToolFolder);
+  } catch (const std::exception& error) {
+    throw std::runtime_error(
+        "Não foi possível copiar a pasta \"" + source + "\" para \"" + ToolFolder +
+        "\": " + error.what() + "\r\n\r\nA pasta \"" + ToolFolder +
+        "\" pode ter ficado copiada em parte. Verifique as permissões e " + what_to_copy);
+  }
+}
+
 }  // namespace
 
 void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& ToolFolder,
@@ -107,10 +160,13 @@ void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& Too
   RecusarAspas(kToolFolderWhat, ToolFolder);
   for (const std::string& tool : Tools) {
     const std::string server = Trim(ServerMajorVersion(PegarVersaoServidor(Conn)));
-    if (server != MajorOf(RunVersion(ToolFolder, tool))) {
-      CopyFolderTree(VersionFolder(ToolFolder, server), ToolFolder);
+    const std::string found = RunVersion(ToolFolder, tool);
+    StopIfInterrupted(tool, ToolFolder);
+    if (server != MajorOf(found)) {
+      RefreshToolFolder(ToolFolder, server, tool, found, Tools);
     }
     const std::string version = RunVersion(ToolFolder, tool);
+    StopIfInterrupted(tool, ToolFolder);
     if (server != MajorOf(version)) {
       throw std::runtime_error("O aplicativo " + tool + " está na versão " + version +
                                " enquanto o PostgreSQL está na versão " + server +

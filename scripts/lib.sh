@@ -17,7 +17,7 @@ TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib
 # libc6-dbg: the C library's and the loader's debugging symbols, so that the sanitizers name their
 # frames in a report.
 TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  postgresql-15 iproute2 libc6-dbg)
+  postgresql-15 iproute2 libc6-dbg debootstrap patchelf)
 TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine64)
 
@@ -60,6 +60,47 @@ ensure_packages() {
   fi
   if ((own_policy)); then "${sudo[@]}" rm -f "$policy"; fi
   ((rc == 0)) || die "apt-get failed (status $rc) installing ${missing[*]}"
+}
+
+# Makes a program or library of another Debian's root (scripts/debian13-servers) run on this
+# machine: its loader and its libraries are the root's (DT_RPATH, so that the libraries it loads
+# find theirs there too), and nothing else of it changes: the build tag it carries stays.
+# Usage: run_from_root ROOT FILE...
+run_from_root() {
+  local root=$1 file
+  shift
+  local libs="$root/usr/lib/x86_64-linux-gnu:$root/usr/lib/x86_64-linux-gnu/firebird/4.0/lib"
+  for file in "$@"; do
+    if [[ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" != 177ELF ]]; then continue; fi
+    if patchelf --print-interpreter "$file" >/dev/null 2>&1; then
+      patchelf --set-interpreter "$root/usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2" "$file"
+    fi
+    patchelf --force-rpath --set-rpath "$libs" "$file"
+  done
+}
+
+# Copies a tool or library of the root into a test's application folder, made to run here.
+# Usage: copy_tool ROOT SOURCE TARGET (SOURCE relative to ROOT; TARGET a file path)
+# A gbak of the root finds its messages through FIREBIRD_MSG (the root's firebird.msg folder).
+copy_tool() {
+  local root=$1 source=$2 target=$3
+  cp -L "$root/$source" "$target"
+  run_from_root "$root" "$target"
+}
+
+# "Firebird 3.0.11, 4.0.5; PostgreSQL 15.20, 17.12": the versions of the test servers, read from
+# the programs the server scripts run and from their environment (TOLVAN_FB4_VERSION,
+# TOLVAN_PG17_VERSION); a server that did not run is left out.
+tested_versions() {
+  local fb3 pg15 fb=() pg=()
+  fb3=$(grep -aoE 'LI-V3\.[0-9]+\.[0-9]+' /usr/sbin/firebird 2>/dev/null | head -n1 | cut -c5-) || true
+  pg15=$(/usr/lib/postgresql/15/bin/postgres --version 2>/dev/null | awk '{print $3}') || true
+  [[ -n $fb3 ]] && fb+=("$fb3")
+  [[ -n ${TOLVAN_FB4_VERSION:-} ]] && fb+=("$(cut -d. -f1-3 <<<"$TOLVAN_FB4_VERSION")")
+  [[ -n $pg15 ]] && pg+=("$pg15")
+  [[ -n ${TOLVAN_PG17_VERSION:-} ]] && pg+=("$TOLVAN_PG17_VERSION")
+  local IFS=,
+  echo "Firebird ${fb[*]:-(nenhum)}; PostgreSQL ${pg[*]:-(nenhum)}" | sed 's/,/, /g'
 }
 
 # Seconds since the epoch, for timings in the logs.

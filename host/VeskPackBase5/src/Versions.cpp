@@ -386,12 +386,15 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
   const fs::path copy = Utf8Path(CopyPath);
   std::error_code error;
   if (!fs::is_regular_file(copy, error)) {
-    Fail(std::errc::no_such_file_or_directory, "não há a cópia guardada \"" + CopyPath + "\"");
+    Fail(std::errc::no_such_file_or_directory, "não há a cópia guardada \"" + CopyPath +
+                                                   "\"; copie para \"" + FileName +
+                                                   "\" o arquivo da versão certa");
   }
   const auto file_status = fs::symlink_status(file, error);
   const bool file_there = fs::exists(file_status);
   if (file_there && fs::is_directory(fs::status(file, error))) {
-    Fail(std::errc::is_a_directory, "\"" + FileName + "\" é uma pasta");
+    Fail(std::errc::is_a_directory,
+         "\"" + FileName + "\" é uma pasta; troque-a pela cópia \"" + CopyPath + "\"");
   }
   // The copy is the file already: nothing to swap, and a file in use (a loaded library, which
   // Windows lets rename but not delete) is left alone.
@@ -424,8 +427,9 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
     fs::rename(file, *aside, error);
     if (error) {
       tolvan::platform::RemoveFile(staged);
-      throw std::system_error(
-          error, "RenomearArqVerAproximada: não foi possível pôr \"" + FileName + "\" de lado");
+      throw std::system_error(error, "RenomearArqVerAproximada: não foi possível pôr \"" +
+                                         FileName + "\" de lado; copie à mão \"" + CopyPath +
+                                         "\" sobre ele");
     }
   }
   fs::rename(Utf8Path(staged), file, error);
@@ -435,8 +439,8 @@ void RenomearArqVerAproximada(const std::string& FileName, const std::string& Co
       fs::rename(*aside, file, ignored);
     }
     tolvan::platform::RemoveFile(staged);
-    throw std::system_error(
-        error, "RenomearArqVerAproximada: não foi possível pôr a cópia em \"" + FileName + "\"");
+    throw std::system_error(error, "RenomearArqVerAproximada: não foi possível pôr a cópia em \"" +
+                                       FileName + "\"; copie à mão \"" + CopyPath + "\" sobre ele");
   }
   if (discard) {
     // A library still loaded cannot be deleted on Windows; it stays under the hidden name.

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 const std::string kCopyName = tolvan::platform::SharedLibraryFileName("ibclient64");
 const std::string kClientName = tolvan::platform::SharedLibraryFileName("fbclient", "2");
 
-enum class Step { Create, Connect, Start, Script1, Script2, Script3, FinalScript, None };
+enum class Step { Create, Connect, Start, Script1, Script2, Script3, FinalScript, Functions, None };
 
 struct Record {
   std::vector<std::string> calls;
@@ -37,6 +37,7 @@ struct Record {
   std::vector<std::string> clauses;
   std::vector<std::vector<std::string>> scripts;
   bool released = false;
+  bool functions_called = false;
 };
 
 class FakeComponents : public CreationComponents {
@@ -64,6 +65,10 @@ class FakeComponents : public CreationComponents {
     record_.calls.push_back("RunScript");
     record_.scripts.push_back(lines);
     Maybe(static_cast<Step>(static_cast<int>(Step::Script1) + scripts_run_++), "statement refused");
+  }
+  void CallExternalFunctions() override {
+    record_.functions_called = true;
+    Maybe(Step::Functions, "Access to UDF library \"ib_udf\" is denied by server administrator");
   }
 
  private:
@@ -174,6 +179,24 @@ TEST_F(Creation, RunsTheStepsAndTheScriptsInOrderAndReportsNothing) {
   EXPECT_TRUE(record_.released);
   EXPECT_THAT(dialogs_.Texts(), IsEmpty());
   EXPECT_THAT(Logged(), IsEmpty());
+}
+
+// The declarations stay whatever the server does with them; one line says it will not run them.
+TEST_F(Creation, AServerThatWillNotRunTheFunctionsIsLoggedOnceAfterTheDeclarations) {
+  Run(&dm_, "/data/novo.fdb", "ana", "segredo", Step::Functions);
+  EXPECT_TRUE(record_.functions_called);
+  EXPECT_EQ(record_.scripts.size(), 4u);
+  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+  EXPECT_THAT(Logged(),
+              ElementsAre("As funções externas (UDF) foram declaradas no banco /data/novo.fdb, mas "
+                          "o servidor não as executa: Access to UDF library \"ib_udf\" is denied "
+                          "by server administrator\r\nPara usá-las, ponha as bibliotecas fbudf e "
+                          "ib_udf na pasta UDF do servidor e configure UdfAccess = Restrict UDF no "
+                          "firebird.conf dele."));
+  // A failed declaration is the creation's failure; the functions are not called then.
+  record_ = Record{};
+  Run(&dm_, "/data/outro.fdb", "ana", "segredo", Step::Script2);
+  EXPECT_FALSE(record_.functions_called);
 }
 
 TEST_F(Creation, TakesTheConnectionsCredentialsForEmptyArgumentsAndDoublesQuotes) {

@@ -632,6 +632,9 @@ TEST_F(GbakRuns, BadSettingsGiveAClearMessageAndNeverACrash) {
   EXPECT_THAT(dialogs_.Texts(),
               ElementsAre(HasSubstr("Nenhuma biblioteca cliente do Firebird foi informada"),
                           HasSubstr("A biblioteca cliente \"lib\" é uma pasta")));
+  EXPECT_THAT(dialogs_.Texts().back(),
+              AllOf(HasSubstr("Troque essa pasta pela biblioteca cliente lib da versão "),
+                    HasSubstr(" do Firebird, copiada para \"" + bin_ + "\".")));
   EXPECT_EQ(Calls().size(), 2u);
 
   // The default instance names a file: a warning, and the folder beside the application.
@@ -650,7 +653,9 @@ TEST_F(GbakRuns, BadSettingsGiveAClearMessageAndNeverACrash) {
   fs::create_directory(U8(gbak_));
   EXPECT_EQ(MessageOf([&] { RunRestore(nullptr); }),
             "O gbak esperado em \"" + gbak_ +
-                "\" é uma pasta, não um programa.\r\nCopie o gbak para a pasta do aplicativo.");
+                "\" é uma pasta, não um programa.\r\nTroque essa pasta pelo gbak do Firebird, "
+                "copiado para \"" +
+                bin_ + "\".");
 }
 
 class GbakConnRuns : public GbakRuns {

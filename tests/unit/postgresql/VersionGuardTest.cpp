@@ -2,14 +2,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/Interrupt.h"
 #include "tolvan/Exports.h"
 
 namespace tolvan::postgresql::test {
@@ -105,10 +108,50 @@ TEST_F(VersionGuardTest, AToolThatDoesNotStartShowsAnEmptyVersion) {
   EXPECT_THAT(Guard(), ::testing::HasSubstr("pg_dump está na versão  enquanto"));
 }
 
-TEST_F(VersionGuardTest, AMissingVersionFolderFailsWithTheSystemsError) {
-  ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
-  InstallTools("14.1");
-  EXPECT_THROW(VerificarVersaoFerramentas(&connection_, tools_, {"pg_dump"}), std::system_error);
+TEST_F(VersionGuardTest, AMissingVersionFolderSaysWhatToCopyWhere) {
+  ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
+  InstallTools("15.20 (Debian 15.20-0+deb12u1)");
+  const std::string folder = app_.Path() + "PostgreSQL17" + platform::kPathDelimiter;
+  const std::string exe = platform::kExecutableSuffix;
+  EXPECT_EQ(Guard(), "O aplicativo pg_dump da pasta \"" + tools_ +
+                         "\" está na versão 15.20 (Debian 15.20-0+deb12u1) enquanto o PostgreSQL "
+                         "está na versão 17, e não existe a pasta \"" +
+                         folder +
+                         "\" de onde copiar a versão certa.\r\n\r\nCrie essa pasta e copie "
+                         "para a pasta \"" +
+                         folder + "\" o pg_dump" + exe + " e o pg_restore" + exe +
+                         " da versão 17 do PostgreSQL, com as bibliotecas que os acompanham.");
+}
+
+// A fake tool that answers --version only after a while, and an interrupt recorded meanwhile:
+// the runner ends the tool with nothing read, and the guard stops there.
+TEST_F(VersionGuardTest, AnInterruptStopsTheGuardBeforeAnyCopy) {
+  ServerSays("PostgreSQL 17.2 on x86_64-pc-linux-gnu");
+  app_.Install("PostgreSQL/pg_dump", "sleep 10000\n" + ToolScript("pg_dump", "17.2"));
+  app_.Install("PostgreSQL/pg_restore", ToolScript("pg_restore", "17.2"));
+  InstallFolder("PostgreSQL17", "16.0");
+  const std::string before = ReadText(app_.ToolPath("PostgreSQL/pg_dump") + ".script");
+
+  std::thread interrupter([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    platform::RequestInterrupt(2);
+  });
+  const std::string message = Guard();
+  interrupter.join();
+  platform::ClearInterrupt();
+
+  EXPECT_EQ(message,
+            "A verificação da versão do pg_dump foi interrompida; nada foi copiado para "
+            "a pasta \"" +
+                tools_ + "\".");
+  EXPECT_EQ(ReadText(app_.ToolPath("PostgreSQL/pg_dump") + ".script"), before);
+  EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").size(), 0u);
+
+  // Recorded before the guard: no tool runs and nothing is copied either.
+  platform::RequestInterrupt(15);
+  EXPECT_THAT(Guard(), ::testing::HasSubstr("interrompida; nada foi copiado"));
+  platform::ClearInterrupt();
+  EXPECT_EQ(ReadText(app_.ToolPath("PostgreSQL/pg_dump") + ".script"), before);
 }
 
 TEST_F(VersionGuardTest, TheCopyReplacesALinkInsteadOfWritingThroughIt) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <system_error>
 
 #include "TempDir.h"
 #include "platform/Paths.h"
@@ -103,6 +104,36 @@ TEST(KeptCopySwap, SwappingBackLeavesNoStagingFiles) {
   EXPECT_EQ(GetVersao(dir.File("fbclient.dll"), false), "3.0.5.1");
   EXPECT_EQ(Names(dir), (std::set<std::string>{"fbclient.dll", "fbclient_3.0.11.33637.dll",
                                                "fbclient_3.0.5.1.dll"}));
+}
+
+// A swap that cannot be made says in Portuguese which file to copy where, and changes nothing.
+TEST(KeptCopySwap, AFailedSwapSaysWhichFileToCopyWhere) {
+  TempDir dir;
+  WriteAt(dir.File("gbak"), 100, 0, "LI-V3.0.5.1 Firebird 3.0");
+  const std::string missing = dir.File("gbak_4.0.5.3140");
+  try {
+    RenomearArqVerAproximada(dir.File("gbak"), missing);
+    ADD_FAILURE() << "no failure";
+  } catch (const std::system_error& e) {
+    EXPECT_NE(
+        std::string(e.what()).find("não há a cópia guardada \"" + missing + "\"; copie para \"" +
+                                   dir.File("gbak") + "\" o arquivo da versão certa"),
+        std::string::npos)
+        << e.what();
+  }
+  std::filesystem::create_directory(U8(dir.File("lib")));
+  WriteAt(dir.File("lib_4.0.5.3140"), 100, 0, "LI-V4.0.5.3140 Firebird 4.0");
+  try {
+    RenomearArqVerAproximada(dir.File("lib"), dir.File("lib_4.0.5.3140"));
+    ADD_FAILURE() << "no failure";
+  } catch (const std::system_error& e) {
+    EXPECT_NE(std::string(e.what()).find("\"" + dir.File("lib") +
+                                         "\" é uma pasta; troque-a pela cópia \"" +
+                                         dir.File("lib_4.0.5.3140") + "\""),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(GetVersao(dir.File("gbak"), false), "3.0.5.1");
 }
 
 }  // namespace
