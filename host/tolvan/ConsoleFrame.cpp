@@ -138,7 +138,8 @@ void ConsoleFrame::DrawStatus() {
     out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
   }
   // One column is kept free: a terminal that wraps at its last column would start a new line.
-  const std::string fitted = JoinFieldsToWidth(StatusFields(), " · ", columns - 1);
+  const std::string fitted =
+      JoinFieldsToWidth(StatusFields(), " · ", columns - 1, !last_line_.empty());
   drawn_columns_ = DisplayWidth(fitted);
   out_ << kClearLine << fitted << std::flush;
   status_shown_ = true;

@@ -159,7 +159,9 @@ std::string FitToWidth(std::string_view text, std::size_t columns) {
 }
 
 std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
-                              std::size_t columns) {
+                              std::size_t columns, bool last_is_text) {
+  // Fewer columns than this for the text say nothing of it.
+  constexpr std::size_t kShortestText = 8;
   if (fields.empty()) {
     return "";
   }
@@ -174,6 +176,10 @@ std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::strin
     const std::string piece = FitToWidth(fields[i], std::string::npos);
     const std::size_t width = separator_width + DisplayWidth(piece);
     if (used + width > columns) {
+      if (last_is_text && i + 1 == fields.size() &&
+          used + separator_width + kShortestText <= columns) {
+        joined.append(separator).append(FitToWidth(piece, columns - used - separator_width));
+      }
       break;
     }
     joined.append(separator).append(piece);

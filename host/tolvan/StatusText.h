@@ -22,9 +22,11 @@ std::size_t DisplayWidth(std::string_view text);
 std::string FitToWidth(std::string_view text, std::size_t columns);
 
 // The fields joined by the separator, as many as fit in `columns` whole, from the left; the first
-// is cut (FitToWidth) only when not even it fits. A number is never shown cut.
+// is cut (FitToWidth) only when not even it fits. A number is never shown cut. With `last_is_text`
+// the last field is free text (a tool's line), which is cut to the room left rather than dropped
+// when at least a few columns are free for it.
 std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
-                              std::size_t columns);
+                              std::size_t columns, bool last_is_text = false);
 
 // Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
 // head, the others with `indent` blanks; a word too long for a line of its own (a long path) is

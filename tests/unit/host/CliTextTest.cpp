@@ -178,6 +178,13 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
             "| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min 02 s · 40.000 linhas");
   EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(fields, " · ", 39), "| 3,1 s · 50% (2/4 tabelas)");
   EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(fields, " · ", 4), "| 3,");
+  // A tool's line, shown last, is cut to the room left; numbers before it stay whole or go.
+  const std::vector<std::string> with_line = {"| 3,1 s", "40.000 linhas",
+                                              "gbak: writing index RDB$PRIMARY1"};
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(with_line, " · ", 39, true),
+            "| 3,1 s · 40.000 linhas · gbak: writing");
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(with_line, " · ", 28, true), "| 3,1 s · 40.000 linhas");
+  EXPECT_EQ(tolvan::cli::JoinFieldsToWidth(with_line, " · ", 39), "| 3,1 s · 40.000 linhas");
 
   const std::string wrapped = tolvan::cli::Wrap("  --file ARQUIVO ",
                                                 "o arquivo de backup, num caminho /muito/longo/que/"
