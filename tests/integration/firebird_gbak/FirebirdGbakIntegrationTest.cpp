@@ -844,7 +844,7 @@ TEST_F(FirebirdGbak, ARestoreToTheServerOnAFullDiskLeavesNothingAndARetrySucceed
   }
   const fs::path small = folder_ / "pequeno";
   fs::create_directory(small);
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m,mode=0777") != 0) {
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
     GTEST_SKIP() << "a full disk: a small tmpfs cannot be mounted here (" << std::strerror(errno)
                  << ")";
   }
@@ -870,22 +870,27 @@ TEST_F(FirebirdGbak, ARestoreToTheServerOnAFullDiskLeavesNothingAndARetrySucceed
     Export<tolvan::RestoreConnFn>("RestoreConn")(&db.dm, server->password, file, target, service,
                                                  nullptr, false, false);
   };
-  for (const bool service : {true, false}) {
-    const std::string where = service ? "service manager" : "tcp";
-    const std::string target = (small / (service ? "se.fdb" : "tcp.fdb")).string();
-    const std::string message = Message([&] { restore(target, service); });
-    EXPECT_THAT(message, AllOf(StartsWith("Restore:\r\n"), HasSubstr("No space left on device"),
-                               Not(HasSubstr("não pôde ser apagado"))))
-        << where;
-    EXPECT_FALSE(fs::exists(target)) << where << ": the full disk kept a half database";
-    EXPECT_THAT(Message([&] {
-                  Database left(server->Key(target), server->user, server->password);
-                  left.connection.Open();
-                }),
-                Not(std::string("(no failure)")))
-        << where << ": the server still attaches the half database";
-    EXPECT_EQ(used(), empty) << where << ": the disk's space was not given back";
-    EXPECT_TRUE(db.connection.Connected()) << where;
+  // At 1 MiB the disk fills while the server still makes the database, which it can then no
+  // longer open (nor drop); at 2 MiB it fills during the rows.
+  for (const char* size : {"size=1m,mode=0777", "size=2m,mode=0777"}) {
+    ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, size), 0) << std::strerror(errno);
+    for (const bool service : {true, false}) {
+      const std::string where = std::string(size) + (service ? ", service manager" : ", tcp");
+      const std::string target = (small / (service ? "se.fdb" : "tcp.fdb")).string();
+      const std::string message = Message([&] { restore(target, service); });
+      EXPECT_THAT(message, AllOf(StartsWith("Restore:\r\n"), HasSubstr("No space left on device"),
+                                 Not(HasSubstr("não pôde ser apagado"))))
+          << where;
+      EXPECT_FALSE(fs::exists(target)) << where << ": the full disk kept a half database";
+      EXPECT_THAT(Message([&] {
+                    Database left(server->Key(target), server->user, server->password);
+                    left.connection.Open();
+                  }),
+                  Not(std::string("(no failure)")))
+          << where << ": the server still attaches the half database";
+      EXPECT_EQ(used(), empty) << where << ": the disk's space was not given back";
+      EXPECT_TRUE(db.connection.Connected()) << where;
+    }
   }
 
   // The same path once the disk has room: nothing of the failed runs stands in the way.
