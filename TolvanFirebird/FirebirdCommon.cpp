@@ -26,4 +26,11 @@ bool IsBlankText(std::string_view text) {
   return true;
 }
 
+bool IsThisMachine(const std::string& host) {
+  // The port, if any, follows a "/".
+  const std::string name = host.substr(0, host.find('/'));
+  return name.empty() || EqualsIgnoringCase(name, "localhost") || name.rfind("127.", 0) == 0 ||
+         name == "::1" || name == "[::1]";
+}
+
 }  // namespace tolvan::firebird

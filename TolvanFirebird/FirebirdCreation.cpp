@@ -260,13 +260,6 @@ std::string EmptyCopyTarget(const std::string& database_name, const std::string&
   return host.size() > 1 ? host + ":" + database_name : database_name;
 }
 
-bool IsThisMachine(const std::string& host) {
-  // The port, if any, follows a "/".
-  const std::string name = host.substr(0, host.find('/'));
-  return name.empty() || EqualsIgnoringCase(name, "localhost") || name.rfind("127.", 0) == 0 ||
-         name == "::1" || name == "[::1]";
-}
-
 void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
                         const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
                         const GbakCall& restore) {

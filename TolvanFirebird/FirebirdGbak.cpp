@@ -291,6 +291,10 @@ class RestoreTarget {
       return;
     }
     armed_ = on_server_ ? ServerSaysMissing() : !tolvan::platform::PathEntryExists(target_);
+    // A server of this machine writes the target at its path here.
+    const std::string here = PathOnServer(target_);
+    absent_here_ = armed_ && on_server_ && IsThisMachine(HostOf(target_)) &&
+                   U8Path(here).is_absolute() && !tolvan::platform::PathEntryExists(here);
   }
   ~RestoreTarget() {
     try {
@@ -337,6 +341,13 @@ class RestoreTarget {
     }
     const std::string failure = DropOnServer();
     if (failure.empty()) {
+      return {};
+    }
+    // A disk that filled while the server was still making the database leaves a file that the
+    // server cannot open any more, and so cannot drop; when it is a file of this machine that
+    // was not there before the run, it goes as a file.
+    const std::string here = PathOnServer(target_);
+    if (absent_here_ && tolvan::platform::IsPlainFile(here) && tolvan::platform::RemoveFile(here)) {
       return {};
     }
     return "O banco incompleto \"" + target_ + "\" ficou no servidor " + HostOf(target_) +
@@ -391,6 +402,7 @@ class RestoreTarget {
   std::string password_;
   std::string library_;
   bool armed_ = false;
+  bool absent_here_ = false;
 };
 
 // A database key that names no host: a path of this machine, or an alias.

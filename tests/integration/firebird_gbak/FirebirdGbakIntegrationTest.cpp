@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -827,6 +831,76 @@ TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySuccee
   EXPECT_THAT(Message([&] { restore(whole, existing, true, nullptr); }), StartsWith("Restore:"));
   Database kept(server->Key(existing), server->user, server->password);
   EXPECT_THAT(kept.Select("select count(*) from rdb$database"), ::testing::ElementsAre("1"));
+}
+
+// A restore to the server onto a disk that fills part-way: the server's own text in our framing,
+// nothing left on that disk (its space is free again), and a retry to the same path with room
+// succeeds. The server runs on this machine, so the path it writes is a path here.
+TEST_F(FirebirdGbak, ARestoreToTheServerOnAFullDiskLeavesNothingAndARetrySucceeds) {
+  const auto server = FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "a full disk: mounting a small tmpfs needs root";
+  }
+  const fs::path small = folder_ / "pequeno";
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
+    GTEST_SKIP() << "a full disk: a small tmpfs cannot be mounted here (" << std::strerror(errno)
+                 << ")";
+  }
+  undo_.insert(undo_.begin(), [small] { umount2(small.c_str(), MNT_DETACH); });
+  const auto used = [&] {
+    struct statvfs disk {};
+    EXPECT_EQ(statvfs(small.c_str(), &disk), 0);
+    return (disk.f_blocks - disk.f_bfree) * disk.f_frsize;
+  };
+  const std::uintmax_t empty = used();
+
+  const std::string big = (folder_ / "grande.fdb").string();
+  MakeBigDatabase(big);
+  const std::string file = (folder_ / "grande.fbk").string();
+  BackupEmbedded(big, file);
+  ASSERT_GT(fs::file_size(file), 4u << 20) << "the backup must not fit the small disk";
+
+  const std::string source = ServerFile(*server, "conexao_cheio.fdb");
+  vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
+  Database db(server->Key(source), server->user, server->password);
+  db.connection.Open();
+  const auto restore = [&](const std::string& target, bool service) {
+    Export<tolvan::RestoreConnFn>("RestoreConn")(&db.dm, server->password, file, target, service,
+                                                 nullptr, false, false);
+  };
+  // At 1 MiB the disk fills while the server still makes the database, which it can then no
+  // longer open (nor drop); at 2 MiB it fills during the rows.
+  for (const char* size : {"size=1m,mode=0777", "size=2m,mode=0777"}) {
+    ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, size), 0) << std::strerror(errno);
+    for (const bool service : {true, false}) {
+      const std::string where = std::string(size) + (service ? ", service manager" : ", tcp");
+      const std::string target = (small / (service ? "se.fdb" : "tcp.fdb")).string();
+      const std::string message = Message([&] { restore(target, service); });
+      EXPECT_THAT(message, AllOf(StartsWith("Restore:\r\n"), HasSubstr("No space left on device"),
+                                 Not(HasSubstr("não pôde ser apagado"))))
+          << where;
+      EXPECT_FALSE(fs::exists(target)) << where << ": the full disk kept a half database";
+      EXPECT_THAT(Message([&] {
+                    Database left(server->Key(target), server->user, server->password);
+                    left.connection.Open();
+                  }),
+                  Not(std::string("(no failure)")))
+          << where << ": the server still attaches the half database";
+      EXPECT_EQ(used(), empty) << where << ": the disk's space was not given back";
+      EXPECT_TRUE(db.connection.Connected()) << where;
+    }
+  }
+
+  // The same path once the disk has room: nothing of the failed runs stands in the way.
+  ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=256m,mode=0777"), 0)
+      << std::strerror(errno);
+  const std::string target = (small / "se.fdb").string();
+  restore(target, true);
+  Database restored(server->Key(target), server->user, server->password);
+  EXPECT_EQ(restored.Select("select count(*) from linhas").at(0), "300000");
+  restored.connection.Close();
 }
 
 // The security database keeps "joão" as "JOãO"; gbak logs in with it as the driver does.

@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -875,6 +876,44 @@ TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
     EXPECT_THAT(LastLine(r.err), MatchesRegex("Restore interrompido \\(SIGINT\\) depois de .*"));
     EXPECT_FALSE(fs::exists(target)) << "a half-made database was left";
   }
+}
+
+// A restore to the server onto a disk that fills part-way: status 1 with the server's reason, and
+// nothing left on that disk.
+TEST_F(TolvanProgram, RestoreConnOntoAFullDiskExitsOneAndLeavesNothing) {
+  const auto server = tolvan::test::FindFirebirdServer();
+  if (!server || !HaveGbak()) {
+    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
+      FAIL() << "no Firebird test server or no gbak";
+    }
+    GTEST_SKIP() << "no Firebird test server: source \"$(scripts/firebird-server start)\"";
+  }
+  const fs::path small = dir_ / "pequeno";
+  fs::create_directories(small);
+  if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
+    GTEST_SKIP() << "a full disk: a small tmpfs cannot be mounted here (it needs root)";
+  }
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
+  const std::string backup = BigBackup();
+  ASSERT_GT(fs::file_size(backup), 2u << 20) << "the backup must not fit the small disk";
+  const std::string connection =
+      server->Key(server->data + "/cheio-" + std::to_string(getpid()) + ".fdb");
+  vesk::firebird::CreateDatabase(connection, server->user, server->password);
+  const std::string target = (small / "novo.fdb").string();
+  std::vector<std::string> env = env_;
+  env.push_back("TOLVAN_PASSWORD=" + server->password);
+  const Outcome r =
+      RunTolvan({"firebird", "RestoreConn", "--database", connection, "--user", server->user,
+                 "--file", backup, "--target", target, "--service", "--yes"},
+                env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("No space left on device"));
+  EXPECT_THAT(LastLine(r.err), StartsWith("RestoreConn falhou em "));
+  EXPECT_TRUE(fs::is_empty(small)) << "the full disk kept a half database\n" << r.err;
+  fs::remove(server->data + "/cheio-" + std::to_string(getpid()) + ".fdb");
 }
 
 TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
