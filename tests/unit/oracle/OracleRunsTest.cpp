@@ -16,7 +16,9 @@
 #include "fake_tool/FakeTool.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
+#include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
@@ -85,6 +87,8 @@ class OracleRunsTest : public ::testing::Test {
     previous_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(Utf8Path(dir));
     SetUpFiles();
+    std::ofstream(Utf8Path(sample_dump_), std::ios::binary) << kSampleDump;
+    Script(exp_, "");
   }
   void TearDown() override { std::filesystem::current_path(previous_dir_); }
 
@@ -96,8 +100,9 @@ class OracleRunsTest : public ::testing::Test {
     log_ = bk + "loja.LOG";
   }
 
+  // EXP's script writes a dump first (what a real EXP leaves in FILE=).
   void Script(const std::string& tool, const std::string& script) {
-    folder_.SetScript(tool, script);
+    folder_.SetScript(tool, tool == exp_ ? "product " + sample_dump_ + "\n" + script : script);
   }
   std::vector<std::string> Args(const std::string& tool) {
     auto calls = folder_.Calls(tool);
@@ -128,6 +133,9 @@ class OracleRunsTest : public ::testing::Test {
 
   tolvan::platform::ScopedEnvironmentOverride environment_;
   FakeToolFolder folder_;
+  // The first bytes of an EXP dump.
+  static constexpr const char* kSampleDump = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
+  std::string sample_dump_ = folder_.Path() + "sample.dmp";
   std::filesystem::path previous_dir_;
   std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
   tolvan::BackupFn backup_ = nullptr;
@@ -253,11 +261,26 @@ TEST_F(OracleRunsTest, AFailedExportLeavesTheGoodDumpAsItWasAndNoTemporary) {
   }
 }
 
-TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlace) {
+TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlaceForGood) {
   std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump de ontem";
+  // An EXP that ends with 0 but wrote nothing has made no dump.
+  folder_.SetScript(exp_, "exit 0\n");
+  EXPECT_EQ(
+      MessageOf([&] { Backup("ORCL", false, nullptr); }),
+      "Backup:\r\nA ferramenta terminou sem erro, mas o arquivo que ela gerou está vazio; \"" +
+          dmp_ + "\" ficou como estava.");
+  std::ifstream earlier(Utf8Path(dmp_), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "dump de ontem");
+  EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+
+  // One that wrote a dump: flushed by us (the fake flushes nothing), renamed, its folder flushed.
+  Script(exp_, "");
+  const tolvan::platform::ScopedFileCallRecorder recorder;
   Backup("ORCL", false, nullptr);
-  // The fake writes nothing: the dump is now the empty file the export was given.
-  EXPECT_EQ(std::filesystem::file_size(Utf8Path(dmp_)), 0u);
+  EXPECT_EQ(tolvan::test::DurableCommitProblem(recorder.Calls(), Args(exp_)[2].substr(5), dmp_),
+            "");
+  std::ifstream in(Utf8Path(dmp_), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSampleDump);
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
 }
 
