@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TolvanOracleUtil.h"
@@ -282,6 +283,35 @@ TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlaceForGood) {
   std::ifstream in(Utf8Path(dmp_), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSampleDump);
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+}
+
+// While EXP runs, something the rename cannot replace takes the dump's final name.
+class BlockingFrame : public RecordingFrame {
+ public:
+  explicit BlockingFrame(std::string path) : path_(std::move(path)) {}
+  void DoCaptureLine(const std::string& line, bool& stop) override {
+    RecordingFrame::DoCaptureLine(line, stop);
+    std::filesystem::remove(Utf8Path(path_));
+    std::filesystem::create_directories(Utf8Path(path_) / "inside");
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(OracleRunsTest, ADumpThatCannotTakeItsNameIsKeptAndTheMessageSaysWhere) {
+  std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump de ontem";
+  Script(exp_, "out EXP: Export terminated successfully\n");
+  BlockingFrame frame(dmp_);
+  const std::string message = MessageOf([&] { Backup("ORCL", false, &frame); });
+  const std::string kept = Args(exp_)[2].substr(5);
+  EXPECT_THAT(message, StartsWith("Backup:\r\nO arquivo gerado foi mantido em \"" + kept +
+                                  "\", mas não pôde ser posto no lugar de \"" + dmp_ + "\""));
+  std::ifstream in(Utf8Path(kept), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSampleDump);
+  std::filesystem::permissions(Utf8Path(kept), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  std::filesystem::remove_all(Utf8Path(dmp_));
 }
 
 TEST_F(OracleRunsTest, ADottedNameIsWrittenAndReadUnderItsOwnBase) {
