@@ -134,7 +134,8 @@ bool CreateNewFile(const std::string& path) {
 
 FileHold CreateHeldFile(const std::string& path) {
   // No data access of its own, so that the tool may open the file with whatever sharing it asks
-  // for; no delete sharing, so that no other run can remove it while we hold it.
+  // for. The tool's own handle, which does not share deletion, is what keeps other runs from
+  // removing the file while it writes.
   const HANDLE file = ::CreateFileW(internal::Widen(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -206,7 +206,7 @@ TEST(ProductFile, TheTemporariesNoRunHoldsAreRemovedByTheNextRun) {
   Write(stale_empty, "");
   // Not temporaries of this name.
   const std::string others[] = {dir.File("outra.dump.~0123456789.tmp"), final_path + ".~0123.tmp",
-                                final_path + ".~0123456789.old", final_path + ".~ABCDEF0123.tmp"};
+                                final_path + ".~0123456789.old", final_path + ".~01234ABCDE.tmp"};
   for (const std::string& other : others) {
     Write(other, "not ours");
   }
@@ -217,13 +217,16 @@ TEST(ProductFile, TheTemporariesNoRunHoldsAreRemovedByTheNextRun) {
     EXPECT_EQ(ReadAll(other), "not ours") << other;
   }
 
-  // A run still at work keeps its own.
-  Write(working.Path(), "half written");
+  // A run still at work, its tool writing, keeps its own.
+  std::ofstream tool(U8(working.Path()), std::ios::binary | std::ios::trunc);
+  tool << "half written";
+  tool.flush();
   {
     vesk::ProductFile next(final_path);
     Write(next.Path(), "next");
     next.Commit();
   }
+  tool.close();
   EXPECT_EQ(ReadAll(working.Path()), "half written");
   EXPECT_EQ(ReadAll(final_path), "next");
 }
