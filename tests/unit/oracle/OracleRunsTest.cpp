@@ -270,8 +270,11 @@ TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlaceForGood) {
       MessageOf([&] { Backup("ORCL", false, nullptr); }),
       "Backup:\r\nA ferramenta terminou sem erro, mas o arquivo que ela gerou está vazio; \"" +
           dmp_ + "\" ficou como estava.");
-  std::ifstream earlier(Utf8Path(dmp_), std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "dump de ontem");
+  {
+    // Closed again: on Windows an open file cannot be replaced.
+    std::ifstream earlier(Utf8Path(dmp_), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "dump de ontem");
+  }
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
 
   // One that wrote a dump: flushed by us (the fake flushes nothing), renamed, its folder flushed.
