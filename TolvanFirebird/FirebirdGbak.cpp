@@ -611,7 +611,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   std::optional<vesk::ProductFile> product;
   if (split.host.empty() && !File.empty()) {
     try {
-      product.emplace(File);
+      product.emplace(File, vesk::ProductKind::GbakBackup);
     } catch (const std::system_error& e) {
       throw std::runtime_error(
           "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +
@@ -646,12 +646,8 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   if (product) {
     try {
       product->Commit();
-    } catch (const std::system_error& e) {
-      product->Keep();
-      throw std::runtime_error("Backup:\r\nO backup foi gravado em \"" + written +
-                               "\", mas não pôde ser posto no lugar de \"" + File + "\" (" +
-                               vesk::FileErrorReason(e) + ").\r\n\"" + File +
-                               "\" ficou como estava.");
+    } catch (const vesk::EProductNotPlaced& e) {
+      throw std::runtime_error("Backup:\r\n" + std::string(e.what()));
     }
   }
 }

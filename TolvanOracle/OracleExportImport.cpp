@@ -184,7 +184,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   // that succeeded replaces it. The log is written in place.
   std::optional<vesk::ProductFile> product;
   try {
-    product.emplace(dump);
+    product.emplace(dump, vesk::ProductKind::ExportDump);
   } catch (const std::system_error& error) {
     throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo \"" + dump +
                              "\": " + vesk::FileErrorReason(error) + ".");
@@ -204,11 +204,8 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   }
   try {
     product->Commit();
-  } catch (const std::system_error& error) {
-    throw std::runtime_error(
-        "Backup:\r\nO EXP terminou, mas não foi possível pôr o backup no "
-        "lugar de \"" +
-        dump + "\": " + vesk::FileErrorReason(error) + ".");
+  } catch (const vesk::EProductNotPlaced& error) {
+    throw std::runtime_error("Backup:\r\n" + std::string(error.what()));
   }
 }
 

@@ -299,11 +299,8 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
   }
   try {
     product->Commit();
-  } catch (const std::system_error& error) {
-    throw std::runtime_error(
-        "Backup:\r\nO pg_dump terminou, mas não foi possível pôr o backup no "
-        "lugar de \"" +
-        OutputFile + "\": " + vesk::FileErrorReason(error) + ".");
+  } catch (const vesk::EProductNotPlaced& error) {
+    throw std::runtime_error("Backup:\r\n" + std::string(error.what()));
   }
 }
 

@@ -30,11 +30,14 @@ void FlushFile(const std::string& path) {
   const Handle file(::CreateFileW(internal::Widen(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
-    internal::ThrowWin32Error(::GetLastError(), "cannot open \"" + path + "\" to flush it");
+    internal::ThrowWin32Error(::GetLastError(),
+                              "não foi possível abrir \"" + path + "\" para gravá-lo no disco");
   }
   internal::NoteFileCall("FlushFileBuffers", path);
   if (!::FlushFileBuffers(file.get())) {
-    internal::ThrowWin32Error(::GetLastError(), "cannot flush \"" + path + "\" to the disk");
+    const DWORD error = ::GetLastError();
+    throw FileNotFlushed(static_cast<int>(error), internal::Win32Category(),
+                         "não foi possível gravar \"" + path + "\" no disco");
   }
 }
 
@@ -76,7 +79,8 @@ void ReplaceKeepingProtection(const std::string& source, const std::string& targ
   if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
     ::MoveFileExW(aside.c_str(), wide_target.c_str(), MOVEFILE_WRITE_THROUGH);
   }
-  internal::ThrowWin32Error(error, "cannot rename \"" + source + "\" to \"" + target + "\"");
+  internal::ThrowWin32Error(error,
+                            "não foi possível renomear \"" + source + "\" para \"" + target + "\"");
 }
 
 }  // namespace
@@ -128,6 +132,50 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
+FileHold CreateHeldFile(const std::string& path) {
+  // No data access of its own, so that the tool may open the file with whatever sharing it asks
+  // for. The tool's own handle, which does not share deletion, is what keeps other runs from
+  // removing the file while it writes.
+  const HANDLE file = ::CreateFileW(internal::Widen(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      return kNoFileHold;
+    }
+    internal::ThrowWin32Error(error, "não foi possível criar \"" + path + "\"");
+  }
+  return reinterpret_cast<FileHold>(file);
+}
+
+void ReleaseFileHold(FileHold hold) {
+  if (hold != kNoFileHold) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(hold));
+  }
+}
+
+bool RemoveUnheldFile(const std::string& path) {
+  if (!IsPlainFile(path)) {
+    return false;
+  }
+  // A file some process holds open without delete sharing cannot be removed.
+  return ::DeleteFileW(internal::Widen(path).c_str()) != 0;
+}
+
+void ReleaseFileHoldForRename(FileHold& hold) {
+  // Renaming needs the delete access that the hold does not share.
+  ReleaseFileHold(hold);
+  hold = kNoFileHold;
+}
+
+bool MakeReadOnly(const std::string& path) {
+  const std::wstring wide = internal::Widen(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         ::SetFileAttributesW(wide.c_str(), attributes | FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 void RenameReplacing(const std::string& source, const std::string& target) {
   if (!::MoveFileExW(internal::Widen(source).c_str(), internal::Widen(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -153,7 +201,8 @@ void ReplaceDurably(const std::string& source, const std::string& target) {
         // Another run put a file there meanwhile: it is replaced keeping its protection.
         ReplaceKeepingProtection(source, target);
       } else {
-        internal::ThrowWin32Error(error, "cannot rename \"" + source + "\" to \"" + target + "\"");
+        internal::ThrowWin32Error(
+            error, "não foi possível renomear \"" + source + "\" para \"" + target + "\"");
       }
     }
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "tolvan/Visibility.h"
@@ -133,18 +134,48 @@ class VESKBASE_API KeptLines {
   std::size_t left_out_ = 0;
 };
 
+// What a product must look like before it may replace anything: a tool that ended well may still
+// have left an empty file, or one cut short.
+enum class ProductKind {
+  // Whatever the work wrote, an empty file included (a command file).
+  Any,
+  // A gbak backup: it begins with the header gbak writes.
+  GbakBackup,
+  // An EXP dump: it begins with its "EXPORT:V" header.
+  ExportDump,
+};
+
+// Thrown by ProductFile::Commit when the product cannot stand at the final name. The message is
+// the operator's (Portuguese), whole, without the operation's title: why, what became of the
+// product, and that the final name is as it was (or, when only the folder's flush failed, that
+// the product is there but may not survive a power cut).
+class VESKBASE_API EProductNotPlaced : public std::runtime_error {
+ public:
+  EProductNotPlaced(const std::string& Message, std::string KeptAt)
+      : std::runtime_error(Message), kept_at_(std::move(KeptAt)) {}
+  // Where the finished product was kept when it could not take the final name; empty when it
+  // was removed (a product that failed its check or its flush) or when it is in place.
+  const std::string& KeptAt() const { return kept_at_; }
+
+ private:
+  std::string kept_at_;
+};
+
 // A product file (a backup, a dump, a command file) made under a new temporary name in the folder
 // of its final name and put in place by one atomic rename only when the work succeeded. On every
 // other way out the temporary file is removed and the final name is left as it was. Two products
-// made at once for the same final name each get a temporary name of their own.
+// made at once for the same final name each get a temporary name of their own
+// ("<final>.~XXXXXXXXXX.tmp", ten hexadecimal digits), which the run holds while it lasts; a
+// temporary of that name that no process holds (left by a host that was killed) is removed by
+// the next product of the same final name.
 // Where something other than a plain file or a link stands at the final name (a device, a named
 // pipe), the product is written there in place: a rename would destroy what stands there.
 class VESKBASE_API ProductFile {
  public:
   // Reserves the temporary name by creating it empty. Throws std::system_error when the folder
   // cannot take a new file (missing, not writable) or a folder stands at the final name.
-  explicit ProductFile(std::string final_path);
-  // Removes the temporary file unless Commit ran.
+  explicit ProductFile(std::string final_path, ProductKind kind = ProductKind::Any);
+  // Removes the temporary file unless Commit ran or it was kept.
   ~ProductFile();
   ProductFile(const ProductFile&) = delete;
   ProductFile& operator=(const ProductFile&) = delete;
@@ -154,17 +185,24 @@ class VESKBASE_API ProductFile {
   const std::string& FinalPath() const { return final_path_; }
   bool InPlace() const { return path_ == final_path_; }
 
-  // Renames the temporary file over the final name. Throws std::system_error when it cannot
-  // (the temporary file is then still removed by the destructor).
+  // Checks the product against its kind and puts it in place for good (platform ReplaceDurably:
+  // flushed, with the protection of the file it replaces, renamed, its folder flushed). Throws
+  // EProductNotPlaced when it cannot: a product that fails its check or cannot be flushed is
+  // removed by the destructor; a whole product that cannot take the final name (the old file
+  // locked, no right to replace it) is kept under its temporary name.
   void Commit();
 
   // Leaves the temporary file where it is, neither renamed nor removed: for work whose outcome
   // cannot be known (EToolWaitFailed), whose product may be whole.
-  void Keep() { committed_ = true; }
+  void Keep();
 
  private:
+  void Release();
+
   std::string final_path_;
   std::string path_;
+  ProductKind kind_ = ProductKind::Any;
+  std::intptr_t hold_ = -1;
   bool committed_ = false;
 };
 

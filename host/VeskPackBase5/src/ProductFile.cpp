@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <string>
@@ -26,34 +27,136 @@ std::string RandomSuffix() {
   return text;
 }
 
+constexpr std::size_t kSuffixDigits = 10;
+
 // A name that tells an operator what the file is, should a crash leave it behind.
 std::string TemporaryName(const std::string& final_path) {
-  return final_path + ".~" + RandomSuffix().substr(0, 10) + ".tmp";
+  return final_path + ".~" + RandomSuffix().substr(0, kSuffixDigits) + ".tmp";
+}
+
+std::string Utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.filename().u8string();
+  return std::string(name.begin(), name.end());
+}
+
+// True when name is "<final_name>.~" followed by the ten hexadecimal digits and ".tmp".
+bool IsTemporaryNameOf(const std::string& name, const std::string& final_name) {
+  const std::string head = final_name + ".~";
+  const std::string tail = ".tmp";
+  if (name.size() != head.size() + kSuffixDigits + tail.size() || name.rfind(head, 0) != 0 ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  for (std::size_t i = head.size(); i < head.size() + kSuffixDigits; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Removes the temporaries of final_path that no process holds: those of a host that was killed
+// (or lost its power) while it worked. Those of runs still working, and products kept for the
+// operator (read-only), stay. A folder that cannot be read is left alone.
+void RemoveStaleTemporaries(const std::string& final_path) {
+  const std::filesystem::path final_name = detail::Utf8Path(final_path);
+  const std::string name = Utf8Name(final_name);
+  if (name.empty()) {
+    return;
+  }
+  std::filesystem::path folder = final_name.parent_path();
+  if (folder.empty()) {
+    folder = ".";
+  }
+  std::error_code error;
+  std::filesystem::directory_iterator entries(folder, error);
+  for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+    if (IsTemporaryNameOf(Utf8Name(entries->path()), name)) {
+      const std::u8string path = entries->path().u8string();
+      tolvan::platform::RemoveUnheldFile(std::string(path.begin(), path.end()));
+    }
+  }
+}
+
+// The header gbak writes first: the backup record, then its format attribute (4 bytes, the
+// format's number, little-endian).
+bool BeginsAsGbakBackup(const std::string& head) {
+  return head.size() >= 7 && head[0] == '\x00' && head[1] == '\x02' && head[2] == '\x04' &&
+         head[3] != '\x00' && head[4] == '\x00' && head[5] == '\x00' && head[6] == '\x00';
+}
+
+// EXP's header, "EXPORT:Vnn.nn.nn", stands within the first bytes, after a few of its own.
+bool BeginsAsExportDump(const std::string& head) {
+  const std::size_t at = head.find("EXPORT:V");
+  return at != std::string::npos && at <= 8;
+}
+
+std::string ReadHead(const std::string& path, std::size_t bytes) {
+  std::ifstream in(detail::Utf8Path(path), std::ios::binary);
+  std::string head(bytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(bytes));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return head;
+}
+
+// Why the product is no product of its kind, or nothing when it is one.
+std::string KindProblem(const std::string& path, ProductKind kind) {
+  if (kind == ProductKind::Any) {
+    return {};
+  }
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(detail::Utf8Path(path), error);
+  if (error) {
+    return "não foi possível ler o arquivo que ela gerou (" +
+           FileErrorReason(std::system_error(error)) + ")";
+  }
+  if (size == 0) {
+    return "o arquivo que ela gerou está vazio";
+  }
+  const std::string head = ReadHead(path, 32);
+  if (kind == ProductKind::GbakBackup && !BeginsAsGbakBackup(head)) {
+    return "o arquivo que ela gerou (" + std::to_string(size) +
+           " bytes) não começa como um backup do gbak";
+  }
+  if (kind == ProductKind::ExportDump && !BeginsAsExportDump(head)) {
+    return "o arquivo que ela gerou (" + std::to_string(size) +
+           " bytes) não começa como um dump do EXP (\"EXPORT:V\")";
+  }
+  return {};
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
 }
 
 }  // namespace
 
-ProductFile::ProductFile(std::string final_path) : final_path_(std::move(final_path)) {
+ProductFile::ProductFile(std::string final_path, ProductKind kind)
+    : final_path_(std::move(final_path)), kind_(kind) {
   if (tolvan::platform::PathEntryExists(final_path_) &&
       !tolvan::platform::IsPlainFile(final_path_) && !tolvan::platform::IsLink(final_path_)) {
     std::error_code error;
     if (std::filesystem::is_directory(detail::Utf8Path(final_path_), error)) {
       // No tool can write a file there, and a rename would fail only after all the work.
       throw std::system_error(std::make_error_code(std::errc::is_a_directory),
-                              "\"" + final_path_ + "\" is a folder");
+                              Quoted(final_path_) + " é uma pasta");
     }
     path_ = final_path_;
     return;
   }
+  RemoveStaleTemporaries(final_path_);
   for (int attempt = 0;; ++attempt) {
     std::string candidate = TemporaryName(final_path_);
-    if (tolvan::platform::CreateNewFile(candidate)) {
+    hold_ = tolvan::platform::CreateHeldFile(candidate);
+    if (hold_ != tolvan::platform::kNoFileHold) {
       path_ = std::move(candidate);
       return;
     }
     if (attempt == 16) {
-      throw std::system_error(std::make_error_code(std::errc::file_exists),
-                              "cannot reserve a temporary name beside \"" + final_path_ + "\"");
+      throw std::system_error(
+          std::make_error_code(std::errc::file_exists),
+          "não foi possível reservar um nome temporário ao lado de " + Quoted(final_path_));
     }
   }
 }
@@ -62,13 +165,69 @@ ProductFile::~ProductFile() {
   if (!committed_ && !InPlace()) {
     tolvan::platform::RemoveFile(path_);
   }
+  Release();
+}
+
+void ProductFile::Release() {
+  tolvan::platform::ReleaseFileHold(hold_);
+  hold_ = tolvan::platform::kNoFileHold;
+}
+
+void ProductFile::Keep() {
+  committed_ = true;
+  if (!InPlace()) {
+    // Read-only, so that a later run does not take it for a leftover once we let go of it.
+    tolvan::platform::MakeReadOnly(path_);
+  }
+  Release();
 }
 
 void ProductFile::Commit() {
-  if (!InPlace()) {
+  if (InPlace()) {
+    committed_ = true;
+    return;
+  }
+  const std::string problem = KindProblem(path_, kind_);
+  if (!problem.empty()) {
+    throw EProductNotPlaced("A ferramenta terminou sem erro, mas " + problem + "; " +
+                                Quoted(final_path_) + " ficou como estava.",
+                            "");
+  }
+  try {
+    tolvan::platform::ReleaseFileHoldForRename(hold_);
     tolvan::platform::ReplaceDurably(path_, final_path_);
+  } catch (const tolvan::platform::FolderNotFlushed& error) {
+    committed_ = true;
+    Release();
+    throw EProductNotPlaced(
+        "O arquivo foi posto em " + Quoted(final_path_) +
+            ", mas a pasta dele não pôde ser gravada no disco (" + FileErrorReason(error) +
+            "): numa queda de energia, ele pode voltar a ser o anterior ou sumir.",
+        "");
+  } catch (const tolvan::platform::FileNotFlushed& error) {
+    // What the disk keeps of it may not be what was written: no product.
+    throw EProductNotPlaced("O arquivo gerado não pôde ser gravado no disco (" +
+                                FileErrorReason(error) + "); " + Quoted(final_path_) +
+                                " ficou como estava.",
+                            "");
+  } catch (const std::system_error& error) {
+    // A whole product that could not take the final name (the old file in use, no right to
+    // replace it): it stays for the operator.
+    if (!tolvan::platform::IsPlainFile(path_)) {
+      throw EProductNotPlaced("O arquivo gerado não pôde ser posto no lugar de " +
+                                  Quoted(final_path_) + " (" + FileErrorReason(error) + "); " +
+                                  Quoted(final_path_) + " ficou como estava.",
+                              "");
+    }
+    Keep();
+    throw EProductNotPlaced("O arquivo gerado foi mantido em " + Quoted(path_) +
+                                ", mas não pôde ser posto no lugar de " + Quoted(final_path_) +
+                                " (" + FileErrorReason(error) + "); " + Quoted(final_path_) +
+                                " ficou como estava.",
+                            path_);
   }
   committed_ = true;
+  Release();
 }
 
 std::string FileErrorReason(const std::system_error& error) {
@@ -88,6 +247,12 @@ std::string FileErrorReason(const std::system_error& error) {
   }
   if (condition == std::errc::is_a_directory) {
     return "há uma pasta com esse nome";
+  }
+  if (condition == std::errc::device_or_resource_busy || condition == std::errc::text_file_busy) {
+    return "o arquivo está em uso por outro programa";
+  }
+  if (condition == std::errc::io_error) {
+    return "erro de leitura ou gravação no disco";
   }
   return "erro " + std::to_string(error.code().value()) + " do sistema";
 }

@@ -15,6 +15,8 @@
 //   exit N         exit with N at once              crash       abort()
 //   ignore-term    ignore SIGTERM from here on      fd N        print "fd:N open" or "fd:N closed"
 //   copy-to-option OPT FILE   copy FILE to the argument after OPT (a product the tool writes)
+//   product FILE              copy FILE to the temporary product name among the arguments
+//                             (the first holding ".~", less a leading "FILE=")
 //   (Linux) record-env NAME  record the variable with the call
 // The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
 // with no script the tool exits 0 silently. Each call is appended to TOLVAN_FAKE_RECORD,

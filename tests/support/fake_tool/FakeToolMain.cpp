@@ -157,6 +157,16 @@ std::size_t CountStandardInput() {
   return total;
 }
 
+void CopyProduct(const std::string& source, const std::string& target) {
+  // Through the streams: MinGW's copy_file refuses to overwrite even when told to.
+  std::ifstream in(FromUtf8(source), std::ios::binary);
+  std::ofstream out(FromUtf8(target), std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  if (!in || !out) {
+    throw std::runtime_error("fake tool: cannot copy " + source + " to " + target);
+  }
+}
+
 // "OPTION SOURCE": the file SOURCE copied to the argument that follows OPTION (pg_dump's -f),
 // as a tool writes its product; nothing when the call has no such option.
 void CopyToOption(const std::string& text, const std::vector<std::string>& arguments) {
@@ -167,13 +177,22 @@ void CopyToOption(const std::string& text, const std::vector<std::string>& argum
   if (at == arguments.end() || at + 1 == arguments.end()) {
     return;
   }
-  // Through the streams: MinGW's copy_file refuses to overwrite even when told to.
-  std::ifstream in(FromUtf8(source), std::ios::binary);
-  std::ofstream out(FromUtf8(*(at + 1)), std::ios::binary | std::ios::trunc);
-  out << in.rdbuf();
-  if (!in || !out) {
-    throw std::runtime_error("copy-to-option: cannot copy " + source + " to " + *(at + 1));
+  const std::string target = *(at + 1);
+  CopyProduct(source, target);
+}
+
+// "SOURCE": the file SOURCE copied to the temporary product name the tool was given (the first
+// argument holding ".~", less a leading "FILE="), as gbak and EXP write their product; nothing
+// when the call names none.
+void CopyToProduct(const std::string& source, const std::vector<std::string>& arguments) {
+  const auto at = std::find_if(arguments.begin(), arguments.end(), [](const std::string& a) {
+    return a.find(".~") != std::string::npos;
+  });
+  if (at == arguments.end()) {
+    return;
   }
+  const std::string prefix = "FILE=";
+  CopyProduct(source, at->rfind(prefix, 0) == 0 ? at->substr(prefix.size()) : *at);
 }
 
 int Run(int argc, char** argv) {
@@ -230,6 +249,8 @@ int Run(int argc, char** argv) {
       Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
     } else if (verb == "copy-to-option") {
       CopyToOption(text, arguments);
+    } else if (verb == "product") {
+      CopyToProduct(text, arguments);
     } else if (verb == "ignore-term") {
       std::signal(SIGTERM, SIG_IGN);
     } else if (verb == "crash") {

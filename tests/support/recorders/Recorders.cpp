@@ -1,5 +1,6 @@
 #include "Recorders.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tolvan::test {
@@ -66,6 +67,39 @@ PlainMessageRecorder::~PlainMessageRecorder() {
 std::vector<std::string> PlainMessageRecorder::Texts() const {
   std::lock_guard lock(mutex_);
   return texts_;
+}
+
+std::string DurableCommitProblem(const std::vector<std::string>& calls, const std::string& written,
+                                 const std::string& final_path) {
+#ifdef _WIN32
+  const std::string flush = "FlushFileBuffers ";
+  const std::vector<std::string> renames = {"ReplaceFileW ", "MoveFileExW "};
+  const std::size_t slash = final_path.find_last_of("\\/");
+#else
+  const std::string flush = "fsync ";
+  const std::vector<std::string> renames = {"rename "};
+  const std::size_t slash = final_path.find_last_of('/');
+#endif
+  const std::string folder = slash == std::string::npos ? "." : final_path.substr(0, slash);
+  const auto find = [&](const std::string& call, std::size_t from) {
+    const auto at = std::find(calls.begin() + static_cast<std::ptrdiff_t>(from), calls.end(), call);
+    return static_cast<std::size_t>(at - calls.begin());
+  };
+  const std::size_t file_flushed = find(flush + written, 0);
+  if (file_flushed == calls.size()) {
+    return "no \"" + flush + written + "\"";
+  }
+  std::size_t renamed = calls.size();
+  for (const std::string& rename : renames) {
+    renamed = std::min(renamed, find(rename + written + " " + final_path, file_flushed));
+  }
+  if (renamed == calls.size()) {
+    return "no rename of \"" + written + "\" over \"" + final_path + "\" after its flush";
+  }
+  if (find(flush + folder, renamed) == calls.size()) {
+    return "no \"" + flush + folder + "\" after the rename";
+  }
+  return {};
 }
 
 }  // namespace tolvan::test

@@ -69,4 +69,10 @@ class PlainMessageRecorder {
   platform::MessageBoxSink previous_;
 };
 
+// What is missing from calls (a platform::ScopedFileCallRecorder's) for a durable commit of
+// written to final_path: written flushed, then renamed over final_path, then final_path's folder
+// flushed, in that order, with the system's own call names. Empty when nothing is missing.
+std::string DurableCommitProblem(const std::vector<std::string>& calls, const std::string& written,
+                                 const std::string& final_path);
+
 }  // namespace tolvan::test

@@ -133,6 +133,7 @@ class GbakRuns : public testing::Test {
   void TearDown() override { app_.reset(); }
 
   // The fake tool as gbak (or under another name) in the application folder, reading as version.
+  // As a backup, it writes a whole one first (its header), as the real gbak does.
   void InstallGbak(const std::string& script, const std::string& version = kVersion,
                    const std::string& name = "gbak") {
     const std::string path = bin_ + name + kSuffix;
@@ -140,7 +141,8 @@ class GbakRuns : public testing::Test {
     fs::permissions(U8(path), fs::perms::owner_all, fs::perm_options::add);
     Write(path, Tag(version), true);
     if (name == "gbak") {
-      Write(gbak_ + ".script", script);
+      Write(sample_backup_, kBackupHead);
+      Write(gbak_ + ".script", "product " + sample_backup_ + "\n" + script);
     }
   }
 
@@ -197,6 +199,9 @@ class GbakRuns : public testing::Test {
   std::string bin_;
   std::string gbak_;
   std::string file_ = folder_.Path() + "x.fbk";
+  // A gbak backup's first bytes: the backup record and its format.
+  const std::string kBackupHead{"\x00\x02\x04\x0a\x00\x00\x00\x04\x04\x01\x00\x00\x00\x05", 14};
+  std::string sample_backup_ = folder_.Path() + "sample.fbk";
   std::string target_ = folder_.Path() + "y.fdb";
   tolvan::platform::ScopedEnvironmentOverride environment_;
   // No server instance here unless a test names one.
@@ -402,13 +407,53 @@ TEST_F(GbakRuns, ABackupTakesThePlaceOfTheOldOneOnlyWhenItSucceeded) {
   fs::remove(U8(gbak_));
 
   InstallGbak("out writing\n");
-  RunBackup(WritingFrame("this week's backup").get());
-  EXPECT_EQ(Read(file_), "this week's backup");
+  RunBackup(WritingFrame(kBackupHead + "this week's backup").get());
+  EXPECT_EQ(Read(file_), kBackupHead + "this week's backup");
   EXPECT_THAT(Leftovers(), IsEmpty());
 
   backup_("/d/x.fdb", "U", "P", "", false, nullptr, false, true, "", kLibrary, false);
   EXPECT_THAT(Calls().back().args, ElementsAre("-b", "-z", "/d/x.fdb", "", "-user", "U"));
   EXPECT_THAT(Leftovers(), IsEmpty());
+}
+
+TEST_F(GbakRuns, OnlyAWholeBackupReplacesTheOldOneAndItIsFlushedBeforeAndAfterTheRename) {
+  const std::string& head = kBackupHead;
+  const std::string old_backup = head + "last week's";
+  Write(file_, old_backup);
+  InstallGbak("");
+  // A gbak that ends with 0 but writes nothing.
+  Write(gbak_ + ".script", "out writing\n");
+  EXPECT_EQ(
+      MessageOf([&] { RunBackup(nullptr); }),
+      "Backup:\r\nA ferramenta terminou sem erro, mas o arquivo que ela gerou está vazio; \"" +
+          file_ + "\" ficou como estava.");
+  EXPECT_THAT(MessageOf([&] { RunBackup(WritingFrame("gbak: done").get()); }),
+              HasSubstr("(10 bytes) não começa como um backup do gbak"));
+  EXPECT_EQ(Read(file_), old_backup);
+  EXPECT_THAT(Leftovers(), IsEmpty());
+
+  {
+    // The fake gbak flushes nothing: we do, before the rename and the folder after it.
+    const tolvan::platform::ScopedFileCallRecorder recorder;
+    RunBackup(WritingFrame(head + "tonight").get());
+    EXPECT_EQ(tolvan::test::DurableCommitProblem(recorder.Calls(), WrittenFile(), file_), "");
+  }
+  EXPECT_EQ(Read(file_), head + "tonight");
+
+  // The final name cannot be replaced when gbak is done: the finished backup is kept.
+  const auto blocked = [this] {
+    fs::remove(U8(file_));
+    fs::create_directory(U8(file_));
+    Write(file_ + "/inside", "");
+  };
+  const std::string message =
+      MessageOf([&] { RunBackup(WritingFrame(head + "finished", blocked).get()); });
+  const std::string kept = WrittenFile();
+  EXPECT_THAT(message, StartsWith("Backup:\r\nO arquivo gerado foi mantido em \"" + kept +
+                                  "\", mas não pôde ser posto no lugar de \"" + file_ + "\""));
+  EXPECT_EQ(Read(kept), head + "finished");
+  fs::permissions(U8(kept), fs::perms::owner_write, fs::perm_options::add);
+  fs::remove_all(U8(file_));
 }
 
 TEST_F(GbakRuns, AWaitThatFailedKeepsWhatGbakWroteAndSaysWhere) {

@@ -10,13 +10,16 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TolvanOracleUtil.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
+#include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
@@ -85,6 +88,8 @@ class OracleRunsTest : public ::testing::Test {
     previous_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(Utf8Path(dir));
     SetUpFiles();
+    std::ofstream(Utf8Path(sample_dump_), std::ios::binary) << kSampleDump;
+    Script(exp_, "");
   }
   void TearDown() override { std::filesystem::current_path(previous_dir_); }
 
@@ -96,8 +101,9 @@ class OracleRunsTest : public ::testing::Test {
     log_ = bk + "loja.LOG";
   }
 
+  // EXP's script writes a dump first (what a real EXP leaves in FILE=).
   void Script(const std::string& tool, const std::string& script) {
-    folder_.SetScript(tool, script);
+    folder_.SetScript(tool, tool == exp_ ? "product " + sample_dump_ + "\n" + script : script);
   }
   std::vector<std::string> Args(const std::string& tool) {
     auto calls = folder_.Calls(tool);
@@ -128,6 +134,9 @@ class OracleRunsTest : public ::testing::Test {
 
   tolvan::platform::ScopedEnvironmentOverride environment_;
   FakeToolFolder folder_;
+  // The first bytes of an EXP dump.
+  static constexpr const char* kSampleDump = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
+  std::string sample_dump_ = folder_.Path() + "sample.dmp";
   std::filesystem::path previous_dir_;
   std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
   tolvan::BackupFn backup_ = nullptr;
@@ -253,12 +262,59 @@ TEST_F(OracleRunsTest, AFailedExportLeavesTheGoodDumpAsItWasAndNoTemporary) {
   }
 }
 
-TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlace) {
+TEST_F(OracleRunsTest, ASuccessfulExportPutsItsDumpInPlaceForGood) {
   std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump de ontem";
-  Backup("ORCL", false, nullptr);
-  // The fake writes nothing: the dump is now the empty file the export was given.
-  EXPECT_EQ(std::filesystem::file_size(Utf8Path(dmp_)), 0u);
+  // An EXP that ends with 0 but wrote nothing has made no dump.
+  folder_.SetScript(exp_, "exit 0\n");
+  EXPECT_EQ(
+      MessageOf([&] { Backup("ORCL", false, nullptr); }),
+      "Backup:\r\nA ferramenta terminou sem erro, mas o arquivo que ela gerou está vazio; \"" +
+          dmp_ + "\" ficou como estava.");
+  {
+    // Closed again: on Windows an open file cannot be replaced.
+    std::ifstream earlier(Utf8Path(dmp_), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "dump de ontem");
+  }
   EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+
+  // One that wrote a dump: flushed by us (the fake flushes nothing), renamed, its folder flushed.
+  Script(exp_, "");
+  const tolvan::platform::ScopedFileCallRecorder recorder;
+  Backup("ORCL", false, nullptr);
+  EXPECT_EQ(tolvan::test::DurableCommitProblem(recorder.Calls(), Args(exp_)[2].substr(5), dmp_),
+            "");
+  std::ifstream in(Utf8Path(dmp_), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSampleDump);
+  EXPECT_THAT(Leftovers(), ElementsAre("loja.DMP"));
+}
+
+// While EXP runs, something the rename cannot replace takes the dump's final name.
+class BlockingFrame : public RecordingFrame {
+ public:
+  explicit BlockingFrame(std::string path) : path_(std::move(path)) {}
+  void DoCaptureLine(const std::string& line, bool& stop) override {
+    RecordingFrame::DoCaptureLine(line, stop);
+    std::filesystem::remove(Utf8Path(path_));
+    std::filesystem::create_directories(Utf8Path(path_) / "inside");
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(OracleRunsTest, ADumpThatCannotTakeItsNameIsKeptAndTheMessageSaysWhere) {
+  std::ofstream(Utf8Path(dmp_), std::ios::binary) << "dump de ontem";
+  Script(exp_, "out EXP: Export terminated successfully\n");
+  BlockingFrame frame(dmp_);
+  const std::string message = MessageOf([&] { Backup("ORCL", false, &frame); });
+  const std::string kept = Args(exp_)[2].substr(5);
+  EXPECT_THAT(message, StartsWith("Backup:\r\nO arquivo gerado foi mantido em \"" + kept +
+                                  "\", mas não pôde ser posto no lugar de \"" + dmp_ + "\""));
+  std::ifstream in(Utf8Path(kept), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSampleDump);
+  std::filesystem::permissions(Utf8Path(kept), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  std::filesystem::remove_all(Utf8Path(dmp_));
 }
 
 TEST_F(OracleRunsTest, ADottedNameIsWrittenAndReadUnderItsOwnBase) {

@@ -69,6 +69,87 @@ TEST(Files, CopyOverwritesRemoveAndExists) {
   EXPECT_FALSE(FileExists(target));
 }
 
+// The folder a path of the fake tool folder lies in, as ReplaceDurably names it.
+std::string FolderOf(const tolvan::testing::FakeToolFolder& folder) {
+  std::string path = folder.Path();
+  path.pop_back();
+  return path;
+}
+
+TEST(Files, ReplaceDurablyFlushesTheFileBeforeTheRenameAndTheFolderAfter) {
+  tolvan::testing::FakeToolFolder folder;
+  const std::string source = folder.Path() + "novo.fbk.~0123456789.tmp";
+  const std::string target = folder.Path() + "c\xC3\xB3pia.fbk";
+  const std::string flush = kPosix ? "fsync " : "FlushFileBuffers ";
+  {
+    // A first product: nothing to take over, a plain move.
+    Write(source, "first");
+    const ScopedFileCallRecorder recorder;
+    ReplaceDurably(source, target);
+    EXPECT_THAT(
+        recorder.Calls(),
+        ElementsAre(flush + source, (kPosix ? "rename " : "MoveFileExW ") + source + " " + target,
+                    flush + FolderOf(folder)));
+  }
+  {
+    Write(source, "second");
+    const ScopedFileCallRecorder recorder;
+    ReplaceDurably(source, target);
+    if (kPosix) {
+      EXPECT_THAT(recorder.Calls(),
+                  ElementsAre("fchmod " + source, flush + source, "rename " + source + " " + target,
+                              flush + FolderOf(folder)));
+    } else {
+      EXPECT_THAT(recorder.Calls(),
+                  ElementsAre(flush + source, "ReplaceFileW " + source + " " + target,
+                              flush + FolderOf(folder)));
+    }
+  }
+  EXPECT_EQ(Read(target), "second");
+  EXPECT_FALSE(PathEntryExists(source));
+  // A failed rename leaves both where they were.
+  Write(source, "third");
+  EXPECT_THROW(ReplaceDurably(source, folder.Path() + "no-folder" + kPathDelimiter + "x"),
+               std::system_error);
+  EXPECT_EQ(Read(source), "third");
+  EXPECT_EQ(Read(target), "second");
+}
+
+TEST(Files, AHeldFileStaysAndAnUnheldOneIsRemoved) {
+  tolvan::testing::FakeToolFolder folder;
+  const std::string path = folder.Path() + "x.fbk.~0123456789.tmp";
+  const FileHold hold = CreateHeldFile(path);
+  ASSERT_NE(hold, kNoFileHold);
+  EXPECT_EQ(CreateHeldFile(path), kNoFileHold) << "the name is taken";
+  // The tool writes the held file by its name, truncating it.
+  Write(path, "backup");
+  {
+    // While it writes (opened without delete sharing, as the C runtime opens a file).
+    std::ofstream tool(U8(path), std::ios::binary | std::ios::trunc);
+    tool << "a backup";
+    tool.flush();
+    EXPECT_FALSE(RemoveUnheldFile(path));
+  }
+  if (kPosix) {
+    // The flock outlasts the tool's own handle; on Windows the tool's handle is what counts.
+    EXPECT_FALSE(RemoveUnheldFile(path));
+  }
+  EXPECT_EQ(Read(path), "a backup");
+  ReleaseFileHold(hold);
+  EXPECT_TRUE(RemoveUnheldFile(path));
+  EXPECT_FALSE(PathEntryExists(path));
+
+  // A read-only file was kept on purpose; a folder is no leftover file.
+  Write(path, "kept");
+  ASSERT_TRUE(MakeReadOnly(path));
+  EXPECT_FALSE(RemoveUnheldFile(path));
+  EXPECT_EQ(Read(path), "kept");
+  std::filesystem::permissions(U8(path), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_FALSE(RemoveUnheldFile(folder.Path()));
+  EXPECT_FALSE(RemoveUnheldFile(folder.Path() + "missing"));
+}
+
 TEST(DynamicLibrary, LoadsLooksUpAndReportsFailures) {
   auto library = DynamicLibrary::Load(kPosix ? "libc.so.6" : "kernel32.dll");
   EXPECT_NE(library->Symbol(kPosix ? "getpid" : "GetCurrentProcessId"), nullptr);

@@ -12,6 +12,8 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "platform/Files.h"
+#include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
@@ -70,12 +72,15 @@ TEST_F(BackupFileTest, EveryFailedRunLeavesTheGoodDumpAsItWasAndNoTemporary) {
 
 TEST_F(BackupFileTest, ASuccessReplacesTheDumpFromTheTemporaryNameTheToolWasGiven) {
   InstallTools("15.2");
+  const platform::ScopedFileCallRecorder recorder;
   CriarBackup(&connection_);
   const auto calls = app_.Calls("PostgreSQL/pg_dump");
   ASSERT_EQ(calls.size(), 3u);
   // -f names a new file beside the dump; the command file holds the line as it ran.
   const std::string written = calls[2].args[9];
   EXPECT_THAT(written, StartsWith(dump_ + ".~"));
+  // The fake flushes nothing: the dump is flushed before its rename, its folder after.
+  EXPECT_EQ(tolvan::test::DurableCommitProblem(recorder.Calls(), written, dump_), "");
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
             Tool("pg_dump") + " -h db1 -p 5433 -U postgres -F t  -f \"" + written + "\" vendas");
   // What the tool wrote is now the dump.

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -107,6 +108,127 @@ TEST(ProductFile, AFolderThatCannotTakeTheFileThrows) {
   fs::create_directory(dir.path() / "folder.fbk");
   EXPECT_THROW(vesk::ProductFile(dir.File("folder.fbk")), std::system_error);
   EXPECT_TRUE(fs::is_directory(dir.path() / "folder.fbk"));
+}
+
+// The first bytes of a gbak backup (format 10) and of an EXP dump.
+const std::string kGbakHead("\x00\x02\x04\x0a\x00\x00\x00\x04\x04\x01\x00\x00\x00\x05", 14);
+const std::string kExportHead = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
+
+std::string MessageOfCommit(vesk::ProductFile& product) {
+  try {
+    product.Commit();
+  } catch (const vesk::EProductNotPlaced& error) {
+    return error.what();
+  }
+  return "(committed)";
+}
+
+TEST(ProductFile, AProductNotOfItsKindNeverReplacesTheEarlierFile) {
+  TempDir dir;
+  const std::string final_path = dir.File("loja.fbk");
+  const std::string earlier = std::string("last night's\0 backup", 20);
+  struct Case {
+    const char* what;
+    vesk::ProductKind kind;
+    std::string written;
+    const char* reason;  // empty: it is a product of its kind
+  } cases[] = {
+      {"empty backup", vesk::ProductKind::GbakBackup, "", "o arquivo que ela gerou está vazio"},
+      {"empty dump", vesk::ProductKind::ExportDump, "", "o arquivo que ela gerou está vazio"},
+      {"text for a backup", vesk::ProductKind::GbakBackup, "gbak: ERROR\n",
+       "o arquivo que ela gerou (12 bytes) não começa como um backup do gbak"},
+      {"a backup's first bytes only", vesk::ProductKind::GbakBackup, kGbakHead.substr(0, 5),
+       "(5 bytes) não começa como um backup do gbak"},
+      {"a backup for a dump", vesk::ProductKind::ExportDump, kGbakHead,
+       "não começa como um dump do EXP (\"EXPORT:V\")"},
+      {"a whole backup", vesk::ProductKind::GbakBackup, kGbakHead + "rest", ""},
+      {"a whole dump", vesk::ProductKind::ExportDump, kExportHead, ""},
+      {"an empty command file", vesk::ProductKind::Any, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write(final_path, earlier);
+    vesk::ProductFile product(final_path, c.kind);
+    Write(product.Path(), c.written);
+    const std::string message = MessageOfCommit(product);
+    if (std::string(c.reason).empty()) {
+      EXPECT_EQ(message, "(committed)");
+      EXPECT_EQ(ReadAll(final_path), c.written);
+      continue;
+    }
+    EXPECT_THAT(message, ::testing::HasSubstr(c.reason));
+    EXPECT_THAT(message, ::testing::StartsWith("A ferramenta terminou sem erro, mas "));
+    EXPECT_THAT(message, ::testing::EndsWith("\"" + final_path + "\" ficou como estava."));
+    EXPECT_EQ(ReadAll(final_path), earlier);
+  }
+  EXPECT_EQ(Names(dir), std::set<std::string>{"loja.fbk"});
+}
+
+TEST(ProductFile, AProductThatCannotTakeTheFinalNameIsKeptAndTheMessageSaysWhere) {
+  TempDir dir;
+  const std::string final_path = dir.File("loja.fbk");
+  std::string kept;
+  {
+    vesk::ProductFile product(final_path, vesk::ProductKind::GbakBackup);
+    kept = product.Path();
+    Write(kept, kGbakHead + "tonight");
+    // Something the rename cannot replace took the final name while the tool ran.
+    fs::create_directory(U8(final_path));
+    Write(final_path + "/inside", "x");
+    try {
+      product.Commit();
+      ADD_FAILURE() << "renamed over a folder";
+    } catch (const vesk::EProductNotPlaced& error) {
+      EXPECT_EQ(error.KeptAt(), kept);
+      EXPECT_THAT(error.what(), ::testing::StartsWith("O arquivo gerado foi mantido em \"" + kept +
+                                                      "\", mas não pôde ser posto no "
+                                                      "lugar de \"" +
+                                                      final_path + "\" ("));
+    }
+  }
+  EXPECT_EQ(ReadAll(kept), kGbakHead + "tonight");
+  EXPECT_TRUE(fs::is_directory(U8(final_path)));
+  // Kept read-only: the next run to the same name does not take it for a leftover.
+  { vesk::ProductFile next(dir.File("loja.fbk2")); }
+  fs::remove_all(U8(final_path));
+  { vesk::ProductFile next(final_path); }
+  EXPECT_EQ(ReadAll(kept), kGbakHead + "tonight");
+  fs::permissions(U8(kept), fs::perms::owner_write, fs::perm_options::add);
+}
+
+TEST(ProductFile, TheTemporariesNoRunHoldsAreRemovedByTheNextRun) {
+  TempDir dir;
+  const std::string final_path = dir.File("c\xC3\xB3pia.dump");
+  // A host killed during its run left these.
+  const std::string stale = final_path + ".~0123456789.tmp";
+  const std::string stale_empty = final_path + ".~abcdef0123.tmp";
+  Write(stale, "a whole dump nobody will put in place");
+  Write(stale_empty, "");
+  // Not temporaries of this name.
+  const std::string others[] = {dir.File("outra.dump.~0123456789.tmp"), final_path + ".~0123.tmp",
+                                final_path + ".~0123456789.old", final_path + ".~01234ABCDE.tmp"};
+  for (const std::string& other : others) {
+    Write(other, "not ours");
+  }
+  vesk::ProductFile working(final_path);
+  EXPECT_FALSE(tolvan::platform::PathEntryExists(stale));
+  EXPECT_FALSE(tolvan::platform::PathEntryExists(stale_empty));
+  for (const std::string& other : others) {
+    EXPECT_EQ(ReadAll(other), "not ours") << other;
+  }
+
+  // A run still at work, its tool writing, keeps its own.
+  std::ofstream tool(U8(working.Path()), std::ios::binary | std::ios::trunc);
+  tool << "half written";
+  tool.flush();
+  {
+    vesk::ProductFile next(final_path);
+    Write(next.Path(), "next");
+    next.Commit();
+  }
+  tool.close();
+  EXPECT_EQ(ReadAll(working.Path()), "half written");
+  EXPECT_EQ(ReadAll(final_path), "next");
 }
 
 TEST(ScopedChildEnvironment, OnlyTheChildrenSeeTheVariable) {
