@@ -1,7 +1,7 @@
 // The users of the server's security database, through the data-access library's security
 // service client.
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -122,10 +122,9 @@ bool FitsFirebird3(UserAction action, const std::string& AUserName, const std::s
   if (AUserName.size() > kFirebird3Limits.user_name) {
     return false;
   }
-  return action == UserAction::Delete ||
-         (AFirstName.size() <= kFirebird3Limits.person_name &&
-          AMiddleName.size() <= kFirebird3Limits.person_name &&
-          ALastName.size() <= kFirebird3Limits.person_name);
+  return action == UserAction::Delete || (AFirstName.size() <= kFirebird3Limits.person_name &&
+                                          AMiddleName.size() <= kFirebird3Limits.person_name &&
+                                          ALastName.size() <= kFirebird3Limits.person_name);
 }
 
 // The limits of the server behind the host's connection. A connection that cannot tell its

@@ -112,7 +112,7 @@ void CreateWith(TVeskSQLConnection* conn, const std::string& name, bool& created
 }
 
 // Where CriarDataBase makes a database: through the host's connection for a bare name, through a
-// connection of its own to the maintenance database of the server a specification names.
+// connection of its own to the maintenance database of the server that "host/port:name" names.
 struct CreationTarget {
   std::unique_ptr<TVeskSQLConnection> own;
   TVeskSQLConnection* conn = nullptr;

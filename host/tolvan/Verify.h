@@ -57,7 +57,6 @@ std::vector<std::string> ProblemLines(const std::vector<std::string>& lines);
 // ('\'').
 std::string Enclosed(const std::string& text, char quote);
 
-
 // "Backup verificado: /bk/loja.fbk, 14 tabelas, 1.234.567 linhas, restaurado em 42,1 s".
 std::string VerdictLine(const std::string& path, const BackupContents& contents,
                         std::chrono::duration<double> restore_time);
