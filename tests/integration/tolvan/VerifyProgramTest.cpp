@@ -26,13 +26,12 @@
 #include <vector>
 
 #include "Plugin.h"
+#include "RunningTolvan.h"
 #include "StatusText.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/host/Firebird.h"
-
-extern char** environ;
 
 namespace {
 
@@ -40,12 +39,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using tolvan_test::LastLine;
+using tolvan_test::Outcome;
 
 // Runs a program with stdin on /dev/null, reading its two streams to their end. `watch` is
 // called with the child's pid while it runs, until it returns true.
@@ -53,92 +48,17 @@ struct Outcome {
 Outcome RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
                    const std::function<bool(pid_t)>& watch = {},
                    std::optional<unsigned short> columns = std::nullopt) {
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) {
-    env_text.emplace_back(*e);
-  }
-  env_text.insert(env_text.end(), env.begin(), env.end());
-  std::vector<char*> argv;
-  std::vector<std::string> args_copy = args;
-  for (std::string& a : args_copy) {
-    argv.push_back(a.data());
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) {
-    envp.push_back(e.data());
-  }
-  envp.push_back(nullptr);
-  int out_pipe[2] = {-1, -1};
-  int err_pipe[2] = {-1, -1};
-  pid_t pid = -1;
-  if (columns) {
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = *columns;
-    pid = forkpty(&err_pipe[0], nullptr, nullptr, &size);
-    if (pid == 0) {
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  } else {
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
-      return {};
-    }
-    pid = fork();
-    if (pid == 0) {
-      const int null = open("/dev/null", O_RDONLY);
-      dup2(null, 0);
-      dup2(out_pipe[1], 1);
-      dup2(err_pipe[1], 2);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-  }
-  Outcome run;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  bool watching = static_cast<bool>(watch);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-  while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < deadline) {
-    if (watching && watch(pid)) {
-      watching = false;
-    }
-    if (poll(fds, 2, 20) <= 0) {
-      continue;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) {
-        continue;
-      }
-      char buffer[65536];
-      const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
-      if (count <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-      } else {
-        (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(count));
+  tolvan_test::Tolvan run(tolvan_test::Tolvan::Start{
+      {args.begin() + 1, args.end()}, env, columns, false, false, args.front()});
+  if (watch) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while (!watch(run.pid()) && std::chrono::steady_clock::now() < deadline) {
+      if (!run.ReadSome(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
     }
   }
-  int raw = 0;
-  if (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    kill(pid, SIGKILL);
-  }
-  waitpid(pid, &raw, 0);
-  for (const pollfd& fd : fds) {
-    if (fd.fd >= 0) {
-      close(fd.fd);
-    }
-  }
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
-  return run;
-}
-
-std::string LastLine(const std::string& text) {
-  const std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
-  return trimmed.substr(trimmed.rfind('\n') + 1);
+  return run.Finish();
 }
 
 std::string Bytes(const fs::path& path) {
