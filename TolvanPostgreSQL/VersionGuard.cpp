@@ -74,7 +74,7 @@ void CopyFolderTree(const std::string& Source, const std::string& Target) {
   std::error_code error;
   if (!fs::is_directory(source, error)) {
     throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory),
-                            "cannot copy the folder \"" + Source + "\"");
+                            "a pasta \"" + Source + "\" não existe");
   }
   fs::create_directories(target);
   for (const auto& entry : fs::recursive_directory_iterator(source)) {

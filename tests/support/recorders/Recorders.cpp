@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/Paths.h"
+
 namespace tolvan::test {
 
 DialogRecorder::DialogRecorder(int answer) : answer_(answer) {
@@ -71,15 +73,13 @@ std::vector<std::string> PlainMessageRecorder::Texts() const {
 
 std::string DurableCommitProblem(const std::vector<std::string>& calls, const std::string& written,
                                  const std::string& final_path) {
-#ifdef _WIN32
-  const std::string flush = "FlushFileBuffers ";
-  const std::vector<std::string> renames = {"ReplaceFileW ", "MoveFileExW "};
-  const std::size_t slash = final_path.find_last_of("\\/");
-#else
-  const std::string flush = "fsync ";
-  const std::vector<std::string> renames = {"rename "};
-  const std::size_t slash = final_path.find_last_of('/');
-#endif
+  // The calls ReplaceDurably notes on each system.
+  const bool windows = platform::kPathDelimiter == '\\';
+  const std::string flush = windows ? "FlushFileBuffers " : "fsync ";
+  const std::vector<std::string> renames =
+      windows ? std::vector<std::string>{"ReplaceFileW ", "MoveFileExW "}
+              : std::vector<std::string>{"rename "};
+  const std::size_t slash = windows ? final_path.find_last_of("\\/") : final_path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : final_path.substr(0, slash);
   const auto find = [&](const std::string& call, std::size_t from) {
     const auto at = std::find(calls.begin() + static_cast<std::ptrdiff_t>(from), calls.end(), call);
