@@ -12,8 +12,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -206,6 +210,48 @@ inline Outcome RunTolvan(std::vector<std::string> args, std::vector<std::string>
 inline std::string LastLine(const std::string& text) {
   const std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
   return trimmed.substr(trimmed.rfind('\n') + 1);
+}
+
+// A process that `parent` started, as /proc shows it.
+struct ChildProcess {
+  pid_t pid = 0;
+  std::string comm;                    // the program's short name
+  std::vector<std::string> arguments;  // its command line, program first
+};
+
+inline std::vector<ChildProcess> ChildrenOf(pid_t parent) {
+  std::vector<ChildProcess> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...
+    const auto open_paren = line.find('(');
+    const auto close_paren = line.rfind(')');
+    if (open_paren == std::string::npos || close_paren == std::string::npos) {
+      continue;
+    }
+    std::istringstream rest(line.substr(close_paren + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid != parent) {
+      continue;
+    }
+    ChildProcess child{static_cast<pid_t>(std::stoi(name)),
+                       line.substr(open_paren + 1, close_paren - open_paren - 1),
+                       {}};
+    std::ifstream cmdline(entry.path() / "cmdline");
+    for (std::string argument; std::getline(cmdline, argument, '\0');) {
+      child.arguments.push_back(argument);
+    }
+    children.push_back(std::move(child));
+  }
+  return children;
 }
 
 }  // namespace tolvan_test

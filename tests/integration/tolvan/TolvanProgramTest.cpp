@@ -56,26 +56,9 @@ using tolvan_test::Tolvan;
 
 // The gbak that a process started, if one runs.
 std::optional<pid_t> GbakChildOf(pid_t parent) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    // pid (comm) state ppid ...
-    const auto close_paren = line.rfind(')');
-    if (close_paren == std::string::npos) {
-      continue;
-    }
-    const std::string comm = line.substr(line.find('(') + 1, close_paren - line.find('(') - 1);
-    std::istringstream rest(line.substr(close_paren + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == parent && comm == "gbak") {
-      return static_cast<pid_t>(std::stoi(name));
+  for (const tolvan_test::ChildProcess& child : tolvan_test::ChildrenOf(parent)) {
+    if (child.comm == "gbak") {
+      return child.pid;
     }
   }
   return std::nullopt;

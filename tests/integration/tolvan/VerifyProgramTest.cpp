@@ -74,34 +74,16 @@ void WriteScript(const fs::path& path, const std::string& text) {
 // A child of pid whose command line names `program` and holds `word` as one of its arguments (the
 // tool of a verification run).
 bool DescendantRuns(pid_t pid, const std::string& program, const std::string& word) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close_paren = line.rfind(')');
-    if (close_paren == std::string::npos) {
-      continue;
-    }
-    std::istringstream rest(line.substr(close_paren + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    std::ifstream cmdline_file(entry.path() / "cmdline");
-    std::string cmdline((std::istreambuf_iterator<char>(cmdline_file)),
-                        std::istreambuf_iterator<char>());
-    if (ppid != pid || cmdline.find(program) == std::string::npos) {
-      continue;
-    }
+  for (const tolvan_test::ChildProcess& child : tolvan_test::ChildrenOf(pid)) {
+    bool names_program = false;
+    bool holds_word = false;
     // A whole argument: the backup's own file name may hold the word ("~verificar-c3…").
-    std::istringstream arguments(cmdline);
-    for (std::string argument; std::getline(arguments, argument, '\0');) {
-      if (argument == word) {
-        return true;
-      }
+    for (const std::string& argument : child.arguments) {
+      names_program = names_program || argument.find(program) != std::string::npos;
+      holds_word = holds_word || argument == word;
+    }
+    if (names_program && holds_word) {
+      return true;
     }
   }
   return false;
