@@ -19,8 +19,8 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
-#include "tolvan/common/ConnectionClosed.h"
-#include "tolvan/common/FrameRun.h"
+#include "tolvan/support/ConnectionClosed.h"
+#include "tolvan/support/FrameRun.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {

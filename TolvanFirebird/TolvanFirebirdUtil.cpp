@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Queries.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "TolvanOracleUtil.h"
-#include "tolvan/common/ConnectionClosed.h"
-#include "tolvan/common/FrameRun.h"
+#include "tolvan/support/ConnectionClosed.h"
+#include "tolvan/support/FrameRun.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::oracle {

@@ -7,7 +7,7 @@
 
 #include "TolvanOracleUtil.h"
 #include "platform/Text.h"
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Queries.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 

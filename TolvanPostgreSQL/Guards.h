@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Queries.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::postgresql::detail {
