@@ -6,6 +6,7 @@
 #include "platform/Environment.h"
 #include "vesk/VeskPackBase5.h"
 #include "vesk/host/Firebird.h"
+#include "vesk/host/Toolkit.h"
 
 namespace tolvan::cli {
 namespace {

@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::cli {
 namespace {

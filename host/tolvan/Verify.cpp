@@ -14,7 +14,7 @@
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/ProductFile.h"
 
 namespace tolvan::cli {
 namespace {
@@ -232,12 +232,14 @@ void PutInPlace(const std::string& source, const std::string& target) {
     }
     tolvan::platform::RemoveFile(source);
   } catch (const tolvan::platform::FolderNotFlushed& error) {
-    throw std::runtime_error(
-        "o backup foi posto em " + target + ", mas a pasta dele não pôde ser gravada no disco (" +
-        vesk::FileErrorReason(error) + "): depois de uma queda de energia ele pode não estar lá");
+    throw std::runtime_error("o backup foi posto em " + target +
+                             ", mas a pasta dele não pôde ser gravada no disco (" +
+                             tolvan::support::FileErrorReason(error) +
+                             "): depois de uma queda de energia ele pode não estar lá");
   } catch (const std::system_error& error) {
     throw std::runtime_error("não foi possível pôr o backup em " + target + " (" +
-                             vesk::FileErrorReason(error) + "); ele continua em " + source);
+                             tolvan::support::FileErrorReason(error) + "); ele continua em " +
+                             source);
   }
 }
 

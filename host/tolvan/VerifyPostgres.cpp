@@ -22,6 +22,7 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "tolvan/Exports.h"
+#include "tolvan/support/TarArchive.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -126,7 +127,7 @@ std::string Quote(const std::string& path) {
 // The objects and the rows of each table the dump holds: its table of contents as pg_restore
 // lists it, each table's data member counted in the archive.
 BackupContents ReadDump(const std::string& dump, const std::string& tools) {
-  const std::vector<vesk::TarMember> members = vesk::ReadTarArchive(dump);
+  const std::vector<tolvan::support::TarMember> members = tolvan::support::ReadTarArchive(dump);
   if (members.empty() || members.front().Name != "toc.dat") {
     throw std::runtime_error("o arquivo " + dump + " não é um backup do pg_dump: falta o sumário");
   }
@@ -141,7 +142,7 @@ BackupContents ReadDump(const std::string& dump, const std::string& tools) {
     const std::string name = entry.schema + "." + entry.tag;
     if (entry.desc == "TABLE DATA") {
       std::uint64_t rows = 0;
-      for (const vesk::TarMember& member : members) {
+      for (const tolvan::support::TarMember& member : members) {
         if (member.Name == std::to_string(entry.id) + ".dat") {
           std::string data(member.Size, '\0');
           in.seekg(static_cast<std::streamoff>(member.DataOffset));

@@ -2,9 +2,9 @@
 #include <string_view>
 #include <utility>
 
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/KeptLines.h"
 
-namespace vesk {
+namespace tolvan::support {
 
 void KeptLines::Add(std::string line) {
   if (!head_closed_ && head_bytes_ + line.size() <= kLimit) {
@@ -59,4 +59,4 @@ std::string KeptLines::Join(std::string_view Separator) const {
   return text;
 }
 
-}  // namespace vesk
+}  // namespace tolvan::support

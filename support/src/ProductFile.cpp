@@ -1,21 +1,22 @@
-// Product files made under a temporary name and put in place by one rename, and the variables
-// that only the runners' children see.
+// Product files made under a temporary name and put in place by one rename.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
 
-#include "ChildEnvironment.h"
-#include "Utf8Path.h"
 #include "platform/Files.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/ProductFile.h"
+#include "tolvan/support/Text.h"
+#include "tolvan/support/ToolRunner.h"
 
-namespace vesk {
+namespace tolvan::support {
 namespace {
 
 std::string RandomSuffix() {
@@ -60,7 +61,7 @@ bool IsTemporaryNameOf(const std::string& name, const std::string& final_name) {
 // (or lost its power) while it worked. Those of runs still working, and products kept for the
 // operator (read-only), stay. A folder that cannot be read is left alone.
 void RemoveStaleTemporaries(const std::string& final_path) {
-  const std::filesystem::path final_name = detail::Utf8Path(final_path);
+  const std::filesystem::path final_name = Utf8Path(final_path);
   const std::string name = Utf8Name(final_name);
   if (name.empty()) {
     return;
@@ -93,7 +94,7 @@ bool BeginsAsExportDump(const std::string& head) {
 }
 
 std::string ReadHead(const std::string& path, std::size_t bytes) {
-  std::ifstream in(detail::Utf8Path(path), std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   std::string head(bytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(bytes));
   head.resize(static_cast<std::size_t>(in.gcount()));
@@ -106,7 +107,7 @@ std::string KindProblem(const std::string& path, ProductKind kind) {
     return {};
   }
   std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(detail::Utf8Path(path), error);
+  const std::uintmax_t size = std::filesystem::file_size(Utf8Path(path), error);
   if (error) {
     return "não foi possível ler o arquivo que ela gerou (" +
            FileErrorReason(std::system_error(error)) + ")";
@@ -137,7 +138,7 @@ ProductFile::ProductFile(std::string final_path, ProductKind kind)
   if (tolvan::platform::PathEntryExists(final_path_) &&
       !tolvan::platform::IsPlainFile(final_path_) && !tolvan::platform::IsLink(final_path_)) {
     std::error_code error;
-    if (std::filesystem::is_directory(detail::Utf8Path(final_path_), error)) {
+    if (std::filesystem::is_directory(Utf8Path(final_path_), error)) {
       // No tool can write a file there, and a rename would fail only after all the work.
       throw std::system_error(std::make_error_code(std::errc::is_a_directory),
                               Quoted(final_path_) + " é uma pasta");
@@ -257,43 +258,33 @@ std::string FileErrorReason(const std::system_error& error) {
   return "erro " + std::to_string(error.code().value()) + " do sistema";
 }
 
-ScopedChildEnvironment::ScopedChildEnvironment(std::string name, std::string value)
-    : name_(std::move(name)) {
-  detail::SetChildVariable(name_, std::move(value));
-}
-
-ScopedChildEnvironment::~ScopedChildEnvironment() {
-  detail::RemoveChildVariable(name_);
-}
-
-namespace detail {
-namespace {
-
-std::mutex g_child_mutex;
-std::vector<std::pair<std::string, std::string>> g_child_variables;
-
-}  // namespace
-
-void SetChildVariable(const std::string& name, std::string value) {
-  std::lock_guard lock(g_child_mutex);
-  g_child_variables.emplace_back(name, std::move(value));
-}
-
-void RemoveChildVariable(const std::string& name) {
-  std::lock_guard lock(g_child_mutex);
-  for (auto it = g_child_variables.end(); it != g_child_variables.begin();) {
-    --it;
-    if (it->first == name) {
-      g_child_variables.erase(it);
-      return;
+void MakeProduct(const ProductSteps& steps, const std::function<void(const std::string&)>& work) {
+  std::optional<ProductFile> product;
+  if (!steps.at_final_name) {
+    try {
+      product.emplace(steps.final_path, steps.kind);
+    } catch (const std::system_error& error) {
+      throw std::runtime_error(steps.not_created(FileErrorReason(error)));
+    }
+  }
+  const std::string written = product ? product->Path() : steps.final_path;
+  try {
+    work(written);
+  } catch (const ToolWaitFailed& error) {
+    // The tool may have written a whole product: it stays for the operator to check, beside the
+    // previous one, which stays as it was.
+    if (product) {
+      product->Keep();
+    }
+    throw std::runtime_error(steps.outcome_unknown(error, written));
+  }
+  if (product) {
+    try {
+      product->Commit();
+    } catch (const EProductNotPlaced& error) {
+      throw std::runtime_error(steps.heading + error.what());
     }
   }
 }
 
-std::vector<std::pair<std::string, std::string>> ChildVariables() {
-  std::lock_guard lock(g_child_mutex);
-  return g_child_variables;
-}
-
-}  // namespace detail
-}  // namespace vesk
+}  // namespace tolvan::support

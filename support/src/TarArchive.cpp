@@ -6,7 +6,7 @@
 // of the header's bytes with the checksum field read as blanks), the type flag (at 156), the
 // magic (at 257; "ustar\0" for POSIX, whose prefix at 345 goes before the name). The member's
 // data follow, padded to whole blocks; two zero blocks end the archive.
-#include "TarArchive.h"
+#include "tolvan/support/TarArchive.h"
 
 #include <algorithm>
 #include <array>
@@ -20,10 +20,9 @@
 #include <system_error>
 #include <vector>
 
-#include "Utf8Path.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/Text.h"
 
-namespace vesk {
+namespace tolvan::support {
 namespace detail {
 namespace {
 
@@ -213,7 +212,7 @@ std::vector<TarMember> WalkTarArchive(std::uint64_t size, const TarReadAt& read)
 }  // namespace detail
 
 std::vector<TarMember> ReadTarArchive(const std::string& Path) {
-  const std::filesystem::path path = detail::Utf8Path(Path);
+  const std::filesystem::path path = Utf8Path(Path);
   const std::string cannot_read = "Não foi possível ler o arquivo " + detail::Quoted(Path);
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -242,4 +241,4 @@ std::vector<TarMember> ReadTarArchive(const std::string& Path) {
   }
 }
 
-}  // namespace vesk
+}  // namespace tolvan::support

@@ -9,6 +9,7 @@
 
 #include "Utf8Path.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

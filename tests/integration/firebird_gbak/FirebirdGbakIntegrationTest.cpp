@@ -29,8 +29,8 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -158,9 +158,7 @@ class FirebirdGbak : public ::testing::Test {
     if (!fs::exists("/usr/bin/gbak")) {
       GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
     }
-    const std::string real = tolvan::platform::RealExecutablePath();
-    plugin_ = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /
               ("tolvan-gbak-it-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -243,7 +241,7 @@ class FirebirdGbak : public ::testing::Test {
   // Run before the folder is removed: unmounts, attributes taken back.
   std::vector<std::function<void()>> undo_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::PlainMessageRecorder boxes_;
   TVeskFraProgresso frame_;

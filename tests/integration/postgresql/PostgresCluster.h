@@ -20,6 +20,7 @@
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::postgresql {
 

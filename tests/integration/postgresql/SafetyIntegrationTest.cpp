@@ -14,6 +14,7 @@
 
 #include "PostgresCluster.h"
 #include "platform/Interrupt.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::postgresql {
 namespace {

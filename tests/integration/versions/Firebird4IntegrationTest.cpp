@@ -14,12 +14,13 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 #include "vesk/host/Firebird.h"
 
 namespace {
@@ -99,8 +100,7 @@ class Firebird4 : public ::testing::Test {
       }
       GTEST_SKIP() << why;
     }
-    plugin_ = tolvan::platform::DynamicLibrary::Load(tolvan::platform::ExecutableDirectory() +
-                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /
               ("tolvan-fb4-it-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -163,7 +163,7 @@ class Firebird4 : public ::testing::Test {
   }
 
   std::optional<Firebird4Server> server_;
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   fs::path folder_;
   std::vector<std::string> server_files_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;

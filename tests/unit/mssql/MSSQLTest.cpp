@@ -14,6 +14,7 @@
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace {
 

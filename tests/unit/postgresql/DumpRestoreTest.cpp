@@ -3,15 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
 #include "platform/Process.h"
+#include "tolvan/support/Quoting.h"
 
 namespace tolvan::postgresql::test {
 namespace {
@@ -39,9 +44,9 @@ TEST(PostgresCommandLines, PiecesAsTheyStand) {
 }
 
 TEST(PostgresCommandLines, ANameThatWouldSplitStaysOneArgument) {
-  EXPECT_EQ(CommandLineArgument("x --clean"), "\"x --clean\"");
-  EXPECT_EQ(CommandLineArgument("a\"b"), "\"a\\\"b\"");
-  EXPECT_EQ(CommandLineArgument("a\\ b\\"), "\"a\\ b\\\\\"");
+  EXPECT_EQ(tolvan::support::QuoteArgument("x --clean"), "\"x --clean\"");
+  EXPECT_EQ(tolvan::support::QuoteArgument("a\"b"), "\"a\\\"b\"");
+  EXPECT_EQ(tolvan::support::QuoteArgument("a\\ b\\"), "\"a\\ b\\\\\"");
   EXPECT_THAT(PgRestoreCommandLine("/p/", "h", "1", "x --clean", "u", "/f"),
               HasSubstr(" -d \"x --clean\" \"/f\""));
   // Splitting it back gives the name whole.
@@ -64,14 +69,14 @@ TEST(PostgresCommandLines, ToolPathsWithABlankEmptyNamesAndTrailingBackslashes) 
 }
 
 TEST(PostgresDatabaseKey, ServerPortAndDatabase) {
-  auto k = SplitDatabaseKey("srv/5433:vendas");
+  auto k = SplitRunnerKey("srv/5433:vendas");
   EXPECT_EQ(k.server, "srv");
   EXPECT_EQ(k.port, 5433);
   EXPECT_EQ(k.database, "vendas");
-  k = SplitDatabaseKey("/x:vendas");
+  k = SplitRunnerKey("/x:vendas");
   EXPECT_EQ(k.server, "");
   EXPECT_EQ(k.port, 5432);
-  k = SplitDatabaseKey("srv:vendas");
+  k = SplitRunnerKey("srv:vendas");
   EXPECT_EQ(k.server, "srv");
   EXPECT_EQ(k.port, 5432);
 }
@@ -89,9 +94,28 @@ class RunnerTest : public PluginHost {
   }
 };
 
+// The password goes to the tool's environment alone: any other child of the host meanwhile
+// inherits nothing, and a value the host had is the same before, during and after the run.
 TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
-  InstallTools("15.2");
-  ASSERT_EQ(Dump("s3cr'et"), "");
+  InstallTools("15.2", "sleep 400\n");
+  platform::SetEnv("PGPASSWORD", "do host");
+  std::atomic<bool> running = true;
+  std::atomic<int> samples = 0;
+  std::atomic<int> changed = 0;
+  std::thread watcher([&] {
+    while (running) {
+      ++samples;
+      changed += platform::GetEnv("PGPASSWORD") == "do host" ? 0 : 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const std::string failure = Dump("s3cr'et");
+  running = false;
+  watcher.join();
+  ASSERT_EQ(failure, "");
+  EXPECT_GE(samples, 10) << "the run was watched while the tool ran";
+  EXPECT_EQ(changed, 0);
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "do host");
 
   const auto calls = app_.Calls("PostgreSQL/pg_dump");
   ASSERT_EQ(calls.size(), 1u);
@@ -101,15 +125,15 @@ TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
             Tool("pg_dump") + " -h localhost -p 5432 -U postgres -F t  -f \"" + calls[0].args[9] +
                 "\" vendas");
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 
   ExecutarPgRestore(tools_, "h", "1", "novo", "ana", "s3cr'et", "/x/in.tar");
   EXPECT_EQ(ReadText(CommandFile("pg_restore.cmd")),
             Tool("pg_restore") + " -h h -p 1 -U ana -d novo \"/x/in.tar\"");
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").back().env.at("PGPASSWORD"), "s3cr'et");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "do host");
 }
 
-TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
+TEST_F(RunnerTest, FailuresLeaveNoPasswordInTheProcess) {
   struct Case {
     const char* what;
     std::string script;  // empty: no tool at all
@@ -127,7 +151,7 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
       app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", c.script));
     }
     EXPECT_EQ(Dump(), c.message);
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), std::nullopt);
   }
   // A run that prints nothing and fails is reported with its code.
   app_.Install("PostgreSQL/pg_dump", "exit 3\n");
@@ -143,7 +167,7 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
   EXPECT_EQ(Dump(), "");
 }
 
-TEST_F(RunnerTest, ACommandFileThatCannotBeWrittenStopsTheRunAndEmptiesThePassword) {
+TEST_F(RunnerTest, ACommandFileThatCannotBeWrittenStopsTheRun) {
   InstallTools("15.2");
   platform::SetEnv("TMPDIR", app_.Path() + "missing");
   if (PegarDirTemp() != app_.Path() + "missing" + platform::kPathDelimiter) {
@@ -152,7 +176,7 @@ TEST_F(RunnerTest, ACommandFileThatCannotBeWrittenStopsTheRunAndEmptiesThePasswo
   EXPECT_THROW(ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", out_, false),
                std::system_error);
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), std::nullopt);
 }
 
 TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
@@ -173,7 +197,7 @@ TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
   app_.SetScript("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", "exit 1\n"));
   EXPECT_THROW(CriarBackup(&connection_), std::runtime_error);
   EXPECT_TRUE(connection_.Connected());
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), std::nullopt);
 }
 
 TEST_F(RunnerTest, AGuardMismatchStopsBeforeTheConnectionIsClosed) {
@@ -259,7 +283,7 @@ TEST_F(EmptyCopyTest, APasswordWithBlanksQuotesAndAccentsReachesEveryToolRunWhol
               ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-d", "novo", schema_file_));
   EXPECT_THAT(ReadText(CommandFile("pg_dump.cmd")), Not(HasSubstr("senha")));
   EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")), Not(HasSubstr("senha")));
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), std::nullopt);
   EXPECT_TRUE(connection_.Connected());
 }
 
@@ -295,7 +319,7 @@ TEST_F(EmptyCopyTest, EveryFailureRemovesTheFileAndReopens) {
     }
     EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
     EXPECT_TRUE(connection_.Connected());
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), std::nullopt);
     EXPECT_FALSE(connection_.Transaction()->Options.ReadOnly);
   }
 }

@@ -1,6 +1,7 @@
 // Runs that do not end well leave nothing half-made: a dump that is not a whole archive never
 // replaces the earlier one, a cut archive never reaches pg_restore, the empty copy that failed
-// is dropped (or the message says what stayed), and PGPASSWORD is empty after every runner.
+// is dropped (or the message says what stayed), and a PGPASSWORD the host had stays after every
+// runner.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -100,7 +101,7 @@ TEST_F(IncompleteRunTest, ACutOrDamagedArchiveNeverReachesPgRestore) {
   EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").size(), 3u);
 }
 
-TEST_F(IncompleteRunTest, PgPasswordIsEmptyAfterEveryEarlyExitOfTheRunners) {
+TEST_F(IncompleteRunTest, PgPasswordOfTheHostStaysAfterEveryEarlyExitOfTheRunners) {
   InstallTools("15.2");
   const std::string quoted = app_.Path() + "temp" + kSlash + "a\"b.dump";
   const std::string missing = app_.Path() + "nada" + kSlash + "vendas.dump";
@@ -115,7 +116,7 @@ TEST_F(IncompleteRunTest, PgPasswordIsEmptyAfterEveryEarlyExitOfTheRunners) {
   for (const auto& run : early_exits) {
     platform::SetEnv("PGPASSWORD", "deixada por outro programa");
     EXPECT_THAT(MessageOf(run), StartsWith("Backup:\r\n"));
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "deixada por outro programa");
   }
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_restore").empty());

@@ -1,4 +1,4 @@
-#include "LineSplitter.h"
+#include "tolvan/support/LineSplitter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using vesk::detail::LineSplitter;
+using tolvan::support::detail::LineSplitter;
 
 // Each line with its line end in brackets: "text[\r\n]".
 std::vector<std::string> SplitInChunks(std::string_view input, size_t chunk,

@@ -12,7 +12,7 @@
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/ProductFile.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
   const std::string final_path = dir.File("loja b\xC3\xA1sica.fbk");
   Write(final_path, "last night's backup");
   {
-    vesk::ProductFile product(final_path);
+    tolvan::support::ProductFile product(final_path);
     EXPECT_FALSE(product.InPlace());
     EXPECT_EQ(U8(product.Path()).parent_path(), dir.path());
     EXPECT_EQ(ReadAll(product.Path()), "");
@@ -58,7 +58,7 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
   EXPECT_EQ(Names(dir), std::set<std::string>{"loja b\xC3\xA1sica.fbk"});
 
   {
-    vesk::ProductFile product(final_path);
+    tolvan::support::ProductFile product(final_path);
     Write(product.Path(), "tonight's backup");
     product.Commit();
   }
@@ -67,7 +67,7 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
 
   // A new name: nothing there before, the product after.
   {
-    vesk::ProductFile product(dir.File("new.fbk"));
+    tolvan::support::ProductFile product(dir.File("new.fbk"));
     Write(product.Path(), "first");
     product.Commit();
   }
@@ -77,14 +77,14 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
 TEST(ProductFile, RunsAtOnceGetTheirOwnTemporaryNames) {
   TempDir dir;
   const std::string final_path = dir.File("same.fbk");
-  vesk::ProductFile first(final_path);
-  vesk::ProductFile second(final_path);
+  tolvan::support::ProductFile first(final_path);
+  tolvan::support::ProductFile second(final_path);
   EXPECT_NE(first.Path(), second.Path());
   Write(first.Path(), "first");
   Write(second.Path(), "second");
   second.Commit();
   // The first run failing later removes only its own file.
-  { vesk::ProductFile third(final_path); }
+  { tolvan::support::ProductFile third(final_path); }
   EXPECT_EQ(ReadAll(final_path), "second");
   EXPECT_EQ(ReadAll(first.Path()), "first");
 }
@@ -93,7 +93,7 @@ TEST(ProductFile, KeepLeavesTheTemporaryFileForAnUnknownOutcome) {
   TempDir dir;
   std::string kept;
   {
-    vesk::ProductFile product(dir.File("x.fbk"));
+    tolvan::support::ProductFile product(dir.File("x.fbk"));
     kept = product.Path();
     Write(kept, "maybe whole");
     product.Keep();
@@ -104,9 +104,9 @@ TEST(ProductFile, KeepLeavesTheTemporaryFileForAnUnknownOutcome) {
 
 TEST(ProductFile, AFolderThatCannotTakeTheFileThrows) {
   TempDir dir;
-  EXPECT_THROW(vesk::ProductFile(dir.File("missing/x.fbk")), std::system_error);
+  EXPECT_THROW(tolvan::support::ProductFile(dir.File("missing/x.fbk")), std::system_error);
   fs::create_directory(dir.path() / "folder.fbk");
-  EXPECT_THROW(vesk::ProductFile(dir.File("folder.fbk")), std::system_error);
+  EXPECT_THROW(tolvan::support::ProductFile(dir.File("folder.fbk")), std::system_error);
   EXPECT_TRUE(fs::is_directory(dir.path() / "folder.fbk"));
 }
 
@@ -114,10 +114,10 @@ TEST(ProductFile, AFolderThatCannotTakeTheFileThrows) {
 const std::string kGbakHead("\x00\x02\x04\x0a\x00\x00\x00\x04\x04\x01\x00\x00\x00\x05", 14);
 const std::string kExportHead = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
 
-std::string MessageOfCommit(vesk::ProductFile& product) {
+std::string MessageOfCommit(tolvan::support::ProductFile& product) {
   try {
     product.Commit();
-  } catch (const vesk::EProductNotPlaced& error) {
+  } catch (const tolvan::support::EProductNotPlaced& error) {
     return error.what();
   }
   return "(committed)";
@@ -129,26 +129,28 @@ TEST(ProductFile, AProductNotOfItsKindNeverReplacesTheEarlierFile) {
   const std::string earlier = std::string("last night's\0 backup", 20);
   struct Case {
     const char* what;
-    vesk::ProductKind kind;
+    tolvan::support::ProductKind kind;
     std::string written;
     const char* reason;  // empty: it is a product of its kind
   } cases[] = {
-      {"empty backup", vesk::ProductKind::GbakBackup, "", "o arquivo que ela gerou está vazio"},
-      {"empty dump", vesk::ProductKind::ExportDump, "", "o arquivo que ela gerou está vazio"},
-      {"text for a backup", vesk::ProductKind::GbakBackup, "gbak: ERROR\n",
+      {"empty backup", tolvan::support::ProductKind::GbakBackup, "",
+       "o arquivo que ela gerou está vazio"},
+      {"empty dump", tolvan::support::ProductKind::ExportDump, "",
+       "o arquivo que ela gerou está vazio"},
+      {"text for a backup", tolvan::support::ProductKind::GbakBackup, "gbak: ERROR\n",
        "o arquivo que ela gerou (12 bytes) não começa como um backup do gbak"},
-      {"a backup's first bytes only", vesk::ProductKind::GbakBackup, kGbakHead.substr(0, 5),
-       "(5 bytes) não começa como um backup do gbak"},
-      {"a backup for a dump", vesk::ProductKind::ExportDump, kGbakHead,
+      {"a backup's first bytes only", tolvan::support::ProductKind::GbakBackup,
+       kGbakHead.substr(0, 5), "(5 bytes) não começa como um backup do gbak"},
+      {"a backup for a dump", tolvan::support::ProductKind::ExportDump, kGbakHead,
        "não começa como um dump do EXP (\"EXPORT:V\")"},
-      {"a whole backup", vesk::ProductKind::GbakBackup, kGbakHead + "rest", ""},
-      {"a whole dump", vesk::ProductKind::ExportDump, kExportHead, ""},
-      {"an empty command file", vesk::ProductKind::Any, "", ""},
+      {"a whole backup", tolvan::support::ProductKind::GbakBackup, kGbakHead + "rest", ""},
+      {"a whole dump", tolvan::support::ProductKind::ExportDump, kExportHead, ""},
+      {"an empty command file", tolvan::support::ProductKind::Any, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Write(final_path, earlier);
-    vesk::ProductFile product(final_path, c.kind);
+    tolvan::support::ProductFile product(final_path, c.kind);
     Write(product.Path(), c.written);
     const std::string message = MessageOfCommit(product);
     if (std::string(c.reason).empty()) {
@@ -169,7 +171,7 @@ TEST(ProductFile, AProductThatCannotTakeTheFinalNameIsKeptAndTheMessageSaysWhere
   const std::string final_path = dir.File("loja.fbk");
   std::string kept;
   {
-    vesk::ProductFile product(final_path, vesk::ProductKind::GbakBackup);
+    tolvan::support::ProductFile product(final_path, tolvan::support::ProductKind::GbakBackup);
     kept = product.Path();
     Write(kept, kGbakHead + "tonight");
     // Something the rename cannot replace took the final name while the tool ran.
@@ -178,7 +180,7 @@ TEST(ProductFile, AProductThatCannotTakeTheFinalNameIsKeptAndTheMessageSaysWhere
     try {
       product.Commit();
       ADD_FAILURE() << "renamed over a folder";
-    } catch (const vesk::EProductNotPlaced& error) {
+    } catch (const tolvan::support::EProductNotPlaced& error) {
       EXPECT_EQ(error.KeptAt(), kept);
       EXPECT_THAT(error.what(), ::testing::StartsWith("O arquivo gerado foi mantido em \"" + kept +
                                                       "\", mas não pôde ser posto no "
@@ -189,9 +191,9 @@ TEST(ProductFile, AProductThatCannotTakeTheFinalNameIsKeptAndTheMessageSaysWhere
   EXPECT_EQ(ReadAll(kept), kGbakHead + "tonight");
   EXPECT_TRUE(fs::is_directory(U8(final_path)));
   // Kept read-only: the next run to the same name does not take it for a leftover.
-  { vesk::ProductFile next(dir.File("loja.fbk2")); }
+  { tolvan::support::ProductFile next(dir.File("loja.fbk2")); }
   fs::remove_all(U8(final_path));
-  { vesk::ProductFile next(final_path); }
+  { tolvan::support::ProductFile next(final_path); }
   EXPECT_EQ(ReadAll(kept), kGbakHead + "tonight");
   fs::permissions(U8(kept), fs::perms::owner_write, fs::perm_options::add);
 }
@@ -210,7 +212,7 @@ TEST(ProductFile, TheTemporariesNoRunHoldsAreRemovedByTheNextRun) {
   for (const std::string& other : others) {
     Write(other, "not ours");
   }
-  vesk::ProductFile working(final_path);
+  tolvan::support::ProductFile working(final_path);
   EXPECT_FALSE(tolvan::platform::PathEntryExists(stale));
   EXPECT_FALSE(tolvan::platform::PathEntryExists(stale_empty));
   for (const std::string& other : others) {
@@ -222,33 +224,13 @@ TEST(ProductFile, TheTemporariesNoRunHoldsAreRemovedByTheNextRun) {
   tool << "half written";
   tool.flush();
   {
-    vesk::ProductFile next(final_path);
+    tolvan::support::ProductFile next(final_path);
     Write(next.Path(), "next");
     next.Commit();
   }
   tool.close();
   EXPECT_EQ(ReadAll(working.Path()), "half written");
   EXPECT_EQ(ReadAll(final_path), "next");
-}
-
-TEST(ScopedChildEnvironment, OnlyTheChildrenSeeTheVariable) {
-  tolvan::testing::FakeToolFolder folder;
-  const std::string tool =
-      "\"" + folder.Install("tool", "env TOLVAN_TEST_SECRET\nrecord-env TOLVAN_TEST_SECRET\n") +
-      "\"";
-  std::string output;
-  {
-    vesk::ScopedChildEnvironment secret("TOLVAN_TEST_SECRET", "a b\"c -m");
-    EXPECT_EQ(tolvan::platform::GetEnv("TOLVAN_TEST_SECRET"), std::nullopt);
-    EXPECT_EQ(WinExec32AndRedirectOutput(tool, output), 0);
-    EXPECT_EQ(output, "env:TOLVAN_TEST_SECRET=a b\"c -m\n");
-  }
-  EXPECT_EQ(WinExec32AndRedirectOutput(tool, output), 0);
-  EXPECT_EQ(output, "env:TOLVAN_TEST_SECRET unset\n");
-  // Never on the command line either.
-  const auto calls = folder.Calls("tool");
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_TRUE(calls[0].args.empty());
 }
 
 }  // namespace

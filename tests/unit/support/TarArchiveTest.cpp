@@ -11,7 +11,7 @@
 
 #include "TempDir.h"
 #include "fake_tool/TarSample.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/TarArchive.h"
 
 namespace {
 
@@ -29,18 +29,18 @@ void WriteFile(const std::string& path, const std::string& bytes) {
       << bytes;
 }
 
-std::vector<vesk::TarMember> Walk(const std::string& bytes) {
+std::vector<tolvan::support::TarMember> Walk(const std::string& bytes) {
   TempDir dir;
   const std::string path = dir.File("dump.tar");
   WriteFile(path, bytes);
-  return vesk::ReadTarArchive(path);
+  return tolvan::support::ReadTarArchive(path);
 }
 
 // The message of the refusal, or the empty text when the archive was read as whole.
 std::string DamageOf(const std::string& bytes) {
   try {
     Walk(bytes);
-  } catch (const vesk::ETarArchiveDamaged& damage) {
+  } catch (const tolvan::support::ETarArchiveDamaged& damage) {
     return damage.what();
   }
   return "";
@@ -128,20 +128,21 @@ TEST(TarArchive, ReadsAFileByItsUtf8PathAndNamesItWhenDamaged) {
       "a.dump");
   const std::string dump = SampleDump();
   WriteFile(path, dump);
-  EXPECT_EQ(vesk::ReadTarArchive(path).size(), 4u);
+  EXPECT_EQ(tolvan::support::ReadTarArchive(path).size(), 4u);
 
   WriteFile(path, dump.substr(0, dump.size() / 2));
   try {
-    vesk::ReadTarArchive(path);
+    tolvan::support::ReadTarArchive(path);
     FAIL() << "a cut archive was read as whole";
-  } catch (const vesk::ETarArchiveDamaged& error) {
+  } catch (const tolvan::support::ETarArchiveDamaged& error) {
     EXPECT_EQ(std::string(error.what())
                   .rfind("O arquivo \"" + path + "\" está cortado ou danificado: ", 0),
               0u)
         << error.what();
   }
 
-  EXPECT_THROW(vesk::ReadTarArchive(dir.File("n\xC3\xA3o existe.dump")), std::system_error);
+  EXPECT_THROW(tolvan::support::ReadTarArchive(dir.File("n\xC3\xA3o existe.dump")),
+               std::system_error);
 }
 
 }  // namespace

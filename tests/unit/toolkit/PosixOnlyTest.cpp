@@ -12,7 +12,9 @@
 #include "fake_tool/FakeTool.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 
@@ -59,12 +61,12 @@ TEST(ProductFilePosix, APipeAtTheFinalNameIsWrittenInPlaceAndNeverRemoved) {
   const std::string pipe = dir.File("backup.fifo");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   {
-    vesk::ProductFile product(pipe);
+    tolvan::support::ProductFile product(pipe);
     EXPECT_TRUE(product.InPlace());
     EXPECT_EQ(product.Path(), pipe);
   }
   {
-    vesk::ProductFile product(pipe);
+    tolvan::support::ProductFile product(pipe);
     product.Commit();
   }
   struct stat info {};
@@ -82,7 +84,7 @@ TEST(ProductFilePosix, ALinkAtTheFinalNameIsReplacedNeverWrittenThrough) {
   const std::string link = dir.File("pg_dump.cmd");
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
   {
-    vesk::ProductFile product(link);
+    tolvan::support::ProductFile product(link);
     EXPECT_FALSE(product.InPlace());
     std::ofstream(product.Path()) << "command";
     product.Commit();

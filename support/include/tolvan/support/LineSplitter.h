@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vesk::detail {
+namespace tolvan::support::detail {
 
 class LineSplitter {
  public:
@@ -106,4 +106,4 @@ class LineSplitter {
   std::string pending_;
 };
 
-}  // namespace vesk::detail
+}  // namespace tolvan::support::detail
