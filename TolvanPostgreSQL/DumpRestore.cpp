@@ -30,10 +30,8 @@ using support::QuoteArgument;
 // The tools read the password from here; it goes to the tool's environment alone.
 constexpr const char* kPasswordVariable = "PGPASSWORD";
 
-const std::string kTools[] = {"pg_dump", "pg_restore"};
-
 std::vector<std::string> ToolList() {
-  return {std::begin(kTools), std::end(kTools)};
+  return {"pg_dump", "pg_restore"};
 }
 
 std::string ServerText(const std::string& host) {
