@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -87,10 +88,8 @@ class PostgresCluster : public ::testing::Test {
   void SetUp() override {
     cluster_ = FindCluster();
     if (!cluster_) {
-      if (platform::GetEnv("CI").value_or("") == "true") {
-        FAIL() << "no PostgreSQL test cluster (TOLVAN_PG_*): scripts/postgres-server start";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start");
     }
     app_ = fs::temp_directory_path() / Unique("tolvan-pg-app");
     fs::create_directories(app_ / "PostgreSQL");

@@ -28,6 +28,7 @@
 #include "Plugin.h"
 #include "RunningTolvan.h"
 #include "StatusText.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -338,10 +339,8 @@ class VerifyPostgres : public VerifyProgram {
     const auto user = GetEnv("TOLVAN_PG_USER");
     const auto password = GetEnv("TOLVAN_PG_PASSWORD");
     if (!host || !port || !user || !password) {
-      if (GetEnv("CI").value_or("") == "true") {
-        FAIL() << "no PostgreSQL test cluster";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
     }
     server_ = *host + "/" + *port;
     user_ = *user;

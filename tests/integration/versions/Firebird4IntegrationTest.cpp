@@ -16,6 +16,7 @@
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
@@ -95,10 +96,7 @@ class Firebird4 : public ::testing::Test {
       const std::string why =
           "no Firebird 4 server (TOLVAN_FB4_*, TOLVAN_DEBIAN13_TOOLS); source \"$(scripts/"
           "debian13-servers start)\"";
-      if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
-        FAIL() << why;
-      }
-      GTEST_SKIP() << why;
+      TOLVAN_SKIP_OR_FAIL(why);
     }
     plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../postgresql/PostgresCluster.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 
 namespace tolvan::postgresql {
@@ -29,10 +30,7 @@ class Postgres17 : public PostgresCluster {
         const std::string why =
             "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS); "
             "source \"$(scripts/debian13-servers start)\"";
-        if (platform::GetEnv("CI").value_or("") == "true") {
-          FAIL() << why;
-        }
-        GTEST_SKIP() << why;
+        TOLVAN_SKIP_OR_FAIL(why);
       }
       const std::string own = std::string("TOLVAN_PG_") + name;
       saved_.emplace_back(own, platform::GetEnv(own));
