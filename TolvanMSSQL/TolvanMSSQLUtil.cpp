@@ -1,7 +1,6 @@
 // Version text, sessions and database creation of the SQL Server plug-in.
 #include "TolvanMSSQLUtil.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,14 +18,6 @@ bool IsPathDelimiter(char c) {
 }
 
 }  // namespace
-
-std::string VersionText(int64_t version) {
-  std::string text = std::to_string(version);
-  for (const size_t position : {3, 8, 11}) {
-    text.insert(std::min(position - 1, text.size()), 1, '.');
-  }
-  return text;
-}
 
 DatabaseFiles DeriveDatabaseFiles(const std::string& path) {
   size_t name_start = path.size();
@@ -90,7 +81,7 @@ std::vector<std::string> CriarDataBaseStatements(const DatabaseFiles& files) {
 }
 
 std::string Versao(TVeskDMConexao* DM) {
-  return VersionText(support::ConnectionOf(DM, "Versao").GetServerVersion());
+  return support::DottedVersion(support::ConnectionOf(DM, "Versao").GetServerVersion());
 }
 
 void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
