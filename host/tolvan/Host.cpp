@@ -122,7 +122,7 @@ Host::~Host() {
   connection_.reset();
 }
 
-void Host::Settle(const std::string& export_name) {
+void Host::SetUpDatabaseAndLogin(const std::string& export_name) {
   driver_ = !o_.driver.empty() ? o_.driver : DriverNameFor(plugin_.kind);
   client_library_ = o_.client_library;
   if (client_library_.empty() && plugin_.kind == PluginKind::Firebird && RunsGbak(export_name)) {
@@ -138,11 +138,11 @@ void Host::Settle(const std::string& export_name) {
   if (o_.database || !o_.odbc.empty()) {
     database_ = o_.database.value_or("");
     user_ = o_.user.value_or("");
-    password_ = ResolvePassword();
+    password_ = PasswordGivenOrAsked();
   } else if (plugin_.kind == PluginKind::Firebird) {
-    database_ = EnsureDefaultDatabase(o_.client_library);
     user_ = o_.user.value_or("SYSDBA");
     password_ = o_.password.value_or("");
+    database_ = CreateDefaultDatabaseWhenMissing(library(), user_, password_);
   } else {
     throw UsageError(export_name + " precisa da opção --database neste plug-in");
   }
@@ -168,7 +168,7 @@ TVeskDMConexao& Host::Module() {
   return dm_;
 }
 
-std::string Host::ResolvePassword() const {
+std::string Host::PasswordGivenOrAsked() const {
   if (o_.password) {
     return *o_.password;
   }

@@ -118,7 +118,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   }
   try {
     CallKeepingMessage([&] {
-      host.Settle(o.export_name);
+      host.SetUpDatabaseAndLogin(o.export_name);
       if (conn) {
         host.Export<tolvan::BackupConnFn>("BackupConn")(
             &host.Module(), candidate, o.service, backup_frame.get(), o.circular, o.metadata_only);

@@ -280,7 +280,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   const auto start = Clock::now();
   TVeskSQLConnection* connection = nullptr;
   CallKeepingMessage([&] {
-    host.Settle(o.export_name);
+    host.SetUpDatabaseAndLogin(o.export_name);
     connection = host.Module().SQLConnection;
   });
   if (o.verify) {
