@@ -29,8 +29,9 @@ bool ProcessExists(std::uint64_t id) {
   if (id == 0 || id > std::numeric_limits<DWORD>::max()) {
     return false;
   }
+  // SYNCHRONIZE, to wait on it below.
   const HANDLE process =
-      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
   if (process == nullptr) {
     // A process of another user, or a protected one, exists all the same.
     return ::GetLastError() == ERROR_ACCESS_DENIED;
