@@ -463,7 +463,7 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   RemoveWhatGoneRunsLeft(final_path);
   std::optional<DumpRunFiles> files;
   try {
-    files.emplace(final_path);
+    files.emplace(final_path, AsciiTag(SplitKey(host.database()).server_and_port));
   } catch (const std::system_error& error) {
     throw std::runtime_error("não foi possível gravar ao lado de " + final_path + " (" +
                              vesk::FileErrorReason(error) +
@@ -471,7 +471,7 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   }
   TVeskSQLConnection* connection = nullptr;
   CallKeepingMessage([&] { connection = host.Module().SQLConnection; });
-  const std::string machine_tag = MachineTag(tolvan::platform::MachineName());
+  const std::string machine_tag = AsciiTag(tolvan::platform::MachineName());
   if (o.verify) {
     const auto may_create = Rows(*connection,
                                  "select (rolcreatedb or rolsuper)::text from pg_roles where "

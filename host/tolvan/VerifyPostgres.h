@@ -41,10 +41,14 @@ struct TocEntry {
 // told from the tag by the listing's own SCHEMA entries.
 std::vector<TocEntry> ReadTocListing(const std::string& listing);
 
+// A name (a machine's, a server's) as lower-case ASCII letters and digits: at most 16 of its own,
+// then 4 hexadecimal digits of a hash of it whole, so that names that differ only in what is left
+// out still differ.
+std::string AsciiTag(const std::string& name);
+
 // The scratch database of a verification: "tolvan_verificar_<machine>_<pid>_<8 hex digits>",
-// ASCII letters, digits and "_" only, at most 63 bytes. <machine> is the machine's tag.
+// ASCII letters, digits and "_" only, at most 63 bytes. <machine> is the machine's AsciiTag.
 inline constexpr std::string_view kScratchPrefix = "tolvan_verificar_";
-std::string MachineTag(const std::string& machine_name);
 std::string ScratchDatabaseName(const std::string& machine_tag, std::uint64_t pid,
                                 std::uint32_t random);
 struct ScratchNameParts {
@@ -61,11 +65,12 @@ std::optional<ScratchNameParts> ReadScratchDatabaseName(const std::string& name)
 std::string ToolDatabaseArgument(const std::string& database);
 
 // The files of one run to a final name, beside it so that only that folder needs to be
-// writable: "<final>.~pg_dump-<hex>", an empty file the run holds while it lasts, and the dump,
-// "<final>.~pg_dump-<hex>.dump". Throws std::system_error when the folder cannot take them.
+// writable: "<final>.~pg_dump-<server>-<hex>", an empty file the run holds while it lasts, and
+// the dump, "<final>.~pg_dump-<server>-<hex>.dump" (<server>: the AsciiTag of the server the run
+// dumps). Throws std::system_error when the folder cannot take them.
 class DumpRunFiles {
  public:
-  explicit DumpRunFiles(const std::string& final_path);
+  DumpRunFiles(const std::string& final_path, const std::string& server_tag);
   // Removes the dump unless it was put elsewhere or kept, then lets go of the run's file.
   ~DumpRunFiles();
   DumpRunFiles(const DumpRunFiles&) = delete;

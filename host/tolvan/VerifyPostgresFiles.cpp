@@ -23,11 +23,11 @@ fs::path FolderOf(const std::string& path) {
 
 }  // namespace
 
-DumpRunFiles::DumpRunFiles(const std::string& final_path) {
+DumpRunFiles::DumpRunFiles(const std::string& final_path, const std::string& server_tag) {
   std::random_device random;
   for (int attempt = 0;; ++attempt) {
     std::ostringstream marker;
-    marker << final_path << kRunWord << std::hex << random();
+    marker << final_path << kRunWord << server_tag << "-" << std::hex << random();
     hold_ = tolvan::platform::CreateHeldFile(marker.str());
     if (hold_ != tolvan::platform::kNoFileHold) {
       marker_ = marker.str();

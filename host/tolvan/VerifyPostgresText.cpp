@@ -118,12 +118,10 @@ std::vector<TocEntry> ReadTocListing(const std::string& listing) {
   return entries;
 }
 
-std::string MachineTag(const std::string& machine_name) {
-  // Letters and digits of the name, then a hash of it whole, so that two names that differ only
-  // in what is left out still differ.
+std::string AsciiTag(const std::string& name) {
   std::string tag;
   std::uint32_t hash = 2166136261u;
-  for (const char c : machine_name) {
+  for (const char c : name) {
     hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
     const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     if (tag.size() < 16 && ((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9'))) {

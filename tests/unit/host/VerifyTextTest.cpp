@@ -168,7 +168,7 @@ TEST(ScratchNameTest, IsAsciiOfOneShapeThatReadsBackForEveryMachine) {
   for (const std::string machine :
        {"caixa-01", "CAIXA01", "servidor-da-loja-de-são-joão.local", "", "Ω"}) {
     SCOPED_TRACE(machine);
-    const std::string tag = MachineTag(machine);
+    const std::string tag = AsciiTag(machine);
     const std::string name = ScratchDatabaseName(tag, 4294967295u, 0xffffffffu);
     EXPECT_LE(name.size(), 63u);
     EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos);
@@ -178,7 +178,7 @@ TEST(ScratchNameTest, IsAsciiOfOneShapeThatReadsBackForEveryMachine) {
     EXPECT_EQ(parts->pid, 4294967295u);
   }
   // Machines whose names differ only in what a tag leaves out have tags of their own.
-  EXPECT_NE(MachineTag("caixa-01"), MachineTag("caixa01"));
+  EXPECT_NE(AsciiTag("caixa-01"), AsciiTag("caixa01"));
   for (const std::string other :
        {"loja_verificar_12_0abc", "tolvan_verificar_caixa_12", "tolvan_verificar_caixa_12_0abcdef",
         "tolvan_verificar_Caixa_12_0abcdef0", "tolvan_verificar_caixa_12_0abcdef0_x"}) {
