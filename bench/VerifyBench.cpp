@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,7 +112,20 @@ void Firebird(const std::string& bin, const fs::path& folder, int rounds, int ro
   Report("Backup --verify / (gbak -b + gbak -c)", Median(ours), Median(raw), 1.10);
 }
 
-void Postgres(const std::string& bin, const fs::path& folder, int rounds, int rows) {
+// The PostgreSQL test cluster of the environment.
+struct Cluster {
+  std::string host;
+  std::string port;
+  std::string user;
+  std::string password;
+  // The connection options of the tools, and the password in their environment.
+  std::string Where() const { return " -h " + host + " -p " + port + " -U " + user; }
+  std::vector<std::pair<std::string, std::string>> Secret() const {
+    return {{"PGPASSWORD", password}};
+  }
+};
+
+std::optional<Cluster> TestCluster() {
   using tolvan::platform::GetEnv;
   const auto host = GetEnv("TOLVAN_PG_HOST");
   const auto port = GetEnv("TOLVAN_PG_PORT");
@@ -119,12 +133,17 @@ void Postgres(const std::string& bin, const fs::path& folder, int rounds, int ro
   const auto password = GetEnv("TOLVAN_PG_PASSWORD");
   if (!host || !port || !user || !password) {
     std::printf("CriarBackup --verify: no PostgreSQL test cluster, left out\n");
-    return;
+    return std::nullopt;
   }
-  const std::vector<std::pair<std::string, std::string>> secret = {{"PGPASSWORD", *password}};
+  return Cluster{*host, *port, *user, *password};
+}
+
+void Postgres(const std::string& bin, const fs::path& folder, const Cluster& pg, int rounds,
+              int rows) {
+  const std::vector<std::pair<std::string, std::string>> secret = pg.Secret();
   const std::string tools = bin + "PostgreSQL/";
   const std::string pg_bin = "/usr/lib/postgresql/15/bin/";
-  const std::string where = " -h " + *host + " -p " + *port + " -U " + *user;
+  const std::string where = pg.Where();
   const std::string name = "tolvan_bench_" + std::to_string(getpid());
   Run(pg_bin + "createdb" + where + " " + name, secret);
   Run(pg_bin + "psql -q" + where + " -d " + name +
@@ -139,10 +158,10 @@ void Postgres(const std::string& bin, const fs::path& folder, int rounds, int ro
   std::vector<double> ours;
   std::vector<double> raw;
   for (int round = 0; round < rounds; ++round) {
-    ours.push_back(Run(Quoted(bin + "tolvan") + " postgresql CriarBackup --database " + *host +
-                           "/" + *port + ":" + name + " --user " + *user +
+    ours.push_back(Run(Quoted(bin + "tolvan") + " postgresql CriarBackup --database " + pg.host +
+                           "/" + pg.port + ":" + name + " --user " + pg.user +
                            " --verify --yes --quiet-result",
-                       {{"TOLVAN_PASSWORD", *password}}));
+                       {{"TOLVAN_PASSWORD", pg.password}}));
     fs::remove(file);
     raw.push_back(
         Run(Quoted(tools + "pg_dump") + where + " -F t -f " + Quoted(file) + " " + name, secret) +
@@ -158,19 +177,10 @@ void Postgres(const std::string& bin, const fs::path& folder, int rounds, int ro
 
 // The largest resident size over one CriarBackup --verify of a database whose one table holds
 // `mib` MiB (rows of about 1 KiB in the dump).
-void PostgresMemory(const std::string& bin, const fs::path& folder, int mib) {
-  using tolvan::platform::GetEnv;
-  const auto host = GetEnv("TOLVAN_PG_HOST");
-  const auto port = GetEnv("TOLVAN_PG_PORT");
-  const auto user = GetEnv("TOLVAN_PG_USER");
-  const auto password = GetEnv("TOLVAN_PG_PASSWORD");
-  if (!host || !port || !user || !password) {
-    std::printf("CriarBackup --verify memory: no PostgreSQL test cluster, left out\n");
-    return;
-  }
-  const std::vector<std::pair<std::string, std::string>> secret = {{"PGPASSWORD", *password}};
+void PostgresMemory(const std::string& bin, const fs::path& folder, const Cluster& pg, int mib) {
+  const std::vector<std::pair<std::string, std::string>> secret = pg.Secret();
   const std::string pg_bin = "/usr/lib/postgresql/15/bin/";
-  const std::string where = " -h " + *host + " -p " + *port + " -U " + *user;
+  const std::string where = pg.Where();
   const std::string name = "tolvan_bench_memory_" + std::to_string(getpid());
   const long rows = static_cast<long>(mib) * 1024 * 1024 / 1000;
   Run(pg_bin + "createdb" + where + " " + name, secret);
@@ -182,9 +192,9 @@ void PostgresMemory(const std::string& bin, const fs::path& folder, int mib) {
   const std::string file = (folder / "grande.dump").string();
   const std::string report =
       Output("/usr/bin/time -v " + Quoted(bin + "tolvan") + " postgresql CriarBackup --database " +
-                 *host + "/" + *port + ":" + name + " --user " + *user + " --file " + Quoted(file) +
-                 " --verify --yes --quiet-result",
-             {{"TOLVAN_PASSWORD", *password}});
+                 pg.host + "/" + pg.port + ":" + name + " --user " + pg.user + " --file " +
+                 Quoted(file) + " --verify --yes --quiet-result",
+             {{"TOLVAN_PASSWORD", pg.password}});
   const std::string label = "Maximum resident set size (kbytes): ";
   const auto at = report.find(label);
   const double resident_mib =
@@ -216,11 +226,13 @@ int main(int argc, char** argv) {
   if (firebird_rows > 0 && rounds > 0) {
     Firebird(bin, folder, rounds, firebird_rows);
   }
-  if (rounds > 0) {
-    Postgres(bin, folder, rounds, postgres_rows);
-  }
-  if (postgres_mib > 0) {
-    PostgresMemory(bin, folder, postgres_mib);
+  if (const auto pg = TestCluster()) {
+    if (rounds > 0) {
+      Postgres(bin, folder, *pg, rounds, postgres_rows);
+    }
+    if (postgres_mib > 0) {
+      PostgresMemory(bin, folder, *pg, postgres_mib);
+    }
   }
   fs::remove_all(folder);
   return 0;
