@@ -7,12 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "Cli.h"
@@ -72,22 +70,6 @@ std::string ToolFolder() {
 
 std::string ToolProgram(const std::string& tool) {
   return vesk::QuoteArgument(ToolFolder() + tool + tolvan::platform::kExecutableSuffix);
-}
-
-std::vector<std::vector<std::string>> Rows(TVeskSQLConnection& connection, const std::string& sql) {
-  TVeskQuery query;
-  query.SQLConnection = &connection;
-  query.SQL = sql;
-  query.Open();
-  std::vector<std::vector<std::string>> rows;
-  for (; !query.Eof(); query.Next()) {
-    std::vector<std::string> row;
-    for (int i = 0; i < query.FieldCount(); ++i) {
-      row.push_back(query.FieldAsString(i));
-    }
-    rows.push_back(std::move(row));
-  }
-  return rows;
 }
 
 // A tool of the PostgreSQL/ folder run to its end with the password in its environment only; an
@@ -203,7 +185,7 @@ constexpr const char* kUserSchemas =
 BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgresso& status) {
   BackupContents restored;
   const auto add = [&](const char* kind, const std::string& sql) {
-    for (const auto& row : Rows(connection, sql)) {
+    for (const auto& row : QueryRows(connection, sql)) {
       restored.objects[kind].insert(row[0]);
     }
   };
@@ -233,59 +215,24 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
           std::string(kUserSchemas));
   bool stop = false;
   // The tables of an extension are made by its script, not by the dump: they are not the dump's.
-  const auto tables = Rows(connection,
-                           "select n.nspname, c.relname from pg_class c join pg_namespace n on "
-                           "n.oid = c.relnamespace where " +
-                               std::string(kUserSchemas) +
-                               " and c.relkind in ('r', 'p') and not exists (select 1 from "
-                               "pg_depend d where d.classid = 'pg_class'::regclass and d.objid "
-                               "= c.oid and d.deptype = 'e')");
+  const auto tables =
+      QueryRows(connection,
+                "select n.nspname, c.relname from pg_class c join pg_namespace n on "
+                "n.oid = c.relnamespace where " +
+                    std::string(kUserSchemas) +
+                    " and c.relkind in ('r', 'p') and not exists (select 1 from "
+                    "pg_depend d where d.classid = 'pg_class'::regclass and d.objid "
+                    "= c.oid and d.deptype = 'e')");
   for (const auto& row : tables) {
     const std::string name = row[0] + "." + row[1];
     restored.objects["tabela"].insert(name);
     status.DoCaptureLine("comparando: contando as linhas de " + name, stop);
     // Its own rows, as its data member holds them: not those of its partitions or children.
-    const auto count = Rows(connection, "select count(*) from only " + Enclosed(row[0], '"') + "." +
-                                            Enclosed(row[1], '"'));
+    const auto count = QueryRows(connection, "select count(*) from only " + Enclosed(row[0], '"') +
+                                                 "." + Enclosed(row[1], '"'));
     restored.rows[name] = count.empty() ? 0 : std::stoull(count.front().front());
   }
   return restored;
-}
-
-// Drops a scratch database, waiting for and ending what holds it where this user may: WITH
-// (FORCE) ends the sessions this user may end, but is refused when one it may not end is there
-// (an autovacuum worker on a fresh copy, for a user who is not superuser); a plain DROP asks
-// such workers to end and waits for them. Why it could not, or nothing when it is gone.
-std::optional<std::string> DropScratchDatabase(TVeskSQLConnection& connection,
-                                               const std::string& name) {
-  std::string why;
-  for (int round = 0; round < 4; ++round) {
-    if (round > 0) {
-      if (tolvan::platform::InterruptSignal() != 0) {
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      try {
-        // Opened anew, in case the server lost it (a restart after a full disk).
-        connection.Close();
-        connection.Open();
-        Rows(connection, "select pg_terminate_backend(pid) from pg_stat_activity where datname = " +
-                             Enclosed(name, '\'') +
-                             " and usename = current_user and pid <> pg_backend_pid()");
-      } catch (const std::exception& e) {
-        why = e.what();
-      }
-    }
-    for (const char* how : {" with (force)", ""}) {
-      try {
-        connection.ExecuteDirect("drop database if exists " + Enclosed(name, '"') + how);
-        return std::nullopt;
-      } catch (const std::exception& e) {
-        why = e.what();
-      }
-    }
-  }
-  return why;
 }
 
 std::string ScratchLeftMessage(const std::string& name, const KeyParts& key,
@@ -294,77 +241,6 @@ std::string ScratchLeftMessage(const std::string& name, const KeyParts& key,
          ", porta " + key.port + ", porque não foi possível excluí-lo: " + why +
          "\nExclua-o com o comando SQL: DROP DATABASE " + Enclosed(name, '"') +
          "; (a próxima verificação neste servidor também tenta)";
-}
-
-// A database of a scratch name nobody has, created on the server of the connection for the
-// verification. One that exists already is never used nor dropped.
-class ScratchDatabase {
- public:
-  ScratchDatabase(TVeskSQLConnection& connection, const std::string& machine_tag)
-      : connection_(connection) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 8 && name_.empty(); ++attempt) {
-      const std::string name = ScratchDatabaseName(
-          machine_tag, tolvan::platform::CurrentProcessId(), static_cast<std::uint32_t>(random()));
-      if (!Rows(connection_, "select 1 from pg_database where datname = " + Enclosed(name, '\''))
-               .empty()) {
-        continue;
-      }
-      try {
-        connection_.ExecuteDirect("create database " + Enclosed(name, '"') + " template template0");
-        name_ = name;
-      } catch (const std::exception&) {
-        // Taken in between, or refused: tried again under another name, never dropped.
-        if (attempt == 7) {
-          throw;
-        }
-      }
-    }
-    if (name_.empty()) {
-      throw std::runtime_error("não foi possível criar um banco de dados de verificação");
-    }
-  }
-  ~ScratchDatabase() {
-    if (!dropped_) {
-      DropScratchDatabase(connection_, name_);
-    }
-  }
-  ScratchDatabase(const ScratchDatabase&) = delete;
-  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
-  const std::string& Name() const { return name_; }
-
-  std::optional<std::string> Drop() {
-    dropped_ = true;
-    return DropScratchDatabase(connection_, name_);
-  }
-
- private:
-  TVeskSQLConnection& connection_;
-  std::string name_;
-  bool dropped_ = false;
-};
-
-// Drops the scratch databases this user may drop whose run, on this machine, is gone; says which
-// it could not.
-void DropScratchDatabasesOfGoneRuns(TVeskSQLConnection& connection, const std::string& machine_tag,
-                                    std::ostream& err) {
-  const auto names = Rows(connection, "select datname from pg_database where left(datname, " +
-                                          std::to_string(kScratchPrefix.size()) +
-                                          ") = " + Enclosed(std::string(kScratchPrefix), '\'') +
-                                          " and pg_has_role(datdba, 'MEMBER')");
-  for (const auto& row : names) {
-    const auto parts = ReadScratchDatabaseName(row[0]);
-    // This run has made none yet: one of its own id is an earlier process's.
-    if (!parts || parts->machine_tag != machine_tag ||
-        (parts->pid != tolvan::platform::CurrentProcessId() &&
-         tolvan::platform::ProcessExists(parts->pid))) {
-      continue;
-    }
-    if (const auto why = DropScratchDatabase(connection, row[0])) {
-      err << "aviso: o banco de dados de verificação \"" << row[0]
-          << "\", de uma execução que terminou, não pôde ser excluído: " << *why << "\n";
-    }
-  }
 }
 
 // What stands at the final name must be a plain file, or a link, or nothing: the dump is renamed
@@ -473,9 +349,9 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   CallKeepingMessage([&] { connection = host.Module().SQLConnection; });
   const std::string machine_tag = AsciiTag(tolvan::platform::MachineName());
   if (o.verify) {
-    const auto may_create = Rows(*connection,
-                                 "select (rolcreatedb or rolsuper)::text from pg_roles where "
-                                 "rolname = current_user");
+    const auto may_create = QueryRows(*connection,
+                                      "select (rolcreatedb or rolsuper)::text from pg_roles where "
+                                      "rolname = current_user");
     if (may_create.empty() || may_create.front().front() != "true") {
       throw std::runtime_error("--verify precisa de um usuário que possa criar bancos de dados");
     }

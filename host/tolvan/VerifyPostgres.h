@@ -1,15 +1,17 @@
-// The parts of CriarBackup's proven dump that read text or names: the dump's table of contents
-// and data members, the scratch databases' names, the files a run keeps beside the final name,
-// and the database argument of a tool's command line.
+// The parts of CriarBackup's proven dump: the dump's table of contents and data members, the
+// scratch databases and their names, the files a run keeps beside the final name, and the
+// database argument of a tool's command line.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Files.h"
+#include "vesk/VeskPack5.h"
 
 namespace tolvan::cli {
 
@@ -57,6 +59,36 @@ struct ScratchNameParts {
 };
 // The parts of a name of that shape; nullopt for any other name.
 std::optional<ScratchNameParts> ReadScratchDatabaseName(const std::string& name);
+
+// The rows of a query, each its fields as text.
+std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
+                                                const std::string& sql);
+
+// A database of a scratch name nobody has, created from template0 on the server of the
+// connection for one verification; dropped when the object goes. One that exists already is never
+// used nor dropped.
+class ScratchDatabase {
+ public:
+  ScratchDatabase(TVeskSQLConnection& connection, const std::string& machine_tag);
+  ~ScratchDatabase();
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  const std::string& Name() const { return name_; }
+
+  // Drops it now, waiting for and ending what holds it where this user may: why it could not, or
+  // nothing when it is gone.
+  std::optional<std::string> Drop();
+
+ private:
+  TVeskSQLConnection& connection_;
+  std::string name_;
+  bool dropped_ = false;
+};
+
+// Drops the scratch databases this user may drop whose run, on this machine, is gone (no process
+// of its id runs here); says on err which it could not.
+void DropScratchDatabasesOfGoneRuns(TVeskSQLConnection& connection, const std::string& machine_tag,
+                                    std::ostream& err);
 
 // The piece of a pg_restore or pg_dump command line that names the database: "-d <name>", or,
 // for a name the tools would read as a connection string or an option (it holds "=", begins with
