@@ -172,6 +172,21 @@ class VerifyPostgres : public ::testing::Test {
     }
   }
 
+  // A role that may create databases and is not superuser, with a database of its own,
+  // <name>_dele, whose table a fresh copy's autovacuum takes up at once and works on slowly (its
+  // settings go with the table into the copy).
+  Cluster MakeDatabaseOfItsOwnRole() {
+    const Cluster role = MakeRole(name_ + "_cria", "createdb");
+    MakeDatabase(pg_, name_ + "_dele",
+                 "create table a (id integer primary key, s text) with "
+                 "(autovacuum_vacuum_insert_threshold = 0, autovacuum_vacuum_insert_scale_factor "
+                 "= 0, autovacuum_analyze_threshold = 0, autovacuum_analyze_scale_factor = 0, "
+                 "autovacuum_vacuum_cost_delay = 100, autovacuum_vacuum_cost_limit = 1); insert "
+                 "into a select i, 'x' from generate_series(1, 3000) i",
+                 role.user);
+    return role;
+  }
+
   // A login role with the cluster's password; dropped when the test ends.
   Cluster MakeRole(const std::string& name, const std::string& rights) {
     Sql(pg_, "postgres",
@@ -434,15 +449,9 @@ TEST_F(VerifyPostgres, NamesThatReadAsConnectionStringsOrAreCutInALetterVerifyIn
 }
 
 TEST_F(VerifyPostgres, AUserWhoIsNotSuperuserLeavesNoScratchDatabaseWithAutovacuumOn) {
-  const Cluster role = MakeRole(name_ + "_cria", "createdb");
-  const std::string database = name_ + "_dele";
-  // Tables whose every row a fresh copy's autovacuum wants to analyze, on a server whose
-  // autovacuum visits each database every second.
-  MakeDatabase(pg_, database,
-               "create table a (id integer primary key, s text); insert into a select i, 'x' from "
-               "generate_series(1, 3000) i; create table b (id integer references a(id)); insert "
-               "into b select i from generate_series(1, 3000) i",
-               role.user);
+  const Cluster role = MakeDatabaseOfItsOwnRole();
+  // A server whose autovacuum visits each database every second, and analyzes a fresh copy's
+  // tables as soon as it does.
   Sql(pg_, "postgres", "alter system set autovacuum_naptime = 1");
   Sql(pg_, "postgres", "select pg_reload_conf()");
   struct ResetNaptime {
@@ -453,15 +462,21 @@ TEST_F(VerifyPostgres, AUserWhoIsNotSuperuserLeavesNoScratchDatabaseWithAutovacu
     }
   } reset{pg_};
   const std::string file = (dir_ / "bk" / "dele.dump").string();
+  // A second for the launcher to send a worker to the copy.
+  WrapPgRestore("sleep 1");
   for (int run = 0; run < 20; ++run) {
-    const Outcome r = CriarBackup({"--verify", "--file", file}, &role, database);
+    const Outcome r = CriarBackup({"--verify", "--file", file}, &role, name_ + "_dele");
     ASSERT_EQ(r.status, 0) << "run " << run << "\n" << r.err;
     ASSERT_EQ(ScratchDatabases(), 0u) << "run " << run;
   }
+}
 
-  // A session this user may not end, on the copy: the run says what it left and how to drop it.
+TEST_F(VerifyPostgres, AScratchDatabaseThatCannotBeDroppedIsNamedAndTheNextRunDropsIt) {
+  const Cluster role = MakeDatabaseOfItsOwnRole();
+  const std::string file = (dir_ / "bk" / "dele.dump").string();
+  // A session this user may not end, on the copy.
   WrapPgRestore(PsqlAside("select pg_sleep(60)", pg_.user) + "; sleep 1");
-  Outcome r = CriarBackup({"--verify", "--file", file}, &role, database);
+  Outcome r = CriarBackup({"--verify", "--file", file}, &role, name_ + "_dele");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_THAT(r.err, HasSubstr("Backup verificado: " + file));
   ASSERT_EQ(ScratchDatabases(), 1u);
@@ -471,7 +486,7 @@ TEST_F(VerifyPostgres, AUserWhoIsNotSuperuserLeavesNoScratchDatabaseWithAutovacu
   Sql(pg_, "postgres",
       "select pg_terminate_backend(pid) from pg_stat_activity where datname = '" + left + "'");
   UnwrapTool("pg_restore");
-  r = CriarBackup({"--verify", "--file", file}, &role, database);
+  r = CriarBackup({"--verify", "--file", file}, &role, name_ + "_dele");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ScratchDatabases(), 0u);
 }
