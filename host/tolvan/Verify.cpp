@@ -14,6 +14,8 @@
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -178,13 +180,14 @@ std::string VerdictLine(const std::string& path, const BackupContents& contents,
 }
 
 ScratchFolder::ScratchFolder() {
-  std::string pattern = (fs::temp_directory_path() / "tolvan-verificar-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            "não foi possível criar a pasta temporária da verificação em " +
-                                fs::temp_directory_path().string());
+  std::string parent = tolvan::platform::TemporaryDirectory();
+  parent.pop_back();
+  try {
+    path_ = tolvan::platform::CreatePrivateFolder(parent, "tolvan-verificar-");
+  } catch (const std::system_error& e) {
+    throw std::system_error(
+        e.code(), "não foi possível criar a pasta temporária da verificação em " + parent);
   }
-  path_ = pattern;
 }
 
 ScratchFolder::~ScratchFolder() {
