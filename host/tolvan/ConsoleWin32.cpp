@@ -76,11 +76,15 @@ std::optional<std::string> ReadConsoleLine(HANDLE console) {
     }
     wchar_t buffer[256];
     DWORD read = 0;
-    if (!::ReadConsoleW(console, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr)) {
-      return std::nullopt;
+    const bool done =
+        ::ReadConsoleW(console, buffer, static_cast<DWORD>(std::size(buffer)), &read, nullptr);
+    // Ctrl-C ends the read with nothing read, and the console runs the handler that records it
+    // on a thread of its own: give it a moment before taking the read for the end of input.
+    for (int wait = 0;
+         (!done || read == 0) && wait < 10 && tolvan::platform::InterruptSignal() == 0; ++wait) {
+      ::Sleep(20);
     }
-    // Ctrl-C ends the read with nothing read; the handler has recorded it.
-    if (tolvan::platform::InterruptSignal() != 0) {
+    if (!done || tolvan::platform::InterruptSignal() != 0) {
       return std::nullopt;
     }
     // Ctrl-Z at the start of a line is the console's end of input.

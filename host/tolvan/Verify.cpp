@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/PrivateFolder.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -192,7 +193,7 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  fs::remove_all(tolvan::platform::Utf8Path(path_), ignored);
 }
 
 ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
@@ -305,6 +306,10 @@ std::vector<TocEntry> ReadTocListing(const std::string& listing) {
   std::string line;
   static const std::regex head("^([0-9]+); [0-9]+ [0-9]+ (.*)$");
   while (std::getline(lines, line)) {
+    // A Windows pg_restore ends its lines with "\r\n".
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
     std::smatch match;
     if (!std::regex_match(line, match, head)) {
       continue;

@@ -21,6 +21,7 @@
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/Utf8Path.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
@@ -136,7 +137,7 @@ BackupContents ReadDump(const std::string& dump, const std::string& tools) {
     throw std::runtime_error("o pg_restore não leu o sumário do backup:\n" + listing.output);
   }
   BackupContents contents;
-  std::ifstream in(fs::path(dump), std::ios::binary);
+  std::ifstream in(tolvan::platform::Utf8Path(dump), std::ios::binary);
   for (const TocEntry& entry : ReadTocListing(listing.output)) {
     const std::string name = entry.schema + "." + entry.tag;
     if (entry.desc == "TABLE DATA") {
@@ -300,7 +301,7 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   std::string kept;
   if (o.verify && o.file.empty() && earlier_stands) {
     kept = FreeNameBeside(dump, "anterior");
-    fs::create_hard_link(dump, kept);
+    fs::create_hard_link(tolvan::platform::Utf8Path(dump), tolvan::platform::Utf8Path(kept));
   }
   const auto put_back_earlier = [&] {
     if (!kept.empty()) {
@@ -409,8 +410,9 @@ int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std
   out << final_path << "\n";
   out.flush();
   if (!o.quiet_result) {
-    err << "Backup concluído: " << final_path << ", " << FormatSize(fs::file_size(final_path))
-        << " em " << FormatDuration(Clock::now() - start) << "\n";
+    err << "Backup concluído: " << final_path << ", "
+        << FormatSize(fs::file_size(tolvan::platform::Utf8Path(final_path))) << " em "
+        << FormatDuration(Clock::now() - start) << "\n";
   }
   if (o.verify) {
     err << VerdictLine(final_path, recorded, restore_time) << "\n";
