@@ -14,6 +14,9 @@
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -178,18 +181,19 @@ std::string VerdictLine(const std::string& path, const BackupContents& contents,
 }
 
 ScratchFolder::ScratchFolder() {
-  std::string pattern = (fs::temp_directory_path() / "tolvan-verificar-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            "não foi possível criar a pasta temporária da verificação em " +
-                                fs::temp_directory_path().string());
+  std::string parent = tolvan::platform::TemporaryDirectory();
+  parent.pop_back();
+  try {
+    path_ = tolvan::platform::CreatePrivateFolder(parent, "tolvan-verificar-");
+  } catch (const std::system_error& e) {
+    throw std::system_error(
+        e.code(), "não foi possível criar a pasta temporária da verificação em " + parent);
   }
-  path_ = pattern;
 }
 
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  fs::remove_all(tolvan::platform::Utf8Path(path_), ignored);
 }
 
 ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {

@@ -23,6 +23,7 @@
 #include "platform/Machine.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -147,7 +148,7 @@ BackupContents ReadDump(const std::string& dump) {
     throw std::runtime_error("o pg_restore não leu o sumário do backup:\n" + listing.output);
   }
   BackupContents contents;
-  std::ifstream in(fs::path(dump), std::ios::binary);
+  std::ifstream in(tolvan::platform::Utf8Path(dump), std::ios::binary);
   for (const TocEntry& entry : ReadTocListing(listing.output)) {
     const std::string name = entry.schema + "." + entry.tag;
     if (entry.desc == "TABLE DATA") {
@@ -251,7 +252,7 @@ void RefuseFinalNameThatIsNoFile(const std::string& path) {
     return;
   }
   std::error_code error;
-  if (fs::is_directory(fs::path(path), error)) {
+  if (fs::is_directory(tolvan::platform::Utf8Path(path), error)) {
     throw std::runtime_error(path +
                              " é uma pasta, e o backup vai para um arquivo: dê em --file o "
                              "caminho de um arquivo dentro dela, ou tire a pasta desse lugar");
@@ -422,8 +423,9 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   out << final_path << "\n";
   out.flush();
   if (!o.quiet_result) {
-    err << "Backup concluído: " << final_path << ", " << FormatSize(fs::file_size(final_path))
-        << " em " << FormatDuration(Clock::now() - start) << "\n";
+    err << "Backup concluído: " << final_path << ", "
+        << FormatSize(fs::file_size(tolvan::platform::Utf8Path(final_path))) << " em "
+        << FormatDuration(Clock::now() - start) << "\n";
   }
   if (o.verify) {
     err << VerdictLine(final_path, recorded, restore_time) << "\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "VerifyPostgres.h"
+#include "platform/Utf8Path.h"
 
 namespace tolvan::cli {
 namespace {
@@ -17,7 +18,7 @@ constexpr const char* kRunWord = ".~pg_dump-";
 constexpr const char* kKeptAsideWord = ".~anterior-";
 
 fs::path FolderOf(const std::string& path) {
-  const fs::path folder = fs::path(path).parent_path();
+  const fs::path folder = tolvan::platform::Utf8Path(path).parent_path();
   return folder.empty() ? fs::path(".") : folder;
 }
 
@@ -60,7 +61,8 @@ void DumpRunFiles::KeepDump() {
 }
 
 void RemoveWhatGoneRunsLeft(const std::string& final_path) {
-  const std::string name = fs::path(final_path).filename().string();
+  const std::string name =
+      tolvan::platform::Utf8Text(tolvan::platform::Utf8Path(final_path).filename());
   const std::string run_head = name + kRunWord;
   const std::string aside_head = name + kKeptAsideWord;
   // Each run's files by the run's mark: its held file, then the rest.
@@ -69,17 +71,19 @@ void RemoveWhatGoneRunsLeft(const std::string& final_path) {
   std::error_code error;
   for (fs::directory_iterator it(FolderOf(final_path), error), end; !error && it != end;
        it.increment(error)) {
-    const std::string entry = it->path().filename().string();
+    const std::string entry = tolvan::platform::Utf8Text(it->path().filename());
     if (entry.rfind(run_head, 0) == 0) {
       const std::string mark = entry.substr(0, entry.find('.', run_head.size()));
       auto& files = runs[mark];
-      files.insert(entry == mark ? files.begin() : files.end(), it->path().string());
+      files.insert(entry == mark ? files.begin() : files.end(),
+                   tolvan::platform::Utf8Text(it->path()));
     } else if (entry.rfind(aside_head, 0) == 0) {
-      kept_aside.push_back(it->path().string());
+      kept_aside.push_back(tolvan::platform::Utf8Text(it->path()));
     }
   }
   for (const auto& [mark, files] : runs) {
-    const bool has_marker = fs::path(files.front()).filename().string() == mark;
+    const bool has_marker =
+        tolvan::platform::Utf8Text(tolvan::platform::Utf8Path(files.front()).filename()) == mark;
     // A run that still works holds its mark; one without a mark has ended or is gone.
     if (has_marker && !tolvan::platform::RemoveUnheldFile(files.front())) {
       continue;
@@ -94,7 +98,8 @@ void RemoveWhatGoneRunsLeft(const std::string& final_path) {
       continue;
     }
     if (tolvan::platform::FileExists(final_path) &&
-        fs::equivalent(fs::path(earlier), fs::path(final_path), same_error)) {
+        fs::equivalent(tolvan::platform::Utf8Path(earlier), tolvan::platform::Utf8Path(final_path),
+                       same_error)) {
       tolvan::platform::RemoveUnheldFile(earlier);
     } else if (!same_error) {
       try {

@@ -75,6 +75,10 @@ std::vector<TocEntry> ReadTocListing(const std::string& listing) {
   std::set<std::string> schemas;
   std::istringstream in(listing);
   for (std::string text; std::getline(in, text);) {
+    // A Windows pg_restore ends its lines with "\r\n".
+    if (!text.empty() && text.back() == '\r') {
+      text.pop_back();
+    }
     std::smatch match;
     if (!std::regex_match(text, match, head)) {
       continue;
