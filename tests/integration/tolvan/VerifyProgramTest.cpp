@@ -387,8 +387,8 @@ TEST_F(VerifyProgram, WhatIsNotAFileAtTheBackupPathIsRefusedBeforeAnythingRunsAn
        S_IFIFO},
       {"a folder", "pasta.fbk", [](const char* p) { return mkdir(p, 0755); }, S_IFDIR},
   };
-  // Never opened: the refusal comes first.
-  const std::string db = (dir_ / "nenhum.fdb").string();
+  // A database gbak would back up, were the path not refused.
+  const std::string db = MakeFirebirdDatabase(10);
   for (const Node& node : nodes) {
     SCOPED_TRACE(node.what);
     const fs::path path = dir_ / "bk" / node.name;
