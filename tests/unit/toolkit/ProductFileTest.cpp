@@ -73,53 +73,6 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
   EXPECT_EQ(ReadAll(dir.File("new.fbk")), "first");
 }
 
-// Every character whole: a lead byte followed by as many continuation bytes as it announces.
-bool WholeUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (i + length > text.size()) {
-      return false;
-    }
-    for (std::size_t k = i + 1; k < i + length; ++k) {
-      if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) {
-        return false;
-      }
-    }
-    i += length;
-  }
-  return true;
-}
-
-TEST(ProductFile, NamesUpToTheFileSystemsLimitGetTemporariesWithinIt) {
-  TempDir dir;
-  std::string letters;
-  for (int i = 0; i < 125; ++i) {
-    letters += "\xC3\xA1";
-  }
-  const std::string names[] = {std::string(241, 'c') + ".fbk", letters + ".fbk"};
-  for (const std::string& name : names) {
-    SCOPED_TRACE(name.size());
-    const std::string final_path = dir.File(name);
-    std::string leftover;
-    {
-      vesk::ProductFile product(final_path);
-      leftover = product.Path();
-      const auto temporary = U8(leftover).filename().u8string();
-      EXPECT_LE(temporary.size(), vesk::kMaxNameBytes);
-      EXPECT_TRUE(WholeUtf8(std::string(temporary.begin(), temporary.end())));
-      Write(product.Path(), "tonight");
-      product.Commit();
-    }
-    EXPECT_EQ(ReadAll(final_path), "tonight");
-    // What a killed run leaves under such a name goes with the next run.
-    Write(leftover, "killed");
-    { vesk::ProductFile next(final_path); }
-    EXPECT_EQ(Names(dir), std::set<std::string>{name});
-    fs::remove(U8(final_path));
-  }
-}
-
 TEST(ProductFile, RunsAtOnceGetTheirOwnTemporaryNames) {
   TempDir dir;
   const std::string final_path = dir.File("same.fbk");
