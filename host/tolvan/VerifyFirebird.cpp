@@ -1,6 +1,7 @@
 // A Firebird backup proven by restoring it on this machine's embedded engine, through the
 // plug-in's own Restore export, into a new file of a private folder.
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -155,7 +156,7 @@ std::string EmbeddedEngineProblem(Host& host, const std::string& folder) {
 }
 
 // A gbak that finds no embedded engine of its own version tries the network, and says only that
-// the network request failed: the line that says what it means.
+// the network request failed; this line says what that means and what to install.
 std::string NoEngineNote(const std::string& failure) {
   if (failure.find("Unable to complete network request") == std::string::npos) {
     return {};
