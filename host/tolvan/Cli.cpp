@@ -306,6 +306,9 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     return RunProvenBackup(host, o, ref.kind, out, err,
                            [&] { return Interrupted(o.export_name, start, err); });
   }
+  if (ref.kind == PluginKind::Firebird) {
+    RemoveVerificationLeftovers(o, err);
+  }
   const auto elapsed = [&start] {
     return FormatDuration(std::chrono::steady_clock::now() - start);
   };
@@ -328,7 +331,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(e.what(), host.PrintedLines());
+    err << ErrorBlock(WithEmptyPasswordNote(o, ref.kind, host, e.what()), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
