@@ -571,6 +571,10 @@ void Backup(const std::string& Database, const std::string& User, const std::str
     return "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +
            reason + ").\r\nConfira se a pasta existe e se é possível gravar nela.";
   };
+  steps.refused = [&](const std::string& reason) {
+    return "Backup:\r\nO arquivo de backup \"" + File + "\" não pode ser gravado: " + reason +
+           ".\r\nNada foi executado.";
+  };
   steps.outcome_unknown = [&](const support::ToolWaitFailed& error, const std::string& kept_at) {
     return WaitFailedText(Kind::Backup, error) + "O que ele gravou foi mantido em \"" + kept_at +
            "\"" + (kept_at == File ? std::string() : ", sem substituir \"" + File + "\"") +

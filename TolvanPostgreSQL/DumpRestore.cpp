@@ -236,9 +236,6 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
             "pg_dump.cmd", Password);
     // A tool that ended well but left no whole archive (an empty file, one cut short) has made
     // no backup: the earlier file stays.
-    if (written == OutputFile) {
-      return;
-    }
     try {
       RequireTableOfContents(support::ReadTarArchive(written), written);
     } catch (const std::exception& error) {

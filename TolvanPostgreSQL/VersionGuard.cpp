@@ -1,4 +1,5 @@
 // Versao, the server's version() text and the pg_dump / pg_restore version guard.
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -86,10 +87,18 @@ void CopyFolderTree(const std::string& source_folder, const std::string& target_
 
 namespace {
 
-// The tool's version, or what the operator must hear when an interrupt stopped its run: that is
+// What a tool said to --version: its version, and whether it answered as that tool at all
+// (a missing tool, or one that cannot run, prints nothing or the system's complaint).
+struct ToolAnswer {
+  bool answered = false;
+  std::string version;
+  std::string output;
+};
+
+// The tool's answer, or what the operator must hear when an interrupt stopped its run: that is
 // no version to act on, and copying a folder over the operator's tools because of it would
 // change them for good.
-std::string RunVersion(const std::string& tool_folder, const std::string& tool) {
+ToolAnswer RunVersion(const std::string& tool_folder, const std::string& tool) {
   const support::ToolOutcome run = support::RunTool(
       {support::QuoteArgument(tool_folder + tool + platform::kExecutableSuffix) + " --version"},
       nullptr, false);
@@ -98,7 +107,11 @@ std::string RunVersion(const std::string& tool_folder, const std::string& tool) 
                              " foi interrompida; nada foi copiado para a pasta \"" + tool_folder +
                              "\".");
   }
-  return ToolVersion(run.output, tool);
+  ToolAnswer answer;
+  answer.output = run.output;
+  answer.answered = answer.output.find(tool + " (PostgreSQL)") != std::string::npos;
+  answer.version = ToolVersion(answer.output, tool);
+  return answer;
 }
 
 // "pg_dump.exe e pg_restore.exe": the files the operator is asked to copy.
@@ -138,6 +151,37 @@ void RefreshToolFolder(const std::string& tool_folder, const std::string& server
   }
 }
 
+// A tool that is not there, or that does not answer as that tool: which file, and what to put
+// there, instead of a comparison with a version it never gave.
+std::runtime_error ToolNotRunnable(const std::string& tool_folder, const std::string& tool,
+                                   const std::string& server, const std::vector<std::string>& tools,
+                                   const std::string& output) {
+  const std::string package = "da versão " + server +
+                              " do PostgreSQL (no Debian, o pacote postgresql-client-" + server +
+                              "), com as bibliotecas que os acompanham.";
+  const std::string path = tool_folder + tool + platform::kExecutableSuffix;
+  if (!platform::PathEntryExists(path)) {
+    return std::runtime_error("O aplicativo " + tool + " não está na pasta \"" + tool_folder +
+                              "\".\r\n\r\nCopie para essa pasta o " + FileList(tools) + " " +
+                              package);
+  }
+  std::string message = "O aplicativo \"" + path + "\" não respondeu como o " + tool +
+                        " do PostgreSQL a --version: ele não pôde ser executado, ou não é o " +
+                        tool + ".";
+  // The first line of what the system or the file said, bounded (a stray binary may print
+  // anything) and never cut inside a character.
+  std::size_t end = std::min<std::size_t>(output.find('\n'), 300);
+  while (end < output.size() && (static_cast<unsigned char>(output[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  const std::string said = Trim(output.substr(0, end));
+  if (!said.empty()) {
+    message += "\r\n\r\nSaída: " + said;
+  }
+  return std::runtime_error(message + "\r\n\r\nPonha no lugar dele o " + FileList(tools) + " " +
+                            package);
+}
+
 }  // namespace
 
 void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& ToolFolder,
@@ -145,11 +189,19 @@ void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& Too
   RefuseDoubleQuoteIn(kToolFolderWhat, ToolFolder);
   for (const std::string& tool : Tools) {
     const std::string server = Trim(ServerMajorVersion(PegarVersaoServidor(Conn)));
-    const std::string found = RunVersion(ToolFolder, tool);
-    if (server != MajorOf(found)) {
-      RefreshToolFolder(ToolFolder, server, tool, found, Tools);
+    const ToolAnswer found = RunVersion(ToolFolder, tool);
+    if (server != MajorOf(found.version)) {
+      // Without a version folder to bring the tool, a tool that gave no version stays without one.
+      if (!found.answered && !support::IsFolder(VersionFolder(ToolFolder, server))) {
+        throw ToolNotRunnable(ToolFolder, tool, server, Tools, found.output);
+      }
+      RefreshToolFolder(ToolFolder, server, tool, found.version, Tools);
     }
-    const std::string version = RunVersion(ToolFolder, tool);
+    const ToolAnswer second = RunVersion(ToolFolder, tool);
+    if (!second.answered) {
+      throw ToolNotRunnable(ToolFolder, tool, server, Tools, second.output);
+    }
+    const std::string& version = second.version;
     if (server != MajorOf(version)) {
       throw std::runtime_error("O aplicativo " + tool + " está na versão " + version +
                                " enquanto o PostgreSQL está na versão " + server +
