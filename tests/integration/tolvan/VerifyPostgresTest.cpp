@@ -22,6 +22,7 @@
 
 #include "Plugin.h"
 #include "RunningTolvan.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/support/TarArchive.h"
@@ -56,10 +57,6 @@ std::optional<Cluster> ClusterOf(const std::string& prefix) {
     return std::nullopt;
   }
   return Cluster{*host + "/" + *port, *user, *password};
-}
-
-bool InCi() {
-  return tolvan::platform::GetEnv("CI").value_or("") == "true";
 }
 
 // Runs sql in database; a query gives its first column.
@@ -129,10 +126,8 @@ class VerifyPostgres : public ::testing::Test {
     }
     const auto cluster = ClusterOf("TOLVAN_PG_");
     if (!cluster) {
-      if (InCi()) {
-        FAIL() << "no PostgreSQL test cluster";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
     }
     pg_ = *cluster;
     dir_ = fs::temp_directory_path() / ("tolvan-verify-pg-" + std::to_string(getpid()));
@@ -611,7 +606,7 @@ TEST_F(VerifyPostgres, PartitionsAndInheritedTablesVerifyWithTheirOwnRowsOn15And
       fs::copy_file(fs::path(*tools) / "pg17" / tool, app_ / "PostgreSQL17" / tool);
     }
     clusters.emplace_back("17", *pg17);
-  } else if (InCi()) {
+  } else if (tolvan::testing::UnderCi()) {
     ADD_FAILURE() << "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS)";
   } else {
     std::cout
