@@ -17,17 +17,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tolvan::test::ReadAll;
 using tolvan::test::TempDir;
-
-// Paths reach the streams as UTF-8 whatever the system's narrow code page is.
-std::filesystem::path U8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string ReadAll(const std::string& file) {
-  std::ifstream in(U8(file), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tolvan::test::U8;
 
 void Write(const std::string& file, const std::string& text) {
   std::ofstream(U8(file), std::ios::binary) << text;
