@@ -101,6 +101,40 @@ TEST(ProductFile, AFolderThatCannotTakeTheFileThrows) {
   EXPECT_TRUE(fs::is_directory(dir.path() / "folder.fbk"));
 }
 
+// The steps tell a final name that can take no product from a folder that cannot take a file, and
+// run no work for either.
+TEST(ProductSteps, ARefusedFinalNameAndAMissingFolderEachGetTheirOwnMessage) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "folder.fbk");
+  struct Case {
+    std::string final_path;
+    bool with_refused;    // whether the steps give a message of their own for a refusal
+    std::string message;  // how it begins
+  } cases[] = {
+      {dir.File("folder.fbk"), true, "refused: "},
+      {dir.File("folder.fbk"), false, "not created: "},
+      {dir.File("missing/x.fbk"), true, "not created: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.final_path);
+    tolvan::support::ProductSteps steps;
+    steps.final_path = c.final_path;
+    steps.not_created = [](const std::string& reason) { return "not created: " + reason; };
+    if (c.with_refused) {
+      steps.refused = [](const std::string& reason) { return "refused: " + reason; };
+    }
+    bool worked = false;
+    try {
+      tolvan::support::MakeProduct(steps, [&](const std::string&) { worked = true; });
+      ADD_FAILURE() << "made";
+    } catch (const std::runtime_error& error) {
+      EXPECT_THAT(error.what(), ::testing::StartsWith(c.message));
+    }
+    EXPECT_FALSE(worked);
+  }
+  EXPECT_TRUE(fs::is_directory(dir.path() / "folder.fbk"));
+}
+
 // The first bytes of a gbak backup (format 10) and of an EXP dump.
 const std::string kGbakHead("\x00\x02\x04\x0a\x00\x00\x00\x04\x04\x01\x00\x00\x00\x05", 14);
 const std::string kExportHead = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
