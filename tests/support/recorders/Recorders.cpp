@@ -38,6 +38,28 @@ std::vector<std::string> DialogRecorder::Texts() const {
   return texts;
 }
 
+std::vector<std::string> DialogRecorder::Notes() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> texts;
+  for (const auto& dialog : dialogs_) {
+    if (dialog.Type == TMsgDlgType::mtInformation) {
+      texts.push_back(dialog.Text);
+    }
+  }
+  return texts;
+}
+
+std::vector<std::string> DialogRecorder::Alerts() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> texts;
+  for (const auto& dialog : dialogs_) {
+    if (dialog.Type != TMsgDlgType::mtInformation) {
+      texts.push_back(dialog.Text);
+    }
+  }
+  return texts;
+}
+
 LogRecorder::LogRecorder() {
   previous_ =
       vesk::SetLogSink([this](const std::string& text, int level, const std::string& source) {
