@@ -326,7 +326,7 @@ TEST_F(Firebird4, CriarDataBaseAndCriarDataBaseVaziaThroughTheHostsConnection) {
 
   const std::string created = ServerFile("pelo_host.fdb");
   Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&host.dm, server_->Key(created), "", "");
-  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
+  EXPECT_THAT(dialogs_.Alerts(), IsEmpty());
   Database made(server_->Key(created), server_->user, server_->password);
   EXPECT_THAT(made.Select("select trim(rdb$function_name) from rdb$functions"), Contains("STRLEN"));
 
