@@ -39,21 +39,18 @@ std::vector<std::string> DialogRecorder::Texts() const {
 }
 
 std::vector<std::string> DialogRecorder::Notes() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> texts;
-  for (const auto& dialog : dialogs_) {
-    if (dialog.Type == TMsgDlgType::mtInformation) {
-      texts.push_back(dialog.Text);
-    }
-  }
-  return texts;
+  return TextsOf(true);
 }
 
 std::vector<std::string> DialogRecorder::Alerts() const {
+  return TextsOf(false);
+}
+
+std::vector<std::string> DialogRecorder::TextsOf(bool information) const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> texts;
   for (const auto& dialog : dialogs_) {
-    if (dialog.Type != TMsgDlgType::mtInformation) {
+    if ((dialog.Type == TMsgDlgType::mtInformation) == information) {
       texts.push_back(dialog.Text);
     }
   }

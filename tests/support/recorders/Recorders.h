@@ -29,6 +29,8 @@ class DialogRecorder {
   std::vector<std::string> Alerts() const;
 
  private:
+  std::vector<std::string> TextsOf(bool information) const;
+
   mutable std::mutex mutex_;
   int answer_;
   std::vector<vesk::Dialog> dialogs_;
