@@ -1,7 +1,10 @@
 // The pg_dump and pg_restore runners, CriarBackup and CriarDataBaseVazia.
 #include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -11,6 +14,7 @@
 #include "TolvanPostgreSQLUtil.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
 #include "tolvan/support/DatabaseKey.h"
 #include "tolvan/support/Guards.h"
 #include "tolvan/support/ProductFile.h"
@@ -69,20 +73,51 @@ std::string ReadErrorReason(const std::system_error& error) {
   return "erro " + std::to_string(error.code().value()) + " do sistema";
 }
 
-// The command file is made beside its fixed name and renamed over it, so that whatever stands at
-// that name in a shared temporary folder (a link to someone else's file) is replaced, never
-// written through.
-void ReplaceCommandFile(const std::string& command_line, const std::string& command_file) {
-  support::ProductFile file(PegarDirTemp() + command_file);
-  GravarArquivo(command_line, file.Path(), true);
-  file.Commit();
-}
+// A folder of the run's own under the toolkit's temporary folder, which other local users may
+// share: made new with a random name and mode 0700, so that nothing another user put there can
+// block the run or read what it writes. It goes, with what it holds, when the run ends, however
+// it ends.
+class RunFolder {
+ public:
+  RunFolder() {
+    const std::string base = PegarDirTemp() + "tolvan-";
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+      char digits[17];
+      std::snprintf(digits, sizeof digits, "%08x%08x", random(), random());
+      const std::string path = base + digits;
+      // CreatePrivateFolder never takes a folder that stood there: a name in use is passed by.
+      if (platform::CreatePrivateFolder(path)) {
+        path_ = path;
+        return;
+      }
+      if (attempt == 16) {
+        throw std::system_error(std::make_error_code(std::errc::file_exists),
+                                "não foi possível criar uma pasta temporária em " + base);
+      }
+    }
+  }
+  ~RunFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(support::Utf8Path(path_), ignored);
+  }
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
 
-// Writes the command file, runs the tool with the password in its environment, and raises on
-// failure.
+  std::string File(const std::string& name) const {
+    return path_ + platform::kPathDelimiter + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Writes the command file, runs the tool with the password in its environment alone, and raises
+// on failure.
 void RunTool(const std::string& command_line, const std::string& command_file,
              const std::string& password) {
-  ReplaceCommandFile(command_line, command_file);
+  const RunFolder folder;
+  GravarArquivo(command_line, folder.File(command_file), true);
   const support::ToolOutcome run =
       support::RunTool({command_line, {{kPasswordVariable, password}}}, nullptr, false);
   if (run.code == 0) {
