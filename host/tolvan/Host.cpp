@@ -197,6 +197,7 @@ ConsoleFrame::Settings Host::FrameSettings(const std::string& name) const {
   ConsoleFrame::Settings settings;
   settings.live = o_.progress && StderrIsTerminal();
   settings.columns = TerminalColumns;
+  settings.hold = o_.quiet;
   if (plugin_.kind == PluginKind::Firebird && TakesFrame(name)) {
     settings.gbak = IsBackup(name) ? GbakProgress::Kind::Backup : GbakProgress::Kind::Restore;
   }
@@ -228,8 +229,11 @@ void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size) 
     return;
   }
   WatchTerminalResize();
-  frame_ = std::make_unique<ConsoleFrame>(
-      err_, ConsoleFrame::Settings{true, std::nullopt, std::move(file_size), TerminalColumns});
+  ConsoleFrame::Settings settings;
+  settings.live = true;
+  settings.file_size = std::move(file_size);
+  settings.columns = TerminalColumns;
+  frame_ = std::make_unique<ConsoleFrame>(err_, std::move(settings));
   frame_->Begin();
 }
 

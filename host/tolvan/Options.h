@@ -1,6 +1,7 @@
 // What one command line asks of tolvan: the plug-in, the export and the values of its options.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,12 @@ struct Options {
   bool yes = false;
   bool quiet_result = false;
   bool verify = false;
+  // Dated backups of the --file name to keep; 0: the name itself, no rotation.
+  int32_t keep = 0;
+  bool no_wait = false;
+
+  // When tolvan started: the elapsed time shown is the whole run's.
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 }  // namespace tolvan::cli

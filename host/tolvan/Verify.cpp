@@ -196,6 +196,8 @@ ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
   ConsoleFrame::Settings settings;
   settings.live = o.progress && StderrIsTerminal();
   settings.columns = TerminalColumns;
+  settings.hold = o.quiet;
+  settings.since = o.started;
   return settings;
 }
 

@@ -90,10 +90,6 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
 int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
                             const std::function<int()>& interrupted) {
   const bool conn = o.export_name == "BackupConn";
-  if (o.quiet) {
-    throw UsageError(
-        "--verify compara o banco restaurado com a saída detalhada do gbak: não use --quiet");
-  }
   if (o.no_frame) {
     throw UsageError(
         "--verify lê a saída detalhada do gbak pelo quadro de progresso: não use --no-frame");

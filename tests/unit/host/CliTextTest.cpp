@@ -336,11 +336,13 @@ TEST(ExportTableTest, RefusesMissingAndForeignOptionsByName) {
             "a opção --database não se aplica a CriarDataBaseFD");
   EXPECT_THAT(UsageMessage(fb, "Backup", {"--file", "--database", "--no-frame", "--progress"}),
               HasSubstr("--progress não se aplica com --no-frame"));
-  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--database", "--quiet"}),
-            "a opção --quiet não se aplica a BackupConn");
-  EXPECT_EQ(
-      UsageMessage(fb, "Backup", {"--file", "--database", "--progress", "--yes", "--quiet-result"}),
-      "");
+  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--database", "--restore-password"}),
+            "a opção --restore-password não se aplica a BackupConn");
+  EXPECT_EQ(UsageMessage(fb, "Backup",
+                         {"--file", "--database", "--progress", "--yes", "--quiet-result",
+                          "--quiet", "--keep", "--no-wait"}),
+            "");
+  EXPECT_EQ(UsageMessage(fb, "Versao", {"--quiet"}), "") << "--quiet quiets every export";
 
   // A plug-in that reads fewer arguments takes fewer options, and needs those it refuses empty.
   EXPECT_EQ(UsageMessage(PluginKind::Oracle, "Backup", {"--file", "--metadata-only"}),
