@@ -112,7 +112,7 @@ std::string StateOf(const DatedBackup& backup) {
     return "falhou na verificação";
   }
   if (!backup.record) {
-    return "não foi gravado pelo tolvan (a rotação não o remove)";
+    return "não é do tolvan";
   }
   return backup.record->verified ? "verificado" : "sem verificação";
 }
@@ -366,31 +366,33 @@ std::string RotationLine(std::size_t keep, const Rotation& rotation) {
 std::string ListingText(const std::vector<DatedBackup>& newest_first, std::size_t columns) {
   struct Row {
     std::string name;
-    std::string details;
+    std::string size;
+    std::string rest;
   };
   std::vector<Row> rows;
-  std::size_t widest = 0;
+  std::size_t widest_name = 0;
   std::size_t widest_size = 0;
   for (const DatedBackup& backup : newest_first) {
-    rows.push_back({fs::path(backup.path).filename().string(), FormatSize(backup.size)});
-    widest = std::max(widest, DisplayWidth(rows.back().name));
-    widest_size = std::max(widest_size, DisplayWidth(rows.back().details));
-  }
-  std::string text;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const DatedBackup& backup = newest_first[i];
     const std::string when =
         backup.record ? LocalDate(backup.record->written) : StampDate(backup.stamp);
-    std::string details = std::string(widest_size - DisplayWidth(rows[i].details), ' ') +
-                          rows[i].details + "  " + when + "  " + StateOf(backup);
-    const std::string row =
-        rows[i].name + std::string(widest - DisplayWidth(rows[i].name) + 2, ' ') + details;
-    if (DisplayWidth(row) <= columns) {
-      text += row + "\n";
+    rows.push_back({fs::path(backup.path).filename().string(), FormatSize(backup.size),
+                    when + "  " + StateOf(backup)});
+    widest_name = std::max(widest_name, DisplayWidth(rows.back().name));
+    widest_size = std::max(widest_size, DisplayWidth(rows.back().size));
+  }
+  bool table = true;
+  for (const Row& row : rows) {
+    table = table && widest_name + 2 + widest_size + 2 + DisplayWidth(row.rest) <= columns;
+  }
+  std::string text;
+  for (const Row& row : rows) {
+    const std::string size = std::string(widest_size - DisplayWidth(row.size), ' ') + row.size;
+    if (table) {
+      text += row.name + std::string(widest_name - DisplayWidth(row.name) + 2, ' ') + size + "  " +
+              row.rest + "\n";
     } else {
-      // Too narrow for a table: the name, then what is known of it under it.
-      text += Wrap("", rows[i].name, columns, 0);
-      text += Wrap("    ", rows[i].details + "  " + when + "  " + StateOf(backup), columns, 4);
+      // Too narrow for a table: each name on a line of its own, what is known of it under it.
+      text += Wrap("", row.name, columns, 0) + Wrap("    ", row.size + "  " + row.rest, columns, 4);
     }
   }
   return text;

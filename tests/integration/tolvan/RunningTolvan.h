@@ -202,6 +202,28 @@ class Tolvan {
   Outcome outcome_;
 };
 
+// An application folder of the test's own at app, made from the folder this test runs from:
+// tolvan copied (it finds its plug-ins and tools beside itself), PostgreSQL/ and temp/ of its
+// own, the rest linked, so that a test may put a wrapper or a fake in place of a tool.
+inline void MakeApplicationFolder(const std::filesystem::path& app) {
+  namespace fs = std::filesystem;
+  const std::string bin = tolvan::platform::ExecutableDirectory();
+  fs::create_directories(app / "temp");
+  fs::create_directories(app / "PostgreSQL");
+  for (const auto& entry : fs::directory_iterator(bin)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "tolvan") {
+      fs::copy_file(entry.path(), app / name);
+    } else if (name == "PostgreSQL") {
+      for (const auto& tool : fs::directory_iterator(entry.path())) {
+        fs::copy_file(tool.path(), app / "PostgreSQL" / tool.path().filename());
+      }
+    } else if (name != "temp" && name.rfind("tolvan-", 0) != 0) {
+      fs::create_symlink(entry.path(), app / name);
+    }
+  }
+}
+
 inline Outcome RunTolvan(std::vector<std::string> args, std::vector<std::string> env = {}) {
   Tolvan tolvan(Tolvan::Start{std::move(args), std::move(env), std::nullopt, false});
   return tolvan.Finish();

@@ -104,23 +104,9 @@ class VerifyProgram : public ::testing::Test {
     env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
             "FIREBIRD_LOCK=" + (dir_ / "lock").string(), "TMPDIR=" + (dir_ / "tmp").string()};
     tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
-    // The application folder: tolvan copied (it finds its plug-ins and tools beside itself), the
-    // rest linked, the tools replaceable by wrappers.
+    // The tools replaceable by wrappers.
     app_ = dir_ / "app";
-    fs::create_directories(app_ / "temp");
-    fs::create_directories(app_ / "PostgreSQL");
-    for (const auto& entry : fs::directory_iterator(bin)) {
-      const std::string name = entry.path().filename().string();
-      if (name == "tolvan") {
-        fs::copy_file(entry.path(), app_ / name);
-      } else if (name == "PostgreSQL") {
-        for (const auto& tool : fs::directory_iterator(entry.path())) {
-          fs::copy_file(tool.path(), app_ / "PostgreSQL" / tool.path().filename());
-        }
-      } else if (name != "temp" && name.rfind("tolvan-", 0) != 0) {
-        fs::create_symlink(entry.path(), app_ / name);
-      }
-    }
+    tolvan_test::MakeApplicationFolder(app_);
   }
   void TearDown() override {
     if (!dir_.empty()) {

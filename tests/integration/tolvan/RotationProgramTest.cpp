@@ -1,0 +1,185 @@
+// A nightly job's backups with the real gbak, run from an application folder of the test's own
+// (so that a failing fake can stand in for gbak): --keep keeps the newest of tolvan's own dated
+// backups and never the last proven one after failed nights, never touches a file it did not
+// write, and two runs to one name never write at once.
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RunningTolvan.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+#include "vesk/VeskPack5.h"
+#include "vesk/host/Firebird.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using tolvan_test::Outcome;
+using tolvan_test::Tolvan;
+
+class RotationProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string bin = tolvan::platform::ExecutableDirectory();
+    if (!fs::exists(bin + "tolvan") || !fs::exists(bin + "gbak")) {
+      GTEST_SKIP() << "no tolvan and gbak beside the test (scripts/layout-appdir)";
+    }
+    dir_ = fs::temp_directory_path() / ("tolvan-rotation-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "lock");
+    fs::create_directories(dir_ / "bk");
+    env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
+            "FIREBIRD_LOCK=" + (dir_ / "lock").string(), "TMPDIR=" + dir_.string()};
+    tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
+    app_ = dir_ / "app";
+    tolvan_test::MakeApplicationFolder(app_);
+    db_ = (dir_ / "loja.fdb").string();
+    vesk::firebird::CreateDatabase(db_, "SYSDBA", "");
+    TVeskSQLConnection c;
+    c.DriverName = vesk::firebird::kDriverName;
+    c.Params = {"Database=" + db_, "USER_NAME=SYSDBA", "PASSWORD="};
+    c.Open();
+    c.ExecuteDirect("create table clientes (id integer, nome varchar(40))");
+    c.ExecuteDirect("insert into clientes values (1, 'João')");
+    c.Close();
+  }
+  void TearDown() override {
+    if (!dir_.empty()) {
+      fs::remove_all(dir_);
+    }
+  }
+
+  Tolvan::Start Backup(std::vector<std::string> more) const {
+    std::vector<std::string> args = {
+        "firebird", "Backup", "--database", db_,
+        "--user",   "SYSDBA", "--file",     (dir_ / "bk" / "loja.fbk").string(),
+        "--yes"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Tolvan::Start{args, env_, std::nullopt, false, false, (app_ / "tolvan").string()};
+  }
+
+  Outcome Run(std::vector<std::string> more) const {
+    Tolvan tolvan(Backup(std::move(more)));
+    return tolvan.Finish();
+  }
+
+  // The folder's file names, sorted.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ / "bk")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // gbak replaced by a script.
+  void ReplaceGbak(const std::string& body) const {
+    fs::remove(app_ / "gbak");
+    std::ofstream(app_ / "gbak") << "#!/bin/bash\n" << body;
+    fs::permissions(app_ / "gbak", fs::perms::owner_all);
+  }
+
+  fs::path dir_;
+  fs::path app_;
+  std::string db_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(RotationProgram, KeepsItsNewestAndTheLastVerifiedAndNothingItDidNotWrite) {
+  // Named as tolvan names them, older than any run, but not written by tolvan.
+  const std::string foreign = "loja-2020-01-01_0000.fbk";
+  std::ofstream(dir_ / "bk" / foreign) << "de outra ferramenta";
+
+  std::vector<std::string> written;
+  for (int night = 1; night <= 6; ++night) {
+    const Outcome r = Run({"--keep", "3", "--verify", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch name;
+    ASSERT_TRUE(std::regex_search(r.err, name, std::regex("Backup verificado: .*/(loja-[^,]+)")))
+        << r.err;
+    written.push_back(name[1]);
+    EXPECT_THAT(r.err, HasSubstr(night <= 3 ? "Rotação (--keep 3): nada a remover"
+                                            : "Rotação (--keep 3): removido " +
+                                                  written[static_cast<std::size_t>(night) - 4]))
+        << r.err;
+    EXPECT_THAT(r.err, Not(HasSubstr("gbak:")))
+        << "--quiet prints the tool's lines on failure only";
+  }
+  std::vector<std::string> expected = {foreign};
+  for (std::size_t i = 3; i < 6; ++i) {
+    expected.push_back(written[i]);
+    expected.push_back(written[i] + ".tolvan");
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_THAT(Files(), ElementsAreArray(expected));
+
+  // Four nights whose backup fails: nothing is removed, the last proven backup above all.
+  ReplaceGbak("echo 'gbak: ERROR:I/O error during \"read\" operation' >&2\nexit 1\n");
+  for (int night = 1; night <= 4; ++night) {
+    const Outcome r = Run({"--keep", "1", "--verify", "--quiet"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("ERROR:I/O error")) << "held, then printed for the failure";
+    EXPECT_THAT(r.err, Not(HasSubstr("Rotação")));
+  }
+  EXPECT_THAT(Files(), ElementsAreArray(expected));
+
+  // The listing: the newest first, each with its size, its date and whether it was proven.
+  Tolvan listing(
+      Tolvan::Start{{"firebird", "backups", "--file", (dir_ / "bk" / "loja.fbk").string()},
+                    env_,
+                    std::nullopt,
+                    false,
+                    false,
+                    (app_ / "tolvan").string()});
+  const Outcome l = listing.Finish();
+  ASSERT_EQ(l.status, 0) << l.err;
+  const std::string size = "[0-9]+(,[0-9])? (KB|bytes)";
+  const std::string date = "[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}";
+  EXPECT_THAT(l.out,
+              MatchesRegex(written[5] + " +" + size + "  " + date + "  verificado\n" + written[4] +
+                           " +" + size + "  " + date + "  verificado\n" + written[3] + " +" + size +
+                           "  " + date + "  verificado\n" + foreign + " +" + size + "  " + date +
+                           "  não é do tolvan\n"));
+}
+
+TEST_F(RotationProgram, ASecondRunToTheSameNameWaitsOrWithNoWaitExitsWithItsOwnStatus) {
+  // A backup slow enough to be caught at work.
+  ReplaceGbak("sleep 3\nexec /usr/bin/gbak \"$@\"\n");
+  Tolvan first(Backup({}));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(dir_ / "bk" / "loja.fbk.~trava") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(fs::exists(dir_ / "bk" / "loja.fbk.~trava")) << "the first run never took its lock";
+
+  const Outcome busy = Run({"--no-wait"});
+  EXPECT_EQ(busy.status, 75) << busy.err;
+  EXPECT_THAT(busy.err, HasSubstr("outra execução está gravando"));
+  Tolvan waiting(Backup({"--keep", "2"}));
+  const Outcome done = first.Finish();
+  const Outcome after = waiting.Finish();
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_THAT(after.err, HasSubstr("esperando ela terminar"));
+  EXPECT_FALSE(fs::exists(dir_ / "bk" / "loja.fbk.~trava")) << "the lock goes with the last run";
+}
+
+}  // namespace
