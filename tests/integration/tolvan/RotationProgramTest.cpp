@@ -152,11 +152,10 @@ TEST_F(RotationProgram, KeepsItsNewestAndTheLastVerifiedAndNothingItDidNotWrite)
   ASSERT_EQ(l.status, 0) << l.err;
   const std::string size = "[0-9]+(,[0-9])? (KB|bytes)";
   const std::string date = "[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}";
-  EXPECT_THAT(l.out,
-              MatchesRegex(written[5] + " +" + size + "  " + date + "  verificado\n" + written[4] +
-                           " +" + size + "  " + date + "  verificado\n" + written[3] + " +" + size +
-                           "  " + date + "  verificado\n" + foreign + " +" + size + "  " + date +
-                           "  não é do tolvan\n"));
+  EXPECT_THAT(l.out, MatchesRegex(written[5] + " +" + size + "  " + date + "  verificado\n" +
+                                  written[4] + " +" + size + "  " + date + "  verificado\n" +
+                                  written[3] + " +" + size + "  " + date + "  verificado\n" +
+                                  foreign + " +" + size + "  " + date + "  não é do tolvan\n"));
 }
 
 TEST_F(RotationProgram, ASecondRunToTheSameNameWaitsOrWithNoWaitExitsWithItsOwnStatus) {

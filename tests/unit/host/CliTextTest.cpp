@@ -265,6 +265,38 @@ TEST(ReportTest, MessagesKeepTheirLinesWithGbakErrorsFirst) {
   EXPECT_EQ(tolvan::cli::ErrorBlock(""), "erro:\n");
 }
 
+// The servers' and gbak's own texts, as they come, each give one line that names what to fix.
+TEST(ReportTest, TheFailuresOperatorsMeetMostGetALineThatSaysWhatToDo) {
+  const struct {
+    const char* said;
+    std::vector<const char*> named;
+  } cases[] = {
+      {"Your user name and password are not defined. Ask your database administrator to set up a "
+       "Firebird login.",
+       {"TOLVAN_PASSWORD", "terminal"}},
+      {"FATAL:  password authentication failed for user \"postgres\"", {"TOLVAN_PASSWORD"}},
+      {"fe_sendauth: no password supplied", {"TOLVAN_PASSWORD"}},
+      {"gbak: ERROR:I/O error during \"open\" operation for file \"/dados/Cópia/loja.fdb\"\n"
+       "gbak: ERROR:    Error while trying to open file\ngbak: ERROR:    No such file or directory",
+       {"/dados/Cópia/loja.fdb", "--database"}},
+      {"gbak: ERROR:cannot open backup file /bk/loja.fbk\ngbak:Exiting before completion",
+       {"/bk/loja.fbk", "--file"}},
+      {"gbak: ERROR:database /dados/loja2.fdb already exists.  To replace it, use the -REP switch",
+       {"/dados/loja2.fdb", "--database", "--target"}},
+      {"FATAL:  database \"lojas\" does not exist", {"lojas", "--database"}},
+  };
+  for (const auto& c : cases) {
+    const auto hints = tolvan::cli::OperatorHints(c.said);
+    ASSERT_EQ(hints.size(), 1u) << c.said;
+    for (const char* word : c.named) {
+      EXPECT_THAT(hints.front(), HasSubstr(word)) << c.said;
+    }
+    EXPECT_THAT(tolvan::cli::ErrorBlock(c.said),
+                ::testing::StartsWith("erro:\n  " + hints.front()));
+  }
+  EXPECT_THAT(tolvan::cli::OperatorHints("Backup:\r\nError cod: 1"), ::testing::IsEmpty());
+}
+
 TEST(ExportTableTest, SuggestsTheNearestNameWhateverTheCase) {
   const std::vector<std::string> family(tolvan::kExportNames.begin(), tolvan::kExportNames.end());
   EXPECT_EQ(tolvan::cli::Nearest("Backp", family), "Backup");
