@@ -42,6 +42,9 @@ TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clan
   postgresql-15 iproute2 libc6-dbg debootstrap patchelf odbc-postgresql libsqliteodbc)
 TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine64)
+# What the cross-build of PostgreSQL's Windows client from Debian's source needs
+# (scripts/windows-postgres-tools).
+TOLVAN_WINDOWS_POSTGRESQL_PACKAGES=(libz-mingw-w64-dev dpkg-dev make)
 
 # A policy-rc.d that keeps packaged servers from starting when they are installed.
 TOLVAN_NO_START_POLICY=$'#!/bin/sh\nexit 101\n'
@@ -308,4 +311,38 @@ explain_unnamed_frames() {
     "$modules- this machine cannot name them, so those reports cannot be told apart from real" \
     "faults and count as failures. Install the modules' debugging symbols (libc6-dbg for the C" \
     "library and the loader) or llvm-symbolizer, and run again."
+}
+
+# Prepares Wine for the Windows lane and the package's checks: a private 64-bit prefix (made on
+# first use, about 20 s), no display, neither Mono's nor Gecko's installer, the loader's errors
+# shown (plain -all would hide a missing DLL behind exit code 53), the locale UTF-8 (Wine reads
+# Unix names and the environment in it, so accented folders arrive whole), and a persistent,
+# warmed wineserver: without it every piped Wine run waits seconds and the first may hang. Sets
+# TOLVAN_WINE (the wine64 program) and TOLVAN_WINESERVER; stop the server with
+# "$TOLVAN_WINESERVER" -k.
+# Usage: start_wine PREFIX
+start_wine() {
+  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
+  export LC_ALL=C.UTF-8
+  unset DISPLAY WAYLAND_DISPLAY
+  TOLVAN_WINE=/usr/lib/wine/wine64
+  [[ -x $TOLVAN_WINE ]] || die "$TOLVAN_WINE is missing"
+  TOLVAN_WINESERVER=$(command -v wineserver || true)
+  if [[ -z $TOLVAN_WINESERVER ]]; then
+    TOLVAN_WINESERVER=/usr/lib/wine/wineserver64
+    [[ -x $TOLVAN_WINESERVER ]] || TOLVAN_WINESERVER=/usr/lib/wine/wineserver
+  fi
+  export TOLVAN_WINE TOLVAN_WINESERVER
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    log "creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    if ! timeout 300 "$TOLVAN_WINE" wineboot --init </dev/null >/dev/null 2>&1; then
+      rm -rf "$WINEPREFIX"
+      die "could not create the Wine prefix $WINEPREFIX"
+    fi
+    timeout 120 "$TOLVAN_WINESERVER" -w || true
+  fi
+  # Fails when one runs already, which serves as well.
+  "$TOLVAN_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+  timeout 120 "$TOLVAN_WINE" wineboot </dev/null >/dev/null 2>&1 || die "Wine does not start in $WINEPREFIX"
 }

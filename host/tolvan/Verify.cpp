@@ -14,6 +14,9 @@
 #include "Console.h"
 #include "Report.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -178,18 +181,19 @@ std::string VerdictLine(const std::string& path, const BackupContents& contents,
 }
 
 ScratchFolder::ScratchFolder() {
-  std::string pattern = (fs::temp_directory_path() / "tolvan-verificar-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            "não foi possível criar a pasta temporária da verificação em " +
-                                fs::temp_directory_path().string());
+  std::string parent = tolvan::platform::TemporaryDirectory();
+  parent.pop_back();
+  try {
+    path_ = tolvan::platform::CreatePrivateFolder(parent, "tolvan-verificar-");
+  } catch (const std::system_error& e) {
+    throw std::system_error(
+        e.code(), "não foi possível criar a pasta temporária da verificação em " + parent);
   }
-  path_ = pattern;
 }
 
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  fs::remove_all(tolvan::platform::Utf8Path(path_), ignored);
 }
 
 ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
@@ -263,74 +267,6 @@ std::string VerificationFailure(const std::string& what, const std::string& fina
          (earlier_stands ? "o backup anterior, bom, continua em " + final_path
                          : "não havia backup anterior em " + final_path) +
          "\no backup não verificado ficou em " + unverified_path;
-}
-
-std::uint64_t CountCopyRows(std::string_view data) {
-  std::uint64_t rows = 0;
-  std::size_t begin = 0;
-  while (begin < data.size()) {
-    auto end = data.find('\n', begin);
-    if (end == std::string_view::npos) {
-      end = data.size();
-    }
-    const std::string_view line = data.substr(begin, end - begin);
-    if (line == "\\.") {
-      break;
-    }
-    ++rows;
-    begin = end + 1;
-  }
-  return rows;
-}
-
-std::vector<TocEntry> ReadTocListing(const std::string& listing) {
-  // Longest first, so "TABLE DATA" is not read as "TABLE".
-  static const char* const kDescs[] = {"SEQUENCE OWNED BY",
-                                       "MATERIALIZED VIEW DATA",
-                                       "MATERIALIZED VIEW",
-                                       "FK CONSTRAINT",
-                                       "SEQUENCE SET",
-                                       "TABLE DATA",
-                                       "CONSTRAINT",
-                                       "PROCEDURE",
-                                       "FUNCTION",
-                                       "SEQUENCE",
-                                       "TRIGGER",
-                                       "INDEX",
-                                       "TABLE",
-                                       "VIEW"};
-  std::vector<TocEntry> entries;
-  std::istringstream lines(listing);
-  std::string line;
-  static const std::regex head("^([0-9]+); [0-9]+ [0-9]+ (.*)$");
-  while (std::getline(lines, line)) {
-    std::smatch match;
-    if (!std::regex_match(line, match, head)) {
-      continue;
-    }
-    const std::string rest = match[2].str();
-    for (const char* desc : kDescs) {
-      const std::string d = desc;
-      if (rest.rfind(d + " ", 0) != 0) {
-        continue;
-      }
-      // "<schema> <tag...> <owner>"
-      std::string tail = rest.substr(d.size() + 1);
-      const auto schema_end = tail.find(' ');
-      const auto owner_start = tail.rfind(' ');
-      if (schema_end == std::string::npos || owner_start == schema_end) {
-        break;
-      }
-      TocEntry entry;
-      entry.id = std::stoi(match[1].str());
-      entry.desc = d;
-      entry.schema = tail.substr(0, schema_end);
-      entry.tag = tail.substr(schema_end + 1, owner_start - schema_end - 1);
-      entries.push_back(entry);
-      break;
-    }
-  }
-  return entries;
 }
 
 }  // namespace tolvan::cli

@@ -120,19 +120,6 @@ int ReportFailure(const Options& o, const std::string& message,
 std::string VerificationFailure(const std::string& what, const std::string& final_path,
                                 bool earlier_stands, const std::string& unverified_path);
 
-// Counts the rows of a table's data member of a tar dump (COPY text: one line a row, ended by a
-// line "\.").
-std::uint64_t CountCopyRows(std::string_view data);
-
-// One entry of a dump's table of contents as `pg_restore -l` lists it.
-struct TocEntry {
-  int id = 0;
-  std::string desc;    // "TABLE", "TABLE DATA", "FK CONSTRAINT", ...
-  std::string schema;  // "-" for none
-  std::string tag;     // the name; "table name" for a trigger or a constraint
-};
-std::vector<TocEntry> ReadTocListing(const std::string& listing);
-
 // The verifications of each plug-in.
 int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
                             const std::function<int()>& interrupted);

@@ -48,7 +48,7 @@ class RotationProgram : public ::testing::Test {
             "FIREBIRD_LOCK=" + (dir_ / "lock").string(), "TMPDIR=" + dir_.string()};
     tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
     app_ = dir_ / "app";
-    tolvan_test::MakeApplicationFolder(app_);
+    tolvan_test::LayOutApplicationFolder(bin, app_);
     db_ = (dir_ / "loja.fdb").string();
     vesk::firebird::CreateDatabase(db_, "SYSDBA", "");
     TVeskSQLConnection c;
