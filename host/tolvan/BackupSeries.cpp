@@ -11,6 +11,7 @@
 #include "Report.h"
 #include "Rotation.h"
 #include "RunLock.h"
+#include "platform/Files.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
 
@@ -51,8 +52,12 @@ std::optional<std::string> LocalBackupName(PluginKind kind, const Options& o) {
 int RunBackupSeries(const std::string& final_name, Options& run, std::ostream& err,
                     const std::function<int()>& body, const std::function<int()>& interrupted) {
   std::unique_ptr<RunLock> lock;
+  // Only beside a backup file: at a name that is a folder, a device or a pipe, or in a folder that
+  // is not there, nothing is made, and the run says what is wrong with its target itself.
+  const bool lockable =
+      !tolvan::platform::PathEntryExists(final_name) || tolvan::platform::IsPlainFile(final_name);
   try {
-    for (bool said = false; !(lock = RunLock::TryTake(final_name));) {
+    for (bool said = false; lockable && !(lock = RunLock::TryTake(final_name));) {
       if (run.no_wait) {
         err << "tolvan: outra execução está gravando " << final_name
             << " agora; nada foi feito (--no-wait). Tente de novo quando ela terminar.\n";
@@ -69,10 +74,9 @@ int RunBackupSeries(const std::string& final_name, Options& run, std::ostream& e
       }
       std::this_thread::sleep_for(kLockPoll);
     }
-  } catch (const std::system_error& e) {
-    err << ErrorBlock(std::string(e.what()) + "\nConfira se a pasta de " + final_name +
-                      " existe e se é possível gravar nela.");
-    return kExitFailure;
+  } catch (const std::system_error&) {
+    // No lock file can be made beside the name (a folder that is not there, or not writable):
+    // the run itself fails on that with its own message.
   }
   if (run.keep > 0) {
     const std::time_t now = std::time(nullptr);
