@@ -13,6 +13,7 @@ namespace tolvan::cli {
 void PrepareConsole();
 
 bool StdinIsTerminal();
+bool StdoutIsTerminal();
 bool StderrIsTerminal();
 
 // Columns of the terminal on stderr; 0 when it is not a terminal or does not say.

@@ -21,6 +21,10 @@ bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
 
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }

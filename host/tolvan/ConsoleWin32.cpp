@@ -126,6 +126,10 @@ bool StdinIsTerminal() {
   return ConsoleOf(STD_INPUT_HANDLE) != nullptr;
 }
 
+bool StdoutIsTerminal() {
+  return ConsoleOf(STD_OUTPUT_HANDLE) != nullptr;
+}
+
 bool StderrIsTerminal() {
   return ConsoleOf(STD_ERROR_HANDLE) != nullptr;
 }

@@ -231,8 +231,13 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
         new_line();
         continue;
       }
-      // Longer than a whole line: as much as fits, the rest on the next line.
-      const std::string piece = FitToWidth(word, columns - used);
+      // Longer than a whole line: as much as fits, the rest on the next line; a path is cut
+      // after one of its separators when one fits.
+      std::string piece = FitToWidth(word, columns - used);
+      const std::size_t separator = piece.find_last_of("/\\");
+      if (separator != std::string::npos && separator > 0 && piece.size() < word.size()) {
+        piece.resize(separator + 1);
+      }
       if (piece.empty()) {
         // Nothing of it can be shown in a line (control characters): left as it is.
         out += word;

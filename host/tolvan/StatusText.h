@@ -29,8 +29,9 @@ std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::strin
                               std::size_t columns, bool last_is_text = false);
 
 // Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
-// head, the others with `indent` blanks; a word too long for a line of its own (a long path) is
-// cut. Each line ends with "\n". A head wider than the line leaves the text to the next lines.
+// head, the others with `indent` blanks; a word too long for a line of its own is cut, a path
+// after one of its separators. Each line ends with "\n". A head wider than the line leaves the
+// text to the next lines.
 std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
                  std::size_t indent);
 

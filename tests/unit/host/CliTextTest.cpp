@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "PluginNeeds.h"
 #include "Report.h"
 #include "StatusText.h"
+#include "WrappedOutput.h"
 #include "tolvan/Exports.h"
 
 namespace {
@@ -232,11 +234,42 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
     const std::string line = wrapped.substr(at, wrapped.find('\n', at) - at);
     EXPECT_LE(DisplayWidth(line), 30u) << line;
     EXPECT_NE(line.back(), ' ') << line;
+    // The path is cut only after its separators.
+    if (line.find('/') != std::string::npos && at + line.size() + 1 < wrapped.size()) {
+      EXPECT_EQ(line.back(), '/') << line;
+    }
   }
   EXPECT_GE(lines, 3u);
   // Tabs part words; a word of control characters alone is left as it is, not looped over.
   EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
   EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
+}
+
+// Whatever is written to a wrapped stream: a line that fits, the status line and a prompt go out as
+// written; a long line is broken to the width, its continuation under the text after a stamp.
+TEST(WrappedOutputTest, LongLinesBreakToTheWidthOthersPassAsWritten) {
+  struct Case {
+    std::string written;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"curto\n", "curto\n"},
+      {"\r| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min\x1b[K",
+       "\r| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min\x1b[K"},
+      {"Senha de SYSDBA: ", "Senha de SYSDBA: "},
+      {"[  12,5s] gbak: writing data for table CLIENTES_E_FORNECEDORES\n",
+       "[  12,5s] gbak: writing data for\n          table\n          CLIENTES_E_FORNECEDORES\n"},
+      {"Backup: /srv/backups/noturno/loja-2026-12-09_0230.fbk\n",
+       "Backup:\n  /srv/backups/noturno/\n  loja-2026-12-09_0230.fbk\n"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream sink;
+    {
+      const tolvan::cli::ScopedLineWrapping wrapped(sink, [] { return std::size_t{34}; });
+      sink << c.written << std::flush;
+    }
+    EXPECT_EQ(sink.str(), c.expected) << c.written;
+  }
 }
 
 TEST(ReportTest, SizesAndTimesReadTheBrazilianWay) {
