@@ -324,6 +324,7 @@ int CallExport(Host& host, const Options& run, PluginKind kind, std::ostream& ou
 int RunExport(const Options& o, const std::vector<std::string>& given, std::ostream& out,
               std::ostream& err, ScopedConsoleSinks& sinks, const std::string& log) {
   const PluginRef ref = ResolvePlugin(o.plugin, tolvan::platform::ExecutableDirectory());
+  const PluginKind kind = ref.kind;
   if (o.export_name.empty()) {
     throw UsageError("diga a exportação a chamar (tolvan " + o.plugin + " --help lista as que há)");
   }
@@ -342,14 +343,14 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
                      (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()) +
                      " (tolvan " + o.plugin + " --help lista as exportações)");
   }
-  CheckOptions(ref.kind, run.export_name, given);
-  if (const auto name = LocalBackupName(ref.kind, run)) {
+  CheckOptions(kind, run.export_name, given);
+  if (const auto name = LocalBackupName(kind, run)) {
     const auto start = std::chrono::steady_clock::now();
     return RunBackupSeries(
-        *name, run, err, [&] { return CallExport(host, run, ref.kind, out, err, sinks, log); },
+        *name, run, err, [&] { return CallExport(host, run, kind, out, err, sinks, log); },
         [&] { return Interrupted(run.export_name, start, err); });
   }
-  return CallExport(host, run, ref.kind, out, err, sinks, log);
+  return CallExport(host, run, kind, out, err, sinks, log);
 }
 
 int CallExport(Host& host, const Options& o, PluginKind kind, std::ostream& out, std::ostream& err,
@@ -361,6 +362,9 @@ int CallExport(Host& host, const Options& o, PluginKind kind, std::ostream& out,
   if (WantsProvenBackup(o)) {
     return RunProvenBackup(host, o, kind, out, err,
                            [&] { return Interrupted(o.export_name, start, err); });
+  }
+  if (kind == PluginKind::Firebird) {
+    RemoveVerificationLeftovers(o, err);
   }
   const auto elapsed = [&start] {
     return FormatDuration(std::chrono::steady_clock::now() - start);
@@ -384,7 +388,7 @@ int CallExport(Host& host, const Options& o, PluginKind kind, std::ostream& out,
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(e.what(), host.PrintedLines());
+    err << ErrorBlock(WithEmptyPasswordNote(o, kind, host, e.what()), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }

@@ -34,7 +34,8 @@ std::vector<std::string> OperatorHints(const std::string& said);
 
 // "erro:", the operator's hints for the message and the lines seen, and the message's lines
 // indented under it, each ended by "\n"; the lines the operator has seen already (the tool's,
-// printed as they came) are left out.
+// printed as they came) are left out, with a line that points to them when the reason was among
+// them.
 std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen = {});
 
 }  // namespace tolvan::cli

@@ -1,24 +1,22 @@
 #include "platform/PrivateFolder.h"
 
-#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <system_error>
 
 namespace tolvan::platform {
 
-std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
-  std::string pattern = parent;
-  if (!pattern.empty() && pattern.back() != '/') {
-    pattern += '/';
+bool CreatePrivateFolder(const std::string& path) {
+  // mkdir fails on a name that exists, whatever stands there; the umask can only take bits away.
+  if (::mkdir(path.c_str(), 0700) == 0) {
+    return true;
   }
-  pattern += prefix + "XXXXXX";
-  // mkdtemp makes the folder with mode 0700 and never reuses an existing name.
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            "não foi possível criar uma pasta privada em " + parent);
+  if (errno == EEXIST) {
+    return false;
   }
-  return pattern;
+  throw std::system_error(errno, std::generic_category(),
+                          "não foi possível criar a pasta privada " + path);
 }
 
 }  // namespace tolvan::platform

@@ -1,7 +1,6 @@
 #include "platform/PrivateFolder.h"
 
 #include <memory>
-#include <random>
 
 #include "win32/Win32.h"
 
@@ -38,41 +37,26 @@ std::wstring CurrentUserSid() {
 
 }  // namespace
 
-std::string CreatePrivateFolder(const std::string& parent, const std::string& prefix) {
+bool CreatePrivateFolder(const std::string& path) {
   // P: the list is protected, so the parent's inherited entries do not reach it; the user's one
   // entry is inherited by everything made inside (OICI), with full control (FA).
   const std::wstring sddl = L"D:P(A;OICI;FA;;;" + CurrentUserSid() + L")";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
-    internal::ThrowWin32Error(::GetLastError(),
-                              "não foi possível criar uma pasta privada em " + parent);
+    internal::ThrowWin32Error(::GetLastError(), "não foi possível criar a pasta privada " + path);
   }
   std::unique_ptr<void, LocalFreeDeleter> descriptor_owner(descriptor);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-
-  std::string base = parent;
-  if (!base.empty() && base.back() != '\\' && base.back() != '/') {
-    base += '\\';
+  // CreateDirectoryW fails on a name that exists, whatever stands there.
+  if (::CreateDirectoryW(internal::Widen(path).c_str(), &attributes)) {
+    return true;
   }
-  std::random_device random;
-  constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = base + prefix;
-    for (int i = 0; i < 8; ++i) {
-      path += kLetters[random() % (sizeof kLetters - 1)];
-    }
-    // CreateDirectoryW fails on a name that exists, whatever stands there.
-    if (::CreateDirectoryW(internal::Widen(path).c_str(), &attributes)) {
-      return path;
-    }
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      internal::ThrowWin32Error(error, "não foi possível criar uma pasta privada em " + parent);
-    }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) {
+    return false;
   }
-  internal::ThrowWin32Error(ERROR_ALREADY_EXISTS,
-                            "não foi possível criar uma pasta privada em " + parent);
+  internal::ThrowWin32Error(error, "não foi possível criar a pasta privada " + path);
 }
 
 }  // namespace tolvan::platform

@@ -151,22 +151,22 @@ TEST(Files, AHeldFileStaysAndAnUnheldOneIsRemoved) {
   EXPECT_FALSE(RemoveUnheldFile(folder.Path() + "missing"));
 }
 
-TEST(Files, APrivateFolderIsNewEachTimeTheUsersAloneAndUsable) {
+TEST(Files, APrivateFolderIsTheUsersAloneUsableAndNeverOneThatStood) {
   tolvan::testing::FakeToolFolder parent;
-  const std::string first = CreatePrivateFolder(parent.Path(), "tolvan-verificar-");
-  const std::string second = CreatePrivateFolder(parent.Path(), "tolvan-verificar-");
-  EXPECT_NE(first, second);
-  for (const std::string& folder : {first, second}) {
-    EXPECT_THAT(folder, StartsWith(parent.Path() + "tolvan-verificar-"));
-    // Its access list must still let the user who made it work inside.
-    Write(folder + kPathDelimiter + "x", "x");
-    EXPECT_EQ(Read(folder + kPathDelimiter + "x"), "x");
-    if (kPosix) {
-      namespace fs = std::filesystem;
-      EXPECT_EQ(fs::status(U8(folder)).permissions(), fs::perms::owner_all);
-    }
+  const std::string folder = parent.Path() + "tolvan-verificar-1";
+  ASSERT_TRUE(CreatePrivateFolder(folder));
+  // Its access list must still let the user who made it work inside.
+  Write(folder + kPathDelimiter + "x", "x");
+  EXPECT_EQ(Read(folder + kPathDelimiter + "x"), "x");
+  if (kPosix) {
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(U8(folder)).permissions(), fs::perms::owner_all);
   }
-  EXPECT_THROW(CreatePrivateFolder(parent.Path() + "sem-pasta", "x-"), std::system_error);
+  EXPECT_FALSE(CreatePrivateFolder(folder));
+  Write(parent.Path() + "arquivo", "x");
+  EXPECT_FALSE(CreatePrivateFolder(parent.Path() + "arquivo"));
+  EXPECT_THROW(CreatePrivateFolder(parent.Path() + "sem-pasta" + kPathDelimiter + "x"),
+               std::system_error);
 }
 
 TEST(DynamicLibrary, LoadsLooksUpAndReportsFailures) {
