@@ -23,9 +23,10 @@ constexpr std::size_t kHeldLast = 1000;
 ConsoleFrame::ConsoleFrame(std::ostream& out, Settings settings)
     : out_(out),
       settings_(std::move(settings)),
-      start_(settings_.since.value_or(std::chrono::steady_clock::now())) {
+      start_(settings_.since.value_or(std::chrono::steady_clock::now())),
+      pace_start_(std::chrono::steady_clock::now()) {
   if (settings_.gbak) {
-    progress_.emplace(*settings_.gbak);
+    progress_.emplace(*settings_.gbak, std::move(settings_.table_rows));
   }
 }
 
@@ -81,8 +82,9 @@ void ConsoleFrame::StartSpinner() {
   {
     // The time shown is the run's, not including the dialogs the operator answered before it.
     std::lock_guard lock(mutex_);
+    pace_start_ = std::chrono::steady_clock::now();
     if (!settings_.since) {
-      start_ = std::chrono::steady_clock::now();
+      start_ = pace_start_;
     }
     if (!settings_.live || spinner_.joinable()) {
       return;
@@ -129,7 +131,7 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
     if (const auto percent = progress_->Percent()) {
       fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
                        "/" + std::to_string(progress_->Tables()) + " tabelas)");
-      if (const auto left = TimeLeft(elapsed, *percent)) {
+      if (const auto left = TimeLeft(std::chrono::steady_clock::now() - pace_start_, *percent)) {
         fields.push_back("faltam ");
         fields.back() += FormatTimeLeft(*left);
       }
@@ -186,9 +188,9 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
         held_.erase(held_.begin() + kHeldFirst);
         ++held_left_out_;
       }
-      held_.push_back(Stamp() + Line);
+      held_.push_back(Stamp() + settings_.label + Line);
     } else {
-      out_ << Stamp() << Line << "\n" << std::flush;
+      out_ << Stamp() << settings_.label << Line << "\n" << std::flush;
     }
     // Held lines are printed before any failure's message: it need not repeat them either.
     for (std::string& printed : MessageLines(Line)) {
@@ -196,7 +198,7 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
     }
     return;
   }
-  last_line_ = progress_ ? std::string(GbakText(Line)) : Line;
+  last_line_ = settings_.label + (progress_ ? std::string(GbakText(Line)) : Line);
   ++turn_;
   DrawStatus();
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -38,11 +39,16 @@ class ConsoleFrame : public TVeskFraProgresso {
     // Where the elapsed time counts from: the whole run's start, when the frame shows one part
     // of it. Unset: the frame's own start.
     std::optional<std::chrono::steady_clock::time_point> since;
+    // The rows of each table the gbak run will handle, when known before it: the percentage
+    // follows them.
+    std::map<std::string, std::uint64_t, std::less<>> table_rows;
+    // Put before each of the tool's lines shown ("verificando, restaurando: ").
+    std::string label;
   };
 
   ConsoleFrame(std::ostream& out, Settings settings);
   ConsoleFrame(std::ostream& out, bool live)
-      : ConsoleFrame(out, Settings{live, {}, {}, {}, false, {}}) {}
+      : ConsoleFrame(out, Settings{live, {}, {}, {}, false, {}, {}, {}}) {}
   ~ConsoleFrame() override;
 
   // Starts the clock and the status line for a run that does not use the frame's own calls.
@@ -79,6 +85,8 @@ class ConsoleFrame : public TVeskFraProgresso {
   bool status_shown_ = false;
   std::size_t drawn_columns_ = 0;
   std::chrono::steady_clock::time_point start_;
+  // Where this frame's own part began: the time left follows its pace, not the whole run's.
+  std::chrono::steady_clock::time_point pace_start_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -51,6 +52,9 @@ class GbakProgress {
  public:
   enum class Kind { Backup, Restore };
   explicit GbakProgress(Kind kind) : kind_(kind) {}
+  // With the rows each table holds, known before the run (a restore of a backup just written),
+  // the percentage follows the rows, within a table too, instead of counting tables.
+  GbakProgress(Kind kind, std::map<std::string, std::uint64_t, std::less<>> rows);
 
   void Feed(std::string_view line);
   void Complete();
@@ -75,6 +79,8 @@ class GbakProgress {
   std::uint64_t current_rows_ = 0;
   bool data_started_ = false;
   std::optional<int> percent_;
+  std::map<std::string, std::uint64_t, std::less<>> weights_;
+  std::uint64_t weight_total_ = 0;
 };
 
 // The time left if the rest goes at the pace so far; nothing before the pace can mean anything

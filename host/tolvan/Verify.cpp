@@ -327,8 +327,9 @@ std::optional<std::string> FinalNameRefusal(const std::string& path) {
   return "--file " + path + ": " + problem + " (nada foi executado)";
 }
 
-ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
+ConsoleFrame::Settings VerificationStatusSettings(const Options& o, std::string label) {
   ConsoleFrame::Settings settings;
+  settings.label = std::move(label);
   settings.live = o.progress && StderrIsTerminal();
   settings.columns = TerminalColumns;
   settings.hold = o.quiet;

@@ -102,26 +102,25 @@ std::optional<std::string> FinalNameRefusal(const std::string& path);
 // A frame that keeps every line it is handed and shows them only when told to.
 class RecordingFrame : public ConsoleFrame {
  public:
-  RecordingFrame(std::ostream& out, Settings settings, bool show, std::string prefix = {})
-      : ConsoleFrame(out, std::move(settings)), show_(show), prefix_(std::move(prefix)) {}
+  RecordingFrame(std::ostream& out, Settings settings, bool show)
+      : ConsoleFrame(out, std::move(settings)), show_(show) {}
   const std::vector<std::string>& Lines() const { return lines_; }
 
  protected:
   void ShowLine(const std::string& Line) override {
     lines_.push_back(Line);
     if (show_) {
-      ConsoleFrame::ShowLine(prefix_ + Line);
+      ConsoleFrame::ShowLine(Line);
     }
   }
 
  private:
   bool show_;
-  std::string prefix_;
   std::vector<std::string> lines_;
 };
 
 // The frame settings of the verification's own status: live with --progress on a terminal.
-ConsoleFrame::Settings VerificationStatusSettings(const Options& o);
+ConsoleFrame::Settings VerificationStatusSettings(const Options& o, std::string label = {});
 
 // A name beside path that nothing stands at: NameBeside(path, ".~" + what + "-" + six random
 // hexadecimal digits).

@@ -271,9 +271,12 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     }
     failure = EmbeddedEngineProblem(host, scratch->Path());
     const std::string copy = scratch->Path() + "/copia.fdb";
-    // The status names the step; gbak's table count is not read from lines that carry it.
-    RecordingFrame restore_frame(err, VerificationStatusSettings(o),
-                                 VerificationStatusSettings(o).live, "verificando, restaurando: ");
+    // The status names the step; its percentage follows the rows the backup just wrote.
+    ConsoleFrame::Settings restore_settings =
+        VerificationStatusSettings(o, "verificando, restaurando: ");
+    restore_settings.gbak = GbakProgress::Kind::Restore;
+    restore_settings.table_rows = {recorded.rows.begin(), recorded.rows.end()};
+    RecordingFrame restore_frame(err, restore_settings, restore_settings.live);
     const auto restore_start = Clock::now();
     try {
       if (failure.empty()) {
@@ -314,8 +317,8 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
       }
     }
     if (failure.empty()) {
-      RecordingFrame status(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live,
-                            "verificando, ");
+      RecordingFrame status(err, VerificationStatusSettings(o, "verificando, "),
+                            VerificationStatusSettings(o).live);
       status.Begin();
       try {
         CallKeepingMessage([&] {

@@ -616,7 +616,7 @@ TEST_F(TolvanProgram, ProgressOnATerminalFitsItsWidthAndEndsAtOneHundred) {
       EXPECT_GE(percents[i], percents[i - 1]);
     }
     EXPECT_EQ(percents.back(), 100);
-    EXPECT_THAT(r.err, HasSubstr("\r\x1b[KBackup concluído: " + file))
+    EXPECT_THAT(r.err, HasSubstr("\r\x1b[KBackup concluído:"))
         << "the status is cleared before the result line";
     EXPECT_EQ(r.err.find('\t'), std::string::npos);
   }

@@ -153,6 +153,20 @@ TEST(GbakProgressTest, OddOrdersNeverGoBackwardsNorPastNinetyNine) {
   EXPECT_EQ(empty.Percent(), 100) << "a database without tables still ends at 100";
 }
 
+// With the rows each table holds known before a restore, the percentage follows the rows, within
+// the big table too; a view, which a restore names as a table first, is no table.
+TEST(GbakProgressTest, KnownRowsWeighTheTablesAndViewsAreNoTables) {
+  GbakProgress progress(GbakProgress::Kind::Restore, {{"BIG", 9900}, {"SMALL", 100}});
+  EXPECT_THAT(
+      PercentsOf(progress, {"gbak:restoring table BIG", "gbak:restoring table SMALL",
+                            "gbak:restoring table VB", "gbak:    table VB is a view",
+                            "gbak:restoring data for table SMALL", "gbak:   100 records restored",
+                            "gbak:restoring data for table BIG", "gbak:   5000 records restored",
+                            "gbak:   9900 records restored", "gbak:creating indexes"}),
+      ElementsAre(0, 1, 51, 99));
+  EXPECT_EQ(progress.Tables(), 2u);
+}
+
 // gbak's own verbose lines, captured from gbak -v of a database with a table of 25,000 rows (an
 // intermediate count every 10,000), one of 2 rows and an empty one: embedded, and through a
 // server's service manager.
