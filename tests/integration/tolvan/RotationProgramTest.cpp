@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "Rotation.h"
 #include "RunningTolvan.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -179,6 +180,54 @@ TEST_F(RotationProgram, ASecondRunToTheSameNameWaitsOrWithNoWaitExitsWithItsOwnS
   EXPECT_EQ(after.status, 0) << after.err;
   EXPECT_THAT(after.err, HasSubstr("esperando ela terminar"));
   EXPECT_FALSE(fs::exists(dir_ / "bk" / "loja.fbk.~trava")) << "the lock goes with the last run";
+}
+
+// The nightly recipe of the docs, its cron line and its service's command as written, with only the
+// places (program, password file, database, backup folder) the test's own. The database is
+// embedded, which checks no password: the password file is only read as the recipe reads it.
+TEST_F(RotationProgram, TheNightlyRecipeOfTheDocsRunsAsWritten) {
+  std::ifstream docs(std::string(TOLVAN_DOCS_DIR) + "/tolvan.md");
+  std::vector<std::string> commands;
+  const std::regex cron("^(\\S+ ){5}root (.*)$");
+  const std::regex service("^ExecStart=/bin/sh -c '(.*)'$");
+  for (std::string line; std::getline(docs, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, cron)) {
+      commands.push_back(match[2]);
+    } else if (std::regex_match(line, match, service)) {
+      // A unit file writes "$" as "$$".
+      commands.push_back(std::regex_replace(match[1].str(), std::regex("\\$\\$"), "$$"));
+    }
+  }
+  ASSERT_EQ(commands.size(), 2u) << "the cron line and the service's command";
+  std::ofstream((dir_ / "senha").string()) << "p'a$s\"w rd";
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  for (std::string& command : commands) {
+    for (const auto& [place, ours] :
+         {std::pair<std::string, std::string>{"/opt/tolvan/tolvan", (app_ / "tolvan").string()},
+          {"/etc/tolvan/senha", (dir_ / "senha").string()},
+          {"servidor/3050:/dados/loja.fdb", db_},
+          {"/srv/backups/loja.fbk", file}}) {
+      const std::size_t at = command.find(place);
+      ASSERT_NE(at, std::string::npos) << place << " in " << command;
+      command.replace(at, place.size(), ours);
+    }
+  }
+  commands.push_back(commands.front());
+  for (const std::string& command : commands) {
+    const Outcome r =
+        Tolvan(Tolvan::Start{{"-c", command}, env_, std::nullopt, false, false, "/bin/sh"})
+            .Finish();
+    ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr("Backup verificado:"));
+    EXPECT_THAT(r.err, Not(HasSubstr("gbak:"))) << "--quiet";
+  }
+  const auto backups = tolvan::cli::ListDatedBackups(file);
+  ASSERT_EQ(backups.size(), 3u);
+  for (const auto& backup : backups) {
+    ASSERT_TRUE(backup.record) << backup.path;
+    EXPECT_TRUE(backup.record->verified) << backup.path;
+  }
 }
 
 }  // namespace
