@@ -245,21 +245,12 @@ std::string ScratchLeftMessage(const std::string& name, const KeyParts& key,
 }
 
 // What stands at the final name must be a plain file, or a link, or nothing: the dump is renamed
-// over it.
+// over it. The same refusal as for --file, for the application folder's dump.
 void RefuseFinalNameThatIsNoFile(const std::string& path) {
-  if (!tolvan::platform::PathEntryExists(path) || tolvan::platform::IsPlainFile(path) ||
-      tolvan::platform::IsLink(path)) {
-    return;
+  const std::string problem = vesk::FinalNameProblem(path);
+  if (!problem.empty()) {
+    throw std::runtime_error(path + ": " + problem);
   }
-  std::error_code error;
-  if (fs::is_directory(tolvan::platform::Utf8Path(path), error)) {
-    throw std::runtime_error(path +
-                             " é uma pasta, e o backup vai para um arquivo: dê em --file o "
-                             "caminho de um arquivo dentro dela, ou tire a pasta desse lugar");
-  }
-  throw std::runtime_error(path +
-                           " não é um arquivo comum (é um dispositivo, um pipe ou um socket), e o "
-                           "backup não toma o lugar dele: dê em --file o caminho de um arquivo");
 }
 
 // The dump, made by the plug-in's guard and pg_dump runner as CriarBackup makes it (the guard

@@ -326,8 +326,8 @@ TEST_F(VerifyPostgres, FileRunsCheckTheirTargetBeforeTheDumpAndEndWithTheResultL
   };
   const Case cases[] = {
       {(dir_ / "falta" / "loja.dump").string(), pg_.password, "a pasta não existe"},
-      {(dir_ / "bk" / "pasta.dump").string(), pg_.password, "é uma pasta"},
-      {"/dev/null", pg_.password, "não é um arquivo comum"},
+      {(dir_ / "bk" / "pasta.dump").string(), pg_.password, "uma pasta com esse nome"},
+      {"/dev/null", pg_.password, "um dispositivo com esse nome"},
       {(dir_ / "bk" / "loja.dump").string(), "errada", "password authentication failed"},
   };
   for (const Case& c : cases) {
