@@ -81,14 +81,21 @@ int RunBackupSeries(const std::string& final_name, Options& run, std::ostream& e
   if (run.keep > 0) {
     const std::time_t now = std::time(nullptr);
     run.file = NextDatedPath(final_name, *std::localtime(&now));
+    // What the newest backup of the name counted weighs each table in this run's percentage.
+    for (const DatedBackup& backup : ListDatedBackups(final_name)) {
+      if (backup.record && !backup.record->rows.empty()) {
+        run.table_rows = {backup.record->rows.begin(), backup.record->rows.end()};
+        break;
+      }
+    }
   }
   const int status = body();
   if (status != kExitOk || run.keep <= 0 || tolvan::platform::InterruptSignal() != 0) {
     return status;
   }
   try {
-    const Rotation rotation =
-        KeepNewest(final_name, run.file, static_cast<std::size_t>(run.keep), run.verify);
+    const Rotation rotation = KeepNewest(final_name, run.file, static_cast<std::size_t>(run.keep),
+                                         run.verify, *run.rows_written);
     if (!run.quiet_result || !rotation.failed.empty()) {
       err << RotationLine(static_cast<std::size_t>(run.keep), rotation);
     }

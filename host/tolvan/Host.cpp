@@ -200,6 +200,9 @@ ConsoleFrame::Settings Host::FrameSettings(const std::string& name) const {
   settings.hold = o_.quiet;
   if (plugin_.kind == PluginKind::Firebird && TakesFrame(name)) {
     settings.gbak = IsBackup(name) ? GbakProgress::Kind::Backup : GbakProgress::Kind::Restore;
+    if (IsBackup(name)) {
+      settings.table_rows = o_.table_rows;
+    }
   }
   if (IsBackup(name)) {
     settings.file_size = [file = o_.file, existed = tolvan::platform::PathEntryExists(o_.file)] {

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -51,6 +53,12 @@ struct Options {
   // Dated backups of the --file name to keep; 0: the name itself, no rotation.
   int32_t keep = 0;
   bool no_wait = false;
+  // The rows of each table the newest backup of the name recorded: the percentage of a Firebird
+  // backup follows them.
+  std::map<std::string, std::uint64_t, std::less<>> table_rows;
+  // Where a verified Firebird backup puts the rows of each table it wrote, for its record.
+  std::shared_ptr<std::map<std::string, std::uint64_t>> rows_written =
+      std::make_shared<std::map<std::string, std::uint64_t>>();
 
   // When tolvan started: the elapsed time shown is the whole run's.
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();

@@ -200,7 +200,15 @@ std::string RecordText(const BackupRecord& record) {
   return std::string(kRecordHeading) + "\nbackup: " + record.file_name +
          "\ntamanho: " + std::to_string(record.size) +
          "\ngravado: " + std::to_string(record.written) +
-         "\nverificado: " + (record.verified ? "sim" : "não") + "\n";
+         "\nverificado: " + (record.verified ? "sim" : "não") + "\n" + [&record] {
+           std::string rows;
+           for (const auto& [table, count] : record.rows) {
+             if (table.find_first_of("\r\n") == std::string::npos) {
+               rows += "linhas: " + std::to_string(count) + " " + table + "\n";
+             }
+           }
+           return rows;
+         }();
 }
 
 std::optional<BackupRecord> ReadRecordText(const std::string& text) {
@@ -235,6 +243,13 @@ std::optional<BackupRecord> ReadRecordText(const std::string& text) {
     } else if (key == "verificado") {
       record.verified = value == "sim";
       verified = value == "sim" || value == "não";
+    } else if (const auto blank = value.find(' ');
+               key == "linhas" && blank != std::string::npos && blank + 1 < value.size()) {
+      std::uint64_t count = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + blank, count);
+      if (error == std::errc() && end == value.data() + blank) {
+        record.rows[value.substr(blank + 1)] = count;
+      }
     }
   }
   if (!name || !size || !written || !verified) {
@@ -315,13 +330,13 @@ std::vector<std::string> BackupsBeyond(const std::vector<DatedBackup>& newest_fi
 }
 
 Rotation KeepNewest(const std::string& path, const std::string& written, std::size_t keep,
-                    bool verified) {
+                    bool verified, const std::map<std::string, std::uint64_t>& rows) {
   const auto size = SizeOf(written);
   if (!size) {
     throw std::runtime_error("o backup " + written + " não está mais lá para ser registrado");
   }
   WriteRecord(written, BackupRecord{fs::path(written).filename().string(), *size,
-                                    static_cast<std::int64_t>(std::time(nullptr)), verified});
+                                    static_cast<std::int64_t>(std::time(nullptr)), verified, rows});
   Rotation rotation;
   const std::vector<DatedBackup> backups = ListDatedBackups(path);
   for (const DatedBackup& backup : backups) {

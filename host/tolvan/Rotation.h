@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ struct BackupRecord {
   std::uint64_t size = 0;
   std::int64_t written = 0;  // seconds since 1970 (UTC)
   bool verified = false;
+  // The rows of each table, as the backup's tool counted them (a verified Firebird backup).
+  std::map<std::string, std::uint64_t> rows;
 };
 
 std::string RecordPath(const std::string& backup);
@@ -82,7 +85,7 @@ struct Rotation {
   std::size_t kept = 0;
 };
 Rotation KeepNewest(const std::string& path, const std::string& written, std::size_t keep,
-                    bool verified);
+                    bool verified, const std::map<std::string, std::uint64_t>& rows = {});
 
 // "Rotação (--keep 3): removido loja-2026-12-06_0230.fbk", "Rotação (--keep 3): nada a
 // remover, 2 backups", and what could not be removed.

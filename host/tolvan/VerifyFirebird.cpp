@@ -202,6 +202,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   // The backup, its lines kept.
   ConsoleFrame::Settings backup_settings = VerificationStatusSettings(o);
   backup_settings.gbak = GbakProgress::Kind::Backup;
+  backup_settings.table_rows = o.table_rows;
   auto backup_frame = std::make_unique<RecordingFrame>(err, backup_settings, true);
   if (backup_settings.live) {
     WatchTerminalResize();
@@ -231,6 +232,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   }
   backup_frame->Finish(true);
   const BackupContents recorded = ReadGbakBackupLines(backup_frame->Lines());
+  *o.rows_written = recorded.rows;
   const bool earlier_stands = tolvan::platform::FileExists(final_path);
 
   // Until it is proven, the new backup stays in the run's folder; a failure keeps it beside the

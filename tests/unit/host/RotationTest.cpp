@@ -48,7 +48,7 @@ DatedBackup Dated(const std::string& name, int day, bool ours, bool verified = f
   backup.path = "/bk/" + name;
   backup.stamp = {2026, 12, day, 2, 30, 1};
   if (ours) {
-    backup.record = BackupRecord{name, 10, 0, verified};
+    backup.record = BackupRecord{name, 10, 0, verified, {}};
   }
   return backup;
 }
@@ -74,6 +74,25 @@ TEST(RotationTest, RemovesOnlyItsOwnBackupsBeyondTheNewestAndKeepsTheNewestVerif
   // The backup just written stays even when its name sorts last (the clock was put back).
   EXPECT_THAT(tolvan::cli::BackupsBeyond(backups, 4, "/bk/loja-2026-12-04_0230.fbk"),
               ::testing::IsEmpty());
+}
+
+// The record beside a backup reads back as written, the rows of tables whose names have blanks
+// included; a record that lacks what tells the backup is none.
+TEST(RotationTest, ARecordReadsBackAsWrittenAndAnIncompleteOneIsNone) {
+  const BackupRecord record{"loja-2026-12-09_0230.fbk",
+                            1234,
+                            1765247400,
+                            true,
+                            {{"CLIENTES", 250000}, {"ITENS DO PEDIDO", 7}}};
+  const auto read = tolvan::cli::ReadRecordText(tolvan::cli::RecordText(record));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->file_name, record.file_name);
+  EXPECT_EQ(read->size, record.size);
+  EXPECT_EQ(read->written, record.written);
+  EXPECT_EQ(read->verified, record.verified);
+  EXPECT_EQ(read->rows, record.rows);
+  const std::string text = tolvan::cli::RecordText(record);
+  EXPECT_FALSE(tolvan::cli::ReadRecordText(text.substr(0, text.find("verificado:"))));
 }
 
 }  // namespace
