@@ -198,7 +198,10 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
     }
     return;
   }
-  last_line_ = settings_.label + (progress_ ? std::string(GbakText(Line)) : Line);
+  // A count of records is in the status already, in its words: the line before it stays.
+  if (!progress_ || !IsRecordCountLine(Line) || last_line_.empty()) {
+    last_line_ = settings_.label + (progress_ ? std::string(GbakText(Line)) : Line);
+  }
   ++turn_;
   DrawStatus();
 }

@@ -263,6 +263,10 @@ GbakProgress::GbakProgress(Kind kind, std::map<std::string, std::uint64_t, std::
   }
 }
 
+bool IsRecordCountLine(std::string_view line) {
+  return RecordCount(GbakText(line)).has_value();
+}
+
 void GbakProgress::Feed(std::string_view line) {
   const bool backup = kind_ == Kind::Backup;
   const std::string_view text = GbakText(line);

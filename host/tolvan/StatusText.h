@@ -48,6 +48,10 @@ std::string_view GbakText(std::string_view line);
 // restore does not name tables without rows, so it may stay short of the count until the run ends.
 // The percentage only grows, stays below 100 while the run is on and reaches 100 only through
 // Complete().
+// A line of gbak's that only counts records ("gbak:20000 records written"), which the status shows
+// as its own count of rows.
+bool IsRecordCountLine(std::string_view line);
+
 class GbakProgress {
  public:
   enum class Kind { Backup, Restore };

@@ -230,4 +230,66 @@ TEST_F(RotationProgram, TheNightlyRecipeOfTheDocsRunsAsWritten) {
   }
 }
 
+// A table holding 100 times the rows of the other: once a verified backup of the name recorded
+// the rows, the next backup's percentage follows the bytes written, not the count of tables, and
+// its time left, once shown, is near what the run really took after it.
+TEST_F(RotationProgram, ThePercentageOfABackupFollowsTheRowsItsNameLastRecorded) {
+  TVeskSQLConnection c;
+  c.DriverName = vesk::firebird::kDriverName;
+  c.Params = {"Database=" + db_, "USER_NAME=SYSDBA", "PASSWORD="};
+  c.Open();
+  for (const auto& [table, rows] : {std::pair{"grande", 300000}, std::pair{"pequena", 3000}}) {
+    c.ExecuteDirect(std::string("create table ") + table + " (id integer, s varchar(200))");
+    c.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
+                    std::to_string(rows) + ") do begin insert into " + table +
+                    " values (:i, lpad('x', 200, 'y')); i = i + 1; end end");
+  }
+  c.Close();
+  ASSERT_EQ(Run({"--keep", "3", "--verify"}).status, 0);
+
+  Tolvan::Start start = Backup({"--keep", "3", "--progress"});
+  start.terminal_columns = 200;
+  const auto began = std::chrono::steady_clock::now();
+  const Outcome r = Tolvan(start).Finish();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto backups = tolvan::cli::ListDatedBackups((dir_ / "bk" / "loja.fbk").string());
+  ASSERT_EQ(backups.size(), 2u);
+  const double total = static_cast<double>(backups.front().size);
+
+  const std::regex status(
+      "^. (?:([0-9]+),([0-9]) s|([0-9]+) min ([0-9]+) s) · ([0-9]+)% .*· ([0-9]+)(?:,([0-9]))? "
+      "(bytes|KB|MB)");
+  const std::regex left("faltam ~(?:([0-9]+) min )?([0-9]+) s");
+  const std::regex pieces("\r\x1b\\[K|\r\n|\r");
+  int shown = 0;
+  for (std::sregex_token_iterator it(r.err.begin(), r.err.end(), pieces, -1), end; it != end;
+       ++it) {
+    const std::string piece = *it;
+    std::smatch m;
+    if (!std::regex_search(piece, m, status)) {
+      continue;
+    }
+    const double elapsed = m[1].matched ? std::stod(m[1]) + std::stod(m[2]) / 10
+                                        : std::stod(m[3]) * 60 + std::stod(m[4]);
+    const int percent = std::stoi(m[5]);
+    const double unit = m[8] == "MB" ? 1024.0 * 1024 : m[8] == "KB" ? 1024.0 : 1.0;
+    const double size = (std::stod(m[6]) + (m[7].matched ? std::stod(m[7]) / 10 : 0)) * unit;
+    if (percent == 100) {
+      continue;
+    }
+    ++shown;
+    EXPECT_NEAR(percent, 100 * size / total, 10) << piece;
+    std::smatch l;
+    if (std::regex_search(piece, l, left)) {
+      const double seconds = (l[1].matched ? std::stod(l[1]) * 60 : 0) + std::stod(l[2]);
+      // What the run really took after this redraw; the result line and the exit come after.
+      const double remainder = took - elapsed;
+      EXPECT_NEAR(seconds, remainder, 0.3 * remainder + 1) << piece;
+    }
+  }
+  EXPECT_GE(shown, 3) << r.err;
+}
+
 }  // namespace
