@@ -390,8 +390,9 @@ std::string UnverifiedKeptLine(const std::string& unverified_path) {
 }
 
 int ReportFailure(const Options& o, const std::string& message,
-                  std::chrono::steady_clock::time_point start, std::ostream& err) {
-  err << ErrorBlock(message);
+                  std::chrono::steady_clock::time_point start, std::ostream& err,
+                  const std::set<std::string>& seen) {
+  err << ErrorBlock(message, seen);
   if (!o.quiet_result) {
     err << o.export_name << " falhou em "
         << FormatDuration(std::chrono::steady_clock::now() - start) << "\n";

@@ -139,9 +139,11 @@ std::string UnverifiedName(const std::string& path);
 std::string UnverifiedKeptLine(const std::string& unverified_path);
 
 // Prints the failure's message under "erro:" and its result line ("Backup falhou em 1,2 s",
-// left out with --quiet-result); returns the exit status of a failed run.
+// left out with --quiet-result), without the lines the operator has seen already; returns the
+// exit status of a failed run.
 int ReportFailure(const Options& o, const std::string& message,
-                  std::chrono::steady_clock::time_point start, std::ostream& err);
+                  std::chrono::steady_clock::time_point start, std::ostream& err,
+                  const std::set<std::string>& seen = {});
 
 // The message of a failed run, with a line that says so when its password came empty from
 // TOLVAN_PASSWORD for a connection that needs one (a server, not the embedded engine nor an ODBC

@@ -227,8 +227,9 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted();
     }
+    // gbak's lines were printed as they came: the block does not repeat them.
     return ReportFailure(o, WithEmptyPasswordNote(o, PluginKind::Firebird, host, e.what()), start,
-                         err);
+                         err, backup_frame->PrintedLines());
   }
   backup_frame->Finish(true);
   const BackupContents recorded = ReadGbakBackupLines(backup_frame->Lines());

@@ -28,18 +28,16 @@ int main(int argc, char** argv) {
     pointers.push_back(argument.c_str());
   }
   // On a terminal every line is laid out to its width, short of the last column, where a console
-  // that wraps at once would add a blank line; a file or a pipe gets the lines whole.
-  const auto short_of_last = [](std::size_t (*columns)()) {
-    return std::function<std::size_t()>([columns] {
-      const std::size_t width = columns();
-      return width > 1 ? width - 1 : width;
-    });
-  };
+  // that wraps at once would add a blank line (OutputColumns leaves it already); a file or a pipe
+  // gets the lines whole.
   const tolvan::cli::ScopedLineWrapping wrapped_out(
-      std::cout, tolvan::cli::StdoutIsTerminal() ? short_of_last(tolvan::cli::OutputColumns)
+      std::cout, tolvan::cli::StdoutIsTerminal() ? tolvan::cli::OutputColumns
                                                  : std::function<std::size_t()>());
   const tolvan::cli::ScopedLineWrapping wrapped_err(
-      std::cerr, tolvan::cli::StderrIsTerminal() ? short_of_last(tolvan::cli::TerminalColumns)
+      std::cerr, tolvan::cli::StderrIsTerminal() ? std::function<std::size_t()>([] {
+        const std::size_t width = tolvan::cli::TerminalColumns();
+        return width > 1 ? width - 1 : width;
+      })
                                                  : std::function<std::size_t()>());
   return tolvan::cli::Run(static_cast<int>(pointers.size()), pointers.data(), std::cout, std::cerr);
 }
