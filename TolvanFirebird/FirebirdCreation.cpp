@@ -149,6 +149,16 @@ bool DeclaresAFunction(std::string_view script) {
   return false;
 }
 
+// A note on a creation that succeeded reaches the operator as information, never in the log:
+// a "CriarDataBase" log entry tells the host that the creation failed.
+void ShowNote(const std::string& text) {
+  try {
+    VeskMessageDlg(text, TMsgDlgType::mtInformation, {"Ok"}, 0);
+  } catch (...) {
+    // The database is made; a note that cannot be shown changes nothing of that.
+  }
+}
+
 }  // namespace
 
 void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
@@ -184,20 +194,18 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     try {
       components->CallExternalFunctions();
     } catch (const std::exception& e) {
-      WriteLog("As funções externas (UDF) foram declaradas no banco " + database_name +
-                   ", mas o servidor não as executa: " + e.what() +
-                   "\r\nPara usá-las, ponha as bibliotecas fbudf e ib_udf na pasta UDF do servidor "
-                   "e configure UdfAccess = Restrict UDF no firebird.conf dele.",
-               -1, "CriarDataBase");
+      ShowNote("As funções externas (UDF) foram declaradas no banco " + database_name +
+               ", mas o servidor não as executa: " + e.what() +
+               "\r\nPara usá-las, ponha as bibliotecas fbudf e ib_udf na pasta UDF do servidor e "
+               "configure UdfAccess = Restrict UDF no firebird.conf dele.");
     }
-    // A build without the FreeAdhocUDF script embeds a placeholder that declares nothing; the
-    // log says so, so that a later "function unknown" has its explanation.
+    // A build without the FreeAdhocUDF script embeds a placeholder that declares nothing; a note
+    // says so, so that a later "function unknown" has its explanation.
     if (!DeclaresAFunction(ScriptResource("declarations_all_dialect3"))) {
-      WriteLog(
+      ShowNote(
           "O script declarations_all_dialect3 desta versão do plug-in não declara nenhuma "
           "função FreeAdhocUDF (F_...): o banco " +
-              database_name + " foi criado sem elas.",
-          -1, "CriarDataBase");
+          database_name + " foi criado sem elas.");
     }
   } catch (...) {
     std::string message;

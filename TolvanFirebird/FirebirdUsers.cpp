@@ -153,6 +153,12 @@ void VerificarArgumentos(UserAction action, TVeskDMConexao* DM, const std::strin
   if (AUserName.empty()) {
     throw std::runtime_error(std::string(empty_owner) + ": AUserName não poder ser nil");
   }
+  // The server would take a name of blanks alone and make a user nobody can name. An existing
+  // one may still be changed or removed.
+  if (action == UserAction::Add && AUserName.find_first_not_of(' ') == std::string::npos) {
+    throw std::runtime_error(
+        "AddUser: AUserName está em branco (só espaços); informe o nome do usuário");
+  }
   if (action == UserAction::Add && AUserPass.empty()) {
     throw std::runtime_error("AddUser: AUserPass não poder ser nil");
   }

@@ -99,7 +99,7 @@ std::string_view ImportTool() {
   return TOLVAN_ORACLE_IMP;
 }
 
-std::string BackupService(const std::string& connect, bool strip_prefix) {
+std::string ConnectService(const std::string& connect, bool strip_prefix) {
   if (!strip_prefix) {
     return connect;
   }
@@ -109,11 +109,6 @@ std::string BackupService(const std::string& connect, bool strip_prefix) {
     return head;
   }
   return head.size() >= 2 ? rest : head + ":" + rest;
-}
-
-std::string RestoreService(const std::string& connect) {
-  std::string rest = connect;
-  return PegarProximoToken(rest, ":");
 }
 
 std::string DumpBase(const std::string& file) {
@@ -178,7 +173,7 @@ void Backup(const std::string& Database, const std::string& User, const std::str
             const std::string& File, bool StripPrefix, TVeskFraProgresso* Frame, bool Circular) {
   ConferirArquivo("Backup:\r\n", File);
   const std::string base = DumpBase(File);
-  const std::string service = BackupService(Database, StripPrefix);
+  const std::string service = ConnectService(Database, StripPrefix);
   const std::string dump = base + ".DMP";
   // EXP writes to a name of its own; a good dump of the final name stays whole until an export
   // that succeeded replaces it. The log is written in place.
@@ -213,7 +208,7 @@ void Restore(const std::string& Database, const std::string& User, const std::st
              const std::string& File, TVeskFraProgresso* Frame, bool Circular) {
   ConferirArquivo("Restore:\r\n", File);
   const std::string base = DumpBase(File);
-  const std::string service = RestoreService(Database);
+  const std::string service = ConnectService(Database, true);
   RunTool(Kind::Restore, ImportCommandLine(User, Password, service, base),
           ImportCommandLine(User, kMaskedPassword, service, base), Frame, Circular);
 }

@@ -16,11 +16,10 @@ namespace tolvan::oracle {
 std::string_view ExportTool();
 std::string_view ImportTool();
 
-// The service the export connects to: with strip_prefix, a host prefix of two or more characters
-// before the first ":" is dropped; otherwise the connect string as it is.
-std::string BackupService(const std::string& connect, bool strip_prefix);
-// The service the import connects to: the text before the first ":".
-std::string RestoreService(const std::string& connect);
+// The service a tool connects to: with strip_prefix, a host prefix of two or more characters
+// before the first ":" is dropped; otherwise the connect string as it is. The export passes its
+// flag; the import always strips, so that it loads into the database the export read.
+std::string ConnectService(const std::string& connect, bool strip_prefix);
 
 // The base of the dump and log names, the same for the export and the import: the file name
 // without the extension of its file-name part (from its last "."; a "." in a folder stays).

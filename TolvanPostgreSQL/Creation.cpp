@@ -90,10 +90,18 @@ void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
                                "tenha essa collation.\r\n" +
                                error.what());
     }
-    throw std::runtime_error("O banco de dados \"" + name +
-                             "\" foi criado, mas não foi possível conectar-se a ele para "
-                             "conferir que ele abre. O servidor respondeu:\r\n" +
-                             error.what());
+    // Any other answer (a pg_hba.conf rule, the connection limit, a time-out) says nothing of the
+    // collation: the database is made and stays, and the operator is told.
+    try {
+      VeskMessageDlg("O banco de dados \"" + name +
+                         "\" foi criado, mas não foi possível conectar-se a ele para conferir que "
+                         "ele abre. O servidor respondeu:\r\n" +
+                         error.what(),
+                     TMsgDlgType::mtWarning, {"Ok"}, 0);
+    } catch (...) {
+      // A warning that cannot be shown leaves the creation as it is.
+    }
+    return;
   }
   check->Close();
 }

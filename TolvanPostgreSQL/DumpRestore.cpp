@@ -2,9 +2,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
@@ -81,14 +85,44 @@ std::string ReadErrorReason(const std::system_error& error) {
   return "erro " + std::to_string(error.code().value()) + " do sistema";
 }
 
-// The command file is made beside its fixed name and renamed over it, so that whatever stands at
-// that name in a shared temporary folder (a link to someone else's file) is replaced, never
-// written through.
-void WriteCommandFile(const std::string& CommandLine, const std::string& CommandFile) {
-  vesk::ProductFile file(PegarDirTemp() + CommandFile);
-  GravarArquivo(CommandLine, file.Path(), true);
-  file.Commit();
-}
+// A folder of the run's own under the toolkit's temporary folder, which other local users may
+// share: made new with a random name and mode 0700, so that nothing another user put there can
+// block the run or read what it writes. It goes, with what it holds, when the run ends, however
+// it ends.
+class RunFolder {
+ public:
+  RunFolder() {
+    const std::string base = PegarDirTemp() + "tolvan-";
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+      char digits[17];
+      std::snprintf(digits, sizeof digits, "%08x%08x", random(), random());
+      const std::string path = base + digits;
+      // CreatePrivateFolder never takes a folder that stood there: a name in use is passed by.
+      if (platform::CreatePrivateFolder(path)) {
+        path_ = path;
+        return;
+      }
+      if (attempt == 16) {
+        throw std::system_error(std::make_error_code(std::errc::file_exists),
+                                "não foi possível criar uma pasta temporária em " + base);
+      }
+    }
+  }
+  ~RunFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(detail::Utf8Path(path_), ignored);
+  }
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+
+  std::string File(const std::string& name) const {
+    return path_ + platform::kPathDelimiter + name;
+  }
+
+ private:
+  std::string path_;
+};
 // Empties PGPASSWORD when the runner ends, on every way out, the refusals before the tool runs
 // included: whatever value it held before the runner, it holds none after it.
 auto PasswordEmptiedAtTheEnd() {
@@ -100,7 +134,8 @@ auto PasswordEmptiedAtTheEnd() {
 void RunTool(const std::string& CommandLine, const std::string& CommandFile,
              const std::string& Password) {
   platform::SetEnv(kPasswordVariable, Password);
-  WriteCommandFile(CommandLine, CommandFile);
+  const RunFolder folder;
+  GravarArquivo(CommandLine, folder.File(CommandFile), true);
   std::string output;
   const int32_t result = WinExec32AndRedirectOutput(CommandLine, output, false, false);
   if (result == 0) {

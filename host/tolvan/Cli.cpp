@@ -404,8 +404,8 @@ int CallExport(Host& host, const Options& o, PluginKind kind, std::ostream& out,
     }
     return Interrupted(o.export_name, start, err);
   }
-  // A failure is shown in a message box and logged; the log alone may carry a note of a creation
-  // that succeeded (a declarations script that declares nothing).
+  // A failure is shown in a message box and logged; a creation that succeeded may show notes
+  // (information messages), which are not counted.
   if (ReportsFailureBySinks(kind, o.export_name) && sinks.MessageBoxes() != boxes) {
     err << ErrorBlock(sinks.HeldMessages());
     if (!log.empty()) {

@@ -66,6 +66,10 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
 
 ScopedConsoleSinks::ScopedConsoleSinks(bool go_on, bool quiet) {
   previous_dialog_ = vesk::SetDialogSink([this, go_on](const vesk::Dialog& dialog) {
+    // A note (an information message) is shown as it comes and is never a failure.
+    if (dialog.Type == TMsgDlgType::mtInformation) {
+      return ShowDialog(dialog, go_on);
+    }
     ++message_boxes_;
     last_box_ = dialog.Text;
     if (hold_boxes_ && dialog.Buttons.size() <= 1) {

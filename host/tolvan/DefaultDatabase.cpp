@@ -83,7 +83,10 @@ class HeldMessages {
  public:
   HeldMessages() {
     previous_dialog_ = vesk::SetDialogSink([this](const vesk::Dialog& dialog) {
-      Keep(dialog.Text);
+      // A note of a creation that succeeded is no failure.
+      if (dialog.Type != TMsgDlgType::mtInformation) {
+        Keep(dialog.Text);
+      }
       return 0;
     });
     previous_log_ = vesk::SetLogSink([](const std::string&, int, const std::string&) {});
@@ -125,7 +128,7 @@ std::string CreateDefaultDatabaseWhenMissing(const tolvan::platform::DynamicLibr
   }
   fs::create_directories(fs::path(path).parent_path());
   const std::string creating = path + ".~" + RandomHex() + ".tmp";
-  // The creation's notes, and the note below, go to the log file alone.
+  // The creation's notes are dropped (the note below says where the database came from).
   HeldMessages held;
   std::string failure;
   TVeskSQLConnection credentials;

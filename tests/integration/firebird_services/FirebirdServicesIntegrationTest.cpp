@@ -21,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -220,6 +221,13 @@ TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReache
   };
   EXPECT_EQ(add("", "x", ""), "AddUser: AUserName não poder ser nil");
   EXPECT_EQ(add("ana", "", ""), "AddUser: AUserPass não poder ser nil");
+  for (const char* blank : {" ", "   "}) {
+    EXPECT_THAT(add(blank, "x", ""), AllOf(StartsWith("AddUser: AUserName"), HasSubstr("branco"),
+                                           Not(HasSubstr("network"))));
+  }
+  // A user of blanks that stands already may still be removed.
+  EXPECT_THAT(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, "   "); }),
+              HasSubstr("network"));
   EXPECT_EQ(ErrorOf([&] {
               Export<tolvan::ModifyUserFn>("ModifyUser")(&nowhere.dm, "", "x", "", "", "", "");
             }),

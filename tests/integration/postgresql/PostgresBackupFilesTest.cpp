@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "PostgresCluster.h"
+#include "platform/Environment.h"
 
 namespace tolvan::postgresql {
 namespace {
@@ -145,6 +147,35 @@ TEST_F(PostgresBackupFiles, AMissingFolderOrAFullDiskEndsClearlyAndKeepsWhatWasT
   EXPECT_THAT(names, ::testing::ElementsAre("loja.dump"));
 }
 
+// A temporary folder shared by the machine's users, as /tmp is: another user's pg_dump.cmd there
+// (theirs alone, 0600) neither stops a backup nor changes, and the run leaves nothing there.
+TEST_F(PostgresBackupFiles, AnotherUsersCommandFileInTheSharedTemporaryFolderIsLeftAlone) {
+  const fs::path shared = app_ / "tmp-compartilhado";
+  fs::create_directories(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  const platform::ScopedEnvironmentOverride environment;
+  platform::SetEnv("TMPDIR", shared.string());
+  const fs::path theirs = shared / "pg_dump.cmd";
+  std::ofstream(theirs) << "de outro usuário";
+  fs::permissions(theirs, fs::perms::owner_read | fs::perms::owner_write);
+  const uid_t nobody = 65534;
+  const bool chowned = ::chown(theirs.c_str(), nobody, nobody) == 0;
+
+  CriarBackup(host_.get());
+  EXPECT_THAT(Bytes(app_ / "temp" / (template_ + ".dump")), HasSubstr("nova 1000"));
+  struct stat after {};
+  ASSERT_EQ(::lstat(theirs.c_str(), &after), 0);
+  if (chowned) {
+    EXPECT_EQ(after.st_uid, nobody);
+  }
+  EXPECT_EQ(Bytes(theirs), "de outro usuário");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(shared)) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_THAT(names, ::testing::ElementsAre("pg_dump.cmd"));
+}
+
 TEST_F(PostgresBackupFiles, AnApplicationFolderWithBlanksAndAccentsRunsTheRealTools) {
   const fs::path app = app_ / "Program Files" / "Tolvan Açaí";
   fs::create_directories(app / "PostgreSQL");
@@ -159,8 +190,6 @@ TEST_F(PostgresBackupFiles, AnApplicationFolderWithBlanksAndAccentsRunsTheRealTo
   CriarBackup(host_.get());
   const fs::path dump = app / "temp" / (template_ + ".dump");
   EXPECT_THAT(Bytes(dump), HasSubstr("nova 1000"));
-  EXPECT_THAT(Bytes(fs::path(PegarDirTemp() + "pg_dump.cmd")),
-              StartsWith("\"" + (app / "PostgreSQL" / "pg_dump").string() + "\" -h "));
 
   const std::string copy = NewDatabaseName("Copia_Acai");
   CriarDataBaseVazia(&dm_, copy);

@@ -17,6 +17,8 @@
 //   copy-to-option OPT FILE   copy FILE to the argument after OPT (a product the tool writes)
 //   product FILE              copy FILE to the temporary product name among the arguments
 //                             (the first holding ".~", less a leading "FILE=")
+//   keep-command-file NAME   copy NAME from a folder directly under the temporary folder to
+//                            the tool's own folder
 //   (Linux) record-env NAME  record the variable with the call
 // The script is the file named by TOLVAN_FAKE_SCRIPT, otherwise the tool's path + ".script";
 // with no script the tool exits 0 silently. Each call is appended to TOLVAN_FAKE_RECORD,

@@ -195,6 +195,25 @@ void CopyToProduct(const std::string& source, const std::vector<std::string>& ar
   CopyProduct(source, at->rfind(prefix, 0) == 0 ? at->substr(prefix.size()) : *at);
 }
 
+// "NAME": the file NAME in a folder of its own under the temporary folder (where a runner puts
+// its command file for the run alone) copied beside the tool, so that a test can read it after
+// the runner removed its folder; nothing when there is none.
+void KeepCommandFile(const std::string& name, const std::string& self) {
+  std::error_code error;
+  const std::filesystem::path temp = FromUtf8(tolvan::platform::TemporaryDirectory());
+  for (std::filesystem::directory_iterator it(temp, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::path file = it->path() / FromUtf8(name);
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(file, ignored)) {
+      const std::u8string source = file.u8string();
+      const std::u8string target = (FromUtf8(self).parent_path() / FromUtf8(name)).u8string();
+      CopyProduct({source.begin(), source.end()}, {target.begin(), target.end()});
+      return;
+    }
+  }
+}
+
 int Run(int argc, char** argv) {
   tolvan::platform::UseBinaryStandardStreams();
   const std::vector<std::string> arguments = tolvan::platform::ProgramArguments(argc, argv);
@@ -249,6 +268,8 @@ int Run(int argc, char** argv) {
       Write(stdout, "fd:" + text + (open ? " open\n" : " closed\n"));
     } else if (verb == "copy-to-option") {
       CopyToOption(text, arguments);
+    } else if (verb == "keep-command-file") {
+      KeepCommandFile(text, self);
     } else if (verb == "product") {
       CopyToProduct(text, arguments);
     } else if (verb == "ignore-term") {

@@ -38,6 +38,25 @@ std::vector<std::string> DialogRecorder::Texts() const {
   return texts;
 }
 
+std::vector<std::string> DialogRecorder::Notes() const {
+  return TextsOf(true);
+}
+
+std::vector<std::string> DialogRecorder::Alerts() const {
+  return TextsOf(false);
+}
+
+std::vector<std::string> DialogRecorder::TextsOf(bool information) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> texts;
+  for (const auto& dialog : dialogs_) {
+    if ((dialog.Type == TMsgDlgType::mtInformation) == information) {
+      texts.push_back(dialog.Text);
+    }
+  }
+  return texts;
+}
+
 LogRecorder::LogRecorder() {
   previous_ =
       vesk::SetLogSink([this](const std::string& text, int level, const std::string& source) {

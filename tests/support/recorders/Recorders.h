@@ -23,8 +23,14 @@ class DialogRecorder {
   std::vector<vesk::Dialog> Dialogs() const;
   // The texts of the dialogs shown so far, in order.
   std::vector<std::string> Texts() const;
+  // The same, of the information dialogs alone (notes) or of every other kind (warnings,
+  // failures, questions).
+  std::vector<std::string> Notes() const;
+  std::vector<std::string> Alerts() const;
 
  private:
+  std::vector<std::string> TextsOf(bool information) const;
+
   mutable std::mutex mutex_;
   int answer_;
   std::vector<vesk::Dialog> dialogs_;

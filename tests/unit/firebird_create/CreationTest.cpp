@@ -181,13 +181,15 @@ TEST_F(Creation, RunsTheStepsAndTheScriptsInOrderAndReportsNothing) {
   EXPECT_THAT(Logged(), IsEmpty());
 }
 
-// The declarations stay whatever the server does with them; one line says it will not run them.
-TEST_F(Creation, AServerThatWillNotRunTheFunctionsIsLoggedOnceAfterTheDeclarations) {
+// The declarations stay whatever the server does with them; one note says it will not run them,
+// and no log entry: one of the creation's origin tells the host the creation failed.
+TEST_F(Creation, AServerThatWillNotRunTheFunctionsGetsANoteAndNoLogEntry) {
   Run(&dm_, "/data/novo.fdb", "ana", "segredo", Step::Functions);
   EXPECT_TRUE(record_.functions_called);
   EXPECT_EQ(record_.scripts.size(), 4u);
-  EXPECT_THAT(dialogs_.Texts(), IsEmpty());
-  EXPECT_THAT(Logged(),
+  EXPECT_THAT(dialogs_.Alerts(), IsEmpty());
+  EXPECT_THAT(log_.Entries(), IsEmpty());
+  EXPECT_THAT(dialogs_.Notes(),
               ElementsAre("As funções externas (UDF) foram declaradas no banco /data/novo.fdb, mas "
                           "o servidor não as executa: Access to UDF library \"ib_udf\" is denied "
                           "by server administrator\r\nPara usá-las, ponha as bibliotecas fbudf e "

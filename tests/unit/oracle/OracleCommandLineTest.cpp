@@ -12,11 +12,11 @@ namespace {
 using namespace tolvan::oracle;
 
 std::string Export(const std::string& connect, bool strip, const std::string& file) {
-  return ExportCommandLine("scott", "tiger", BackupService(connect, strip), DumpBase(file));
+  return ExportCommandLine("scott", "tiger", ConnectService(connect, strip), DumpBase(file));
 }
 
 std::string Import(const std::string& connect, const std::string& file) {
-  return ImportCommandLine("scott", "tiger", RestoreService(connect), DumpBase(file));
+  return ImportCommandLine("scott", "tiger", ConnectService(connect, true), DumpBase(file));
 }
 
 TEST(OracleCommandLine, ExportAndImportToTheCharacter) {
@@ -86,19 +86,13 @@ TEST(OracleCommandLine, OnlyNamesWithoutAFileNameOrWithADoubleQuoteAreRefused) {
 }
 
 TEST(OracleCommandLine, ExportServiceDropsOnlyAHostPrefix) {
-  EXPECT_EQ(BackupService("srv:ORCL", true), "ORCL");
-  EXPECT_EQ(BackupService("ORCL", true), "ORCL");
-  EXPECT_EQ(BackupService("C:ORCL", true), "C:ORCL");
-  EXPECT_EQ(BackupService("srv:", true), "srv");
-  EXPECT_EQ(BackupService("srv:a:b", true), "a:b");
-  EXPECT_EQ(BackupService("srv:ORCL", false), "srv:ORCL");
-  EXPECT_EQ(BackupService("", true), "");
-}
-
-TEST(OracleCommandLine, ImportServiceIsTheTextBeforeTheFirstColon) {
-  EXPECT_EQ(RestoreService("srv:ORCL"), "srv");
-  EXPECT_EQ(RestoreService("ORCL"), "ORCL");
-  EXPECT_EQ(RestoreService("C:\\bkp\\x"), "C");
+  EXPECT_EQ(ConnectService("srv:ORCL", true), "ORCL");
+  EXPECT_EQ(ConnectService("ORCL", true), "ORCL");
+  EXPECT_EQ(ConnectService("C:ORCL", true), "C:ORCL");
+  EXPECT_EQ(ConnectService("srv:", true), "srv");
+  EXPECT_EQ(ConnectService("srv:a:b", true), "a:b");
+  EXPECT_EQ(ConnectService("srv:ORCL", false), "srv:ORCL");
+  EXPECT_EQ(ConnectService("", true), "");
 }
 
 TEST(OracleCommandLine, ExportAndImportReadAndWriteTheSameFiles) {
@@ -139,7 +133,7 @@ TEST(OracleCommandLine, RestoreConnTargetTakesTheConnectionsPrefix) {
   EXPECT_EQ(RestoreConnTarget("C:\\bkp\\x", ""), "C:\\bkp\\x");
   EXPECT_EQ(RestoreConnTarget("C:\\bkp\\x", "X"), "C:\\bkp\\x");
   EXPECT_EQ(RestoreConnTarget("srv2:ORCL", "srv:ORCL"), "srv2:ORCL");
-  EXPECT_EQ(RestoreService(RestoreConnTarget("ORCL", "ORCL")), "ORCL");
+  EXPECT_EQ(ConnectService(RestoreConnTarget("ORCL", "ORCL"), true), "ORCL");
 }
 
 }  // namespace

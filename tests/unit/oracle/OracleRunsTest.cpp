@@ -156,8 +156,19 @@ TEST_F(OracleRunsTest, ToolsGetTheirArgumentsWithAndWithoutAFrame) {
   Backup("srv:ORCL", false, nullptr);
   EXPECT_EQ(Args(exp_)[0], "scott/tiger@srv:ORCL");
   Restore("srv:ORCL", nullptr);
-  EXPECT_THAT(Args(imp_), ElementsAre("scott/tiger@srv", "FULL=YES", "IGNORE=YES", "FILE=" + dmp_,
+  EXPECT_THAT(Args(imp_), ElementsAre("scott/tiger@ORCL", "FULL=YES", "IGNORE=YES", "FILE=" + dmp_,
                                       "LOG=" + log_));
+}
+
+// The import loads into the database the export (with its host prefix dropped) read.
+TEST_F(OracleRunsTest, RestoreConnectsToTheServiceTheExportRead) {
+  for (const char* connect : {"srv:ORCL", "ORCL", "C:ORCL", "srv:", "srv:a:b", "db.local:XE"}) {
+    SCOPED_TRACE(connect);
+    Backup(connect, true, nullptr);
+    Restore(connect, nullptr);
+    ASSERT_FALSE(Args(imp_).empty());
+    EXPECT_EQ(Args(imp_)[0], Args(exp_)[0]);
+  }
 }
 
 TEST_F(OracleRunsTest, FrameIsSetUpForTheRunAndResetAfterIt) {
@@ -397,7 +408,12 @@ TEST_F(OracleConnRunsTest, RestoreConnUsesItsOwnPasswordAndTheConnectionsService
 
   connection_.Params = {"Database=", "USER_NAME=scott"};
   restore_conn_(&dm_, "segredo", file_, "C:\\bkp\\x", false, nullptr, false, false);
-  EXPECT_EQ(Args(imp_)[0], "scott/segredo@C");
+  EXPECT_EQ(Args(imp_)[0], "scott/segredo@C:\\bkp\\x");
+
+  // A connection to "srv:ORCL" restores into ORCL, where BackupConn exports from.
+  connection_.Params = {"Database=srv:ORCL", "USER_NAME=scott"};
+  restore_conn_(&dm_, "segredo", file_, "ORCL", false, nullptr, false, false);
+  EXPECT_EQ(Args(imp_)[0], "scott/segredo@ORCL");
 
   Script(imp_, "write IMP-00058\nexit 1\n");
   EXPECT_EQ(

@@ -50,10 +50,12 @@ inline std::string ProgramOnTheLine(const std::string& path) {
   return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
-// A fake tool's script that records PGPASSWORD and answers --version like the real tools.
+// A fake tool's script that records PGPASSWORD, keeps a copy of the runner's command file
+// beside itself and answers --version like the real tools.
 inline std::string ToolScript(const std::string& tool, const std::string& version,
                               const std::string& more = "") {
-  return "record-env PGPASSWORD\nout " + tool + " (PostgreSQL) " + version + "\n" + more;
+  return "record-env PGPASSWORD\nkeep-command-file " + tool + ".cmd\nout " + tool +
+         " (PostgreSQL) " + version + "\n" + more;
 }
 
 class PluginHost : public ::testing::Test {
@@ -96,8 +98,9 @@ class PluginHost : public ::testing::Test {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
   }
 
-  // Where the runners leave their command files (on Windows the system's own temporary folder).
-  static std::string CommandFile(const std::string& name) { return PegarDirTemp() + name; }
+  // The copy the fake tool kept of the command file its runner wrote for it (the runner's own
+  // is gone with the run).
+  std::string CommandFile(const std::string& name) const { return tools_ + name; }
 
   platform::ScopedEnvironmentOverride env_;
   testing::FakeToolFolder app_;

@@ -163,14 +163,15 @@ TEST_F(FailedEmptyCopyTest, WhatTheRunCreatedIsDroppedWhereItWasCreated) {
   EXPECT_NE(drop_session, host_session);
   EXPECT_EQ(driver_->OpenSessions(), 1);
 
-  // A database that opens for no one is dropped too.
+  // A database that opens for no one (the server lacks its locale) is dropped too.
   InstallTools("15.2");
   driver_->ClearRecord();
   // The host's connection comes back first; the second connection is the one that opens the
   // new database.
-  driver_->FailAt(Operation::Connect, 2, "FATAL:  sorry, too many clients already");
+  driver_->FailAt(Operation::Connect, 2,
+                  "FATAL:  database locale is incompatible with operating system");
   EXPECT_THAT(MessageOf([&] { CriarDataBaseVazia(&dm_, "novo"); }),
-              StartsWith("O banco de dados \"novo\" foi criado, mas não foi possível"));
+              StartsWith("O banco de dados \"novo\" foi criado com a collation"));
   EXPECT_EQ(driver_->Statements().back(), drop_);
 }
 

@@ -4,8 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -146,28 +148,76 @@ TEST_F(BackupFileTest, ToolsInAFolderWithABlankRunAndTheGuardFindsThem) {
   ExecutarPgRestore(tools, "", "5432", "novo", "postgres", "pw", dump_);
   EXPECT_EQ(app_.Calls("Program Files/PostgreSQL/pg_dump").size(), 3u);
   EXPECT_EQ(app_.Calls("Program Files/PostgreSQL/pg_restore").size(), 3u);
-  EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")),
+  EXPECT_THAT(ReadText(tools + "pg_restore.cmd"),
               StartsWith("\"" + tools + "pg_restore" + platform::kExecutableSuffix + "\" -h "));
 }
 
-TEST_F(BackupFileTest, ACommandFileReplacesALinkAtItsNameAndNeverWritesThroughIt) {
+// The temporary folder may be shared with other local users: whatever stands at a command file's
+// name there (another user's read-only file, a link to someone's file, a folder) neither stops a
+// run nor is changed by it, and no run, good or failed, leaves anything there.
+TEST_F(BackupFileTest, WhatStandsInTheTemporaryFolderNeitherBlocksARunNorIsTouched) {
+  const std::string temp = PegarDirTemp();
   const std::string victim = app_.Path() + "arquivo-de-outro";
   WriteText(victim, "intocado");
-  const std::string command_file = CommandFile("pg_dump.cmd");
-  fs::remove(Utf8Path(command_file));
-  std::error_code error;
-  fs::create_symlink(Utf8Path(victim), Utf8Path(command_file), error);
-  if (error) {
-    GTEST_SKIP() << "no symbolic links here: " << error.message();
+  struct Case {
+    const char* what;
+    std::function<bool(const std::string&)> put;  // false: not possible here
+  } cases[] = {
+      {"a read-only file",
+       [](const std::string& at) {
+         WriteText(at, "de outro usuário");
+         fs::permissions(Utf8Path(at), fs::perms::owner_read);
+         return true;
+       }},
+      {"a link",
+       [&victim](const std::string& at) {
+         std::error_code error;
+         fs::create_symlink(Utf8Path(victim), Utf8Path(at), error);
+         return !error;
+       }},
+      {"a folder", [](const std::string& at) { return fs::create_directory(Utf8Path(at)); }},
+  };
+  // Each entry's name, kind and, for a file, what it holds.
+  auto listing = [&temp] {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(Utf8Path(temp))) {
+      const std::string path = testing::Utf8Text(entry.path());
+      const auto kind = fs::symlink_status(entry.path()).type();
+      entries.push_back(testing::Utf8Text(entry.path().filename()) + " " +
+                        std::to_string(static_cast<int>(kind)) + " " +
+                        (kind == fs::file_type::regular ? ReadText(path) : std::string()));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Utf8Path(temp));
+    MakeFolder(temp);
+    if (!c.put(temp + "pg_dump.cmd") || !c.put(temp + "pg_restore.cmd")) {
+      continue;
+    }
+    const auto before = listing();
+    for (const char* dump_more : {"", "exit 1\n"}) {
+      InstallTools("15.2", dump_more);
+      bool failed = false;
+      try {
+        ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
+      } catch (const std::runtime_error&) {
+        failed = true;
+      }
+      EXPECT_EQ(failed, *dump_more != '\0');
+      EXPECT_NO_THROW(
+          ExecutarPgRestore(tools_, "", "5432", "novo", "postgres", "pw", sample_dump_));
+      EXPECT_EQ(listing(), before);
+    }
+    EXPECT_EQ(ReadText(victim), "intocado");
+    EXPECT_THAT(ReadText(CommandFile("pg_dump.cmd")), StartsWith(Tool("pg_dump") + " -h "));
+    for (const char* name : {"pg_dump.cmd", "pg_restore.cmd"}) {
+      std::error_code ignored;
+      fs::permissions(Utf8Path(temp + name), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
   }
-  InstallTools("15.2");
-  ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", dump_, false);
-  EXPECT_EQ(ReadText(victim), "intocado");
-  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(Utf8Path(command_file))));
-  EXPECT_THAT(
-      ReadText(command_file),
-      StartsWith(ProgramOnTheLine(tools_ + "pg_dump" + platform::kExecutableSuffix) + " -h "));
-  EXPECT_THAT(ReadText(command_file), ::testing::Not(HasSubstr("pw")));
 }
 
 }  // namespace
