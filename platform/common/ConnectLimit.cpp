@@ -45,7 +45,6 @@ class Watcher {
   // What ended the call; read after Stop. An interrupt or the limit that came while the call ran
   // on counts too.
   Cut cut() const { return cut_ != Cut::None ? cut_ : Now(); }
-  bool shut_down_any() const { return shut_down_any_; }
 
  private:
   // An interrupt recorded before the call began (the one whose clean-up this call may be) does not
@@ -69,9 +68,8 @@ class Watcher {
       }
       // Again at every turn: a library that sees one connection end may try another address.
       lock.unlock();
-      const bool shut = internal::ShutDownSocketsExcept(known_);
+      internal::ShutDownSocketsExcept(known_);
       lock.lock();
-      shut_down_any_ = shut_down_any_ || shut;
     }
   }
 
@@ -82,7 +80,6 @@ class Watcher {
   std::condition_variable woken_;
   bool stopped_ = false;
   Cut cut_ = Cut::None;
-  bool shut_down_any_ = false;
   std::thread thread_;
 };
 
@@ -118,7 +115,7 @@ void ConnectWithinLimit(const std::string& server, std::chrono::seconds limit,
   if (cut == Watcher::Cut::Interrupted) {
     throw EConnectCut("A conexão com o servidor " + server + " foi interrompida.", true);
   }
-  if (cut == Watcher::Cut::TimedOut && (failure || watcher.shut_down_any())) {
+  if (cut == Watcher::Cut::TimedOut) {
     throw EConnectCut(
         "O servidor " + server + " não respondeu em " + std::to_string(limit.count()) +
             " s. Confira se ele está no ar e se o nome e a porta estão certos; se ele só está "

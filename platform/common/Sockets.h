@@ -11,7 +11,7 @@ std::set<uint64_t> OpenSockets();
 
 // Shuts down, for reading and writing, every TCP socket of the process that is not among known,
 // so that whoever waits on it sees the connection end; the descriptors stay open for their owner
-// to close. True when it shut one down.
-bool ShutDownSocketsExcept(const std::set<uint64_t>& known);
+// to close.
+void ShutDownSocketsExcept(const std::set<uint64_t>& known);
 
 }  // namespace tolvan::platform::internal

@@ -57,14 +57,12 @@ std::set<uint64_t> OpenSockets() {
   return sockets;
 }
 
-bool ShutDownSocketsExcept(const std::set<uint64_t>& known) {
-  bool shut = false;
-  ForEachSocket([&](int fd, uint64_t id) {
-    if (known.count(id) == 0 && IsTcpConnection(fd) && ::shutdown(fd, SHUT_RDWR) == 0) {
-      shut = true;
+void ShutDownSocketsExcept(const std::set<uint64_t>& known) {
+  ForEachSocket([&known](int fd, uint64_t id) {
+    if (known.count(id) == 0 && IsTcpConnection(fd)) {
+      ::shutdown(fd, SHUT_RDWR);
     }
   });
-  return shut;
 }
 
 }  // namespace tolvan::platform::internal

@@ -8,8 +8,6 @@ std::set<uint64_t> OpenSockets() {
   return {};
 }
 
-bool ShutDownSocketsExcept(const std::set<uint64_t>&) {
-  return false;
-}
+void ShutDownSocketsExcept(const std::set<uint64_t>&) {}
 
 }  // namespace tolvan::platform::internal

@@ -48,8 +48,9 @@ class TOLVAN_PLATFORM_API EConnectCut : public std::runtime_error {
 // after, so that the library's waits end at once with a network failure. The call is then taken
 // as ended by the watcher, whatever it did: EConnectCut is raised, and a caller whose call got a
 // connection nonetheless releases it. Otherwise the call's own result or failure goes through.
-// Where the connections of a library cannot be found (Windows), nothing is shut down: an
-// interrupt is still raised once the call returns, and the limit when the call failed.
+// Where the connections of a library cannot be found (Windows), nothing is shut down: the call
+// runs until the library gives up by itself (LibraryConnectTimeout), and the interrupt or the limit
+// that came meanwhile is raised then.
 TOLVAN_PLATFORM_API void ConnectWithinLimit(const std::string& server, std::chrono::seconds limit,
                                             const std::function<void()>& call);
 
