@@ -13,14 +13,14 @@
 namespace tolvan::firebird {
 
 const tolvan::platform::DynamicLibrary& LoadClientLibrary(const std::string& name) {
-  // Never destroyed, so that nothing unloads a client at the plug-in's or the process's end
-  // either.
-  static auto* libraries = new std::map<std::string, std::unique_ptr<platform::DynamicLibrary>>;
+  // Gone with the plug-in; the clients stay loaded whoever unloads the plug-in.
+  static std::map<std::string, std::unique_ptr<platform::DynamicLibrary>> libraries;
   static std::mutex mutex;
   const std::lock_guard lock(mutex);
-  auto& slot = (*libraries)[name];
+  auto& slot = libraries[name];
   if (!slot) {
     slot = platform::DynamicLibrary::Load(name);
+    slot->KeepLoadedUntilExit();
     platform::ShutDownFirebirdClientsAtExit();
   }
   return *slot;

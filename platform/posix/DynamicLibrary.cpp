@@ -32,6 +32,14 @@ void* DynamicLibrary::Symbol(const std::string& name) const {
   return ::dlsym(handle_, name.c_str());
 }
 
+void DynamicLibrary::KeepLoadedUntilExit() const {
+  link_map* map = nullptr;
+  if (::dlinfo(handle_, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr &&
+      map->l_name[0] != '\0') {
+    ::dlopen(map->l_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+}
+
 std::vector<std::unique_ptr<DynamicLibrary>> LoadedLibrariesExporting(const std::string& name) {
   std::vector<std::string> paths;
   ::dl_iterate_phdr(

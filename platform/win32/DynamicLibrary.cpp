@@ -36,6 +36,12 @@ void* DynamicLibrary::Symbol(const std::string& name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name.c_str()));
 }
 
+void DynamicLibrary::KeepLoadedUntilExit() const {
+  HMODULE pinned = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       static_cast<LPCWSTR>(handle_), &pinned);
+}
+
 std::vector<std::unique_ptr<DynamicLibrary>> LoadedLibrariesExporting(const std::string& name) {
   std::vector<HMODULE> modules(256);
   DWORD needed = 0;

@@ -28,6 +28,10 @@ class TOLVAN_PLATFORM_API DynamicLibrary {
     return reinterpret_cast<F>(Symbol(name));
   }
 
+  // From now on the library stays loaded until the process ends, whatever unloads it: this
+  // object's end as much as anyone else's.
+  void KeepLoadedUntilExit() const;
+
   explicit DynamicLibrary(void* handle) : handle_(handle) {}
 
  private:

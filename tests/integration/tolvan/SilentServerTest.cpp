@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,8 +62,11 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 }
 
 TEST(SilentServer, TolvanObeysSigintWithinASecondWhileItConnects) {
-  const tolvan::testing::SilentListener silent;
-  for (const TolvanRun& run : Runs(silent)) {
+  const std::size_t runs = Runs(tolvan::testing::SilentListener()).size();
+  for (std::size_t i = 0; i < runs; ++i) {
+    // A listener of each run's own, whose queue holds that run's connection alone.
+    const tolvan::testing::SilentListener silent;
+    const TolvanRun run = Runs(silent)[i];
     SCOPED_TRACE(run.what);
     tolvan_test::Tolvan tolvan(tolvan_test::Tolvan::Start{
         With(run.args, {"--user", "SYSDBA"}), {"TOLVAN_PASSWORD=senha"}, std::nullopt, false});
