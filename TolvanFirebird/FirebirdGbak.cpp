@@ -612,6 +612,10 @@ void Backup(const std::string& Database, const std::string& User, const std::str
   if (split.host.empty() && !File.empty()) {
     try {
       product.emplace(File, vesk::ProductKind::GbakBackup);
+    } catch (const vesk::EProductRefused& e) {
+      throw std::runtime_error("Backup:\r\nO arquivo de backup \"" + File +
+                               "\" não pode ser gravado: " + e.Reason() +
+                               ".\r\nNada foi executado.");
     } catch (const std::system_error& e) {
       throw std::runtime_error(
           "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +

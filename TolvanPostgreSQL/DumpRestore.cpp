@@ -287,15 +287,13 @@ void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, cons
   }
   // A tool that ended well but left no whole archive (an empty file, one cut short) has made no
   // backup: the earlier file stays.
-  if (!product->InPlace()) {
-    try {
-      RequireTableOfContents(vesk::ReadTarArchive(product->Path()), product->Path());
-    } catch (const std::exception& error) {
-      throw std::runtime_error(
-          "Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
-          "gravou não está completo; o arquivo \"" +
-          OutputFile + "\" não foi alterado.\r\n" + error.what());
-    }
+  try {
+    RequireTableOfContents(vesk::ReadTarArchive(product->Path()), product->Path());
+  } catch (const std::exception& error) {
+    throw std::runtime_error(
+        "Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
+        "gravou não está completo; o arquivo \"" +
+        OutputFile + "\" não foi alterado.\r\n" + error.what());
   }
   try {
     product->Commit();

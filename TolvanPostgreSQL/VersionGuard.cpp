@@ -1,4 +1,5 @@
 // Versao, the server's version() text and the pg_dump / pg_restore version guard.
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -93,12 +94,22 @@ void CopyFolderTree(const std::string& Source, const std::string& Target) {
 
 namespace {
 
-std::string RunVersion(const std::string& ToolFolder, const std::string& Tool) {
+// What a tool said to --version: its version, and whether it answered as that tool at all
+// (a missing tool, or one that cannot run, prints nothing or the system's complaint).
+struct ToolAnswer {
+  bool answered = false;
+  std::string version;
   std::string output;
+};
+
+ToolAnswer RunVersion(const std::string& ToolFolder, const std::string& Tool) {
+  ToolAnswer answer;
   WinExec32AndRedirectOutput(
-      ProgramArgument(ToolFolder + Tool + platform::kExecutableSuffix) + " --version", output,
-      false, false);
-  return ToolVersion(output, Tool);
+      ProgramArgument(ToolFolder + Tool + platform::kExecutableSuffix) + " --version",
+      answer.output, false, false);
+  answer.answered = answer.output.find(Tool + " (PostgreSQL)") != std::string::npos;
+  answer.version = ToolVersion(answer.output, Tool);
+  return answer;
 }
 
 bool IsFolderPath(const std::string& Path) {
@@ -153,6 +164,37 @@ void RefreshToolFolder(const std::string& ToolFolder, const std::string& Server,
   }
 }
 
+// A tool that is not there, or that does not answer as that tool: which file, and what to put
+// there, instead of a comparison with a version it never gave.
+std::runtime_error ToolNotRunnable(const std::string& ToolFolder, const std::string& Tool,
+                                   const std::string& Server, const std::vector<std::string>& Tools,
+                                   const std::string& Output) {
+  const std::string package = "da versão " + Server +
+                              " do PostgreSQL (no Debian, o pacote postgresql-client-" + Server +
+                              "), com as bibliotecas que os acompanham.";
+  const std::string path = ToolFolder + Tool + platform::kExecutableSuffix;
+  if (!platform::PathEntryExists(path)) {
+    return std::runtime_error("O aplicativo " + Tool + " não está na pasta \"" + ToolFolder +
+                              "\".\r\n\r\nCopie para essa pasta o " + FileList(Tools) + " " +
+                              package);
+  }
+  std::string message = "O aplicativo \"" + path + "\" não respondeu como o " + Tool +
+                        " do PostgreSQL a --version: ele não pôde ser executado, ou não é o " +
+                        Tool + ".";
+  // The first line of what the system or the file said, bounded (a stray binary may print
+  // anything) and never cut inside a character.
+  std::size_t end = std::min<std::size_t>(Output.find('\n'), 300);
+  while (end < Output.size() && (static_cast<unsigned char>(Output[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  const std::string said = Trim(Output.substr(0, end));
+  if (!said.empty()) {
+    message += "\r\n\r\nSaída: " + said;
+  }
+  return std::runtime_error(message + "\r\n\r\nPonha no lugar dele o " + FileList(Tools) + " " +
+                            package);
+}
+
 }  // namespace
 
 void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& ToolFolder,
@@ -160,13 +202,21 @@ void VerificarVersaoFerramentas(TVeskSQLConnection* Conn, const std::string& Too
   RecusarAspas(kToolFolderWhat, ToolFolder);
   for (const std::string& tool : Tools) {
     const std::string server = Trim(ServerMajorVersion(PegarVersaoServidor(Conn)));
-    const std::string found = RunVersion(ToolFolder, tool);
+    const ToolAnswer found = RunVersion(ToolFolder, tool);
     StopIfInterrupted(tool, ToolFolder);
-    if (server != MajorOf(found)) {
-      RefreshToolFolder(ToolFolder, server, tool, found, Tools);
+    if (server != MajorOf(found.version)) {
+      // Without a version folder to bring the tool, a tool that gave no version stays without one.
+      if (!found.answered && !IsFolderPath(VersionFolder(ToolFolder, server))) {
+        throw ToolNotRunnable(ToolFolder, tool, server, Tools, found.output);
+      }
+      RefreshToolFolder(ToolFolder, server, tool, found.version, Tools);
     }
-    const std::string version = RunVersion(ToolFolder, tool);
+    const ToolAnswer second = RunVersion(ToolFolder, tool);
     StopIfInterrupted(tool, ToolFolder);
+    if (!second.answered) {
+      throw ToolNotRunnable(ToolFolder, tool, server, Tools, second.output);
+    }
+    const std::string& version = second.version;
     if (server != MajorOf(version)) {
       throw std::runtime_error("O aplicativo " + tool + " está na versão " + version +
                                " enquanto o PostgreSQL está na versão " + server +

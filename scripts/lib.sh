@@ -1,9 +1,29 @@
-# Helpers sourced by the other scripts: repository root, logging, Debian packages.
+# Helpers sourced by every script here: the repository root, --help, the log, Debian packages,
+# ports and listeners, the servers' owner, passwords, Debian roots.
 # shellcheck shell=bash disable=SC2034
 
 TOLVAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export TOLVAN_ROOT
 
+# The calling script's usage: its opening comment, without the comment marks.
+script_usage() {
+  awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$0"
+}
+
+# Every script that sources this file answers --help (or -h) as its first argument with its
+# usage on stdout, and does nothing else.
+if [[ ${1:-} == --help || ${1:-} == -h ]]; then
+  script_usage
+  exit 0
+fi
+
+# Wrong arguments: the usage on stderr, status 2.
+usage_error() {
+  script_usage >&2
+  exit 2
+}
+
+# Every script logs the same way: "[script] message" on stderr.
 log() { printf '[%s] %s\n' "$(basename "$0")" "$*" >&2; }
 die() {
   log "error: $*"
@@ -11,15 +31,23 @@ die() {
 }
 
 # Debian 12 packages, by what needs them (used by the scripts that source this file).
-TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev)
+TOLVAN_BUILD_PACKAGES=(cmake ninja-build g++ libcli11-dev unixodbc-dev)
+# postgresql-client: the Debian release's pg_dump and pg_restore, laid out in the application
+# folder's PostgreSQL/ (scripts/layout-appdir).
 TOLVAN_RUNTIME_PACKAGES=(firebird3.0-server firebird3.0-utils libfbclient2 libib-util firebird-dev
-  libpq-dev)
+  libpq-dev postgresql-client)
 # libc6-dbg: the C library's and the loader's debugging symbols, so that the sanitizers name their
 # frames in a report.
 TOLVAN_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  postgresql-15 iproute2 libc6-dbg debootstrap patchelf)
+  postgresql-15 iproute2 libc6-dbg debootstrap patchelf odbc-postgresql libsqliteodbc)
 TOLVAN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine64)
+# What the cross-build of PostgreSQL's Windows client from Debian's source needs
+# (scripts/windows-postgres-tools).
+TOLVAN_WINDOWS_POSTGRESQL_PACKAGES=(libz-mingw-w64-dev dpkg-dev make)
+
+# A policy-rc.d that keeps packaged servers from starting when they are installed.
+TOLVAN_NO_START_POLICY=$'#!/bin/sh\nexit 101\n'
 
 _tolvan_apt_updated=0
 
@@ -45,7 +73,7 @@ ensure_packages() {
   # interface); the tests start private ones on loopback.
   local policy=/usr/sbin/policy-rc.d own_policy=0
   if [[ ! -e $policy ]]; then
-    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+    printf '%s' "$TOLVAN_NO_START_POLICY" | "${sudo[@]}" tee "$policy" >/dev/null
     "${sudo[@]}" chmod 755 "$policy"
     own_policy=1
   fi
@@ -60,6 +88,132 @@ ensure_packages() {
   fi
   if ((own_policy)); then "${sudo[@]}" rm -f "$policy"; fi
   ((rc == 0)) || die "apt-get failed (status $rc) installing ${missing[*]}"
+}
+
+# --- ports, listeners, owners, passwords ----------------------------------------------------------
+
+port_taken() {
+  [[ -n "$(ss -Hltn "sport = :$1" 2>/dev/null)" ]]
+}
+
+# The pid listening on PORT, or nothing.
+listener_pid() {
+  ss -Hltnp "sport = :$1" 2>/dev/null | grep -o 'pid=[0-9]*' | head -n1 | cut -d= -f2 || true
+}
+
+# A port for a test server: the one in the variable named VARIABLE when that is set (a fixed
+# port, for examples that expect one; it fails when the port is taken), else a free random one.
+# Usage: pick_port [VARIABLE]
+pick_port() {
+  local variable=${1:-} port
+  if [[ -n $variable && -n ${!variable:-} ]]; then
+    port=${!variable}
+    if ! [[ $port =~ ^[0-9]+$ ]] || ((port < 1024 || port > 65535)); then
+      log "$variable=$port is no port number from 1024 to 65535"
+      return 1
+    fi
+    if port_taken "$port"; then
+      log "$variable=$port: that port is already in use"
+      return 1
+    fi
+    echo "$port"
+    return 0
+  fi
+  for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 20000))
+    if ! port_taken "$port"; then
+      echo "$port"
+      return 0
+    fi
+  done
+  log "no free port found"
+  return 1
+}
+
+# Waits up to 10 s for PID to listen on PORT; false when another process took the port or PID
+# ended first.
+wait_for_listener() {
+  local pid=$1 port=$2 listener=""
+  for _ in $(seq 1 100); do
+    listener=$(listener_pid "$port")
+    [[ -n $listener ]] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [[ $listener == "$pid" ]]
+}
+
+# Runs a command as OWNER when this is root (from /, which every user may enter: PostgreSQL's
+# programs refuse to run as root), else as this user.
+# Usage: run_as_owner OWNER COMMAND...
+run_as_owner() {
+  local owner=$1
+  shift
+  if ((EUID == 0)); then
+    (cd / && /usr/sbin/runuser -u "$owner" -- "$@")
+  else
+    "$@"
+  fi
+}
+
+# A random password of 20 letters and digits.
+random_password() {
+  head -c 18 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 20
+}
+
+# The Firebird build a program or library carries ("3.0.11.33637"), empty when none.
+firebird_build_of() {
+  grep -aoE 'LI-V[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+' "$1" 2>/dev/null | head -n1 | cut -c5- || true
+}
+
+# --- Debian roots ---------------------------------------------------------------------------------
+
+# The Debian mirror: $TOLVAN_DEBIAN_MIRROR, else the one this machine's apt uses, else
+# deb.debian.org.
+debian_mirror() {
+  local uri=${TOLVAN_DEBIAN_MIRROR:-}
+  if [[ -z $uri ]]; then
+    uri=$(grep -hE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/* 2>/dev/null |
+      grep -v security | head -n1 | sed -E 's/^URIs: *//; s/^deb +(\[[^]]*\] +)?//; s/ .*//') || true
+  fi
+  echo "${uri:-http://deb.debian.org/debian}"
+}
+
+# Makes a minimal Debian root of SUITE (bookworm, trixie) in FOLDER, which must not exist or be
+# empty; debootstrap's output goes to LOG.
+# Usage: make_debian_root SUITE FOLDER LOG
+make_debian_root() {
+  local suite=$1 folder=$2 log_file=$3
+  ensure_packages debootstrap
+  mkdir -p "$folder"
+  debootstrap --variant=minbase "$suite" "$folder" "$(debian_mirror)" >"$log_file" 2>&1 || {
+    log "debootstrap of $suite failed; see $log_file"
+    return 1
+  }
+}
+
+# Runs COMMAND inside ROOT with a clean environment: a PATH and the NAME=VALUE pairs given.
+# Usage: run_in_root ROOT [NAME=VALUE...] COMMAND...
+run_in_root() {
+  local root=$1
+  shift
+  chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    "$@"
+}
+
+# The mount points at or under FOLDER, deepest first.
+mounts_under() {
+  awk -v root="$(realpath -m "$1")" '$2 == root || index($2, root "/") == 1 { print $2 }' \
+    /proc/self/mounts | sort -r
+}
+
+# Unmounts everything mounted at or under FOLDER, deepest first (lazily when busy).
+unmount_under() {
+  local mount_point
+  for mount_point in $(mounts_under "$1"); do
+    umount "$mount_point" 2>/dev/null || umount -l "$mount_point" ||
+      log "could not unmount $mount_point"
+  done
 }
 
 # Makes a program or library of another Debian's root (scripts/debian13-servers) run on this
@@ -88,17 +242,17 @@ copy_tool() {
   run_from_root "$root" "$target"
 }
 
-# "Firebird 3.0.11, 4.0.5; PostgreSQL 15.20, 17.12": the versions of the test servers, read from
-# the programs the server scripts run and from their environment (TOLVAN_FB4_VERSION,
-# TOLVAN_PG17_VERSION); a server that did not run is left out.
+# "Firebird 3.0.11, 4.0.5; PostgreSQL 15.20, 17.12": the versions of the test servers that ran,
+# from their environment files (TOLVAN_FB_VERSION, TOLVAN_FB4_VERSION, TOLVAN_PG_VERSION,
+# TOLVAN_PG17_VERSION).
 tested_versions() {
-  local fb3 pg15 fb=() pg=()
-  fb3=$(grep -aoE 'LI-V3\.[0-9]+\.[0-9]+' /usr/sbin/firebird 2>/dev/null | head -n1 | cut -c5-) || true
-  pg15=$(/usr/lib/postgresql/15/bin/postgres --version 2>/dev/null | awk '{print $3}') || true
-  [[ -n $fb3 ]] && fb+=("$fb3")
-  [[ -n ${TOLVAN_FB4_VERSION:-} ]] && fb+=("$(cut -d. -f1-3 <<<"$TOLVAN_FB4_VERSION")")
-  [[ -n $pg15 ]] && pg+=("$pg15")
-  [[ -n ${TOLVAN_PG17_VERSION:-} ]] && pg+=("$TOLVAN_PG17_VERSION")
+  local fb=() pg=() version
+  for version in "${TOLVAN_FB_VERSION:-}" "${TOLVAN_FB4_VERSION:-}"; do
+    [[ -n $version ]] && fb+=("$(cut -d. -f1-3 <<<"$version")")
+  done
+  for version in "${TOLVAN_PG_VERSION:-}" "${TOLVAN_PG17_VERSION:-}"; do
+    [[ -n $version ]] && pg+=("$version")
+  done
   local IFS=,
   echo "Firebird ${fb[*]:-(nenhum)}; PostgreSQL ${pg[*]:-(nenhum)}" | sed 's/,/, /g'
 }
@@ -139,4 +293,38 @@ explain_unnamed_frames() {
     "$modules- this machine cannot name them, so those reports cannot be told apart from real" \
     "faults and count as failures. Install the modules' debugging symbols (libc6-dbg for the C" \
     "library and the loader) or llvm-symbolizer, and run again."
+}
+
+# Prepares Wine for the Windows lane and the package's checks: a private 64-bit prefix (made on
+# first use, about 20 s), no display, neither Mono's nor Gecko's installer, the loader's errors
+# shown (plain -all would hide a missing DLL behind exit code 53), the locale UTF-8 (Wine reads
+# Unix names and the environment in it, so accented folders arrive whole), and a persistent,
+# warmed wineserver: without it every piped Wine run waits seconds and the first may hang. Sets
+# TOLVAN_WINE (the wine64 program) and TOLVAN_WINESERVER; stop the server with
+# "$TOLVAN_WINESERVER" -k.
+# Usage: start_wine PREFIX
+start_wine() {
+  export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
+  export LC_ALL=C.UTF-8
+  unset DISPLAY WAYLAND_DISPLAY
+  TOLVAN_WINE=/usr/lib/wine/wine64
+  [[ -x $TOLVAN_WINE ]] || die "$TOLVAN_WINE is missing"
+  TOLVAN_WINESERVER=$(command -v wineserver || true)
+  if [[ -z $TOLVAN_WINESERVER ]]; then
+    TOLVAN_WINESERVER=/usr/lib/wine/wineserver64
+    [[ -x $TOLVAN_WINESERVER ]] || TOLVAN_WINESERVER=/usr/lib/wine/wineserver
+  fi
+  export TOLVAN_WINE TOLVAN_WINESERVER
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    log "creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    if ! timeout 300 "$TOLVAN_WINE" wineboot --init </dev/null >/dev/null 2>&1; then
+      rm -rf "$WINEPREFIX"
+      die "could not create the Wine prefix $WINEPREFIX"
+    fi
+    timeout 120 "$TOLVAN_WINESERVER" -w || true
+  fi
+  # Fails when one runs already, which serves as well.
+  "$TOLVAN_WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+  timeout 120 "$TOLVAN_WINE" wineboot </dev/null >/dev/null 2>&1 || die "Wine does not start in $WINEPREFIX"
 }

@@ -23,6 +23,7 @@
 #include "Host.h"
 #include "Options.h"
 #include "Plugin.h"
+#include "PluginNeeds.h"
 #include "Report.h"
 #include "StatusText.h"
 #include "Verify.h"
@@ -205,8 +206,8 @@ std::string SignalName(int signal_number) {
 
 // What the tour says under PegarUsuarios, wrapped to the terminal: what its lines are (the
 // embedded engine gives its own sessions no address, and the server's query then makes the whole
-// line empty), and where to go next.
-std::string TourNote(std::size_t empty_lines) {
+// line empty), what the other plug-ins need, and where to go next.
+std::string TourNote(std::size_t empty_lines, const std::string& other_plugins) {
   std::string note = "Cada linha é \"usuário em endereço no programa\".";
   if (empty_lines == 1) {
     note +=
@@ -217,9 +218,11 @@ std::string TourNote(std::size_t empty_lines) {
             " linhas vazias são sessões deste processo no banco embutido: elas rodam aqui dentro, "
             "sem endereço de rede, e sem endereço o servidor devolve a linha inteira vazia.";
   }
-  // The next step on a line of its own, so that it is never broken.
-  std::string text = "\n";
+  // The empty lines counted are the only ones between the list and the note; without them one
+  // sets the note apart. The next step on a line of its own, so that it is never broken.
+  std::string text = empty_lines == 0 ? "\n" : "";
   text += Wrap("", note, OutputColumns(), 0);
+  text += Wrap("", other_plugins, OutputColumns(), 0);
   text += "Próximo passo: tolvan firebird --help\n";
   return text;
 }
@@ -233,7 +236,7 @@ int Interrupted(const std::string& what, std::chrono::steady_clock::time_point s
   return 128 + signal_number;
 }
 
-int RunTour(const Options& o, std::ostream& out, std::ostream& err, ScopedConsoleSinks& sinks) {
+int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   const auto start = std::chrono::steady_clock::now();
   if (tolvan::platform::InterruptSignal() != 0) {
     return Interrupted("tour", start, err);
@@ -244,24 +247,6 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err, ScopedConsol
   tour.plugin = "firebird";
   Host host(tour, ref, out, err);
   host.Load();
-  // The embedded default database is created by the plug-in itself when it does not exist yet;
-  // only a failure of it is shown (through the message sink).
-  EnsureFirebirdLockFolder();
-  const std::string path = DefaultDatabasePath();
-  if (!std::filesystem::exists(path)) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    // The notes of a creation that succeeded belong to the log, not to the tour.
-    sinks.ShowLogs(false);
-    CallKeepingMessage([&] {
-      TVeskSQLConnection credentials;
-      credentials.Params = {"USER_NAME=" + o.user.value_or("SYSDBA"),
-                            "PASSWORD=" + o.password.value_or("")};
-      TVeskDMConexao dm;
-      dm.SQLConnection = &credentials;
-      host.Export<tolvan::CriarDataBaseFn>("CriarDataBase")(&dm, path, "", "");
-    });
-    sinks.ShowLogs(true);
-  }
   for (const char* name : {"Versao", "PegarUsuarios"}) {
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted("tour", start, err);
@@ -269,7 +254,8 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err, ScopedConsol
     out << "== " << name << " ==\n";
     try {
       CallKeepingMessage([&] {
-        host.Settle(name);
+        // The first run creates the default database.
+        host.SetUpDatabaseAndLogin(name);
         host.Call(name);
       });
     } catch (const Failure& e) {
@@ -285,7 +271,8 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err, ScopedConsol
       return kExitFailure;
     }
     if (std::string(name) == "PegarUsuarios") {
-      out << TourNote(host.EmptyLinesListed());
+      out << TourNote(host.EmptyLinesListed(),
+                      OtherPluginNeeds(ThisMachine(tolvan::platform::ExecutableDirectory())));
     }
   }
   if (tolvan::platform::InterruptSignal() != 0) {
@@ -323,6 +310,9 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     return RunProvenBackup(host, o, ref.kind, out, err,
                            [&] { return Interrupted(o.export_name, start, err); });
   }
+  if (ref.kind == PluginKind::Firebird) {
+    RemoveVerificationLeftovers(o, err);
+  }
   const auto elapsed = [&start] {
     return FormatDuration(std::chrono::steady_clock::now() - start);
   };
@@ -332,7 +322,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   std::string done;
   try {
     CallKeepingMessage([&] {
-      host.Settle(o.export_name);
+      host.SetUpDatabaseAndLogin(o.export_name);
       // The time at the password prompt is the operator's, not the run's.
       start = std::chrono::steady_clock::now();
       done = host.Call(o.export_name);
@@ -345,7 +335,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(e.what(), host.PrintedLines());
+    err << ErrorBlock(WithEmptyPasswordNote(o, ref.kind, host, e.what()), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
@@ -419,7 +409,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     ScopedConsoleSinks sinks(o.yes);
     const std::string log = KeepLogInDataDirectory();
     if (Lower(o.plugin) == "tour" && o.export_name.empty()) {
-      return RunTour(o, out, err, sinks);
+      return RunTour(o, out, err);
     }
     return RunExport(o, GivenOptions(app), out, err, sinks, log);
   } catch (const UsageError& e) {

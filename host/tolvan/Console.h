@@ -2,10 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
 #include <optional>
 #include <string>
 
 namespace tolvan::cli {
+
+// Makes the terminal take what tolvan writes as it is: UTF-8 text, "\n" line ends and the escape
+// sequences of the status line (the Windows console needs to be told; a POSIX terminal does not).
+void PrepareConsole();
 
 bool StdinIsTerminal();
 bool StderrIsTerminal();
@@ -24,6 +29,9 @@ bool TakeTerminalResized();
 
 // One line from standard input without its line end; nullopt at the end of input.
 std::optional<std::string> ReadInputLine();
+
+// One line of the stream without its line end ("\n" or "\r\n"); nullopt at its end.
+std::optional<std::string> ReadLineWithoutEnd(std::istream& in);
 
 // Shows prompt on stderr and reads one line from the terminal without echoing it.
 std::string ReadSecret(const std::string& prompt);

@@ -15,6 +15,8 @@
 
 namespace tolvan::cli {
 
+void PrepareConsole() {}
+
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
@@ -85,14 +87,7 @@ std::optional<std::string> ReadInputLine() {
       break;
     }
   }
-  std::string line;
-  if (!std::getline(std::cin, line)) {
-    return std::nullopt;
-  }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
-  }
-  return line;
+  return ReadLineWithoutEnd(std::cin);
 }
 
 namespace {

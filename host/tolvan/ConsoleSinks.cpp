@@ -75,7 +75,7 @@ ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
     return ShowDialog(dialog, go_on);
   });
   previous_log_ = vesk::SetLogSink([this](const std::string& text, int, const std::string& source) {
-    if (!show_logs_ || (hold_boxes_ && text == last_box_)) {
+    if (hold_boxes_ && text == last_box_) {
       return;
     }
     // The same text as the message box just shown is not printed twice.

@@ -27,16 +27,12 @@ class ScopedConsoleSinks {
   void HoldMessageBoxes(bool hold) { hold_boxes_ = hold; }
   const std::string& HeldMessages() const { return held_; }
 
-  // Log entries are printed unless turned off (the log file, when there is one, keeps them).
-  void ShowLogs(bool show) { show_logs_ = show; }
-
  private:
   void Hold(const std::string& text);
 
   std::size_t message_boxes_ = 0;
   std::string last_box_;
   bool hold_boxes_ = false;
-  bool show_logs_ = true;
   std::string held_;
   vesk::DialogSink previous_dialog_;
   vesk::LogSink previous_log_;

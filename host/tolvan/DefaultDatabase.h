@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/DynamicLibrary.h"
+
 namespace tolvan::cli {
 
 // $XDG_DATA_HOME/tolvan, else $HOME/.local/share/tolvan, else %LOCALAPPDATA%/tolvan. Throws when
@@ -20,7 +22,14 @@ void EnsureFirebirdLockFolder();
 // folder.
 std::string KeepLogInDataDirectory();
 
-// Creates the default database (and its folder) when it does not exist yet; returns its path.
-std::string EnsureDefaultDatabase(const std::string& client_library);
+// Creates the default database (and its folder) when nothing stands at its path yet, always the
+// same way: through the Firebird plug-in's CriarDataBase, so that it holds the plug-in's
+// declarations whichever command is the first. The creation's notes go to the log alone; the
+// database is made under a name of its own and takes the default name only once whole (a
+// creation that fails or is killed leaves no half-made default behind), never over one that
+// another run made meanwhile. Throws with the plug-in's message when the creation fails.
+// Returns the path.
+std::string CreateDefaultDatabaseWhenMissing(const tolvan::platform::DynamicLibrary& firebird,
+                                             const std::string& user, const std::string& password);
 
 }  // namespace tolvan::cli

@@ -14,9 +14,11 @@
 #include "Report.h"
 #include "StatusText.h"
 #include "platform/ConnectLimit.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Utf8Path.h"
 #include "tolvan/Exports.h"
 
 namespace tolvan::cli {
@@ -46,9 +48,6 @@ bool RunsGbak(const std::string& name) {
   return TakesFrame(name) || name == "CriarDataBaseVazia";
 }
 
-// The client library an operator keeps beside the program, as the driver loads it.
-constexpr const char* kFirebirdClientLibrary = "libfbclient.so.2";
-
 bool NeedsDatabase(const std::string& name) {
   return TakesModule(name) || name == "Backup" || name == "Restore";
 }
@@ -59,7 +58,7 @@ std::optional<std::uint64_t> LocalFileSize(const std::string& path) {
     return std::nullopt;
   }
   std::error_code error;
-  const auto size = std::filesystem::file_size(std::filesystem::path(path), error);
+  const auto size = std::filesystem::file_size(tolvan::platform::Utf8Path(path), error);
   if (error) {
     return std::nullopt;
   }
@@ -71,15 +70,15 @@ std::optional<std::uint64_t> LocalFileSize(const std::string& path) {
 // run made it (a tool that writes in place).
 std::optional<std::uint64_t> GrowingFileSize(const std::string& final_path, bool existed_before) {
   namespace fs = std::filesystem;
-  const fs::path final_name = fs::path(final_path);
-  const std::string prefix = final_name.filename().string() + ".~";
+  const fs::path final_name = tolvan::platform::Utf8Path(final_path);
+  const std::string prefix = tolvan::platform::Utf8Text(final_name.filename()) + ".~";
   std::error_code error;
   std::optional<std::uint64_t> largest;
   for (fs::directory_iterator
            it(final_name.parent_path().empty() ? fs::path(".") : final_name.parent_path(), error),
        end;
        !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = tolvan::platform::Utf8Text(it->path().filename());
     if (name.rfind(prefix, 0) != 0) {
       continue;
     }
@@ -123,12 +122,13 @@ Host::~Host() {
   connection_.reset();
 }
 
-void Host::Settle(const std::string& export_name) {
+void Host::SetUpDatabaseAndLogin(const std::string& export_name) {
   driver_ = !o_.driver.empty() ? o_.driver : DriverNameFor(plugin_.kind);
   client_library_ = o_.client_library;
   if (client_library_.empty() && plugin_.kind == PluginKind::Firebird && RunsGbak(export_name)) {
-    // The gbak guard compares the client library beside the program with gbak: name it.
-    client_library_ = kFirebirdClientLibrary;
+    // The gbak guard compares the client library beside the program with gbak: name it as the
+    // driver loads it (fbclient.dll on Windows).
+    client_library_ = tolvan::platform::SharedLibraryFileName("fbclient", "2");
   }
   if (plugin_.kind == PluginKind::Firebird || driver_ == DriverNameFor(PluginKind::Firebird)) {
     EnsureFirebirdLockFolder();
@@ -139,11 +139,11 @@ void Host::Settle(const std::string& export_name) {
   if (o_.database || !o_.odbc.empty()) {
     database_ = o_.database.value_or("");
     user_ = o_.user.value_or("");
-    password_ = ResolvePassword();
+    password_ = PasswordGivenOrAsked();
   } else if (plugin_.kind == PluginKind::Firebird) {
-    database_ = EnsureDefaultDatabase(o_.client_library);
     user_ = o_.user.value_or("SYSDBA");
     password_ = o_.password.value_or("");
+    database_ = CreateDefaultDatabaseWhenMissing(library(), user_, password_);
   } else {
     throw UsageError(export_name + " precisa da opção --database neste plug-in");
   }
@@ -173,7 +173,7 @@ TVeskDMConexao& Host::Module() {
   return dm_;
 }
 
-std::string Host::ResolvePassword() const {
+std::string Host::PasswordGivenOrAsked() const {
   if (o_.password) {
     return *o_.password;
   }

@@ -53,9 +53,11 @@ class Host {
 
   const tolvan::platform::DynamicLibrary& library() const { return *library_; }
 
-  // Fills the connection's settings from the options: the default database for Firebird when
-  // none is given, the password from the option, the environment or the terminal.
-  void Settle(const std::string& export_name);
+  // Sets up the call's connection from the options: its driver and client library, its database
+  // (for Firebird without --database the default embedded one, which this creates the first time
+  // it is used), its user, and its password (the option's, else TOLVAN_PASSWORD, else one this
+  // asks for on the terminal). Needs the plug-in loaded.
+  void SetUpDatabaseAndLogin(const std::string& export_name);
 
   // The module on an open connection, so that a wrong key or password shows here, not as an
   // empty answer of an export that swallows its failures.
@@ -91,7 +93,7 @@ class Host {
   }
 
  private:
-  std::string ResolvePassword() const;
+  std::string PasswordGivenOrAsked() const;
   std::size_t PrintList(const std::vector<std::string>& list);
   ConsoleFrame::Settings FrameSettings(const std::string& name) const;
   TVeskFraProgresso* Frame(const std::string& name);

@@ -100,14 +100,21 @@ std::vector<std::string> MessageLines(const std::string& message) {
 std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen) {
   std::string block = "erro:\n";
   bool left_out = false;
+  bool error_left_out = false;
+  bool error_shown = false;
   for (const std::string& line : MessageLines(message)) {
     if (seen.count(line) != 0) {
       left_out = true;
+      error_left_out = error_left_out || IsGbakError(line);
       continue;
     }
+    error_shown = error_shown || IsGbakError(line);
     block += "  " + line + "\n";
   }
-  if (left_out && block == "erro:\n") {
+  if (error_left_out && !error_shown) {
+    // What is left may be only the heading ("Restore:"): say where the reason is.
+    block += "  (o motivo está acima, nas linhas da ferramenta marcadas com ERROR)\n";
+  } else if (left_out && block == "erro:\n") {
     block += "  (as linhas da ferramenta acima)\n";
   }
   return block;

@@ -27,7 +27,8 @@ std::string FormatCount(std::uint64_t count);
 std::vector<std::string> MessageLines(const std::string& message);
 
 // "erro:" and the message's lines indented under it, each ended by "\n"; the lines the operator
-// has seen already (the tool's, printed as they came) are left out.
+// has seen already (the tool's, printed as they came) are left out, with a line that points to
+// them when the reason was among them.
 std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen = {});
 
 }  // namespace tolvan::cli

@@ -1,8 +1,6 @@
 #include "Verify.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -13,7 +11,11 @@
 #include "Cli.h"
 #include "Console.h"
 #include "Report.h"
+#include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -48,7 +50,51 @@ constexpr ObjectLine kGbakObjects[] = {
     {"writing constraint ", "restrição", false},
 };
 
+// The names of scratch folders: in TMPDIR the prefix and the digits; beside a backup its name,
+// the tag and the digits. The mark is the file the run holds in each.
+constexpr const char* kScratchPrefix = "tolvan-verificar-";
+constexpr const char* kBesideTag = ".~verificar-";
+constexpr const char* kMark = "trava";
+constexpr std::size_t kRandomDigits = 6;
+
+fs::path U8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// Six lowercase hexadecimal digits.
+std::string RandomDigits() {
+  static std::mt19937 generator{std::random_device{}()};
+  char digits[kRandomDigits + 1];
+  std::snprintf(digits, sizeof digits, "%06x", static_cast<unsigned>(generator() & 0xffffffu));
+  return digits;
+}
+
+// Removes the plain files of a scratch folder that no process holds and that are not kept
+// read-only, then the folder. True when the folder is gone.
+bool RemoveScratchFolder(const std::string& folder) {
+  std::error_code error;
+  std::vector<std::string> files;
+  for (fs::directory_iterator it(U8(folder), error), end; !error && it != end;
+       it.increment(error)) {
+    files.push_back(Utf8(it->path()));
+  }
+  for (const std::string& file : files) {
+    tolvan::platform::RemoveUnheldFile(file);
+  }
+  return fs::remove(U8(folder), error);
+}
+
 }  // namespace
+
+bool NamesServer(const std::string& key) {
+  const auto colon = key.find(':');
+  return colon != std::string::npos && colon >= 2;
+}
 
 bool WantsProvenBackup(const Options& o) {
   return o.verify || (o.export_name == "CriarBackup" && !o.file.empty());
@@ -56,6 +102,10 @@ bool WantsProvenBackup(const Options& o) {
 
 int RunProvenBackup(Host& host, const Options& o, PluginKind kind, std::ostream& out,
                     std::ostream& err, const std::function<int()>& interrupted) {
+  // What stands at the operator's path is looked at before anything runs.
+  if (const auto refusal = FinalNameRefusal(o.file)) {
+    return ReportFailure(o, *refusal, std::chrono::steady_clock::now(), err);
+  }
   if (kind == PluginKind::PostgreSQL && o.export_name == "CriarBackup") {
     return RunProvenPostgresBackup(host, o, out, err, interrupted);
   }
@@ -178,18 +228,103 @@ std::string VerdictLine(const std::string& path, const BackupContents& contents,
 }
 
 ScratchFolder::ScratchFolder() {
-  std::string pattern = (fs::temp_directory_path() / "tolvan-verificar-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(),
-                            "não foi possível criar a pasta temporária da verificação em " +
-                                fs::temp_directory_path().string());
+  Create(Utf8(fs::temp_directory_path() / kScratchPrefix));
+}
+
+ScratchFolder::ScratchFolder(const std::string& beside) {
+  // The name measured with its digits; Create puts random ones in their place.
+  const std::string named = vesk::NameBeside(beside, kBesideTag + std::string(kRandomDigits, '0'));
+  Create(named.substr(0, named.size() - kRandomDigits));
+}
+
+void ScratchFolder::Create(const std::string& prefix) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string path = prefix + RandomDigits();
+    if (!tolvan::platform::CreatePrivateFolder(path)) {
+      continue;
+    }
+    try {
+      hold_ = tolvan::platform::CreateHeldFile(path + "/" + kMark);
+    } catch (const std::system_error&) {
+      // A later run's clean-up may take a folder not yet marked for a dead run's, and remove it.
+      if (tolvan::platform::PathEntryExists(path) || attempt == 16) {
+        throw;
+      }
+    }
+    if (hold_ != tolvan::platform::kNoFileHold) {
+      path_ = path;
+      return;
+    }
+    std::error_code error;
+    fs::remove(U8(path), error);
   }
-  path_ = pattern;
 }
 
 ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  // Let go first: on Windows a held file cannot be removed.
+  tolvan::platform::ReleaseFileHold(hold_);
+  RemoveScratchFolder(path_);
+}
+
+std::vector<std::string> RemoveDeadScratchFolders(const std::string& final_path) {
+  std::vector<std::string> left;
+  const auto sweep = [&left](const fs::path& parent, const auto& is_scratch) {
+    std::error_code error;
+    std::vector<fs::path> folders;
+    for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
+      std::error_code ignored;
+      if (is_scratch(Utf8(it->path().filename())) && it->is_directory(ignored) &&
+          !it->is_symlink(ignored)) {
+        folders.push_back(it->path());
+      }
+    }
+    for (const fs::path& folder : folders) {
+      const std::string path = Utf8(folder);
+      // A run at work holds its mark; a folder without one is removed only when empty (a run
+      // killed before it marked it, or one marking it now, which then makes another).
+      if (!tolvan::platform::RemoveUnheldFile(path + "/" + kMark)) {
+        fs::remove(folder, error);
+        continue;
+      }
+      if (!RemoveScratchFolder(path)) {
+        left.push_back(path);
+      }
+    }
+  };
+  const fs::path final_name = U8(final_path);
+  const std::string stem = vesk::StemBeside(Utf8(final_name.filename()),
+                                            std::string(kBesideTag).size() + kRandomDigits) +
+                           kBesideTag;
+  sweep(final_name.has_parent_path() ? final_name.parent_path() : fs::path("."),
+        [&stem](const std::string& name) {
+          return name.size() == stem.size() + kRandomDigits && name.rfind(stem, 0) == 0 &&
+                 name.find_first_not_of("0123456789abcdef", stem.size()) == std::string::npos;
+        });
+  std::error_code error;
+  const fs::path temp = fs::temp_directory_path(error);
+  if (!error) {
+    sweep(temp, [](const std::string& name) { return name.rfind(kScratchPrefix, 0) == 0; });
+  }
+  return left;
+}
+
+void RemoveVerificationLeftovers(const Options& o, std::ostream& err) {
+  if ((o.export_name != "Backup" && o.export_name != "BackupConn") || o.file.empty() ||
+      (o.service && NamesServer(o.database.value_or("")))) {
+    return;
+  }
+  for (const std::string& left : RemoveDeadScratchFolders(o.file)) {
+    err << "aviso: uma verificação interrompida deixou " << left
+        << ", que não pôde ser apagado por inteiro; apague-o\n";
+  }
+}
+
+std::optional<std::string> FinalNameRefusal(const std::string& path) {
+  const std::string problem = vesk::FinalNameProblem(path);
+  if (problem.empty()) {
+    return std::nullopt;
+  }
+  return "--file " + path + ": " + problem + " (nada foi executado)";
 }
 
 ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
@@ -200,17 +335,19 @@ ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
 }
 
 std::string FreeNameBeside(const std::string& path, const std::string& what) {
-  std::random_device random;
   for (;;) {
-    std::ostringstream name;
-    name << path << ".~" << what << "-" << std::hex << (random() & 0xffffffu);
-    if (!tolvan::platform::PathEntryExists(name.str())) {
-      return name.str();
+    const std::string name = vesk::NameBeside(path, ".~" + what + "-" + RandomDigits());
+    if (!tolvan::platform::PathEntryExists(name)) {
+      return name;
     }
   }
 }
 
 void PutInPlace(const std::string& source, const std::string& target) {
+  if (const std::string problem = vesk::FinalNameProblem(target); !problem.empty()) {
+    throw std::runtime_error("não foi possível pôr o backup em " + target + " (" + problem +
+                             "); ele continua em " + source);
+  }
   try {
     try {
       tolvan::platform::ReplaceDurably(source, target);
@@ -242,7 +379,11 @@ void PutInPlace(const std::string& source, const std::string& target) {
 }
 
 std::string UnverifiedName(const std::string& path) {
-  return path + ".nao-verificado";
+  return vesk::NameBeside(path, ".nao-verificado");
+}
+
+std::string UnverifiedKeptLine(const std::string& unverified_path) {
+  return "o backup não verificado ficou em " + unverified_path;
 }
 
 int ReportFailure(const Options& o, const std::string& message,
@@ -255,80 +396,26 @@ int ReportFailure(const Options& o, const std::string& message,
   return kExitFailure;
 }
 
+std::string WithEmptyPasswordNote(const Options& o, PluginKind kind, const Host& host,
+                                  const std::string& message) {
+  const bool embedded = kind == PluginKind::Firebird && !NamesServer(host.database());
+  if (o.password || !o.odbc.empty() || embedded || !host.password().empty() ||
+      tolvan::platform::GetEnv("TOLVAN_PASSWORD").value_or("x") != "") {
+    return message;
+  }
+  return message +
+         "\na senha veio vazia: TOLVAN_PASSWORD está definida sem valor; defina-a com a "
+         "senha de " +
+         (host.user().empty() ? std::string("o usuário") : host.user()) +
+         ", ou tire-a para que tolvan pergunte a senha no terminal";
+}
+
 std::string VerificationFailure(const std::string& what, const std::string& final_path,
                                 bool earlier_stands, const std::string& unverified_path) {
   return "a verificação do backup falhou:\n" + what + "\n" +
          (earlier_stands ? "o backup anterior, bom, continua em " + final_path
                          : "não havia backup anterior em " + final_path) +
-         "\no backup não verificado ficou em " + unverified_path;
-}
-
-std::uint64_t CountCopyRows(std::string_view data) {
-  std::uint64_t rows = 0;
-  std::size_t begin = 0;
-  while (begin < data.size()) {
-    auto end = data.find('\n', begin);
-    if (end == std::string_view::npos) {
-      end = data.size();
-    }
-    const std::string_view line = data.substr(begin, end - begin);
-    if (line == "\\.") {
-      break;
-    }
-    ++rows;
-    begin = end + 1;
-  }
-  return rows;
-}
-
-std::vector<TocEntry> ReadTocListing(const std::string& listing) {
-  // Longest first, so "TABLE DATA" is not read as "TABLE".
-  static const char* const kDescs[] = {"SEQUENCE OWNED BY",
-                                       "MATERIALIZED VIEW DATA",
-                                       "MATERIALIZED VIEW",
-                                       "FK CONSTRAINT",
-                                       "SEQUENCE SET",
-                                       "TABLE DATA",
-                                       "CONSTRAINT",
-                                       "PROCEDURE",
-                                       "FUNCTION",
-                                       "SEQUENCE",
-                                       "TRIGGER",
-                                       "INDEX",
-                                       "TABLE",
-                                       "VIEW"};
-  std::vector<TocEntry> entries;
-  std::istringstream lines(listing);
-  std::string line;
-  static const std::regex head("^([0-9]+); [0-9]+ [0-9]+ (.*)$");
-  while (std::getline(lines, line)) {
-    std::smatch match;
-    if (!std::regex_match(line, match, head)) {
-      continue;
-    }
-    const std::string rest = match[2].str();
-    for (const char* desc : kDescs) {
-      const std::string d = desc;
-      if (rest.rfind(d + " ", 0) != 0) {
-        continue;
-      }
-      // "<schema> <tag...> <owner>"
-      std::string tail = rest.substr(d.size() + 1);
-      const auto schema_end = tail.find(' ');
-      const auto owner_start = tail.rfind(' ');
-      if (schema_end == std::string::npos || owner_start == schema_end) {
-        break;
-      }
-      TocEntry entry;
-      entry.id = std::stoi(match[1].str());
-      entry.desc = d;
-      entry.schema = tail.substr(0, schema_end);
-      entry.tag = tail.substr(schema_end + 1, owner_start - schema_end - 1);
-      entries.push_back(entry);
-      break;
-    }
-  }
-  return entries;
+         "\n" + UnverifiedKeptLine(unverified_path);
 }
 
 }  // namespace tolvan::cli

@@ -22,6 +22,9 @@
 
 namespace tolvan::cli {
 
+// A database key names a server when it has one of two or more characters before its ":".
+bool NamesServer(const std::string& key);
+
 // True when the command line asks for a proven backup or for CriarBackup's dump at a path of the
 // operator's: those runs go through RunProvenBackup.
 bool WantsProvenBackup(const Options& o);
@@ -61,19 +64,40 @@ std::string Enclosed(const std::string& text, char quote);
 std::string VerdictLine(const std::string& path, const BackupContents& contents,
                         std::chrono::duration<double> restore_time);
 
-// A private folder (mode 0700) for a scratch database, removed with everything in it when the
-// object goes.
+// A private folder (mode 0700) of one verification, marked by a file in it that the run holds
+// while it lasts, so that a later run tells it from one a killed run left. When the object goes,
+// the folder goes with what it holds; a file kept read-only for the operator stays, and the
+// folder with it.
 class ScratchFolder {
  public:
+  // A new folder for a scratch database in TMPDIR: "tolvan-verificar-XXXXXX".
   ScratchFolder();
+  // A new folder beside path for the files of path's run: NameBeside(path, ".~verificar-XXXXXX").
+  explicit ScratchFolder(const std::string& beside);
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
+  void Create(const std::string& prefix);
+
   std::string path_;
+  std::intptr_t hold_ = -1;
 };
+
+// Removes the scratch folders that killed verifications left, those no process holds: the ones
+// beside final_path (of final_path's runs) and the ones in TMPDIR. Returns those it could not
+// remove whole.
+std::vector<std::string> RemoveDeadScratchFolders(const std::string& final_path);
+
+// Before a Firebird backup to a file of this machine (--file, no --service with a server): removes
+// what killed verifications of that file left, and names on err what could not be removed.
+void RemoveVerificationLeftovers(const Options& o, std::ostream& err);
+
+// Why nothing may be put at path, as the failure's message ("--file /dev/null: há um dispositivo
+// com esse nome; ..."), or nullopt when a backup may take that name.
+std::optional<std::string> FinalNameRefusal(const std::string& path);
 
 // A frame that keeps every line it is handed and shows them only when told to.
 class RecordingFrame : public ConsoleFrame {
@@ -99,39 +123,37 @@ class RecordingFrame : public ConsoleFrame {
 // The frame settings of the verification's own status: live with --progress on a terminal.
 ConsoleFrame::Settings VerificationStatusSettings(const Options& o);
 
-// A name beside path that nothing stands at: path + ".~" + what + "-" + a random tail.
+// A name beside path that nothing stands at: NameBeside(path, ".~" + what + "-" + six random
+// hexadecimal digits).
 std::string FreeNameBeside(const std::string& path, const std::string& what);
 
 // Moves a backup to target durably (flushed, renamed, its folder flushed); on another file system
 // it is copied to a name of its own in target's folder first, so that target is replaced whole
-// or not at all. A failure raises the operator's message, which says where the backup is.
+// or not at all. Only a plain file, a link or nothing at target is replaced (FinalNameProblem).
+// A failure raises the operator's message, which says where the backup is.
 void PutInPlace(const std::string& source, const std::string& target);
 
-// The unverified name of a backup: "<name>.nao-verificado".
+// The unverified name of a backup: "<name>.nao-verificado" (by NameBeside).
 std::string UnverifiedName(const std::string& path);
+
+// "o backup não verificado ficou em <path>".
+std::string UnverifiedKeptLine(const std::string& unverified_path);
 
 // Prints the failure's message under "erro:" and its result line ("Backup falhou em 1,2 s",
 // left out with --quiet-result); returns the exit status of a failed run.
 int ReportFailure(const Options& o, const std::string& message,
                   std::chrono::steady_clock::time_point start, std::ostream& err);
 
+// The message of a failed run, with a line that says so when its password came empty from
+// TOLVAN_PASSWORD for a connection that needs one (a server, not the embedded engine nor an ODBC
+// string): the empty text is taken as the password, and the server's refusal may not say so.
+std::string WithEmptyPasswordNote(const Options& o, PluginKind kind, const Host& host,
+                                  const std::string& message);
+
 // The message of a failed verification: what failed, where the earlier good backup is (or that
 // there was none), and where the unverified one was kept.
 std::string VerificationFailure(const std::string& what, const std::string& final_path,
                                 bool earlier_stands, const std::string& unverified_path);
-
-// Counts the rows of a table's data member of a tar dump (COPY text: one line a row, ended by a
-// line "\.").
-std::uint64_t CountCopyRows(std::string_view data);
-
-// One entry of a dump's table of contents as `pg_restore -l` lists it.
-struct TocEntry {
-  int id = 0;
-  std::string desc;    // "TABLE", "TABLE DATA", "FK CONSTRAINT", ...
-  std::string schema;  // "-" for none
-  std::string tag;     // the name; "table name" for a trigger or a constraint
-};
-std::vector<TocEntry> ReadTocListing(const std::string& listing);
 
 // The verifications of each plug-in.
 int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,

@@ -1,10 +1,14 @@
 // A Firebird backup proven by restoring it on this machine's embedded engine, through the
 // plug-in's own Restore export, into a new file of a private folder.
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <regex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Cli.h"
@@ -14,19 +18,16 @@
 #include "Verify.h"
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
+#include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/VeskPackBase5.h"
+#include "vesk/host/Firebird.h"
 
 namespace tolvan::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A database key names a server when it has one of two or more characters before its ":".
-bool NamesServer(const std::string& key) {
-  const auto colon = key.find(':');
-  return colon != std::string::npos && colon >= 2;
-}
 
 std::vector<std::string> Column(TVeskSQLConnection& connection, const std::string& sql) {
   TVeskQuery query;
@@ -85,6 +86,87 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
   return restored;
 }
 
+// The last part of a path, "backup.fbk" when it has none ("/bk/").
+std::string FileNameOf(const std::string& path) {
+  const std::filesystem::path name =
+      std::filesystem::path(std::u8string(path.begin(), path.end())).filename();
+  const std::u8string text = name.u8string();
+  return text.empty() ? "backup.fbk" : std::string(text.begin(), text.end());
+}
+
+// "4.0" of "4.0.5.3140"; empty when the text does not begin with two numbers.
+std::string MajorMinor(const std::string& version) {
+  static const std::regex head("^([0-9]+)\\.([0-9]+)");
+  std::smatch match;
+  return std::regex_search(version, match, head) ? match[1].str() + "." + match[2].str() : "";
+}
+
+std::string GbakVersion() {
+  return GetVersao(
+      tolvan::platform::ExecutableDirectory() + "gbak" + tolvan::platform::kExecutableSuffix,
+      false);
+}
+
+std::string InstallAdvice(const std::string& tool_version) {
+  return "instale nesta máquina o Firebird " + MajorMinor(tool_version) +
+         " (o servidor, ou o cliente com o motor embutido) para verificar os backups desse gbak";
+}
+
+// Why this machine cannot restore what the gbak in use wrote: the copy is restored by gbak and
+// read by tolvan on the embedded engine, which must be of gbak's version (the guard may have put
+// a kept gbak of another version in place). Empty when they agree, or when gbak's version cannot
+// be read. A client library of gbak's version beside it comes with an engine of that version;
+// only otherwise is the engine asked, through a new database in folder (about a second).
+std::string EmbeddedEngineProblem(Host& host, const std::string& folder) {
+  const std::string tool_version = GbakVersion();
+  if (MajorMinor(tool_version).empty() ||
+      MajorMinor(GetVersao(tolvan::platform::ExecutableDirectory() + host.client_library(),
+                           false)) == MajorMinor(tool_version)) {
+    return {};
+  }
+  std::int64_t engine = 0;
+  try {
+    const std::string probe = folder + "/motor.fdb";
+    CallKeepingMessage([&] {
+      vesk::firebird::CreateDatabase(probe, host.user(), "", host.client_library());
+      TVeskSQLConnection connection;
+      connection.DriverName = DriverNameFor(PluginKind::Firebird);
+      connection.Params = {"Database=" + probe, "USER_NAME=" + host.user(), "PASSWORD="};
+      connection.ClientLibrary = host.client_library();
+      connection.Open();
+      engine = connection.GetServerVersion();
+      connection.Close();
+    });
+    tolvan::platform::RemoveFile(probe);
+  } catch (const std::exception& e) {
+    return "o Firebird embutido desta máquina, que restaura a cópia, não abriu um banco de teste "
+           "(" +
+           std::string(e.what()) + "); " + InstallAdvice(tool_version);
+  }
+  // The driver gives the build as major * 10^12 + minor * 10^9 + release * 10^6 + build.
+  const std::string engine_version =
+      std::to_string(engine / 1000000000000) + "." + std::to_string(engine / 1000000000 % 1000) +
+      "." + std::to_string(engine / 1000000 % 1000) + "." + std::to_string(engine % 1000000);
+  if (MajorMinor(engine_version) == MajorMinor(tool_version)) {
+    return {};
+  }
+  return "o gbak em uso é da versão " + tool_version +
+         ", e o Firebird embutido desta máquina, que restaura a cópia, é da versão " +
+         engine_version + ": " + InstallAdvice(tool_version);
+}
+
+// A gbak that finds no embedded engine of its own version tries the network, and says only that
+// the network request failed; this line says what that means and what to install.
+std::string NoEngineNote(const std::string& failure) {
+  if (failure.find("Unable to complete network request") == std::string::npos) {
+    return {};
+  }
+  const std::string tool_version = GbakVersion();
+  return "\no gbak não achou nesta máquina o Firebird embutido" +
+         (tool_version.empty() ? std::string() : " da versão dele, " + tool_version) +
+         (MajorMinor(tool_version).empty() ? std::string() : ": " + InstallAdvice(tool_version));
+}
+
 }  // namespace
 
 int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
@@ -106,10 +188,22 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   }
   const auto start = Clock::now();
   const std::string final_path = o.file;
-  const std::string candidate = FreeNameBeside(final_path, "verificar");
-  const auto drop_candidate = [&candidate] { tolvan::platform::RemoveFile(candidate); };
+  RemoveVerificationLeftovers(o, err);
+  // The new backup is written in a folder of this run beside the final name (so that putting it
+  // in place is a rename), marked as at work while the run lasts, and removed with it.
+  std::optional<ScratchFolder> work;
+  try {
+    work.emplace(final_path);
+  } catch (const std::system_error& e) {
+    return ReportFailure(o,
+                         "não foi possível criar uma pasta ao lado de " + final_path + " (" +
+                             vesk::FileErrorReason(e) +
+                             "): confira se a pasta existe e se é possível gravar nela",
+                         start, err);
+  }
+  const std::string candidate = work->Path() + "/" + FileNameOf(final_path);
 
-  // The backup, written under a name of its own beside the final one, its lines kept.
+  // The backup, its lines kept.
   ConsoleFrame::Settings backup_settings = VerificationStatusSettings(o);
   backup_settings.gbak = GbakProgress::Kind::Backup;
   auto backup_frame = std::make_unique<RecordingFrame>(err, backup_settings, true);
@@ -118,7 +212,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   }
   try {
     CallKeepingMessage([&] {
-      host.Settle(o.export_name);
+      host.SetUpDatabaseAndLogin(o.export_name);
       if (conn) {
         host.Export<tolvan::BackupConnFn>("BackupConn")(
             &host.Module(), candidate, o.service, backup_frame.get(), o.circular, o.metadata_only);
@@ -129,22 +223,21 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
       }
     });
   } catch (const UsageError&) {
-    drop_candidate();
     throw;
   } catch (const std::exception& e) {
     backup_frame->Finish(false);
     out.flush();
-    drop_candidate();
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted();
     }
-    return ReportFailure(o, e.what(), start, err);
+    return ReportFailure(o, WithEmptyPasswordNote(o, PluginKind::Firebird, host, e.what()), start,
+                         err);
   }
   backup_frame->Finish(true);
   const BackupContents recorded = ReadGbakBackupLines(backup_frame->Lines());
   const bool earlier_stands = tolvan::platform::FileExists(final_path);
 
-  // Until it is proven, the new backup stays under its own name; a failure keeps it beside the
+  // Until it is proven, the new backup stays in the run's folder; a failure keeps it beside the
   // final name under one that says so.
   const auto keep_unverified = [&](const std::string& what) {
     const std::string unverified = UnverifiedName(final_path);
@@ -153,14 +246,15 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
                          start, err);
   };
   const auto interrupted_keeping = [&] {
-    PutInPlace(candidate, UnverifiedName(final_path));
+    const std::string unverified = UnverifiedName(final_path);
+    PutInPlace(candidate, unverified);
+    err << UnverifiedKeptLine(unverified) << "\n";
     return interrupted();
   };
   if (tolvan::platform::InterruptSignal() != 0) {
     return interrupted_keeping();
   }
   if (!tolvan::platform::IsPlainFile(candidate)) {
-    drop_candidate();
     return ReportFailure(o,
                          "--verify precisa do arquivo de backup nesta máquina, e " + candidate +
                              " não é um arquivo daqui",
@@ -171,23 +265,33 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   BackupContents restored;
   Clock::duration restore_time{};
   {
-    ScratchFolder scratch;
-    const std::string copy = scratch.Path() + "/copia.fdb";
+    std::optional<ScratchFolder> scratch;
+    try {
+      scratch.emplace();
+    } catch (const std::system_error& e) {
+      return keep_unverified("não foi possível criar a pasta temporária da verificação em " +
+                             std::filesystem::temp_directory_path().string() + " (" +
+                             vesk::FileErrorReason(e) + ")");
+    }
+    failure = EmbeddedEngineProblem(host, scratch->Path());
+    const std::string copy = scratch->Path() + "/copia.fdb";
     // The status names the step; gbak's table count is not read from lines that carry it.
     RecordingFrame restore_frame(err, VerificationStatusSettings(o),
                                  VerificationStatusSettings(o).live, "verificando, restaurando: ");
     const auto restore_start = Clock::now();
     try {
-      // Embedded on this machine: a plain path, which the engine opens without checking a
-      // password. The operator's password stays off gbak's command line; a word that is no
-      // secret stands in its place, so the line is a real restore's.
-      CallKeepingMessage([&] {
-        host.Export<tolvan::RestoreFn>("Restore")(
-            copy, host.user(), "embutido", candidate, false, &restore_frame, false, false,
-            o.expected_client_version, host.client_library(), false);
-      });
-      restore_time = Clock::now() - restore_start;
-      restore_frame.Finish(true);
+      if (failure.empty()) {
+        // Embedded on this machine: a plain path, which the engine opens without checking a
+        // password. The operator's password stays off gbak's command line; a word that is no
+        // secret stands in its place, so the line is a real restore's.
+        CallKeepingMessage([&] {
+          host.Export<tolvan::RestoreFn>("Restore")(
+              copy, host.user(), "embutido", candidate, false, &restore_frame, false, false,
+              o.expected_client_version, host.client_library(), false);
+        });
+        restore_time = Clock::now() - restore_start;
+        restore_frame.Finish(true);
+      }
     } catch (const std::exception& e) {
       restore_frame.Finish(false);
       if (tolvan::platform::InterruptSignal() != 0) {
@@ -199,6 +303,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
       for (const std::string& line : problems.empty() ? MessageLines(e.what()) : problems) {
         failure += "\n" + line;
       }
+      failure += NoEngineNote(failure);
     }
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted_keeping();

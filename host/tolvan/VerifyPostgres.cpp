@@ -1,14 +1,14 @@
-// CriarBackup's dump proven by restoring it with the PostgreSQL/ folder's pg_restore into a new
-// database of a scratch name on the same server, and put at the operator's path with --file.
-#include <unistd.h>
-
+// CriarBackup's dump made by the plug-in's guard and pg_dump runner beside the final name, proven
+// with --verify by restoring it with the PostgreSQL/ folder's pg_restore into a new database of a
+// scratch name on the same server, and put at the final name (temp/<database>.dump, or the
+// operator's path with --file) only when it is whole and, with --verify, proven.
 #include <chrono>
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <random>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,11 +17,13 @@
 #include "Console.h"
 #include "Report.h"
 #include "Verify.h"
+#include "VerifyPostgres.h"
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
+#include "platform/Machine.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
-#include "tolvan/Exports.h"
+#include "platform/Utf8Path.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -30,6 +32,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// The plug-in's own guard and dump runner, which CriarBackup runs for temp/<database>.dump.
+using VerificarVersaoFerramentasFn = void (*)(TVeskSQLConnection*, std::string,
+                                              std::vector<std::string>);
+using ExecutarPgDumpFn = void (*)(std::string, std::string, std::string, std::string, std::string,
+                                  std::string, std::string, bool);
 
 // The database key "server/port:database" in its parts, as the plug-in reads it.
 struct KeyParts {
@@ -57,20 +65,12 @@ KeyParts SplitKey(const std::string& key) {
   return parts;
 }
 
-std::vector<std::vector<std::string>> Rows(TVeskSQLConnection& connection, const std::string& sql) {
-  TVeskQuery query;
-  query.SQLConnection = &connection;
-  query.SQL = sql;
-  query.Open();
-  std::vector<std::vector<std::string>> rows;
-  for (; !query.Eof(); query.Next()) {
-    std::vector<std::string> row;
-    for (int i = 0; i < query.FieldCount(); ++i) {
-      row.push_back(query.FieldAsString(i));
-    }
-    rows.push_back(std::move(row));
-  }
-  return rows;
+std::string ToolFolder() {
+  return tolvan::platform::ExecutableDirectory() + "PostgreSQL" + tolvan::platform::kPathDelimiter;
+}
+
+std::string ToolProgram(const std::string& tool) {
+  return vesk::QuoteArgument(ToolFolder() + tool + tolvan::platform::kExecutableSuffix);
 }
 
 // A tool of the PostgreSQL/ folder run to its end with the password in its environment only; an
@@ -119,34 +119,43 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::string Quote(const std::string& path) {
-  return "\"" + path + "\"";
+// The rows of a data member, read a piece at a time.
+std::uint64_t CountMemberRows(std::ifstream& in, const vesk::TarMember& member) {
+  static constexpr std::size_t kPiece = 1 << 20;
+  std::vector<char> piece(kPiece);
+  CopyRowCounter counter;
+  in.seekg(static_cast<std::streamoff>(member.DataOffset));
+  for (std::uint64_t left = member.Size; left > 0 && in;) {
+    const auto size = static_cast<std::streamsize>(std::min<std::uint64_t>(left, kPiece));
+    in.read(piece.data(), size);
+    counter.Feed(std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+    left -= static_cast<std::uint64_t>(in.gcount());
+  }
+  return counter.Rows();
 }
 
 // The objects and the rows of each table the dump holds: its table of contents as pg_restore
-// lists it, each table's data member counted in the archive.
-BackupContents ReadDump(const std::string& dump, const std::string& tools) {
+// lists it, each table's data member counted in the archive. A partitioned table has no data of
+// its own; a parent of inherited tables has its own rows alone.
+BackupContents ReadDump(const std::string& dump) {
   const std::vector<vesk::TarMember> members = vesk::ReadTarArchive(dump);
   if (members.empty() || members.front().Name != "toc.dat") {
     throw std::runtime_error("o arquivo " + dump + " não é um backup do pg_dump: falta o sumário");
   }
-  const ToolRun listing = RunTool(
-      Quote(tools + "pg_restore" + tolvan::platform::kExecutableSuffix) + " -l " + Quote(dump), "");
+  const ToolRun listing =
+      RunTool(ToolProgram("pg_restore") + " -l " + vesk::QuoteArgument(dump), "");
   if (listing.code != 0) {
     throw std::runtime_error("o pg_restore não leu o sumário do backup:\n" + listing.output);
   }
   BackupContents contents;
-  std::ifstream in(fs::path(dump), std::ios::binary);
+  std::ifstream in(tolvan::platform::Utf8Path(dump), std::ios::binary);
   for (const TocEntry& entry : ReadTocListing(listing.output)) {
     const std::string name = entry.schema + "." + entry.tag;
     if (entry.desc == "TABLE DATA") {
       std::uint64_t rows = 0;
       for (const vesk::TarMember& member : members) {
         if (member.Name == std::to_string(entry.id) + ".dat") {
-          std::string data(member.Size, '\0');
-          in.seekg(static_cast<std::streamoff>(member.DataOffset));
-          in.read(data.data(), static_cast<std::streamsize>(member.Size));
-          rows = CountCopyRows(data);
+          rows = CountMemberRows(in, member);
         }
       }
       contents.rows[name] = rows;
@@ -177,7 +186,7 @@ constexpr const char* kUserSchemas =
 BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgresso& status) {
   BackupContents restored;
   const auto add = [&](const char* kind, const std::string& sql) {
-    for (const auto& row : Rows(connection, sql)) {
+    for (const auto& row : QueryRows(connection, sql)) {
       restored.objects[kind].insert(row[0]);
     }
   };
@@ -207,215 +216,245 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
           std::string(kUserSchemas));
   bool stop = false;
   // The tables of an extension are made by its script, not by the dump: they are not the dump's.
-  const auto tables = Rows(connection,
-                           "select n.nspname, c.relname from pg_class c join pg_namespace n on "
-                           "n.oid = c.relnamespace where " +
-                               std::string(kUserSchemas) +
-                               " and c.relkind in ('r', 'p') and not exists (select 1 from "
-                               "pg_depend d where d.classid = 'pg_class'::regclass and d.objid "
-                               "= c.oid and d.deptype = 'e')");
+  const auto tables =
+      QueryRows(connection,
+                "select n.nspname, c.relname from pg_class c join pg_namespace n on "
+                "n.oid = c.relnamespace where " +
+                    std::string(kUserSchemas) +
+                    " and c.relkind in ('r', 'p') and not exists (select 1 from "
+                    "pg_depend d where d.classid = 'pg_class'::regclass and d.objid "
+                    "= c.oid and d.deptype = 'e')");
   for (const auto& row : tables) {
     const std::string name = row[0] + "." + row[1];
     restored.objects["tabela"].insert(name);
     status.DoCaptureLine("comparando: contando as linhas de " + name, stop);
-    const auto count = Rows(
-        connection, "select count(*) from " + Enclosed(row[0], '"') + "." + Enclosed(row[1], '"'));
+    // Its own rows, as its data member holds them: not those of its partitions or children.
+    const auto count = QueryRows(connection, "select count(*) from only " + Enclosed(row[0], '"') +
+                                                 "." + Enclosed(row[1], '"'));
     restored.rows[name] = count.empty() ? 0 : std::stoull(count.front().front());
   }
   return restored;
 }
 
-// A database of a name nobody has, created on the server of the connection for the
-// verification, dropped when the object goes. One that exists already is never used nor dropped.
-class ScratchDatabase {
- public:
-  ScratchDatabase(TVeskSQLConnection& connection, const std::string& like)
-      : connection_(connection) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 8 && name_.empty(); ++attempt) {
-      std::ostringstream name;
-      name << like.substr(0, 30) << "_verificar_" << getpid() << "_" << std::hex
-           << (random() & 0xffffffu);
-      if (!Rows(connection_,
-                "select 1 from pg_database where datname = " + Enclosed(name.str(), '\''))
-               .empty()) {
-        continue;
-      }
-      try {
-        connection_.ExecuteDirect("create database " + Enclosed(name.str(), '"') +
-                                  " template template0");
-        name_ = name.str();
-      } catch (const std::exception&) {
-        // Taken in between, or refused: tried again under another name, never dropped.
-        if (attempt == 7) {
-          throw;
-        }
-      }
-    }
-    if (name_.empty()) {
-      throw std::runtime_error("não foi possível criar um banco de dados de verificação");
-    }
+std::string ScratchLeftMessage(const std::string& name, const KeyParts& key,
+                               const std::string& why) {
+  return "o banco de dados de verificação \"" + name + "\" ficou no servidor " + key.server +
+         ", porta " + key.port + ", porque não foi possível excluí-lo: " + why +
+         "\nExclua-o com o comando SQL: DROP DATABASE " + Enclosed(name, '"') +
+         "; (a próxima verificação neste servidor também tenta)";
+}
+
+// What stands at the final name must be a plain file, or a link, or nothing: the dump is renamed
+// over it.
+void RefuseFinalNameThatIsNoFile(const std::string& path) {
+  if (!tolvan::platform::PathEntryExists(path) || tolvan::platform::IsPlainFile(path) ||
+      tolvan::platform::IsLink(path)) {
+    return;
   }
-  ~ScratchDatabase() {
-    try {
-      connection_.ExecuteDirect("drop database if exists " + Enclosed(name_, '"') +
-                                " with (force)");
-    } catch (const std::exception&) {
-      // The message of the run says what failed; a scratch database left is named there.
-    }
+  std::error_code error;
+  if (fs::is_directory(tolvan::platform::Utf8Path(path), error)) {
+    throw std::runtime_error(path +
+                             " é uma pasta, e o backup vai para um arquivo: dê em --file o "
+                             "caminho de um arquivo dentro dela, ou tire a pasta desse lugar");
   }
-  ScratchDatabase(const ScratchDatabase&) = delete;
-  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
-  const std::string& Name() const { return name_; }
+  throw std::runtime_error(path +
+                           " não é um arquivo comum (é um dispositivo, um pipe ou um socket), e o "
+                           "backup não toma o lugar dele: dê em --file o caminho de um arquivo");
+}
 
- private:
-  TVeskSQLConnection& connection_;
-  std::string name_;
-};
+// The dump, made by the plug-in's guard and pg_dump runner as CriarBackup makes it (the guard
+// first, the connection closed while pg_dump runs and opened again), at a path of this run's.
+void DumpThroughPlugin(Host& host, TVeskSQLConnection& connection, const std::string& dump) {
+  const auto guard = host.Export<VerificarVersaoFerramentasFn>("VerificarVersaoFerramentas");
+  const auto run = host.Export<ExecutarPgDumpFn>("ExecutarPgDump");
+  if (guard == nullptr || run == nullptr) {
+    throw std::runtime_error(
+        "este TolvanPostgreSQL não exporta VerificarVersaoFerramentas e ExecutarPgDump, que "
+        "--verify e --file usam: ponha ao lado do tolvan o plug-in da mesma versão");
+  }
+  const KeyParts key = SplitKey(connection.GetDATABASENAME_KEY());
+  const std::string user = connection.GetParam("USER_NAME");
+  const std::string password = connection.GetParam("PASSWORD");
+  guard(&connection, ToolFolder(), {"pg_dump", "pg_restore"});
+  connection.Close();
+  try {
+    run(ToolFolder(), key.server, key.port, key.database, user, password, dump, false);
+  } catch (...) {
+    connection.Open();
+    throw;
+  }
+  connection.Open();
+}
 
-}  // namespace
+// Restores the dump into the scratch database and compares the copy with what the dump
+// recorded: the first difference, or the empty text when the copy is the dump's.
+std::string RestoreAndCompare(TVeskSQLConnection& connection, const std::string& dump,
+                              const std::string& scratch, const BackupContents& recorded,
+                              Clock::duration& restore_time, TVeskFraProgresso& status) {
+  const KeyParts key = SplitKey(connection.GetDATABASENAME_KEY());
+  bool stop = false;
+  status.DoCaptureLine("restaurando em " + scratch, stop);
+  const auto restore_start = Clock::now();
+  const ToolRun restore =
+      RunTool(ToolProgram("pg_restore") + " -h " + vesk::QuoteArgument(key.server) + " -p " +
+                  vesk::QuoteArgument(key.port) + " -U " +
+                  vesk::QuoteArgument(connection.GetParam("USER_NAME")) + " " +
+                  ToolDatabaseArgument(scratch) + " " + vesk::QuoteArgument(dump),
+              connection.GetParam("PASSWORD"));
+  restore_time = Clock::now() - restore_start;
+  const auto problems = ProblemLines(SplitLines(restore.output));
+  if (restore.code != 0 || !problems.empty()) {
+    std::string failure =
+        "a restauração terminou com o código " + std::to_string(restore.code) + ":";
+    for (const std::string& line : problems.empty() ? SplitLines(restore.output) : problems) {
+      failure += "\n" + line;
+    }
+    return failure;
+  }
+  TVeskSQLConnection copy;
+  copy.DriverName = connection.DriverName;
+  copy.Params = connection.Params;
+  copy.ClientLibrary = connection.ClientLibrary;
+  copy.SetParam("Database", key.server_and_port + ":" + scratch);
+  copy.Open();
+  const BackupContents restored = ReadRestoredCopy(copy, status);
+  copy.Close();
+  return FirstDifference(recorded, restored).value_or("");
+}
 
-int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
-                            const std::function<int()>& interrupted) {
-  const auto start = Clock::now();
+// Moves the run's dump to target; when it cannot, the dump stays where the message says.
+void PutDumpAt(DumpRunFiles& files, const std::string& target) {
+  try {
+    PutInPlace(files.Dump(), target);
+  } catch (const std::exception&) {
+    files.KeepDump();
+    throw;
+  }
+}
+
+int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
+                        const std::function<int()>& interrupted, Clock::time_point start) {
+  CallKeepingMessage([&] { host.SetUpDatabaseAndLogin(o.export_name); });
+  const std::string final_path = o.file.empty() ? host.DumpPath() : o.file;
+  RefuseFinalNameThatIsNoFile(final_path);
+  RemoveWhatGoneRunsLeft(final_path);
+  std::optional<DumpRunFiles> files;
+  try {
+    files.emplace(final_path, AsciiTag(SplitKey(host.database()).server_and_port));
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("não foi possível gravar ao lado de " + final_path + " (" +
+                             vesk::FileErrorReason(error) +
+                             "): confira a pasta e a permissão de gravar nela; nada foi feito");
+  }
   TVeskSQLConnection* connection = nullptr;
-  CallKeepingMessage([&] {
-    host.Settle(o.export_name);
-    connection = host.Module().SQLConnection;
-  });
+  CallKeepingMessage([&] { connection = host.Module().SQLConnection; });
+  const std::string machine_tag = AsciiTag(tolvan::platform::MachineName());
   if (o.verify) {
-    const auto may_create = Rows(*connection,
-                                 "select (rolcreatedb or rolsuper)::text from pg_roles where "
-                                 "rolname = current_user");
+    const auto may_create = QueryRows(*connection,
+                                      "select (rolcreatedb or rolsuper)::text from pg_roles where "
+                                      "rolname = current_user");
     if (may_create.empty() || may_create.front().front() != "true") {
-      return ReportFailure(o, "--verify precisa de um usuário que possa criar bancos de dados",
-                           start, err);
+      throw std::runtime_error("--verify precisa de um usuário que possa criar bancos de dados");
     }
+    DropScratchDatabasesOfGoneRuns(*connection, machine_tag, err);
   }
-  const std::string dump = host.DumpPath();
-  const std::string final_path = o.file.empty() ? dump : o.file;
   const bool earlier_stands = tolvan::platform::FileExists(final_path);
-  // Without --file the export replaces its own dump: the earlier one is kept aside under a name of
-  // its own until the new one is proven.
-  std::string kept;
-  if (o.verify && o.file.empty() && earlier_stands) {
-    kept = FreeNameBeside(dump, "anterior");
-    fs::create_hard_link(dump, kept);
-  }
-  const auto put_back_earlier = [&] {
-    if (!kept.empty()) {
-      PutInPlace(kept, dump);
-    }
-  };
 
   RecordingFrame status(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live);
   status.Begin();
   try {
     bool stop = false;
     status.DoCaptureLine("pg_dump de " + connection->GetDATABASENAME_KEY(), stop);
-    CallKeepingMessage([&] { host.Export<tolvan::CriarBackupFn>("CriarBackup")(connection); });
+    CallKeepingMessage([&] { DumpThroughPlugin(host, *connection, files->Dump()); });
     status.Finish(true);
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     status.Finish(false);
-    out.flush();
-    if (!kept.empty()) {
-      // The export left the earlier dump at its name; the link aside is not needed.
-      tolvan::platform::RemoveFile(kept);
-    }
-    if (tolvan::platform::InterruptSignal() != 0) {
-      return interrupted();
-    }
-    return ReportFailure(o, e.what(), start, err);
+    throw;
+  }
+  if (tolvan::platform::InterruptSignal() != 0) {
+    return interrupted();
   }
 
   std::string failure;
   BackupContents recorded;
   Clock::duration restore_time{};
-  if (o.verify && tolvan::platform::InterruptSignal() == 0) {
-    const std::string tools =
-        tolvan::platform::ExecutableDirectory() + "PostgreSQL" + tolvan::platform::kPathDelimiter;
-    const KeyParts key = SplitKey(connection->GetDATABASENAME_KEY());
+  std::optional<std::string> scratch_left;
+  if (o.verify) {
     RecordingFrame verifying(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live,
                              "verificando, ");
     verifying.Begin();
-    bool stop = false;
     try {
-      CallKeepingMessage([&] {
-        verifying.DoCaptureLine("lendo o sumário do backup", stop);
-        recorded = ReadDump(dump, tools);
-        ScratchDatabase scratch(*connection, key.database);
-        verifying.DoCaptureLine("restaurando em " + scratch.Name(), stop);
-        const auto restore_start = Clock::now();
-        const ToolRun restore = RunTool(
-            Quote(tools + "pg_restore" + tolvan::platform::kExecutableSuffix) + " -h " +
-                key.server + " -p " + key.port + " -U " + Quote(connection->GetParam("USER_NAME")) +
-                " -d " + Quote(scratch.Name()) + " " + Quote(dump),
-            connection->GetParam("PASSWORD"));
-        restore_time = Clock::now() - restore_start;
-        const auto problems = ProblemLines(SplitLines(restore.output));
-        if (restore.code != 0 || !problems.empty()) {
-          failure = "a restauração terminou com o código " + std::to_string(restore.code) + ":";
-          for (const std::string& line : problems.empty() ? SplitLines(restore.output) : problems) {
-            failure += "\n" + line;
-          }
-          return;
-        }
-        BackupContents restored;
-        {
-          TVeskSQLConnection copy;
-          copy.DriverName = connection->DriverName;
-          copy.Params = connection->Params;
-          copy.ClientLibrary = connection->ClientLibrary;
-          copy.SetParam("Database", key.server_and_port + ":" + scratch.Name());
-          copy.Open();
-          restored = ReadRestoredCopy(copy, verifying);
-          copy.Close();
-        }
-        if (const auto difference = FirstDifference(recorded, restored)) {
-          failure = *difference;
-        }
-      });
-      verifying.Finish(true);
+      bool stop = false;
+      verifying.DoCaptureLine("lendo o sumário do backup", stop);
+      recorded = ReadDump(files->Dump());
+      ScratchDatabase scratch(*connection, machine_tag);
+      try {
+        failure = RestoreAndCompare(*connection, files->Dump(), scratch.Name(), recorded,
+                                    restore_time, verifying);
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+      if (const auto why = scratch.Drop()) {
+        scratch_left =
+            ScratchLeftMessage(scratch.Name(), SplitKey(connection->GetDATABASENAME_KEY()), *why);
+      }
     } catch (const std::exception& e) {
-      verifying.Finish(false);
       failure = e.what();
     }
+    verifying.Finish(failure.empty());
   }
-  if (tolvan::platform::InterruptSignal() != 0) {
-    if (o.verify && o.file.empty()) {
-      PutInPlace(dump, UnverifiedName(dump));
-      put_back_earlier();
-    }
-    return interrupted();
-  }
-  if (!failure.empty()) {
+  if (tolvan::platform::InterruptSignal() != 0 || !failure.empty()) {
     const std::string unverified = UnverifiedName(final_path);
-    if (o.file.empty()) {
-      PutInPlace(dump, unverified);
-      put_back_earlier();
-    } else {
-      PutInPlace(dump, unverified);
+    PutDumpAt(*files, unverified);
+    if (tolvan::platform::InterruptSignal() != 0) {
+      err << "o backup não verificado ficou em " << unverified << "\n";
+      if (scratch_left) {
+        err << ErrorBlock(*scratch_left);
+      }
+      return interrupted();
     }
-    return ReportFailure(o, VerificationFailure(failure, final_path, earlier_stands, unverified),
+    return ReportFailure(o,
+                         VerificationFailure(failure, final_path, earlier_stands, unverified) +
+                             (scratch_left ? "\n" + *scratch_left : ""),
                          start, err);
   }
-  if (!o.file.empty()) {
-    PutInPlace(dump, final_path);
-  }
-  if (!kept.empty()) {
-    tolvan::platform::RemoveFile(kept);
-  }
+  PutDumpAt(*files, final_path);
   // The dump's path is the run's result: a script finds the file there.
   out << final_path << "\n";
   out.flush();
   if (!o.quiet_result) {
-    err << "Backup concluído: " << final_path << ", " << FormatSize(fs::file_size(final_path))
-        << " em " << FormatDuration(Clock::now() - start) << "\n";
+    err << "Backup concluído: " << final_path << ", "
+        << FormatSize(fs::file_size(tolvan::platform::Utf8Path(final_path))) << " em "
+        << FormatDuration(Clock::now() - start) << "\n";
   }
   if (o.verify) {
     err << VerdictLine(final_path, recorded, restore_time) << "\n";
   }
+  if (scratch_left) {
+    // The backup is proven and in place, but the run left something on the server.
+    err << ErrorBlock(*scratch_left);
+    return kExitFailure;
+  }
   return kExitOk;
+}
+
+}  // namespace
+
+int RunProvenPostgresBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
+                            const std::function<int()>& interrupted) {
+  const auto start = Clock::now();
+  try {
+    return ProvePostgresBackup(host, o, out, err, interrupted, start);
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& e) {
+    // Every way out ends with the run's result line.
+    out.flush();
+    if (tolvan::platform::InterruptSignal() != 0) {
+      return interrupted();
+    }
+    return ReportFailure(o, e.what(), start, err);
+  }
 }
 
 }  // namespace tolvan::cli

@@ -1,7 +1,11 @@
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "Cli.h"
+#include "Console.h"
 #include "platform/Interrupt.h"
+#include "platform/Process.h"
 #include "platform/Text.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +17,13 @@ int main(int argc, char** argv) {
   // Windows) only record the request: the tool a run started is stopped and the export cleans up
   // before tolvan leaves.
   tolvan::platform::InstallInterruptHandlers();
-  return tolvan::cli::Run(argc, argv, std::cout, std::cerr);
+  tolvan::cli::PrepareConsole();
+  // The arguments as UTF-8 (Windows gives main its arguments in the ANSI code page, which cannot
+  // hold every name or password).
+  const std::vector<std::string> arguments = tolvan::platform::ProgramArguments(argc, argv);
+  std::vector<const char*> pointers{argc > 0 ? argv[0] : "tolvan"};
+  for (const std::string& argument : arguments) {
+    pointers.push_back(argument.c_str());
+  }
+  return tolvan::cli::Run(static_cast<int>(pointers.size()), pointers.data(), std::cout, std::cerr);
 }

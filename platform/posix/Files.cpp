@@ -137,7 +137,7 @@ bool IsLink(const std::string& path) {
 }
 
 bool CreateNewFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     if (errno == EEXIST) {
       return false;
@@ -150,7 +150,7 @@ bool CreateNewFile(const std::string& path) {
 }
 
 FileHold CreateHeldFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     if (errno == EEXIST) {
       return kNoFileHold;

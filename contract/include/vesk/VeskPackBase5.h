@@ -161,29 +161,60 @@ class VESKBASE_API EProductNotPlaced : public std::runtime_error {
   std::string kept_at_;
 };
 
+// The longest name of one file (a path's last part) that this system gives a file of its own, in
+// bytes of UTF-8: the limit of the usual file systems (255 bytes on Linux; 255 UTF-16 units on
+// Windows, never more than the UTF-8 bytes of the same name).
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// The part of a file name that NameBeside keeps before a tag of tag_bytes bytes: the whole name
+// when name and tag fit in kMaxNameBytes, else its beginning, cut before a whole UTF-8 character.
+VESKBASE_API std::string StemBeside(const std::string& name, std::size_t tag_bytes);
+
+// The path of a file of final_path's own beside it: final_path + tag, the last part of final_path
+// shortened by StemBeside where the whole would pass the file system's name limit.
+VESKBASE_API std::string NameBeside(const std::string& final_path, const std::string& tag);
+
+// Why nothing may be put in place at path, in the operator's words ("há um dispositivo com esse
+// nome; informe o caminho de um arquivo comum, novo ou a substituir"), or the empty text when
+// something may: nothing stands there, a plain file, or a link (replaced itself, never followed).
+// A folder, a device, a named pipe or a socket is never replaced nor written through.
+VESKBASE_API std::string FinalNameProblem(const std::string& path);
+
+// Thrown by the ProductFile constructor when FinalNameProblem refuses the final name: nothing was
+// created, and nothing at that name changed. A std::system_error like every other file that
+// cannot be made; FileErrorReason gives its reason.
+class VESKBASE_API EProductRefused : public std::system_error {
+ public:
+  EProductRefused(std::error_code Code, const std::string& Path, std::string Reason)
+      : std::system_error(Code, "\"" + Path + "\": " + Reason), reason_(std::move(Reason)) {}
+  const std::string& Reason() const { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
 // A product file (a backup, a dump, a command file) made under a new temporary name in the folder
 // of its final name and put in place by one atomic rename only when the work succeeded. On every
 // other way out the temporary file is removed and the final name is left as it was. Two products
 // made at once for the same final name each get a temporary name of their own
-// ("<final>.~XXXXXXXXXX.tmp", ten hexadecimal digits), which the run holds while it lasts; a
-// temporary of that name that no process holds (left by a host that was killed) is removed by
-// the next product of the same final name.
-// Where something other than a plain file or a link stands at the final name (a device, a named
-// pipe), the product is written there in place: a rename would destroy what stands there.
+// (NameBeside(final, ".~XXXXXXXXXX.tmp"), ten hexadecimal digits), created readable and writable
+// by its owner alone, which the run holds while it lasts; a temporary of that name that no process
+// holds (left by a host that was killed) is removed by the next product of the same final name.
+// Only a plain file, a link or nothing at the final name takes a product (FinalNameProblem).
 class VESKBASE_API ProductFile {
  public:
-  // Reserves the temporary name by creating it empty. Throws std::system_error when the folder
-  // cannot take a new file (missing, not writable) or a folder stands at the final name.
+  // Reserves the temporary name by creating it empty. Throws EProductRefused when the final name
+  // cannot take a product, std::system_error when the folder cannot take a new file (missing,
+  // not writable).
   explicit ProductFile(std::string final_path, ProductKind kind = ProductKind::Any);
   // Removes the temporary file unless Commit ran or it was kept.
   ~ProductFile();
   ProductFile(const ProductFile&) = delete;
   ProductFile& operator=(const ProductFile&) = delete;
 
-  // Where the work writes: the temporary name, or the final name when written in place.
+  // Where the work writes: the temporary name.
   const std::string& Path() const { return path_; }
   const std::string& FinalPath() const { return final_path_; }
-  bool InPlace() const { return path_ == final_path_; }
 
   // Checks the product against its kind and puts it in place for good (platform ReplaceDurably:
   // flushed, with the protection of the file it replaces, renamed, its folder flushed). Throws

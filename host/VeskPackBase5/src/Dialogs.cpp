@@ -4,10 +4,12 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "Utf8Path.h"
+#include "platform/Files.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace {
@@ -99,6 +101,13 @@ void AppendToLogFile(const std::string& file_name, const std::string& text,
                      const std::string& source) {
   const std::string line =
       IsoNow() + " [" + EscapeLineEnds(source) + "] " + EscapeLineEnds(text) + "\n";
+  // A new log is its owner's alone: its entries name databases, users and paths. One that is
+  // there keeps its protection.
+  try {
+    tolvan::platform::CreateNewFile(file_name);
+  } catch (const std::system_error&) {
+    // The append below says what failed.
+  }
   std::ofstream out(vesk::detail::Utf8Path(file_name), std::ios::binary | std::ios::app);
   if (out) {
     out.write(line.data(), static_cast<std::streamsize>(line.size()));

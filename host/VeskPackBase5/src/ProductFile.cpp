@@ -28,10 +28,12 @@ std::string RandomSuffix() {
 }
 
 constexpr std::size_t kSuffixDigits = 10;
+// ".~" + the digits + ".tmp".
+constexpr std::size_t kTemporaryTagBytes = 2 + kSuffixDigits + 4;
 
 // A name that tells an operator what the file is, should a crash leave it behind.
 std::string TemporaryName(const std::string& final_path) {
-  return final_path + ".~" + RandomSuffix().substr(0, kSuffixDigits) + ".tmp";
+  return NameBeside(final_path, ".~" + RandomSuffix().substr(0, kSuffixDigits) + ".tmp");
 }
 
 std::string Utf8Name(const std::filesystem::path& path) {
@@ -39,9 +41,10 @@ std::string Utf8Name(const std::filesystem::path& path) {
   return std::string(name.begin(), name.end());
 }
 
-// True when name is "<final_name>.~" followed by the ten hexadecimal digits and ".tmp".
+// True when name is TemporaryName's for final_name: its stem, ".~", the ten hexadecimal digits and
+// ".tmp".
 bool IsTemporaryNameOf(const std::string& name, const std::string& final_name) {
-  const std::string head = final_name + ".~";
+  const std::string head = StemBeside(final_name, kTemporaryTagBytes) + ".~";
   const std::string tail = ".tmp";
   if (name.size() != head.size() + kSuffixDigits + tail.size() || name.rfind(head, 0) != 0 ||
       name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
@@ -132,18 +135,65 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
+std::string StemBeside(const std::string& name, std::size_t tag_bytes) {
+  if (name.size() + tag_bytes <= kMaxNameBytes) {
+    return name;
+  }
+  std::size_t keep = tag_bytes < kMaxNameBytes ? kMaxNameBytes - tag_bytes : 0;
+  // Never inside a character: back to the first byte of the one that would be cut.
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) {
+    --keep;
+  }
+  return name.substr(0, keep);
+}
+
+std::string NameBeside(const std::string& final_path, const std::string& tag) {
+  const char* separators = std::filesystem::path::preferred_separator == '\\' ? "/\\" : "/";
+  const std::size_t last = final_path.find_last_of(separators);
+  const std::size_t name_at = last == std::string::npos ? 0 : last + 1;
+  return final_path.substr(0, name_at) + StemBeside(final_path.substr(name_at), tag.size()) + tag;
+}
+
+std::string FinalNameProblem(const std::string& path) {
+  if (!tolvan::platform::PathEntryExists(path) || tolvan::platform::IsPlainFile(path) ||
+      tolvan::platform::IsLink(path)) {
+    return {};
+  }
+  std::error_code error;
+  const auto type = std::filesystem::symlink_status(detail::Utf8Path(path), error).type();
+  using std::filesystem::file_type;
+  const char* what = "algo que não é um arquivo comum";
+  switch (type) {
+    case file_type::directory:
+      what = "uma pasta";
+      break;
+    case file_type::character:
+    case file_type::block:
+      what = "um dispositivo";
+      break;
+    case file_type::fifo:
+      what = "um pipe nomeado";
+      break;
+    case file_type::socket:
+      what = "um socket";
+      break;
+    default:
+      break;
+  }
+  return std::string("há ") + what +
+         " com esse nome; informe o caminho de um arquivo comum, novo ou a substituir";
+}
+
 ProductFile::ProductFile(std::string final_path, ProductKind kind)
     : final_path_(std::move(final_path)), kind_(kind) {
-  if (tolvan::platform::PathEntryExists(final_path_) &&
-      !tolvan::platform::IsPlainFile(final_path_) && !tolvan::platform::IsLink(final_path_)) {
+  // A rename would destroy a device or a pipe at the final name, and fail over a folder only after
+  // all the work; writing through it would leave no file at all.
+  if (std::string problem = FinalNameProblem(final_path_); !problem.empty()) {
     std::error_code error;
-    if (std::filesystem::is_directory(detail::Utf8Path(final_path_), error)) {
-      // No tool can write a file there, and a rename would fail only after all the work.
-      throw std::system_error(std::make_error_code(std::errc::is_a_directory),
-                              Quoted(final_path_) + " é uma pasta");
-    }
-    path_ = final_path_;
-    return;
+    const bool folder = std::filesystem::is_directory(detail::Utf8Path(final_path_), error);
+    throw EProductRefused(
+        std::make_error_code(folder ? std::errc::is_a_directory : std::errc::invalid_argument),
+        final_path_, std::move(problem));
   }
   RemoveStaleTemporaries(final_path_);
   for (int attempt = 0;; ++attempt) {
@@ -162,7 +212,7 @@ ProductFile::ProductFile(std::string final_path, ProductKind kind)
 }
 
 ProductFile::~ProductFile() {
-  if (!committed_ && !InPlace()) {
+  if (!committed_) {
     tolvan::platform::RemoveFile(path_);
   }
   Release();
@@ -175,18 +225,12 @@ void ProductFile::Release() {
 
 void ProductFile::Keep() {
   committed_ = true;
-  if (!InPlace()) {
-    // Read-only, so that a later run does not take it for a leftover once we let go of it.
-    tolvan::platform::MakeReadOnly(path_);
-  }
+  // Read-only, so that a later run does not take it for a leftover once we let go of it.
+  tolvan::platform::MakeReadOnly(path_);
   Release();
 }
 
 void ProductFile::Commit() {
-  if (InPlace()) {
-    committed_ = true;
-    return;
-  }
   const std::string problem = KindProblem(path_, kind_);
   if (!problem.empty()) {
     throw EProductNotPlaced("A ferramenta terminou sem erro, mas " + problem + "; " +
@@ -231,6 +275,9 @@ void ProductFile::Commit() {
 }
 
 std::string FileErrorReason(const std::system_error& error) {
+  if (const auto* refused = dynamic_cast<const EProductRefused*>(&error)) {
+    return refused->Reason();
+  }
   const std::error_condition condition = error.code().default_error_condition();
   if (condition == std::errc::no_such_file_or_directory) {
     return "a pasta não existe";
@@ -253,6 +300,9 @@ std::string FileErrorReason(const std::system_error& error) {
   }
   if (condition == std::errc::io_error) {
     return "erro de leitura ou gravação no disco";
+  }
+  if (condition == std::errc::filename_too_long) {
+    return "o nome passa do limite do sistema de arquivos";
   }
   return "erro " + std::to_string(error.code().value()) + " do sistema";
 }

@@ -29,16 +29,17 @@ TOLVAN_PLATFORM_API bool IsPlainFile(const std::string& path);
 // True when the path is a link (symbolic link, or a reparse point on Windows), dangling or not.
 TOLVAN_PLATFORM_API bool IsLink(const std::string& path);
 
-// Creates an empty file that did not exist before (O_EXCL, CREATE_NEW). False when something
-// stands at the path already; throws std::system_error for any other failure.
+// Creates an empty file that did not exist before (O_EXCL, CREATE_NEW), readable and writable by
+// its owner alone on POSIX (0600; on Windows the folder's inherited security). False when
+// something stands at the path already; throws std::system_error for any other failure.
 TOLVAN_PLATFORM_API bool CreateNewFile(const std::string& path);
 
-// A file that this process creates and holds while its work writes it, so that another run can
-// tell it from one left by a process that is gone: on POSIX an flock on it (released when the
-// process ends, however it ends). On Windows the hold is a handle without data access, so that
-// it never stands in the way of the tool's own sharing; there a file is held while a process
-// (the tool writing it) has it open without delete sharing. Other programs may still open, write
-// and truncate it. Returns the hold, or kNoFileHold when something
+// A file that this process creates (with CreateNewFile's protection) and holds while its work
+// writes it, so that another run can tell it from one left by a process that is gone: on POSIX an
+// flock on it (released when the process ends, however it ends). On Windows the hold is a handle
+// without data access, so that it never stands in the way of the tool's own sharing; there a file
+// is held while a process (the tool writing it) has it open without delete sharing. Other
+// programs may still open, write and truncate it. Returns the hold, or kNoFileHold when something
 // stands at the path already; throws std::system_error for any other failure.
 using FileHold = std::intptr_t;
 inline constexpr FileHold kNoFileHold = -1;

@@ -8,7 +8,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -509,32 +508,10 @@ TEST_F(FirebirdGbak, ANamedPipeAtTheBackupOrTargetPathIsNeverUnlinked) {
     struct stat st {};
     return lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
   };
-  // Reads the pipe to its end; a run that never opened it is let go by opening it once.
-  const auto with_reader = [&](const std::function<void()>& run) {
-    std::atomic<std::size_t> bytes{0};
-    std::thread reader([&] {
-      const int fd = open(pipe.c_str(), O_RDONLY);
-      char buffer[65536];
-      for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes += static_cast<std::size_t>(n);
-      }
-      close(fd);
-    });
-    run();
-    const int release = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
-    if (release >= 0) {
-      close(release);
-    }
-    reader.join();
-    return bytes.load();
-  };
-
-  EXPECT_GT(with_reader([&] { BackupEmbedded(source, pipe); }), 1000u);
-  EXPECT_TRUE(is_pipe());
-  with_reader([&] {
-    EXPECT_THAT(Message([&] { BackupEmbedded((folder_ / "nada.fdb").string(), pipe); }),
-                StartsWith("Backup:\r\n"));
-  });
+  // A backup is refused before gbak runs: with no reader it would wait for ever, and a rename
+  // would replace the pipe.
+  EXPECT_THAT(Message([&] { BackupEmbedded(source, pipe); }),
+              AllOf(StartsWith("Backup:\r\n"), HasSubstr(pipe), HasSubstr("pipe nomeado")));
   EXPECT_TRUE(is_pipe());
   const std::string file = (folder_ / "loja.fbk").string();
   BackupEmbedded(source, file);

@@ -31,6 +31,7 @@ namespace tolvan_test {
 
 struct Outcome {
   int status = -1;
+  pid_t pid = -1;
   std::string out;
   std::string err;  // on a terminal: everything the terminal got
 };
@@ -166,6 +167,7 @@ class Tolvan {
     while (ReadSome(0)) {
     }
     reaped_ = true;
+    outcome_.pid = pid_;
     outcome_.status = raw == -1 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
     return outcome_;
   }
@@ -252,6 +254,65 @@ inline std::vector<ChildProcess> ChildrenOf(pid_t parent) {
     children.push_back(std::move(child));
   }
   return children;
+}
+
+// A child of pid whose command line names `program` and holds `word` as one of its arguments (the
+// tool of a verification run).
+inline bool DescendantRuns(pid_t pid, const std::string& program, const std::string& word) {
+  for (const ChildProcess& child : ChildrenOf(pid)) {
+    bool names_program = false;
+    bool holds_word = false;
+    // A whole argument: the backup's own file name may hold the word ("~verificar-c3…").
+    for (const std::string& argument : child.arguments) {
+      names_program = names_program || argument.find(program) != std::string::npos;
+      holds_word = holds_word || argument == word;
+    }
+    if (names_program && holds_word) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Runs a program (args.front()) with stdin on /dev/null, reading its two streams to their end.
+// `watch` is called with the child's pid while it runs, until it returns true. With `columns`,
+// its stderr and stdout are a pseudo-terminal of that width, read as err.
+inline Outcome RunWatching(const std::vector<std::string>& args,
+                           const std::vector<std::string>& env,
+                           const std::function<bool(pid_t)>& watch = {},
+                           std::optional<unsigned short> columns = std::nullopt) {
+  Tolvan run(
+      Tolvan::Start{{args.begin() + 1, args.end()}, env, columns, false, false, args.front()});
+  if (watch) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while (!watch(run.pid()) && std::chrono::steady_clock::now() < deadline) {
+      if (!run.ReadSome(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  }
+  return run.Finish();
+}
+
+// An application folder of its own for tolvan: tolvan copied from bin (it finds its plug-ins
+// and tools beside itself), the PostgreSQL/ tools copied so that a test may replace them, the
+// rest linked; an empty temp/.
+inline void LayOutApplicationFolder(const std::string& bin, const std::filesystem::path& app) {
+  namespace fs = std::filesystem;
+  fs::create_directories(app / "temp");
+  fs::create_directories(app / "PostgreSQL");
+  for (const auto& entry : fs::directory_iterator(bin)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "tolvan") {
+      fs::copy_file(entry.path(), app / name);
+    } else if (name == "PostgreSQL") {
+      for (const auto& tool : fs::directory_iterator(entry.path())) {
+        fs::copy_file(tool.path(), app / "PostgreSQL" / tool.path().filename());
+      }
+    } else if (name != "temp" && name.rfind("tolvan-", 0) != 0) {
+      fs::create_symlink(entry.path(), app / name);
+    }
+  }
 }
 
 }  // namespace tolvan_test

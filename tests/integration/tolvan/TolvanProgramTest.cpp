@@ -186,6 +186,50 @@ TEST_F(TolvanProgram, EveryRunEndsWithAResultLineThatScriptsCanLeaveOut) {
   EXPECT_FALSE(fs::exists(dir_ / "x.fbk"));
 }
 
+// What is left of an error block once the tool's lines printed above are taken out may be only
+// its heading: the block says where the reason is, or what is missing.
+TEST_F(TolvanProgram, AnErrorBlockWhoseReasonWasPrintedAboveSaysWhereToLook) {
+  if (!HaveGbak()) {
+    GTEST_SKIP() << "no gbak beside tolvan (scripts/layout-appdir)";
+  }
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string env;
+    std::string named;  // what the block must name beyond the export's own text
+  };
+  std::vector<Case> cases = {
+      {"a restore of a backup that is not there",
+       {"firebird", "Restore", "--database", (dir_ / "novo.fdb").string(), "--user", "SYSDBA",
+        "--password", "x", "--file", (dir_ / "nenhum.fbk").string(), "--yes"},
+       "",
+       ""},
+  };
+  if (const auto server = tolvan::test::FindFirebirdServer()) {
+    cases.push_back({"a server's backup with TOLVAN_PASSWORD empty",
+                     {"firebird", "Backup", "--database", server->DataKey("nenhum.fdb"), "--user",
+                      server->user, "--file", (dir_ / "x.fbk").string(), "--yes"},
+                     "TOLVAN_PASSWORD=",
+                     "TOLVAN_PASSWORD"});
+  } else if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
+    FAIL() << tolvan::test::NoFirebirdServerMessage();
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> env = env_;
+    if (!c.env.empty()) {
+      env.push_back(c.env);
+    }
+    const Outcome r = RunTolvan(c.args, env);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string block = r.err.substr(r.err.find("erro:\n"));
+    const std::string lines = block.substr(0, block.rfind(" falhou em "));
+    EXPECT_GT(std::count(lines.begin(), lines.end(), '\n'), 2) << "more than the heading";
+    EXPECT_THAT(block, Not(HasSubstr("gbak:"))) << "the tool's lines not said again";
+    EXPECT_THAT(block, HasSubstr(c.named));
+  }
+}
+
 TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
   using tolvan::platform::GetEnv;
   const auto host = GetEnv("TOLVAN_PG_HOST");
@@ -245,6 +289,9 @@ TEST_F(TolvanProgram, CriarDataBaseThatReportsAFailureWithoutRaisingExitsOne) {
   std::ifstream log_file(log);
   const std::string logged((std::istreambuf_iterator<char>(log_file)), {});
   EXPECT_THAT(logged, HasSubstr("[CriarDataBase] I/O error during"));
+  EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write)
+      << "a new log is its owner's alone";
   EXPECT_THAT(LastLine(r.err), MatchesRegex("CriarDataBase falhou em [0-9]+,[0-9] s"));
 
   const Outcome fd =

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,11 +22,13 @@
 #include <iterator>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "FirebirdTestServer.h"
 #include "Plugin.h"
 #include "RunningTolvan.h"
 #include "StatusText.h"
@@ -42,25 +46,6 @@ using ::testing::Not;
 using tolvan_test::LastLine;
 using tolvan_test::Outcome;
 
-// Runs a program with stdin on /dev/null, reading its two streams to their end. `watch` is
-// called with the child's pid while it runs, until it returns true.
-// With `columns`, its stderr and stdout are a pseudo-terminal of that width, read as err.
-Outcome RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::function<bool(pid_t)>& watch = {},
-                   std::optional<unsigned short> columns = std::nullopt) {
-  tolvan_test::Tolvan run(tolvan_test::Tolvan::Start{
-      {args.begin() + 1, args.end()}, env, columns, false, false, args.front()});
-  if (watch) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    while (!watch(run.pid()) && std::chrono::steady_clock::now() < deadline) {
-      if (!run.ReadSome(20)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-    }
-  }
-  return run.Finish();
-}
-
 std::string Bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -71,22 +56,26 @@ void WriteScript(const fs::path& path, const std::string& text) {
   fs::permissions(path, fs::perms::owner_all);
 }
 
-// A child of pid whose command line names `program` and holds `word` as one of its arguments (the
-// tool of a verification run).
-bool DescendantRuns(pid_t pid, const std::string& program, const std::string& word) {
-  for (const tolvan_test::ChildProcess& child : tolvan_test::ChildrenOf(pid)) {
-    bool names_program = false;
-    bool holds_word = false;
-    // A whole argument: the backup's own file name may hold the word ("~verificar-c3…").
-    for (const std::string& argument : child.arguments) {
-      names_program = names_program || argument.find(program) != std::string::npos;
-      holds_word = holds_word || argument == word;
-    }
-    if (names_program && holds_word) {
-      return true;
-    }
+using tolvan_test::DescendantRuns;
+
+std::set<std::string> Entries(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
   }
-  return false;
+  return names;
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
+}
+
+// True once the process has ended (reaped or not).
+bool Ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  return !std::getline(stat, line) || line.find(") Z") != std::string::npos;
 }
 
 class VerifyProgram : public ::testing::Test {
@@ -107,20 +96,7 @@ class VerifyProgram : public ::testing::Test {
     // The application folder: tolvan copied (it finds its plug-ins and tools beside itself), the
     // rest linked, the tools replaceable by wrappers.
     app_ = dir_ / "app";
-    fs::create_directories(app_ / "temp");
-    fs::create_directories(app_ / "PostgreSQL");
-    for (const auto& entry : fs::directory_iterator(bin)) {
-      const std::string name = entry.path().filename().string();
-      if (name == "tolvan") {
-        fs::copy_file(entry.path(), app_ / name);
-      } else if (name == "PostgreSQL") {
-        for (const auto& tool : fs::directory_iterator(entry.path())) {
-          fs::copy_file(tool.path(), app_ / "PostgreSQL" / tool.path().filename());
-        }
-      } else if (name != "temp" && name.rfind("tolvan-", 0) != 0) {
-        fs::create_symlink(entry.path(), app_ / name);
-      }
-    }
+    tolvan_test::LayOutApplicationFolder(bin, app_);
   }
   void TearDown() override {
     if (!dir_.empty()) {
@@ -133,7 +109,7 @@ class VerifyProgram : public ::testing::Test {
                  std::optional<unsigned short> columns = std::nullopt) {
     args.insert(args.begin(), (app_ / "tolvan").string());
     env.insert(env.end(), env_.begin(), env_.end());
-    return RunProgram(args, env, watch, columns);
+    return tolvan_test::RunWatching(args, env, watch, columns);
   }
 
   // gbak of the application folder replaced by a script around the real one.
@@ -142,16 +118,30 @@ class VerifyProgram : public ::testing::Test {
     WriteScript(app_ / "gbak", "#!/bin/bash\nset -o pipefail\n" + body);
   }
 
+  // gbak of the application folder cuts every backup it writes to 100 bytes, which no restore
+  // takes.
+  void WrapGbakCuttingItsBackups() {
+    WrapGbak(
+        "/usr/bin/gbak \"$@\"; rc=$?\n"
+        "if [[ \" $* \" == *\" -b \"* ]]; then for a in \"$@\"; do [[ $a == *.tmp ]] && "
+        "f=$a; done\n  truncate -s 100 \"$f\"; fi\nexit $rc\n");
+  }
+
   bool ScratchLeft() const { return !fs::is_empty(dir_ / "tmp"); }
 
-  // An embedded database with tables, an index, constraints, a view, a procedure, a trigger,
-  // generators and accented text; `rows` rows in its big table.
-  std::string MakeFirebirdDatabase(int rows) const {
-    const std::string path = (dir_ / "loja.fdb").string();
-    vesk::firebird::CreateDatabase(path, "SYSDBA", "");
+  // An embedded database (or one of `server`) with tables, an index, constraints, a view, a
+  // procedure, a trigger, generators and accented text; `rows` rows in its big table, and
+  // `more_tables` empty tables.
+  std::string MakeFirebirdDatabase(int rows, int more_tables = 0,
+                                   const tolvan::test::FirebirdServer* server = nullptr) const {
+    const std::string path =
+        server ? server->DataKey(ServerFileName()) : (dir_ / "loja.fdb").string();
+    const std::string user = server ? server->user : "SYSDBA";
+    const std::string password = server ? server->password : "";
+    vesk::firebird::CreateDatabase(path, user, password);
     TVeskSQLConnection c;
     c.DriverName = vesk::firebird::kDriverName;
-    c.Params = {"Database=" + path, "USER_NAME=SYSDBA", "PASSWORD="};
+    c.Params = {"Database=" + path, "USER_NAME=" + user, "PASSWORD=" + password};
     c.Open();
     for (const char* sql : {
              "create table clientes (id integer not null primary key, nome varchar(50) "
@@ -177,9 +167,18 @@ class VerifyProgram : public ::testing::Test {
                     std::to_string(rows) +
                     ") do begin insert into pedidos (cli, valor) values (1 + mod(:i, 2), :i); i "
                     "= i + 1; end end");
+    if (more_tables > 0) {
+      c.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
+                      std::to_string(more_tables) +
+                      ") do begin execute statement 'create table extra_' || i || ' (x integer)'; "
+                      "i = i + 1; end end");
+    }
     c.Close();
     return path;
   }
+
+  // The name of this test's database in a server's data folder.
+  static std::string ServerFileName() { return "verify_" + std::to_string(getpid()) + ".fdb"; }
 
   std::vector<std::string> FirebirdBackup(const std::string& db, const std::string& file) const {
     return {"firebird",   "Backup", "--database", db,   "--user", "SYSDBA",
@@ -320,8 +319,215 @@ TEST_F(VerifyProgram, AnInterruptDuringTheVerificationLeavesNoScratchAndExitsWit
                 MatchesRegex("Backup interrompido \\(" + std::string(name) + "\\) depois de .*"));
     EXPECT_EQ(Bytes(file), good);
     EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+    EXPECT_THAT(r.err, HasSubstr(file + ".nao-verificado\n"));
     EXPECT_FALSE(ScratchLeft());
   }
+}
+
+TEST_F(VerifyProgram, WhatIsNotAFileAtTheBackupPathIsRefusedBeforeAnythingRunsAndStaysAsItWas) {
+  struct Node {
+    const char* what;
+    const char* name;
+    std::function<int(const char*)> make;
+    mode_t type;
+  };
+  const Node nodes[] = {
+      // A device of the test's own folder stands for /dev/null.
+      {"a device", "null", [](const char* p) { return mknod(p, S_IFCHR | 0666, makedev(1, 3)); },
+       S_IFCHR},
+      {"a named pipe nobody reads", "saida.fbk", [](const char* p) { return mkfifo(p, 0600); },
+       S_IFIFO},
+      {"a folder", "pasta.fbk", [](const char* p) { return mkdir(p, 0755); }, S_IFDIR},
+  };
+  // A database gbak would back up, were the path not refused.
+  const std::string db = MakeFirebirdDatabase(10);
+  for (const Node& node : nodes) {
+    SCOPED_TRACE(node.what);
+    const fs::path path = dir_ / "bk" / node.name;
+    if (node.make(path.c_str()) != 0) {
+      ASSERT_EQ(errno, EPERM) << "mknod needs root";
+      continue;
+    }
+    const std::set<std::string> before = Entries(dir_ / "bk");
+    std::vector<std::string> verify = FirebirdBackup(db, path.string());
+    verify.push_back("--verify");
+    for (const auto& args :
+         {FirebirdBackup(db, path.string()), verify,
+          std::vector<std::string>{"postgresql", "CriarBackup", "--database", "127.0.0.1/1:nenhum",
+                                   "--user", "u", "--file", path.string(), "--yes"}}) {
+      SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back());
+      const auto started = std::chrono::steady_clock::now();
+      const Outcome r = Tolvan(args, {"TOLVAN_PASSWORD=x"});
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_THAT(r.err, HasSubstr(path.string()));
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+      EXPECT_EQ(ModeOf(path) & S_IFMT, node.type);
+      EXPECT_EQ(Entries(dir_ / "bk"), before);
+      EXPECT_FALSE(ScratchLeft());
+    }
+  }
+}
+
+TEST_F(VerifyProgram, WhatAKilledVerificationLeftGoesWithTheNextBackup) {
+  // On a server, so that a gbak killed while it backs up leaves no embedded engine's locks behind.
+  const auto server = tolvan::test::FindFirebirdServer();
+  REQUIRE_SERVER(server);
+  // Big enough to catch each step, with tables enough that the comparison takes a while.
+  const std::string db = MakeFirebirdDatabase(100000, 150, &*server);
+  const struct Removed {
+    std::string path;
+    ~Removed() { fs::remove(path); }
+  } removed{server->data + "/" + ServerFileName()};
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  const std::vector<std::string> plain = {"firebird",   "Backup", "--database", db,     "--user",
+                                          server->user, "--file", file,         "--yes"};
+  const std::vector<std::string> password = {"TOLVAN_PASSWORD=" + server->password};
+  ASSERT_EQ(Tolvan(plain, password).status, 0);
+  std::vector<std::string> verify = plain;
+  verify.push_back("--verify");
+  const auto restored_copy_stands = [this] {
+    for (const auto& folder : fs::directory_iterator(dir_ / "tmp")) {
+      if (fs::exists(folder.path() / "copia.fdb")) {
+        return true;
+      }
+    }
+    return false;
+  };
+  struct Step {
+    const char* name;
+    std::function<bool(pid_t)> reached;
+  };
+  const Step steps[] = {
+      {"backup", [](pid_t tolvan) { return DescendantRuns(tolvan, "gbak", "-b"); }},
+      {"restore", [](pid_t tolvan) { return DescendantRuns(tolvan, "gbak", "-c"); }},
+      {"comparison",
+       [&](pid_t tolvan) {
+         return restored_copy_stands() && tolvan_test::ChildrenOf(tolvan).empty();
+       }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    const std::string good = Bytes(file);
+    bool killed = false;
+    Outcome r = Tolvan(verify, password, [&](pid_t tolvan) {
+      if (Ended(tolvan)) {
+        return true;
+      }
+      if (!step.reached(tolvan)) {
+        return false;
+      }
+      kill(tolvan, SIGKILL);
+      killed = true;
+      return true;
+    });
+    ASSERT_TRUE(killed) << "the run ended before the step: " << r.err;
+    EXPECT_EQ(Bytes(file), good) << "the earlier good backup stays";
+    std::set<std::string> left = Entries(dir_ / "bk");
+    left.erase("loja.fbk");
+    ASSERT_EQ(left.size(), 1u) << "the run's own folder beside the backup";
+    EXPECT_EQ(ModeOf(dir_ / "bk" / *left.begin()) & 0777, 0700u);
+
+    r = Tolvan(plain, password);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Entries(dir_ / "bk"), std::set<std::string>{"loja.fbk"});
+    EXPECT_FALSE(ScratchLeft());
+  }
+}
+
+TEST_F(VerifyProgram, ABackupNameAsLongAsTheFileSystemAllowsIsBackedUpVerifiedAndKept) {
+  const std::string db = MakeFirebirdDatabase(10);
+  // 245 bytes, two-byte letters where the names beside it are cut.
+  std::string name;
+  for (int i = 0; i < 120; ++i) {
+    name += "ó";
+  }
+  name += "x.fbk";
+  ASSERT_EQ(name.size(), 245u);
+  const std::string file = (dir_ / "bk" / name).string();
+  Outcome r = Tolvan(FirebirdBackup(db, file));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> verify = FirebirdBackup(db, file);
+  verify.push_back("--verify");
+  r = Tolvan(verify);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(LastLine(r.err), HasSubstr("Backup verificado: " + file));
+  EXPECT_EQ(Entries(dir_ / "bk"), std::set<std::string>{name});
+
+  // One that fails its verification is kept beside it under a name within the limit.
+  WrapGbakCuttingItsBackups();
+  r = Tolvan(verify);
+  EXPECT_EQ(r.status, 1) << r.err;
+  std::set<std::string> names = Entries(dir_ / "bk");
+  names.erase(name);
+  ASSERT_EQ(names.size(), 1u);
+  const std::string& unverified = *names.begin();
+  EXPECT_THAT(unverified, ::testing::EndsWith(".nao-verificado"));
+  ASSERT_LE(unverified.size(), 255u);
+  // Cut before a whole letter.
+  const std::size_t stem = unverified.size() - std::string(".nao-verificado").size();
+  EXPECT_EQ(unverified.substr(0, stem), name.substr(0, stem));
+  EXPECT_NE(static_cast<unsigned char>(name[stem]) & 0xC0, 0x80);
+  EXPECT_THAT(r.err, HasSubstr((dir_ / "bk" / unverified).string()));
+  EXPECT_FALSE(ScratchLeft());
+}
+
+TEST_F(VerifyProgram, NewBackupsAreTheirOwnersAloneAndOneThatReplacesAFileKeepsItsMode) {
+  const mode_t umask_before = umask(022);
+  const std::string db = MakeFirebirdDatabase(10);
+  const fs::path file = dir_ / "bk" / "loja.fbk";
+  ASSERT_EQ(Tolvan(FirebirdBackup(db, file.string())).status, 0);
+  EXPECT_EQ(ModeOf(file) & 0777, 0600u) << "a new backup";
+
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  std::vector<std::string> verify = FirebirdBackup(db, file.string());
+  verify.push_back("--verify");
+  Outcome r = Tolvan(verify);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ModeOf(file) & 0777, 0640u) << "a proven backup in place of an earlier one";
+
+  WrapGbakCuttingItsBackups();
+  r = Tolvan(verify);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ModeOf(file.string() + ".nao-verificado") & 0777, 0600u) << "a new unverified one";
+  umask(umask_before);
+}
+
+// The guard put the kept gbak 4.0 in place (the server was upgraded); this machine's embedded
+// engine is 3.0's.
+TEST_F(VerifyProgram,
+       AGbakOfAnotherVersionThanTheEmbeddedEngineFailsTheVerificationSayingWhatToInstall) {
+  using tolvan::platform::GetEnv;
+  const auto host = GetEnv("TOLVAN_FB4_HOST");
+  const auto port = GetEnv("TOLVAN_FB4_PORT");
+  const auto user = GetEnv("TOLVAN_FB4_USER");
+  const auto password = GetEnv("TOLVAN_FB4_PASSWORD");
+  const auto data = GetEnv("TOLVAN_FB4_DATA");
+  const auto messages = GetEnv("TOLVAN_FB4_MSG");
+  const auto version = GetEnv("TOLVAN_FB4_VERSION");
+  const auto tools = GetEnv("TOLVAN_DEBIAN13_TOOLS");
+  if (!host || !port || !user || !password || !data || !messages || !version || !tools) {
+    if (GetEnv("CI").value_or("") == "true") {
+      FAIL() << "no Firebird 4 server";
+    }
+    GTEST_SKIP() << "no Firebird 4 server: source \"$(scripts/debian13-servers start)\"";
+  }
+  fs::copy_file(fs::path(*tools) / "fb4" / "gbak", app_ / ("gbak_" + *version));
+  const std::string path = *data + "/verify_" + std::to_string(getpid()) + ".fdb";
+  const std::string key = *host + "/" + *port + ":" + path;
+  vesk::firebird::CreateDatabase(key, *user, *password);
+  const std::string file = (dir_ / "bk" / "loja.fbk").string();
+  std::ofstream(file, std::ios::binary) << "backup anterior";
+
+  const Outcome r = Tolvan({"firebird", "Backup", "--database", key, "--user", *user, "--file",
+                            file, "--expected-client-version", *version, "--verify", "--yes"},
+                           {"FIREBIRD_MSG=" + *messages, "TOLVAN_PASSWORD=" + *password});
+  fs::remove(path);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("gbak em uso é da versão " + *version));
+  EXPECT_THAT(r.err, HasSubstr("instale nesta máquina o Firebird 4.0"));
+  EXPECT_EQ(Bytes(file), "backup anterior");
+  EXPECT_TRUE(fs::is_regular_file(file + ".nao-verificado"));
+  EXPECT_FALSE(ScratchLeft());
 }
 
 // PostgreSQL: a cluster of the test run, databases made for each test.

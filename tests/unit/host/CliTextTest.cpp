@@ -1,5 +1,6 @@
 // What the command-line host decides from text alone: how far a gbak run has gone, how a status
-// fits a terminal, how sizes, times and failures read, and which options an export takes.
+// fits a terminal, how sizes, times and failures read, which options an export takes, and what
+// the tour says the other plug-ins need.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "ExportTable.h"
 #include "Plugin.h"
+#include "PluginNeeds.h"
 #include "Report.h"
 #include "StatusText.h"
 #include "tolvan/Exports.h"
@@ -24,6 +26,41 @@ using tolvan::cli::DisplayWidth;
 using tolvan::cli::FitToWidth;
 using tolvan::cli::GbakProgress;
 using tolvan::cli::PluginKind;
+
+// Each plug-in's part of the tour's sentence says the ODBC driver (or the PostgreSQL tools) only
+// when this machine lacks them.
+TEST(OtherPluginNeedsTest, SaysWhatEachPluginStillLacks) {
+  using tolvan::cli::MachineOffer;
+  struct Case {
+    MachineOffer offer;
+    bool postgres_tools_named, oracle_driver_named, mssql_driver_named;
+    const char* also;
+  };
+  const std::vector<Case> cases = {
+      {{true, std::vector<std::string>{"SQLite3"}}, false, true, true, "SQLite3"},
+      {{false, std::vector<std::string>{"ODBC Driver 18 for SQL Server", "Oracle 21 ODBC driver"}},
+       true,
+       false,
+       false,
+       "postgresql-client"},
+      {{true, std::vector<std::string>{}}, false, true, true, "nenhum"},
+      {{true, std::nullopt}, false, true, true, "unixodbc-dev"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = tolvan::cli::OtherPluginNeeds(c.offer);
+    SCOPED_TRACE(text);
+    // The parts after "postgresql, ", "oracle, " and "mssql, ".
+    const auto part = [&text](const std::string& plugin) {
+      const auto at = text.find(plugin + ", ");
+      EXPECT_NE(at, std::string::npos);
+      return text.substr(at, text.find(';', at) - at);
+    };
+    EXPECT_EQ(part("postgresql").find("pg_dump") != std::string::npos, c.postgres_tools_named);
+    EXPECT_EQ(part("oracle").find("driver ODBC") != std::string::npos, c.oracle_driver_named);
+    EXPECT_EQ(part("mssql").find("driver ODBC") != std::string::npos, c.mssql_driver_named);
+    EXPECT_THAT(text, HasSubstr(c.also));
+  }
+}
 
 TEST(FitToWidthTest, CutsWholeCharactersAndExpandsTabs) {
   EXPECT_EQ(FitToWidth("ação", 3), "açã");

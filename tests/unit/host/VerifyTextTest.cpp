@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Report.h"
 #include "Verify.h"
+#include "VerifyPostgres.h"
 
 namespace {
 
@@ -105,32 +110,94 @@ TEST(VerdictTest, ReadsInBrazilianFormAndFindsTheToolsMarkedLines) {
                           "pg_restore: error: could not execute query"));
 }
 
-TEST(DumpReadingTest, CountsCopyRowsAndReadsTheListedTableOfContents) {
-  EXPECT_EQ(CountCopyRows(""), 0u);
-  EXPECT_EQ(CountCopyRows("\\.\n\n\n"), 0u);
-  // An escaped line end inside a value stays on its row.
-  EXPECT_EQ(CountCopyRows("1\tJoão\n2\tD'Ávila\\nsegunda linha\n\\.\n\n"), 2u);
-  EXPECT_EQ(CountCopyRows("1\ta\n2\tb"), 2u) << "a member cut before its end marker";
+TEST(DumpReadingTest, CountsCopyRowsInPiecesOfAnySize) {
+  struct Case {
+    std::string data;
+    std::uint64_t rows;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"\\.\n\n\n", 0},
+      // An escaped line end inside a value stays on its row; an empty line is a row.
+      {"1\tJoão\n2\tD'Ávila\\nsegunda linha\n\n\\.\n\n", 3},
+      {"1\ta\n2\tb", 2},  // a member cut before its end marker
+      {"\\.x\n\\\n\\.", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    EXPECT_EQ(CountCopyRows(c.data), c.rows);
+    // Cut in two at every byte, as a member read a piece at a time may be.
+    for (std::size_t cut = 0; cut <= c.data.size(); ++cut) {
+      CopyRowCounter counter;
+      counter.Feed(std::string_view(c.data).substr(0, cut));
+      counter.Feed(std::string_view(c.data).substr(cut));
+      EXPECT_EQ(counter.Rows(), c.rows) << "cut at " << cut;
+    }
+  }
+}
 
+TEST(DumpReadingTest, ReadsTheListedTableOfContentsByItsEntryTypes) {
   const std::string listing =
       ";\n; Archive created at 2026-12-09\n;\n"
+      "5; 2615 16384 SCHEMA - vendas do dia postgres\n"
       "215; 1259 16386 TABLE public clientes postgres\n"
       "3340; 0 16386 TABLE DATA public clientes postgres\n"
       "3195; 2606 16391 CONSTRAINT public clientes clientes_pkey postgres\n"
       "3197; 2606 16400 FK CONSTRAINT public pedidos pedidos_cli_fkey postgres\n"
       "216; 1255 16405 FUNCTION public f_total(integer) postgres\n"
       "3350; 0 0 SEQUENCE SET public s_cli postgres\n"
-      "218; 1259 16425 VIEW public v_ped postgres\n";
-  const auto entries = ReadTocListing(listing);
-  ASSERT_EQ(entries.size(), 7u);
-  EXPECT_EQ(entries[1].id, 3340);
-  EXPECT_EQ(entries[1].desc, "TABLE DATA");
-  EXPECT_EQ(entries[1].tag, "clientes");
-  EXPECT_EQ(entries[2].tag, "clientes clientes_pkey");
-  EXPECT_EQ(entries[3].desc, "FK CONSTRAINT");
-  EXPECT_EQ(entries[4].tag, "f_total(integer)");
-  EXPECT_EQ(entries[5].desc, "SEQUENCE SET");
-  EXPECT_EQ(entries[6].schema, "public");
+      "218; 1259 16425 VIEW public v_ped postgres\n"
+      "3400; 0 0 TABLE ATTACH public payment_p2022_01 postgres\n"
+      "3401; 0 0 INDEX ATTACH public payment_p2022_01_customer_idx postgres\n"
+      "230; 1259 16500 TABLE vendas do dia itens de venda postgres\n";
+  std::vector<std::string> read;
+  for (const TocEntry& e : ReadTocListing(listing)) {
+    read.push_back(std::to_string(e.id) + "|" + e.desc + "|" + e.schema + "|" + e.tag);
+  }
+  EXPECT_THAT(read,
+              ElementsAre("215|TABLE|public|clientes", "3340|TABLE DATA|public|clientes",
+                          "3195|CONSTRAINT|public|clientes clientes_pkey",
+                          "3197|FK CONSTRAINT|public|pedidos pedidos_cli_fkey",
+                          "216|FUNCTION|public|f_total(integer)", "3350|SEQUENCE SET|public|s_cli",
+                          "218|VIEW|public|v_ped", "3400|TABLE ATTACH|public|payment_p2022_01",
+                          "3401|INDEX ATTACH|public|payment_p2022_01_customer_idx",
+                          "230|TABLE|vendas do dia|itens de venda"));
+}
+
+TEST(ScratchNameTest, IsAsciiOfOneShapeThatReadsBackForEveryMachine) {
+  for (const std::string machine :
+       {"caixa-01", "CAIXA01", "servidor-da-loja-de-são-joão.local", "", "Ω"}) {
+    SCOPED_TRACE(machine);
+    const std::string tag = AsciiTag(machine);
+    const std::string name = ScratchDatabaseName(tag, 4294967295u, 0xffffffffu);
+    EXPECT_LE(name.size(), 63u);
+    EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos);
+    const auto parts = ReadScratchDatabaseName(name);
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_EQ(parts->machine_tag, tag);
+    EXPECT_EQ(parts->pid, 4294967295u);
+  }
+  // Machines whose names differ only in what a tag leaves out have tags of their own.
+  EXPECT_NE(AsciiTag("caixa-01"), AsciiTag("caixa01"));
+  for (const std::string other :
+       {"loja_verificar_12_0abc", "tolvan_verificar_caixa_12", "tolvan_verificar_caixa_12_0abcdef",
+        "tolvan_verificar_Caixa_12_0abcdef0", "tolvan_verificar_caixa_12_0abcdef0_x"}) {
+    EXPECT_EQ(ReadScratchDatabaseName(other), std::nullopt) << other;
+  }
+}
+
+TEST(ToolDatabaseArgumentTest, ANameThatReadsAsAConnectionStringOrAnOptionNamesOnlyItself) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"tolvan_verificar_caixa01ab12_77_0000abcd", "-d tolvan_verificar_caixa01ab12_77_0000abcd"},
+      {"loja nova", "-d \"loja nova\""},
+      {"dbname=vv application_name=", "\"--dbname=dbname='dbname=vv application_name='\""},
+      {"PostgreSQL://x", "--dbname=dbname='PostgreSQL://x'"},
+      {"-loja", "--dbname=dbname='-loja'"},
+      {"a=b'c\\d", "--dbname=dbname='a=b\\'c\\\\d'"},
+  };
+  for (const auto& [name, argument] : cases) {
+    EXPECT_EQ(ToolDatabaseArgument(name), argument) << name;
+  }
 }
 
 }  // namespace

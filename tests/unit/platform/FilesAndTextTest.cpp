@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
 #include "platform/Text.h"
 
 namespace tolvan::platform {
@@ -148,6 +149,24 @@ TEST(Files, AHeldFileStaysAndAnUnheldOneIsRemoved) {
                                std::filesystem::perm_options::add);
   EXPECT_FALSE(RemoveUnheldFile(folder.Path()));
   EXPECT_FALSE(RemoveUnheldFile(folder.Path() + "missing"));
+}
+
+TEST(Files, APrivateFolderIsTheUsersAloneUsableAndNeverOneThatStood) {
+  tolvan::testing::FakeToolFolder parent;
+  const std::string folder = parent.Path() + "tolvan-verificar-1";
+  ASSERT_TRUE(CreatePrivateFolder(folder));
+  // Its access list must still let the user who made it work inside.
+  Write(folder + kPathDelimiter + "x", "x");
+  EXPECT_EQ(Read(folder + kPathDelimiter + "x"), "x");
+  if (kPosix) {
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(U8(folder)).permissions(), fs::perms::owner_all);
+  }
+  EXPECT_FALSE(CreatePrivateFolder(folder));
+  Write(parent.Path() + "arquivo", "x");
+  EXPECT_FALSE(CreatePrivateFolder(parent.Path() + "arquivo"));
+  EXPECT_THROW(CreatePrivateFolder(parent.Path() + "sem-pasta" + kPathDelimiter + "x"),
+               std::system_error);
 }
 
 TEST(DynamicLibrary, LoadsLooksUpAndReportsFailures) {

@@ -1,4 +1,5 @@
-// What a child inherits of its parent on POSIX, and what ends it with its parent.
+// What a child inherits of its parent on POSIX, what ends it with its parent, and that it is gone
+// once reaped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,6 +16,7 @@
 
 #include "fake_tool/FakeTool.h"
 #include "platform/Interrupt.h"
+#include "platform/Machine.h"
 #include "platform/Process.h"
 
 namespace tolvan::platform {
@@ -193,6 +196,16 @@ TEST(ChildSession, TheChildDiesWithTheProcessThatStartedIt) {
 }
 
 // The Firebird client takes SIGINT and SIGTERM for itself on its first call.
+// A run that was reaped is gone for a later run that reads its id.
+TEST(ProcessExistence, AProcessThatWasReapedNoLongerExists) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_FALSE(ProcessExists(static_cast<std::uint64_t>(child)));
+}
+
 TEST(InterruptHandlers, WhatALibraryInstallsInsideTheScopeIsUndoneAndSighupIsRecorded) {
   InstallInterruptHandlers();
   {

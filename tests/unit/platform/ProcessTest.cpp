@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Machine.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 
@@ -215,6 +217,15 @@ TEST_F(ProcessTest, DestroyingARunningChildEndsIt) {
   child->Kill();
   EXPECT_NE(child->Wait(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// What a later run reads from the names a run leaves behind: this machine, and whether a process
+// of an id exists.
+TEST(ProcessExistence, TheRunningProgramExistsAndIdsNoProcessCanHaveDoNot) {
+  EXPECT_FALSE(MachineName().empty());
+  EXPECT_TRUE(ProcessExists(CurrentProcessId()));
+  EXPECT_FALSE(ProcessExists(0));
+  EXPECT_FALSE(ProcessExists(std::uint64_t{1} << 40));
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
@@ -102,10 +104,50 @@ TEST_F(VersionGuardTest, OtherServersTakeTheFolderFor14AndAMismatchLeftNamesTheW
   EXPECT_EQ(driver_->Count(Operation::Query), 1);
 }
 
-TEST_F(VersionGuardTest, AToolThatDoesNotStartShowsAnEmptyVersion) {
-  ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
-  MakeFolder(app_.Path() + "PostgreSQL14");
-  EXPECT_THAT(Guard(), ::testing::HasSubstr("pg_dump está na versão  enquanto"));
+// A tool that is missing or gives no version is named with what to put there, never compared as
+// an empty version; a version folder that brings it still mends it.
+TEST_F(VersionGuardTest, AMissingOrSilentToolIsNamedWithItsPackage) {
+  using ::testing::AllOf;
+  using ::testing::HasSubstr;
+  using ::testing::Not;
+  const std::string dump = tools_ + "pg_dump" + platform::kExecutableSuffix;
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    std::vector<std::string> said;  // empty: the guard passes
+  };
+  const std::vector<Case> cases = {
+      {"missing, no version folder", [] {}, {"\"" + tools_ + "\"", "postgresql-client-15"}},
+      {"missing, and missing from the version folder too",
+       [this] { MakeFolder(app_.Path() + "PostgreSQL14"); },
+       {"\"" + tools_ + "\"", "postgresql-client-15"}},
+      {"not the tool",
+       [this] {
+         app_.Install("PostgreSQL/pg_dump",
+                      "err pg_dump: error while loading shared libraries: libpq.so.5\nexit 127\n");
+       },
+       {"\"" + dump + "\"", "libpq.so.5", "postgresql-client-15"}},
+      {"missing, brought by the version folder",
+       [this] { InstallFolder("PostgreSQL14", "15.20"); },
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Utf8Path(tools_));
+    fs::remove_all(Utf8Path(app_.Path() + "PostgreSQL14"));
+    MakeFolder(tools_);
+    ServerSays("PostgreSQL 15.20 on x86_64-pc-linux-gnu");
+    c.arrange();
+    const std::string message = Guard();
+    if (c.said.empty()) {
+      EXPECT_EQ(message, "");
+      continue;
+    }
+    EXPECT_THAT(message, Not(HasSubstr("está na versão")));
+    for (const std::string& part : c.said) {
+      EXPECT_THAT(message, HasSubstr(part));
+    }
+  }
 }
 
 TEST_F(VersionGuardTest, AMissingVersionFolderSaysWhatToCopyWhere) {

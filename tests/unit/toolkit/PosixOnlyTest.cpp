@@ -1,10 +1,17 @@
 // What only POSIX can show: children reaped elsewhere, named pipes, devices.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
-
+#include <functional>
 #include <string>
 
 #include "TempDir.h"
@@ -54,25 +61,82 @@ TEST(FailedWait, AChildLostToAFailedWaitIsLeftAloneByItsOwner) {
   running.reset();  // a child still running is killed and the destructor returns
 }
 
-TEST(ProductFilePosix, APipeAtTheFinalNameIsWrittenInPlaceAndNeverRemoved) {
+TEST(ProductFilePosix, WhatIsNotAPlainFileAtTheFinalNameIsRefusedAndLeftAsItWas) {
   tolvan::test::TempDir dir;
-  const std::string pipe = dir.File("backup.fifo");
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  {
-    vesk::ProductFile product(pipe);
-    EXPECT_TRUE(product.InPlace());
-    EXPECT_EQ(product.Path(), pipe);
+  struct Case {
+    const char* what;
+    std::string path;
+    std::function<int(const char*)> make;
+    mode_t type;
+    const char* named;  // what the reason calls it
+  } cases[] = {
+      {"a named pipe without a reader", dir.File("saida.fbk"),
+       [](const char* path) { return ::mkfifo(path, 0600); }, S_IFIFO, "pipe"},
+      {"a device like /dev/null", dir.File("null"),
+       [](const char* path) { return ::mknod(path, S_IFCHR | 0666, makedev(1, 3)); }, S_IFCHR,
+       "dispositivo"},
+      {"a socket", dir.File("s.sock"),
+       [](const char* path) {
+         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
+         const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+         ::close(fd);
+         return bound;
+       },
+       S_IFSOCK, "socket"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.make(c.path.c_str()) != 0) {
+      // mknod needs root.
+      ASSERT_EQ(errno, EPERM);
+      continue;
+    }
+    try {
+      vesk::ProductFile product(c.path);
+      ADD_FAILURE() << "a product for " << c.path;
+    } catch (const vesk::EProductRefused& error) {
+      EXPECT_THAT(vesk::FileErrorReason(error), ::testing::HasSubstr(c.named));
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat(c.path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & S_IFMT, c.type);
+    // Nor does a version read wait on it.
+    EXPECT_EQ(GetVersao(c.path, false), "");
+    EXPECT_EQ(GetVersaoFirebirdmsg(c.path), "");
+    ::unlink(c.path.c_str());
   }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "no temporary file was made";
+}
+
+// The name limit of POSIX file systems (255 bytes a name); on Windows the whole path's comes first.
+TEST(ProductFilePosix, ALongNameGetsTemporariesWithinTheLimitThatTheNextRunStillRemoves) {
+  tolvan::test::TempDir dir;
+  std::string name;
+  for (int i = 0; i < 125; ++i) {
+    name += "\xC3\xA1";
+  }
+  name += ".fbk";
+  const std::string final_path = dir.File(name);
+  std::string leftover;
   {
-    vesk::ProductFile product(pipe);
+    vesk::ProductFile product(final_path);
+    leftover = product.Path();
+    const std::string temporary = std::filesystem::path(leftover).filename().string();
+    EXPECT_LE(temporary.size(), vesk::kMaxNameBytes);
+    const std::size_t stem = temporary.find(".~");
+    EXPECT_EQ(temporary.substr(0, stem), name.substr(0, stem));
+    EXPECT_NE(static_cast<unsigned char>(name[stem]) & 0xC0, 0x80) << "cut before a whole letter";
+    std::ofstream(leftover) << "tonight";
     product.Commit();
   }
-  struct stat info {};
-  ASSERT_EQ(::lstat(pipe.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISFIFO(info.st_mode));
-  // Nor does a version read wait on it.
-  EXPECT_EQ(GetVersao(pipe, false), "");
-  EXPECT_EQ(GetVersaoFirebirdmsg(pipe), "");
+  EXPECT_EQ(std::filesystem::file_size(final_path), 7u);
+  // What a killed run leaves under such a name goes with the next run.
+  std::ofstream(leftover) << "killed";
+  { vesk::ProductFile next(final_path); }
+  EXPECT_FALSE(std::filesystem::exists(leftover));
 }
 
 TEST(ProductFilePosix, ALinkAtTheFinalNameIsReplacedNeverWrittenThrough) {
@@ -83,7 +147,6 @@ TEST(ProductFilePosix, ALinkAtTheFinalNameIsReplacedNeverWrittenThrough) {
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
   {
     vesk::ProductFile product(link);
-    EXPECT_FALSE(product.InPlace());
     std::ofstream(product.Path()) << "command";
     product.Commit();
   }

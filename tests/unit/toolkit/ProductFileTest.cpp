@@ -48,7 +48,6 @@ TEST(ProductFile, CommitPutsTheNewFileInPlaceAndOtherwiseNothingChanges) {
   Write(final_path, "last night's backup");
   {
     vesk::ProductFile product(final_path);
-    EXPECT_FALSE(product.InPlace());
     EXPECT_EQ(U8(product.Path()).parent_path(), dir.path());
     EXPECT_EQ(ReadAll(product.Path()), "");
     Write(product.Path(), "half a backup");

@@ -450,6 +450,32 @@ class OdbcDriver : public driver::Driver {
   std::unique_ptr<driver::Session> Connect(const driver::ConnectionSettings& settings) override {
     return std::make_unique<OdbcSession>(ConnectionStringFor(settings.params));
   }
+
+  std::vector<std::string> InstalledDrivers() const override {
+    Handle environment(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    Check(SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                        reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0),
+          SQL_HANDLE_ENV, environment.get(), "ao escolher ODBC 3");
+    std::vector<std::string> names;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+      SQLWCHAR name[256] = {};
+      SQLSMALLINT length = 0;
+      SQLWCHAR attributes[2] = {};
+      SQLSMALLINT attributes_length = 0;
+      const SQLRETURN rc = SQLDriversW(
+          environment.get(), direction, name, static_cast<SQLSMALLINT>(std::size(name)), &length,
+          attributes, static_cast<SQLSMALLINT>(std::size(attributes)), &attributes_length);
+      if (!Succeeded(rc)) {
+        break;
+      }
+      names.push_back(
+          FromWide(name, std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
+                                          std::size(name) - 1)));
+      direction = SQL_FETCH_NEXT;
+    }
+    return names;
+  }
 };
 
 // Registered when the library loads.

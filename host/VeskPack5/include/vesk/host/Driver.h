@@ -52,6 +52,9 @@ class VESKPACK_API Driver {
   virtual std::string DatabaseKey(const std::vector<std::string>& params) const = 0;
   // Opens a session; throws TVeskDriverError with the server's text when it cannot.
   virtual std::unique_ptr<Session> Connect(const ConnectionSettings& settings) = 0;
+  // The names of the drivers this one reaches servers through (the ODBC driver manager's
+  // installed drivers); empty for a driver that talks to its servers itself.
+  virtual std::vector<std::string> InstalledDrivers() const { return {}; }
 };
 
 // Drivers are found by the connection's DriverName (ignoring case). The host registers the real
