@@ -195,7 +195,7 @@ void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUs
   AddLoginLines(service, *DM->SQLConnection);
   service.LoginPrompt = false;
   service.Trace = false;
-  service.Attach();
+  AttachWithinLimit(service.ServerName, ConnectLimitOf(DM), [&] { service.Attach(); });
 
   service.SecurityAction = ActionOf(action);
   service.UserName = AUserName;
@@ -225,7 +225,7 @@ void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
   AddLoginLines(service, *DM->SQLConnection);
   service.LoginPrompt = false;
   service.Trace = false;
-  service.Attach();
+  AttachWithinLimit(host, ConnectLimitOf(DM), [&] { service.Attach(); });
 
   for (const TVeskIBUserInfo& user : service.DisplayUsers()) {
     _AUsr->push_back(user.UserName + ";" + user.FirstName + ";" + user.MiddleName + ";" +

@@ -1,6 +1,7 @@
 // The work behind the Firebird plug-in's exports. TolvanFirebird.cpp only forwards to these.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FirebirdClientApi.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::firebird {
@@ -134,21 +136,19 @@ void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::str
 }  // namespace tolvan::firebird
 
 // ---------------------------------------------------------------------------------------------
-// Firebird client: error text, services query (PegarDataBases), security users
-
-namespace tolvan::platform {
-class DynamicLibrary;
-}  // namespace tolvan::platform
+// Firebird client: connection limit, error text, services query (PegarDataBases), security users
 
 namespace tolvan::firebird {
 
-// ISC_STATUS of the client API: a signed integer as wide as a pointer.
-using IscStatus = intptr_t;
-inline constexpr int kStatusVectorLength = 20;
+// How long the plug-in's own attaches may wait for the server: the host connection's
+// ConnectTimeout parameter, or the default when there is none (nor a connection).
+std::chrono::seconds ConnectLimitOf(TVeskDMConexao* DM);
 
-using IscSqlCodeFn = int32_t (*)(const IscStatus*);
-using IscInterpreteFn = int32_t (*)(char*, IscStatus**);
-using IscVaxIntegerFn = int32_t (*)(const char*, int16_t);
+// Runs call, an attach to server (a host as a database key names it), or a creation there, within
+// the connection limit: an interrupt or the limit ends its wait with the limit's message. Without a
+// server (this machine's files, the local protocol) it runs unwatched.
+void AttachWithinLimit(const std::string& server, std::chrono::seconds limit,
+                       const std::function<void()>& call);
 
 // The plug-in's one status vector, handed to every client call.
 IscStatus* StatusVector();

@@ -37,6 +37,9 @@
 namespace tolvan::cli {
 namespace {
 
+// A day: what the connection limit takes.
+constexpr int32_t kMaxConnectTimeout = 86400;
+
 void AddOptions(CLI::App& app, Options& o) {
   app.add_option("plugin", o.plugin);
   app.add_option("export", o.export_name);
@@ -50,6 +53,7 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_option("--expected-client-version", o.expected_client_version);
   app.add_option("--driver", o.driver);
   app.add_option("--odbc", o.odbc);
+  app.add_option("--connect-timeout", o.connect_timeout);
 
   app.add_option("--sql", o.sql);
   app.add_option("--user-name", o.user_name);
@@ -438,6 +442,12 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   }
   if (const auto missing = OptionWithoutValue(app)) {
     err << "tolvan: " << *missing << "\n" << Usage();
+    return kExitUsage;
+  }
+  if (o.connect_timeout && (*o.connect_timeout < 1 || *o.connect_timeout > kMaxConnectTimeout)) {
+    err << "tolvan: a opção --connect-timeout espera os segundos de espera, de 1 a "
+        << kMaxConnectTimeout << "\n"
+        << Usage();
     return kExitUsage;
   }
 

@@ -66,9 +66,10 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
 
 ScopedConsoleSinks::ScopedConsoleSinks(bool go_on, bool quiet) {
   previous_dialog_ = vesk::SetDialogSink([this, go_on](const vesk::Dialog& dialog) {
-    // A note (an information message) is shown as it comes and is never a failure.
+    // A note (an information message) is shown as it comes, is never a failure, and with nothing
+    // to choose does not hold the run up waiting for Enter.
     if (dialog.Type == TMsgDlgType::mtInformation) {
-      return ShowDialog(dialog, go_on);
+      return ShowDialog(dialog, go_on || dialog.Buttons.size() <= 1);
     }
     ++message_boxes_;
     last_box_ = dialog.Text;

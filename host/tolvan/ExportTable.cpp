@@ -9,8 +9,8 @@ namespace tolvan::cli {
 namespace {
 
 const std::vector<std::string> kConnectionOptions = {
-    "--database", "--user", "--password", "--client-library", "--expected-client-version",
-    "--driver",   "--odbc"};
+    "--database", "--user", "--password",       "--client-library", "--expected-client-version",
+    "--driver",   "--odbc", "--connect-timeout"};
 
 // Taken by every export: they change how tolvan behaves, not what the export gets.
 const std::vector<std::string> kEverywhere = {"--quiet", "--yes", "--quiet-result"};
@@ -61,6 +61,8 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--expected-client-version", "VERSÃO", "versão da biblioteca cliente que o host espera"},
       {"--driver", "NOME", "driver da conexão (padrão: o do plug-in)"},
       {"--odbc", "TEXTO", "texto de conexão ODBC, \"Driver={...};Server=...;...\""},
+      {"--connect-timeout", "SEGUNDOS",
+       "quanto esperar por um servidor que não responde à conexão (padrão: 30)"},
       {"--sql", "SQL", "a consulta"},
       {"--user-name", "NOME", "o usuário a incluir, alterar ou excluir"},
       {"--user-password", "SENHA", "a senha desse usuário"},

@@ -13,6 +13,7 @@
 #include "DefaultDatabase.h"
 #include "Report.h"
 #include "StatusText.h"
+#include "platform/ConnectLimit.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -158,6 +159,10 @@ TVeskDMConexao& Host::Module() {
     connection_->Params = {"Database=" + database_, "USER_NAME=" + user_, "PASSWORD=" + password_};
     if (!o_.odbc.empty()) {
       connection_->Params.push_back("ConnectionString=" + o_.odbc);
+    }
+    if (o_.connect_timeout) {
+      connection_->Params.push_back(std::string(tolvan::platform::kConnectTimeoutParameter) + "=" +
+                                    std::to_string(*o_.connect_timeout));
     }
     connection_->ClientLibrary = client_library_;
     dm_.SQLConnection = connection_.get();

@@ -24,6 +24,8 @@ struct Options {
   std::string expected_client_version;
   std::string driver;
   std::string odbc;
+  // Seconds a connection attempt may wait for a server that does not answer; unset: the default.
+  std::optional<int32_t> connect_timeout;
 
   // The exports' own arguments.
   std::string sql;
