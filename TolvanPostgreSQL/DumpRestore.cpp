@@ -123,17 +123,14 @@ class RunFolder {
  private:
   std::string path_;
 };
-// Empties PGPASSWORD when the runner ends, on every way out, the refusals before the tool runs
-// included: whatever value it held before the runner, it holds none after it.
-auto PasswordEmptiedAtTheEnd() {
-  return detail::ScopeExit([] { platform::SetEnv(kPasswordVariable, ""); });
-}
 
-// Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
-// The runner that calls it empties the variable again.
+// Writes the command file and runs the tool with the password in PGPASSWORD, and raises on
+// failure. The password is in the tool's environment alone: the process's own environment is never
+// changed, so no other program the host starts meanwhile inherits it, and a value the host had
+// stays.
 void RunTool(const std::string& CommandLine, const std::string& CommandFile,
              const std::string& Password) {
-  platform::SetEnv(kPasswordVariable, Password);
+  const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
   const RunFolder folder;
   GravarArquivo(CommandLine, folder.File(CommandFile), true);
   std::string output;
@@ -296,7 +293,6 @@ void ConferirDumpTar(const std::string& InputFile) {
 void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, const std::string& Port,
                     const std::string& Database, const std::string& User,
                     const std::string& Password, const std::string& OutputFile, bool SchemaOnly) {
-  const auto cleared = PasswordEmptiedAtTheEnd();
   RecusarAspas(kToolFolderWhat, ToolFolder);
   RecusarAspas("O arquivo de backup", OutputFile);
   // The dump goes to a name of its own: a good file of the final name stays whole until a dump
@@ -341,7 +337,6 @@ void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
                        const std::string& Port, const std::string& Database,
                        const std::string& User, const std::string& Password,
                        const std::string& InputFile) {
-  const auto cleared = PasswordEmptiedAtTheEnd();
   RecusarAspas(kToolFolderWhat, ToolFolder);
   RecusarAspas("O arquivo a restaurar", InputFile);
   // Given a cut archive, pg_restore spins at its end without end, or restores what is there and

@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Fixture.h"
@@ -19,6 +22,7 @@ namespace {
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 using testing::Operation;
 using ::testing::StartsWith;
@@ -90,8 +94,28 @@ class RunnerTest : public PluginHost {
 };
 
 TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
-  InstallTools("15.2");
-  ASSERT_EQ(Dump("s3cr'et"), "");
+  // The tools take a while, and the process's own PGPASSWORD is watched all along: it keeps the
+  // value the host had, before, during and after the runs.
+  InstallTools("15.2", "sleep 300\n", "sleep 300\n");
+  platform::SetEnv("PGPASSWORD", "da-aplicacao");
+  std::atomic<bool> done{false};
+  std::vector<std::string> seen;
+  std::thread watcher([&] {
+    while (!done) {
+      if (const std::string value = platform::GetEnv("PGPASSWORD").value_or("(nenhum)");
+          value != "da-aplicacao") {
+        seen.push_back(value);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_EQ(Dump("s3cr'et"), "");
+  ExecutarPgRestore(tools_, "h", "1", "novo", "ana", "s3cr'et", "/x/in.tar");
+  done = true;
+  watcher.join();
+  EXPECT_THAT(seen, IsEmpty());
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "da-aplicacao");
+  platform::SetEnv("PGPASSWORD", "");
 
   const auto calls = app_.Calls("PostgreSQL/pg_dump");
   ASSERT_EQ(calls.size(), 1u);
@@ -101,12 +125,11 @@ TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
   EXPECT_EQ(ReadText(CommandFile("pg_dump.cmd")),
             Tool("pg_dump") + " -h localhost -p 5432 -U postgres -F t  -f \"" + calls[0].args[9] +
                 "\" vendas");
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
-
-  ExecutarPgRestore(tools_, "h", "1", "novo", "ana", "s3cr'et", "/x/in.tar");
+  const auto restores = app_.Calls("PostgreSQL/pg_restore");
+  ASSERT_EQ(restores.size(), 1u);
+  EXPECT_EQ(restores[0].env.at("PGPASSWORD"), "s3cr'et");
   EXPECT_EQ(ReadText(CommandFile("pg_restore.cmd")),
             Tool("pg_restore") + " -h h -p 1 -U ana -d novo \"/x/in.tar\"");
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
 }
 
 TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
@@ -127,7 +150,7 @@ TEST_F(RunnerTest, FailuresAndThePasswordEmptiedAfterEach) {
       app_.Install("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", c.script));
     }
     EXPECT_EQ(Dump(), c.message);
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
   }
   // A run that prints nothing and fails is reported with its code.
   app_.Install("PostgreSQL/pg_dump", "exit 3\n");
@@ -152,7 +175,7 @@ TEST_F(RunnerTest, ACommandFileThatCannotBeWrittenStopsTheRunAndEmptiesThePasswo
   EXPECT_THROW(ExecutarPgDump(tools_, "", "5432", "vendas", "postgres", "pw", out_, false),
                std::system_error);
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
 }
 
 TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
@@ -173,7 +196,7 @@ TEST_F(RunnerTest, CriarBackupDumpsToTempAndReopensTheConnection) {
   app_.SetScript("PostgreSQL/pg_dump", ToolScript("pg_dump", "15.2", "exit 1\n"));
   EXPECT_THROW(CriarBackup(&connection_), std::runtime_error);
   EXPECT_TRUE(connection_.Connected());
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
 }
 
 TEST_F(RunnerTest, AGuardMismatchStopsBeforeTheConnectionIsClosed) {
@@ -259,7 +282,7 @@ TEST_F(EmptyCopyTest, APasswordWithBlanksQuotesAndAccentsReachesEveryToolRunWhol
               ElementsAre("-h", "db1", "-p", "5433", "-U", "postgres", "-d", "novo", schema_file_));
   EXPECT_THAT(ReadText(CommandFile("pg_dump.cmd")), Not(HasSubstr("senha")));
   EXPECT_THAT(ReadText(CommandFile("pg_restore.cmd")), Not(HasSubstr("senha")));
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
   EXPECT_TRUE(connection_.Connected());
 }
 
@@ -295,7 +318,7 @@ TEST_F(EmptyCopyTest, EveryFailureRemovesTheFileAndReopens) {
     }
     EXPECT_FALSE(fs::exists(Utf8Path(schema_file_)));
     EXPECT_TRUE(connection_.Connected());
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
     EXPECT_FALSE(connection_.Transaction()->Options.ReadOnly);
   }
 }

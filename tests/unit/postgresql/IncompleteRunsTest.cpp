@@ -100,7 +100,7 @@ TEST_F(IncompleteRunTest, ACutOrDamagedArchiveNeverReachesPgRestore) {
   EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").size(), 3u);
 }
 
-TEST_F(IncompleteRunTest, PgPasswordIsEmptyAfterEveryEarlyExitOfTheRunners) {
+TEST_F(IncompleteRunTest, PgPasswordKeepsTheHostsValueAfterEveryEarlyExitOfTheRunners) {
   InstallTools("15.2");
   const std::string quoted = app_.Path() + "temp" + kSlash + "a\"b.dump";
   const std::string missing = app_.Path() + "nada" + kSlash + "vendas.dump";
@@ -115,8 +115,9 @@ TEST_F(IncompleteRunTest, PgPasswordIsEmptyAfterEveryEarlyExitOfTheRunners) {
   for (const auto& run : early_exits) {
     platform::SetEnv("PGPASSWORD", "deixada por outro programa");
     EXPECT_THAT(MessageOf(run), StartsWith("Backup:\r\n"));
-    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+    EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "deixada por outro programa");
   }
+  platform::SetEnv("PGPASSWORD", "");
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_restore").empty());
 }

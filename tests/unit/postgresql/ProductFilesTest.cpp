@@ -108,7 +108,7 @@ TEST_F(BackupFileTest, AToolThatCannotStartOrAFolderThatIsMissingTouchesNothing)
             "Backup:\r\nNão foi possível criar o arquivo de backup \"" + missing +
                 "\": a pasta não existe.");
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
 }
 
 TEST_F(BackupFileTest, ADoubleQuoteInAPathIsRefusedBeforeAnythingRuns) {

@@ -38,7 +38,7 @@ TEST_F(WaitFailedTest, TheDumpIsKeptBesideTheGoodFileAndTheMessageSaysWhere) {
                 "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
   EXPECT_TRUE(fs::exists(Utf8Path(kept)));
   EXPECT_EQ(ReadText(dump), "backup bom");
-  EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "");
+  EXPECT_EQ(platform::GetEnv("PGPASSWORD").value_or(""), "");
 }
 
 }  // namespace
