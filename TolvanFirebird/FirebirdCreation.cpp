@@ -1,6 +1,7 @@
 // Database creation: a new database in dialect 3 equipped with the embedded declaration scripts
 // (CriarDataBase, CriarDataBaseFD), and a new database with the structure of the current one and
 // none of its data (CriarDataBaseVazia).
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -166,9 +167,13 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     if (!has_module && clause_password.empty()) {
       throw std::runtime_error("Senha não informada, e não há conexão de onde obtê-la");
     }
-    components->Create(database_name, CreationClauses(clause_user, clause_password));
+    const std::string server = support::SplitDatabaseKey(database_name).Server();
+    const std::chrono::seconds limit = ConnectLimitOf(DM);
+    AttachWithinLimit(server, limit, [&] {
+      components->Create(database_name, CreationClauses(clause_user, clause_password));
+    });
     created = true;
-    components->Connect();
+    AttachWithinLimit(server, limit, [&] { components->Connect(); });
     components->StartTransaction();
     for (const char* name : {"fbudf", "ib_udf2", "declarations_all_dialect3"}) {
       components->RunScript(ScriptLines(ScriptResource(name)));

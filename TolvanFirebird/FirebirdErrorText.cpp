@@ -10,8 +10,6 @@
 namespace tolvan::firebird {
 namespace {
 
-using IscSqlInterpreteFn = void (*)(int16_t, char*, int16_t);
-
 constexpr std::size_t kMessageBufferLength = 20480;
 
 IscStatus g_status[kStatusVectorLength] = {};

@@ -16,9 +16,11 @@
 #include <utility>
 
 #include "TolvanFirebirdUtil.h"
+#include "platform/ConnectLimit.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 #include "tolvan/support/DatabaseKey.h"
 #include "tolvan/support/FirebirdUser.h"
 #include "tolvan/support/Guards.h"
@@ -138,17 +140,17 @@ class FirebirdClient {
   };
 
   explicit FirebirdClient(const std::string& library_name)
-      : library_(tolvan::platform::DynamicLibrary::Load(
-            library_name.empty() ? tolvan::platform::SharedLibraryFileName("fbclient", "2")
-                                 : library_name)),
-        attach_(library_->Function<AttachFn>("isc_attach_database")),
-        detach_(library_->Function<HandleFn>("isc_detach_database")),
-        drop_(library_->Function<HandleFn>("isc_drop_database")),
-        start_(library_->Function<StartFn>("isc_start_transaction")),
-        execute_(library_->Function<ExecuteFn>("isc_dsql_execute_immediate")),
-        rollback_(library_->Function<HandleFn>("isc_rollback_transaction")),
-        sqlcode_(library_->Function<IscSqlCodeFn>("isc_sqlcode")),
-        interprete_(library_->Function<IscInterpreteFn>("isc_interprete")) {
+      : library_(LoadClientLibrary(library_name.empty()
+                                       ? tolvan::platform::SharedLibraryFileName("fbclient", "2")
+                                       : library_name)),
+        attach_(library_.Function<IscAttachDatabaseFn>("isc_attach_database")),
+        detach_(library_.Function<IscHandleFn>("isc_detach_database")),
+        drop_(library_.Function<IscHandleFn>("isc_drop_database")),
+        start_(library_.Function<IscStartTransactionFn>("isc_start_transaction")),
+        execute_(library_.Function<IscExecuteImmediateFn>("isc_dsql_execute_immediate")),
+        rollback_(library_.Function<IscHandleFn>("isc_rollback_transaction")),
+        sqlcode_(library_.Function<IscSqlCodeFn>("isc_sqlcode")),
+        interprete_(library_.Function<IscInterpreteFn>("isc_interprete")) {
     if (attach_ == nullptr || detach_ == nullptr || drop_ == nullptr || start_ == nullptr ||
         execute_ == nullptr || rollback_ == nullptr || sqlcode_ == nullptr ||
         interprete_ == nullptr) {
@@ -160,7 +162,7 @@ class FirebirdClient {
   Outcome Attach(const std::string& name, const std::string& user, const std::string& password,
                  bool drop = false) const {
     Outcome outcome;
-    uint32_t handle = 0;
+    IscHandle handle = 0;
     if (AttachHandle(name, user, password, handle, outcome) && drop) {
       IscStatus status[kStatusVectorLength] = {};
       if (drop_(status, &handle) != 0) {
@@ -175,25 +177,23 @@ class FirebirdClient {
   // Whether the database is open to all: a restore that gbak did not finish leaves it shut down.
   Online IsOnline(const std::string& name, const std::string& user,
                   const std::string& password) const {
-    constexpr IscStatus kShutdown = 335544528;
-    constexpr IscStatus kDivideByZero = 335544778;
     // Fails with a division by zero only when the database is shut down.
     static constexpr std::string_view kCheck =
         "execute block as declare n integer; begin select mon$shutdown_mode from mon$database "
         "into :n; if (n <> 0) then n = n / 0; end";
     Outcome outcome;
-    uint32_t handle = 0;
+    IscHandle handle = 0;
     if (!AttachHandle(name, user, password, handle, outcome)) {
-      return outcome.codes.count(kShutdown) != 0 ? Online::No : Online::Unknown;
+      return outcome.codes.count(isc::kShutdown) != 0 ? Online::No : Online::Unknown;
     }
     Online online = Online::Unknown;
     IscStatus status[kStatusVectorLength] = {};
-    uint32_t transaction = 0;
+    IscHandle transaction = 0;
     if (start_(status, &transaction, 1, &handle, 0, nullptr) == 0) {
       if (execute_(status, &handle, &transaction, static_cast<uint16_t>(kCheck.size()),
-                   kCheck.data(), 3, nullptr) == 0) {
+                   kCheck.data(), isc::kSqlDialect3, nullptr) == 0) {
         online = Online::Yes;
-      } else if (Codes(status).count(kDivideByZero) != 0) {
+      } else if (Codes(status).count(isc::kDivideByZero) != 0) {
         online = Online::No;
       }
       IscStatus ignored[kStatusVectorLength] = {};
@@ -205,10 +205,13 @@ class FirebirdClient {
 
  private:
   bool AttachHandle(const std::string& name, const std::string& user, const std::string& password,
-                    uint32_t& handle, Outcome& outcome) const {
-    std::string dpb{kDpbVersion1, kDpbUtf8Filename, 0};
-    for (const auto& [tag, value] : {std::pair{kDpbUserName, support::FirebirdLoginName(user)},
-                                     std::pair{kDpbPassword, password}}) {
+                    IscHandle& handle, Outcome& outcome) const {
+    std::string dpb{isc::kDpbVersion1, isc::kDpbUtf8Filename, 0};
+    // The client's own limit as well, for where the watch cannot end the wait itself.
+    AppendNumber(dpb, isc::kDpbConnectTimeout,
+                 static_cast<uint32_t>(tolvan::platform::LibraryConnectTimeout(kLimit).count()));
+    for (const auto& [tag, value] : {std::pair{isc::kDpbUserName, support::FirebirdLoginName(user)},
+                                     std::pair{isc::kDpbPassword, password}}) {
       if (value.empty()) {
         continue;
       }
@@ -221,8 +224,18 @@ class FirebirdClient {
       dpb += value;
     }
     IscStatus status[kStatusVectorLength] = {};
-    if (attach_(status, static_cast<int16_t>(name.size()), name.c_str(), &handle,
-                static_cast<int16_t>(dpb.size()), dpb.data()) != 0) {
+    IscStatus result = 0;
+    try {
+      AttachWithinLimit(support::SplitDatabaseKey(name).Server(), kLimit, [&] {
+        const tolvan::platform::KeepInterruptHandlers keep_interrupts;
+        result = attach_(status, static_cast<int16_t>(name.size()), name.c_str(), &handle,
+                         static_cast<int16_t>(dpb.size()), dpb.data());
+      });
+    } catch (const tolvan::platform::EConnectCut&) {
+      Detach(handle);
+      throw;
+    }
+    if (result != 0) {
       outcome.missing = StatusSaysNoSuchFile(status);
       outcome.codes = Codes(status);
       outcome.failure = FirebirdErrorText(status, sqlcode_, interprete_);
@@ -231,7 +244,7 @@ class FirebirdClient {
     return true;
   }
 
-  void Detach(uint32_t& handle) const {
+  void Detach(IscHandle& handle) const {
     if (handle != 0) {
       IscStatus ignored[kStatusVectorLength] = {};
       detach_(ignored, &handle);
@@ -241,31 +254,26 @@ class FirebirdClient {
   // The error codes of a status vector.
   static std::set<IscStatus> Codes(const IscStatus* status) {
     std::set<IscStatus> codes;
-    for (int i = 0; i + 1 < kStatusVectorLength && status[i] != 0; i += status[i] == 3 ? 3 : 2) {
-      if (status[i] == 1) {
+    for (int i = 0; i + 1 < kStatusVectorLength && status[i] != isc::kArgEnd;
+         i += status[i] == isc::kArgCstring ? 3 : 2) {
+      if (status[i] == isc::kArgGds) {
         codes.insert(status[i + 1]);
       }
     }
     return codes;
   }
 
-  using AttachFn = IscStatus (*)(IscStatus*, int16_t, const char*, uint32_t*, int16_t, const char*);
-  using HandleFn = IscStatus (*)(IscStatus*, uint32_t*);
-  using StartFn = IscStatus (*)(IscStatus*, uint32_t*, int16_t, ...);
-  using ExecuteFn = IscStatus (*)(IscStatus*, uint32_t*, uint32_t*, uint16_t, const char*, uint16_t,
-                                  const void*);
-  static constexpr char kDpbVersion1 = 1;
-  static constexpr char kDpbUserName = 28;
-  static constexpr char kDpbPassword = 29;
-  static constexpr char kDpbUtf8Filename = 77;
+  // How long an attach may wait for the server: the restore's exports take no connection
+  // parameters of the host's to say otherwise.
+  static constexpr std::chrono::seconds kLimit = tolvan::platform::kDefaultConnectTimeout;
 
-  std::unique_ptr<tolvan::platform::DynamicLibrary> library_;
-  AttachFn attach_;
-  HandleFn detach_;
-  HandleFn drop_;
-  StartFn start_;
-  ExecuteFn execute_;
-  HandleFn rollback_;
+  const tolvan::platform::DynamicLibrary& library_;
+  IscAttachDatabaseFn attach_;
+  IscHandleFn detach_;
+  IscHandleFn drop_;
+  IscStartTransactionFn start_;
+  IscExecuteImmediateFn execute_;
+  IscHandleFn rollback_;
   IscSqlCodeFn sqlcode_;
   IscInterpreteFn interprete_;
 };
@@ -436,14 +444,6 @@ bool IsTheDatabaseItself(const std::string& database_key, const std::string& fil
 }
 
 bool StatusSaysNoSuchFile(const IscStatus* status) {
-  constexpr IscStatus kArgEnd = 0;
-  constexpr IscStatus kArgGds = 1;
-  constexpr IscStatus kArgCstring = 3;
-  constexpr IscStatus kArgInterpreted = 5;
-  constexpr IscStatus kArgUnix = 7;
-  constexpr IscStatus kArgWin32 = 17;
-  constexpr IscStatus kIoError = 335544344;
-  constexpr IscStatus kIoOpenError = 335544734;
   constexpr IscStatus kNoSuchFile = 2;       // ENOENT; ERROR_FILE_NOT_FOUND on Windows
   constexpr IscStatus kWin32NoSuchPath = 3;  // ERROR_PATH_NOT_FOUND
   // A server over the network sends its system's error as text, in its own language: the
@@ -455,23 +455,23 @@ bool StatusSaysNoSuchFile(const IscStatus* status) {
   bool io_error = false;
   bool open_error = false;
   bool no_such_file = false;
-  for (int i = 0; i + 1 < kStatusVectorLength && status[i] != kArgEnd;) {
+  for (int i = 0; i + 1 < kStatusVectorLength && status[i] != isc::kArgEnd;) {
     const IscStatus tag = status[i];
     const IscStatus value = status[i + 1];
-    if (tag == kArgGds) {
-      io_error = io_error || value == kIoError;
-      open_error = open_error || value == kIoOpenError;
-    } else if (tag == kArgUnix) {
+    if (tag == isc::kArgGds) {
+      io_error = io_error || value == isc::kIoError;
+      open_error = open_error || value == isc::kIoOpenError;
+    } else if (tag == isc::kArgUnix) {
       no_such_file = no_such_file || value == kNoSuchFile;
-    } else if (tag == kArgWin32) {
+    } else if (tag == isc::kArgWin32) {
       no_such_file = no_such_file || value == kNoSuchFile || value == kWin32NoSuchPath;
-    } else if (tag == kArgInterpreted && value != 0) {
+    } else if (tag == isc::kArgInterpreted && value != 0) {
       const std::string_view text = reinterpret_cast<const char*>(value);
       for (const std::string_view known : kNoSuchFileTexts) {
         no_such_file = no_such_file || text.find(known) != std::string_view::npos;
       }
     }
-    i += tag == kArgCstring ? 3 : 2;
+    i += tag == isc::kArgCstring ? 3 : 2;
   }
   return io_error && open_error && no_such_file;
 }

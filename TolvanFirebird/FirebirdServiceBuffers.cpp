@@ -11,15 +11,6 @@
 namespace tolvan::firebird {
 namespace {
 
-constexpr char kSpbVersion = 2;
-constexpr char kSpbCurrentVersion = 2;
-
-constexpr unsigned char kInfoSvrDbInfo = 50;
-constexpr unsigned char kSpbNumAtt = 5;
-constexpr unsigned char kSpbNumDb = 6;
-constexpr unsigned char kSpbDbName = 106;
-constexpr unsigned char kInfoEnd = 127;
-
 struct KnownName {
   std::string_view name;
   unsigned char code;
@@ -105,7 +96,7 @@ std::string ServiceManagerName(const std::string& database_key) {
 }
 
 std::string BuildServiceParameterBlock(const std::vector<std::string>& params) {
-  std::string block{kSpbVersion, kSpbCurrentVersion};
+  std::string block{isc::kSpbVersion, isc::kSpbCurrentVersion};
   for (const std::string& line : params) {
     const std::size_t eq = line.find('=');
     const std::string_view raw_name = std::string_view(line).substr(0, eq);
@@ -143,13 +134,13 @@ std::string BuildServiceParameterBlock(const std::vector<std::string>& params) {
 
 void ParseDatabasesReply(std::string_view reply, IscVaxIntegerFn vax_integer, DatabasesReply& out) {
   ReplyReader reader(reply, vax_integer);
-  reader.Expect(kInfoSvrDbInfo);
-  reader.Expect(kSpbNumAtt);
+  reader.Expect(isc::kInfoSvrDbInfo);
+  reader.Expect(isc::kSpbNumAtt);
   out.attachments = reader.Integer(4);
-  reader.Expect(kSpbNumDb);
+  reader.Expect(isc::kSpbNumDb);
   out.databases = reader.Integer(4);
-  while (reader.PeekByte() != kInfoEnd) {
-    reader.Expect(kSpbDbName);
+  while (reader.PeekByte() != isc::kInfoFlagEnd) {
+    reader.Expect(isc::kSpbDbName);
     const int32_t length = reader.Integer(2);
     if (length < 0) {
       Unexpected();

@@ -1,6 +1,5 @@
 // PegarDataBases: the databases in use on the server and their attachments, from the service
 // manager through the client library's Services API.
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -9,25 +8,19 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
 #include "platform/Text.h"
+#include "tolvan/support/DatabaseKey.h"
 
 namespace tolvan::firebird {
 namespace {
 
-using IscServiceHandle = uint32_t;
-using ServiceAttachFn = IscStatus (*)(IscStatus*, uint16_t, const char*, IscServiceHandle*,
-                                      uint16_t, const char*);
-using ServiceQueryFn = IscStatus (*)(IscStatus*, IscServiceHandle*, IscServiceHandle*, uint16_t,
-                                     const char*, uint16_t, const char*, uint16_t, char*);
-using ServiceDetachFn = IscStatus (*)(IscStatus*, IscServiceHandle*);
-
-constexpr char kRequestSvrDbInfo = 50;
+constexpr char kRequestSvrDbInfo = static_cast<char>(isc::kInfoSvrDbInfo);
 
 int32_t Result(IscStatus status) {
   return static_cast<int32_t>(status);
 }
 
 // The library is the error text's for the length of the call, with its entry points looked up
-// afresh; neither outlives the call, so no address of an unloaded library is ever used.
+// afresh in it.
 class ErrorTextLibraryScope {
  public:
   explicit ErrorTextLibraryScope(const tolvan::platform::DynamicLibrary* library) {
@@ -45,7 +38,7 @@ class ErrorTextLibraryScope {
 // Detaches on every way out; a refused detach is ignored and the handle cleared.
 class ServiceAttachment {
  public:
-  explicit ServiceAttachment(ServiceDetachFn detach) : detach_(detach) {}
+  explicit ServiceAttachment(IscHandleFn detach) : detach_(detach) {}
   ~ServiceAttachment() {
     if (handle != 0) {
       CheckStatus(Result(detach_(StatusVector(), &handle)), false);
@@ -55,10 +48,10 @@ class ServiceAttachment {
   ServiceAttachment(const ServiceAttachment&) = delete;
   ServiceAttachment& operator=(const ServiceAttachment&) = delete;
 
-  IscServiceHandle handle = 0;
+  IscHandle handle = 0;
 
  private:
-  ServiceDetachFn detach_;
+  IscHandleFn detach_;
 };
 
 }  // namespace
@@ -73,23 +66,25 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
   }
   Attachments = 0;
 
-  std::unique_ptr<tolvan::platform::DynamicLibrary> library;
+  // Loaded for this call as far as the error text goes; the library itself stays loaded.
+  const tolvan::platform::DynamicLibrary* library = nullptr;
   try {
-    library = tolvan::platform::DynamicLibrary::Load(library_name);
+    library = &LoadClientLibrary(library_name);
   } catch (const std::system_error&) {
     throw std::runtime_error(std::string(kFbClientMissing));
   }
-  const ErrorTextLibraryScope scope(library.get());
+  const ErrorTextLibraryScope scope(library);
 
-  const auto attach = library->Function<ServiceAttachFn>("isc_service_attach");
-  const auto query = library->Function<ServiceQueryFn>("isc_service_query");
-  const auto detach = library->Function<ServiceDetachFn>("isc_service_detach");
+  const auto attach = library->Function<IscServiceAttachFn>("isc_service_attach");
+  const auto query = library->Function<IscServiceQueryFn>("isc_service_query");
+  const auto detach = library->Function<IscHandleFn>("isc_service_detach");
   const auto vax_integer = library->Function<IscVaxIntegerFn>("isc_vax_integer");
   if (attach == nullptr || query == nullptr || detach == nullptr || vax_integer == nullptr) {
     throw std::runtime_error(std::string(kFbClientMissing));
   }
 
-  const std::string service = ServiceManagerName(DM->SQLConnection->GetDATABASENAME_KEY());
+  const std::string key = DM->SQLConnection->GetDATABASENAME_KEY();
+  const std::string service = ServiceManagerName(key);
   const std::string spb = BuildServiceParameterBlock(DM->SQLConnection->Params);
   if (service.size() > UINT16_MAX) {
     throw std::runtime_error("PegarDataBases: nome do servidor longo demais");
@@ -100,9 +95,12 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
   // The client takes SIGINT and SIGTERM for itself on its first call: ours stay.
   const tolvan::platform::KeepInterruptHandlers keep_interrupts;
   ServiceAttachment attachment(detach);
-  CheckStatus(Result(attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
-                            &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data())),
-              true);
+  IscStatus attached = 0;
+  AttachWithinLimit(support::SplitDatabaseKey(key).Server(), ConnectLimitOf(DM), [&] {
+    attached = attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
+                      &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data());
+  });
+  CheckStatus(Result(attached), true);
 
   std::string reply(kServicesReplyLength, '\0');
   CheckStatus(Result(query(StatusVector(), &attachment.handle, nullptr, 0, nullptr, 1,

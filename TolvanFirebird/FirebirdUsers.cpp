@@ -191,7 +191,7 @@ void RunUserAction(UserAction action, TVeskDMConexao* DM, const std::string& AUs
   AddLoginLines(service, *DM->SQLConnection);
   service.LoginPrompt = false;
   service.Trace = false;
-  service.Attach();
+  AttachWithinLimit(service.ServerName, ConnectLimitOf(DM), [&] { service.Attach(); });
 
   service.SecurityAction = ActionOf(action);
   service.UserName = AUserName;
@@ -222,7 +222,7 @@ void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
   AddLoginLines(service, *DM->SQLConnection);
   service.LoginPrompt = false;
   service.Trace = false;
-  service.Attach();
+  AttachWithinLimit(host, ConnectLimitOf(DM), [&] { service.Attach(); });
 
   for (const TVeskIBUserInfo& user : service.DisplayUsers()) {
     _AUsr->push_back(user.UserName + ";" + user.FirstName + ";" + user.MiddleName + ";" +

@@ -1,11 +1,13 @@
 // The work behind the Firebird plug-in's exports. TolvanFirebird.cpp only forwards to these.
 // Implemented by concern: TolvanFirebirdUtil.cpp (version and attachments), FirebirdGuard.cpp
 // (the tool-version guard), FirebirdGbak.cpp (the gbak runs), FirebirdErrorText.cpp,
+// FirebirdClientLibrary.cpp (the client library's one loader and the attaches' limit),
 // FirebirdServiceBuffers.cpp and FirebirdServices.cpp (the client library's error text and
 // services query), FirebirdUsers.cpp (security users), FirebirdCreation.cpp and
 // FirebirdResources.cpp (database creation and its scripts).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FirebirdClientApi.h"
 #include "tolvan/support/DatabaseKey.h"
 #include "vesk/VeskPack5.h"
 
@@ -120,21 +123,21 @@ void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::str
 }  // namespace tolvan::firebird
 
 // ---------------------------------------------------------------------------------------------
-// Firebird client: error text, services query (PegarDataBases), security users
-
-namespace tolvan::platform {
-class DynamicLibrary;
-}  // namespace tolvan::platform
+// Firebird client: connection limit, error text, services query (PegarDataBases), security users
 
 namespace tolvan::firebird {
 
-// ISC_STATUS of the client API: a signed integer as wide as a pointer.
-using IscStatus = intptr_t;
-inline constexpr int kStatusVectorLength = 20;
+// How long the plug-in's own attaches may wait for the server: the host connection's
+// ConnectTimeout parameter, or the default when there is none (nor a connection).
+std::chrono::seconds ConnectLimitOf(TVeskDMConexao* DM);
 
-using IscSqlCodeFn = int32_t (*)(const IscStatus*);
-using IscInterpreteFn = int32_t (*)(char*, IscStatus**);
-using IscVaxIntegerFn = int32_t (*)(const char*, int16_t);
+// Runs call, an attach to server (a host as a database key names it), or a creation there, within
+// the connection limit: an interrupt or the limit ends its wait with the limit's message. Without a
+// server (this machine's files, the local protocol) it runs unwatched. The plug-in's own copy of
+// the platform code records the operator's interrupt meanwhile (ScopedInterruptRecorder): the
+// host's handler keeps its record in the host's copy, which the watch cannot see.
+void AttachWithinLimit(const std::string& server, std::chrono::seconds limit,
+                       const std::function<void()>& call);
 
 // The plug-in's one status vector, handed to every client call.
 IscStatus* StatusVector();

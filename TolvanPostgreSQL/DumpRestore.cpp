@@ -112,8 +112,10 @@ class RunFolder {
   std::string path_;
 };
 
-// Writes the command file, runs the tool with the password in its environment alone, and raises
-// on failure.
+// Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
+// The password is in the tool's environment alone: the process's own environment is never
+// changed, so no other program the host starts meanwhile inherits it, and a value the host had
+// stays.
 void RunTool(const std::string& command_line, const std::string& command_file,
              const std::string& password) {
   const RunFolder folder;

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "BackupSeries.h"
 #include "Console.h"
 #include "ConsoleSinks.h"
 #include "DefaultDatabase.h"
@@ -36,6 +37,9 @@
 namespace tolvan::cli {
 namespace {
 
+// A day: what the connection limit takes.
+constexpr int32_t kMaxConnectTimeout = 86400;
+
 void AddOptions(CLI::App& app, Options& o) {
   app.add_option("plugin", o.plugin);
   app.add_option("export", o.export_name);
@@ -49,6 +53,7 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_option("--expected-client-version", o.expected_client_version);
   app.add_option("--driver", o.driver);
   app.add_option("--odbc", o.odbc);
+  app.add_option("--connect-timeout", o.connect_timeout);
 
   app.add_option("--sql", o.sql);
   app.add_option("--user-name", o.user_name);
@@ -74,6 +79,8 @@ void AddOptions(CLI::App& app, Options& o) {
   app.add_flag("--yes", o.yes);
   app.add_flag("--quiet-result", o.quiet_result);
   app.add_flag("--verify", o.verify);
+  app.add_option("--keep", o.keep);
+  app.add_flag("--no-wait", o.no_wait);
 }
 
 // The long names of the options given on the command line, --help left out.
@@ -280,33 +287,87 @@ int RunTour(const Options& o, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+// The family's name of an export, whatever the case it was typed in ("backup" is "Backup").
+std::string FamilyNameOf(const std::string& word) {
+  for (const std::string_view name : tolvan::kExportNames) {
+    if (Lower(std::string(name)) == Lower(word)) {
+      return std::string(name);
+    }
+  }
+  return word;
+}
+
+// What the plug-in offers in place of an export of the family it lacks.
+std::optional<std::string> Counterpart(const std::string& name,
+                                       const std::vector<std::string>& offered) {
+  static const std::vector<std::pair<std::string, std::vector<std::string>>> kCounterparts = {
+      {"Backup", {"CriarBackup"}},
+      {"BackupConn", {"CriarBackup"}},
+      {"CriarBackup", {"Backup", "BackupConn"}},
+      {"CriarDataBaseFD", {"CriarDataBase"}},
+      {"CriarDataBase", {"CriarDataBaseFD"}},
+  };
+  for (const auto& [missing, instead] : kCounterparts) {
+    if (missing != name) {
+      continue;
+    }
+    for (const std::string& candidate : instead) {
+      if (std::find(offered.begin(), offered.end(), candidate) != offered.end()) {
+        return candidate;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// The run of one export as the command line asks it, result line included; `run` may be changed
+// by what goes around it (the dated name of a backup with --keep).
+int CallExport(Host& host, const Options& run, PluginKind kind, std::ostream& out,
+               std::ostream& err, ScopedConsoleSinks& sinks, const std::string& log);
+
 int RunExport(const Options& o, const std::vector<std::string>& given, std::ostream& out,
               std::ostream& err, ScopedConsoleSinks& sinks, const std::string& log) {
   const PluginRef ref = ResolvePlugin(o.plugin, tolvan::platform::ExecutableDirectory());
+  const PluginKind kind = ref.kind;
   if (o.export_name.empty()) {
     throw UsageError("diga a exportação a chamar (tolvan " + o.plugin + " --help lista as que há)");
   }
-  Host host(o, ref, out, err);
+  Options run = o;
+  run.export_name = FamilyNameOf(o.export_name);
+  Host host(run, ref, out, err);
   host.Load();
-  if (!IsFamilyName(o.export_name) || host.library().Symbol(o.export_name) == nullptr) {
+  if (!IsFamilyName(run.export_name) || host.library().Symbol(run.export_name) == nullptr) {
+    const std::vector<std::string> offered = OfferedExports(host.library());
     // Only what this plug-in offers is worth suggesting.
-    const auto nearest = Nearest(o.export_name, OfferedExports(host.library()));
-    throw UsageError((IsFamilyName(o.export_name)
-                          ? "o plug-in " + o.plugin + " não oferece " + o.export_name
+    const auto nearest = IsFamilyName(run.export_name) ? Counterpart(run.export_name, offered)
+                                                       : Nearest(run.export_name, offered);
+    throw UsageError((IsFamilyName(run.export_name)
+                          ? "o plug-in " + o.plugin + " não oferece " + run.export_name
                           : "exportação desconhecida \"" + o.export_name + "\"") +
                      (nearest ? "; você quis dizer \"" + *nearest + "\"?" : std::string()) +
                      " (tolvan " + o.plugin + " --help lista as exportações)");
   }
-  CheckOptions(ref.kind, o.export_name, given);
+  CheckOptions(kind, run.export_name, given);
+  if (const auto name = LocalBackupName(kind, run)) {
+    const auto start = std::chrono::steady_clock::now();
+    return RunBackupSeries(
+        *name, run, err, [&] { return CallExport(host, run, kind, out, err, sinks, log); },
+        [&] { return Interrupted(run.export_name, start, err); });
+  }
+  return CallExport(host, run, kind, out, err, sinks, log);
+}
+
+int CallExport(Host& host, const Options& o, PluginKind kind, std::ostream& out, std::ostream& err,
+               ScopedConsoleSinks& sinks, const std::string& log) {
   auto start = std::chrono::steady_clock::now();
   if (tolvan::platform::InterruptSignal() != 0) {
     return Interrupted(o.export_name, start, err);
   }
   if (WantsProvenBackup(o)) {
-    return RunProvenBackup(host, o, ref.kind, out, err,
+    return RunProvenBackup(host, o, kind, out, err,
                            [&] { return Interrupted(o.export_name, start, err); });
   }
-  if (ref.kind == PluginKind::Firebird) {
+  if (kind == PluginKind::Firebird) {
     RemoveVerificationLeftovers(o, err);
   }
   const auto elapsed = [&start] {
@@ -314,7 +375,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   };
   const std::size_t boxes = sinks.MessageBoxes();
   // A failure shown in a message box is held and said once, under "erro:".
-  sinks.HoldMessageBoxes(ReportsFailureBySinks(ref.kind, o.export_name));
+  sinks.HoldMessageBoxes(ReportsFailureBySinks(kind, o.export_name));
   std::string done;
   try {
     CallKeepingMessage([&] {
@@ -331,7 +392,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
     if (tolvan::platform::InterruptSignal() != 0) {
       return Interrupted(o.export_name, start, err);
     }
-    err << ErrorBlock(WithEmptyPasswordNote(o, ref.kind, host, e.what()), host.PrintedLines());
+    err << ErrorBlock(WithEmptyPasswordNote(o, kind, host, e.what()), host.PrintedLines());
     if (!o.quiet_result) {
       err << o.export_name << " falhou em " << elapsed() << "\n";
     }
@@ -349,7 +410,7 @@ int RunExport(const Options& o, const std::vector<std::string>& given, std::ostr
   }
   // A failure is shown in a message box and logged; a creation that succeeded may show notes
   // (information messages), which are not counted.
-  if (ReportsFailureBySinks(ref.kind, o.export_name) && sinks.MessageBoxes() != boxes) {
+  if (ReportsFailureBySinks(kind, o.export_name) && sinks.MessageBoxes() != boxes) {
     err << ErrorBlock(sinks.HeldMessages());
     if (!log.empty()) {
       err << "  (gravado também no log " << log << ")\n";
@@ -383,25 +444,49 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     err << "tolvan: " << *missing << "\n" << Usage();
     return kExitUsage;
   }
+  if (o.connect_timeout && (*o.connect_timeout < 1 || *o.connect_timeout > kMaxConnectTimeout)) {
+    err << "tolvan: a opção --connect-timeout espera os segundos de espera, de 1 a "
+        << kMaxConnectTimeout << "\n"
+        << Usage();
+    return kExitUsage;
+  }
 
   try {
     if (o.version) {
       PrintVersion(out);
       return kExitOk;
     }
+    // "tolvan help" and "tolvan <plug-in> help" ask for the help as --help does.
+    if (Lower(o.plugin) == "help" && o.export_name.empty()) {
+      o.help = true;
+      o.plugin.clear();
+    } else if (Lower(o.export_name) == "help") {
+      o.help = true;
+      o.export_name.clear();
+    }
     if (o.help) {
-      PrintHelp(o.plugin, o.export_name, out);
+      PrintHelp(o.plugin, FamilyNameOf(o.export_name), out);
       return kExitOk;
     }
     if (o.plugin.empty()) {
       throw UsageError("diga o plug-in");
     }
-    ScopedConsoleSinks sinks(o.yes);
+    if (Lower(o.export_name) == kListBackups) {
+      ResolvePlugin(o.plugin, tolvan::platform::ExecutableDirectory());
+      CheckListingOptions(GivenOptions(app));
+      return ListBackups(o, out, err);
+    }
+    ScopedConsoleSinks sinks(o.yes, o.quiet);
     const std::string log = KeepLogInDataDirectory();
     if (Lower(o.plugin) == "tour" && o.export_name.empty()) {
       return RunTour(o, out, err);
     }
-    return RunExport(o, GivenOptions(app), out, err, sinks, log);
+    const int status = RunExport(o, GivenOptions(app), out, err, sinks, log);
+    if (status == kExitFailure) {
+      // What --quiet kept back belongs to the failure's story.
+      err << sinks.TakeHeldNotes();
+    }
+    return status;
   } catch (const UsageError& e) {
     out.flush();
     err << "tolvan: " << e.what() << "\n" << Usage();

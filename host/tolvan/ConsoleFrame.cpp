@@ -13,18 +13,27 @@ namespace {
 constexpr char kSpinner[] = {'|', '/', '-', '\\'};
 constexpr auto kSpinnerPeriod = std::chrono::milliseconds(125);
 constexpr const char* kClearLine = "\r\x1b[K";
+// The lines --quiet holds: the first and the last ones of a long run, so that a tool's output
+// never makes tolvan hold more than a bounded amount.
+constexpr std::size_t kHeldFirst = 200;
+constexpr std::size_t kHeldLast = 1000;
 
 }  // namespace
 
 ConsoleFrame::ConsoleFrame(std::ostream& out, Settings settings)
-    : out_(out), settings_(std::move(settings)), start_(std::chrono::steady_clock::now()) {
+    : out_(out),
+      settings_(std::move(settings)),
+      start_(settings_.since.value_or(std::chrono::steady_clock::now())),
+      pace_start_(std::chrono::steady_clock::now()) {
   if (settings_.gbak) {
-    progress_.emplace(*settings_.gbak);
+    progress_.emplace(*settings_.gbak, std::move(settings_.table_rows));
   }
 }
 
 ConsoleFrame::~ConsoleFrame() {
-  Finish();
+  StopSpinner();
+  std::lock_guard lock(mutex_);
+  ClearStatus();
 }
 
 void ConsoleFrame::Begin() {
@@ -40,6 +49,21 @@ void ConsoleFrame::Finish(bool succeeded) {
       DrawStatus();
     }
   }
+  ClearStatus();
+  if (!succeeded) {
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+      if (i == kHeldFirst && held_left_out_ > 0) {
+        out_ << "(" << held_left_out_ << " linhas omitidas)\n";
+      }
+      out_ << held_[i] << "\n";
+    }
+    out_ << std::flush;
+  }
+  held_.clear();
+  held_left_out_ = 0;
+}
+
+void ConsoleFrame::ClearStatus() {
   if (status_shown_) {
     out_ << kClearLine << std::flush;
     status_shown_ = false;
@@ -58,7 +82,10 @@ void ConsoleFrame::StartSpinner() {
   {
     // The time shown is the run's, not including the dialogs the operator answered before it.
     std::lock_guard lock(mutex_);
-    start_ = std::chrono::steady_clock::now();
+    pace_start_ = std::chrono::steady_clock::now();
+    if (!settings_.since) {
+      start_ = pace_start_;
+    }
     if (!settings_.live || spinner_.joinable()) {
       return;
     }
@@ -104,7 +131,7 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
     if (const auto percent = progress_->Percent()) {
       fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
                        "/" + std::to_string(progress_->Tables()) + " tabelas)");
-      if (const auto left = TimeLeft(elapsed, *percent)) {
+      if (const auto left = TimeLeft(std::chrono::steady_clock::now() - pace_start_, *percent)) {
         fields.push_back("faltam ");
         fields.back() += FormatTimeLeft(*left);
       }
@@ -156,13 +183,25 @@ void ConsoleFrame::ShowLine(const std::string& Line) {
     progress_->Feed(Line);
   }
   if (!settings_.live) {
-    out_ << Stamp() << Line << "\n" << std::flush;
+    if (settings_.hold) {
+      if (held_.size() == kHeldFirst + kHeldLast) {
+        held_.erase(held_.begin() + kHeldFirst);
+        ++held_left_out_;
+      }
+      held_.push_back(Stamp() + settings_.label + Line);
+    } else {
+      out_ << Stamp() << settings_.label << Line << "\n" << std::flush;
+    }
+    // Held lines are printed before any failure's message: it need not repeat them either.
     for (std::string& printed : MessageLines(Line)) {
       printed_.insert(std::move(printed));
     }
     return;
   }
-  last_line_ = progress_ ? std::string(GbakText(Line)) : Line;
+  // A count of records is in the status already, in its words: the line before it stays.
+  if (!progress_ || !IsRecordCountLine(Line) || last_line_.empty()) {
+    last_line_ = settings_.label + (progress_ ? std::string(GbakText(Line)) : Line);
+  }
   ++turn_;
   DrawStatus();
 }

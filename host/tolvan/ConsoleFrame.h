@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -33,16 +34,28 @@ class ConsoleFrame : public TVeskFraProgresso {
     std::function<std::optional<std::uint64_t>()> file_size;
     // The terminal's columns; 0 when not known.
     std::function<std::size_t()> columns;
+    // --quiet: the lines are kept, and printed only when the run fails (Finish(false)).
+    bool hold = false;
+    // Where the elapsed time counts from: the whole run's start, when the frame shows one part
+    // of it. Unset: the frame's own start.
+    std::optional<std::chrono::steady_clock::time_point> since;
+    // The rows of each table the gbak run will handle, when known before it: the percentage
+    // follows them.
+    std::map<std::string, std::uint64_t, std::less<>> table_rows;
+    // Put before each of the tool's lines shown ("verificando, restaurando: ").
+    std::string label;
   };
 
   ConsoleFrame(std::ostream& out, Settings settings);
-  ConsoleFrame(std::ostream& out, bool live) : ConsoleFrame(out, Settings{live, {}, {}, {}}) {}
+  ConsoleFrame(std::ostream& out, bool live)
+      : ConsoleFrame(out, Settings{live, {}, {}, {}, false, {}, {}, {}}) {}
   ~ConsoleFrame() override;
 
   // Starts the clock and the status line for a run that does not use the frame's own calls.
   void Begin();
   // Ends the live status line and clears it, so that what follows stands on a line of its own.
-  // A run that succeeded shows its progress complete first.
+  // A run that succeeded shows its progress complete first; one that failed prints the lines
+  // --quiet held.
   void Finish(bool succeeded = false);
 
   void SetEhCircular(bool Value) override;
@@ -60,6 +73,7 @@ class ConsoleFrame : public TVeskFraProgresso {
 
  private:
   std::string Stamp() const;
+  void ClearStatus();  // with mutex_ held
   // The status line's fields, most important first: the narrower the terminal, the fewer fit.
   std::vector<std::string> StatusFields() const;  // with mutex_ held
   void DrawStatus();                              // with mutex_ held
@@ -71,6 +85,8 @@ class ConsoleFrame : public TVeskFraProgresso {
   bool status_shown_ = false;
   std::size_t drawn_columns_ = 0;
   std::chrono::steady_clock::time_point start_;
+  // Where this frame's own part began: the time left follows its pace, not the whole run's.
+  std::chrono::steady_clock::time_point pace_start_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -79,6 +95,8 @@ class ConsoleFrame : public TVeskFraProgresso {
   unsigned turn_ = 0;
   std::string last_line_;
   std::set<std::string> printed_;
+  std::vector<std::string> held_;
+  std::size_t held_left_out_ = 0;
   std::optional<GbakProgress> progress_;
 };
 

@@ -21,6 +21,10 @@ bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
 
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
@@ -41,10 +45,11 @@ std::size_t TerminalColumns() {
 
 std::size_t OutputColumns() {
   winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) {
     return 80;
   }
-  return size.ws_col;
+  // Short of the last column, as every line tolvan prints on a terminal.
+  return size.ws_col - 1U;
 }
 
 namespace {

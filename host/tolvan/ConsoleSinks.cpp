@@ -64,11 +64,12 @@ int ShowDialog(const vesk::Dialog& dialog, bool go_on) {
 
 }  // namespace
 
-ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
+ScopedConsoleSinks::ScopedConsoleSinks(bool go_on, bool quiet) {
   previous_dialog_ = vesk::SetDialogSink([this, go_on](const vesk::Dialog& dialog) {
-    // A note (an information message) is shown as it comes and is never a failure.
+    // A note (an information message) is shown as it comes, is never a failure, and with nothing
+    // to choose does not hold the run up waiting for Enter.
     if (dialog.Type == TMsgDlgType::mtInformation) {
-      return ShowDialog(dialog, go_on);
+      return ShowDialog(dialog, go_on || dialog.Buttons.size() <= 1);
     }
     ++message_boxes_;
     last_box_ = dialog.Text;
@@ -78,17 +79,21 @@ ScopedConsoleSinks::ScopedConsoleSinks(bool go_on) {
     }
     return ShowDialog(dialog, go_on);
   });
-  previous_log_ = vesk::SetLogSink([this](const std::string& text, int, const std::string& source) {
-    if (hold_boxes_ && text == last_box_) {
-      return;
-    }
-    // The same text as the message box just shown is not printed twice.
-    if (text == last_box_) {
-      std::cerr << "[registro " << source << "] a mesma mensagem foi gravada no log\n";
-    } else {
-      std::cerr << "[registro " << source << "] " << text << "\n";
-    }
-  });
+  previous_log_ =
+      vesk::SetLogSink([this, quiet](const std::string& text, int, const std::string& source) {
+        if (hold_boxes_ && text == last_box_) {
+          return;
+        }
+        // The same text as the message box just shown is not printed twice.
+        const std::string note =
+            "[registro " + source + "] " +
+            (text == last_box_ ? std::string("a mesma mensagem foi gravada no log") : text) + "\n";
+        if (quiet) {
+          held_notes_ += note;
+        } else {
+          std::cerr << note;
+        }
+      });
   previous_box_ = tolvan::platform::SetMessageBoxSink([this, go_on](const std::string& text) {
     ++message_boxes_;
     last_box_ = text;

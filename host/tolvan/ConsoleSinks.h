@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "platform/MessageBox.h"
 #include "vesk/VeskPackBase5.h"
@@ -12,9 +13,11 @@ namespace tolvan::cli {
 
 // Installs the sinks for its lifetime. A dialog waits for the operator on a terminal (Enter takes
 // the first button, a number picks one) unless go_on is set; elsewhere it takes the first button.
+// With quiet, log entries are kept (the log file has them) and given back by TakeHeldNotes, for a
+// run that failed.
 class ScopedConsoleSinks {
  public:
-  explicit ScopedConsoleSinks(bool go_on);
+  explicit ScopedConsoleSinks(bool go_on, bool quiet = false);
   ~ScopedConsoleSinks();
   ScopedConsoleSinks(const ScopedConsoleSinks&) = delete;
   ScopedConsoleSinks& operator=(const ScopedConsoleSinks&) = delete;
@@ -28,6 +31,9 @@ class ScopedConsoleSinks {
   void HoldMessageBoxes(bool hold) { hold_boxes_ = hold; }
   const std::string& HeldMessages() const { return held_; }
 
+  // The log entries --quiet kept, as they would have been printed; empty afterwards.
+  std::string TakeHeldNotes() { return std::exchange(held_notes_, std::string()); }
+
  private:
   void Hold(const std::string& text);
 
@@ -35,6 +41,7 @@ class ScopedConsoleSinks {
   std::string last_box_;
   bool hold_boxes_ = false;
   std::string held_;
+  std::string held_notes_;
   vesk::DialogSink previous_dialog_;
   vesk::LogSink previous_log_;
   tolvan::platform::MessageBoxSink previous_box_;

@@ -126,6 +126,10 @@ bool StdinIsTerminal() {
   return ConsoleOf(STD_INPUT_HANDLE) != nullptr;
 }
 
+bool StdoutIsTerminal() {
+  return ConsoleOf(STD_OUTPUT_HANDLE) != nullptr;
+}
+
 bool StderrIsTerminal() {
   return ConsoleOf(STD_ERROR_HANDLE) != nullptr;
 }
@@ -136,7 +140,8 @@ std::size_t TerminalColumns() {
 
 std::size_t OutputColumns() {
   const std::size_t columns = ColumnsOf(STD_OUTPUT_HANDLE);
-  return columns == 0 ? 80 : columns;
+  // Short of the last column, where the console would wrap at once and add a blank line.
+  return columns < 2 ? 80 : columns - 1;
 }
 
 // A Windows console sends no signal when its window changes size: the width is compared with the

@@ -9,11 +9,11 @@ namespace tolvan::cli {
 namespace {
 
 const std::vector<std::string> kConnectionOptions = {
-    "--database", "--user", "--password", "--client-library", "--expected-client-version",
-    "--driver",   "--odbc"};
+    "--database", "--user", "--password",       "--client-library", "--expected-client-version",
+    "--driver",   "--odbc", "--connect-timeout"};
 
 // Taken by every export: they change how tolvan behaves, not what the export gets.
-const std::vector<std::string> kEverywhere = {"--yes", "--quiet-result"};
+const std::vector<std::string> kEverywhere = {"--quiet", "--yes", "--quiet-result"};
 
 const std::vector<std::string> kFrame = {"--no-frame", "--progress", "--circular"};
 
@@ -61,6 +61,8 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--expected-client-version", "VERSÃO", "versão da biblioteca cliente que o host espera"},
       {"--driver", "NOME", "driver da conexão (padrão: o do plug-in)"},
       {"--odbc", "TEXTO", "texto de conexão ODBC, \"Driver={...};Server=...;...\""},
+      {"--connect-timeout", "SEGUNDOS",
+       "quanto esperar por um servidor que não responde à conexão (padrão: 30)"},
       {"--sql", "SQL", "a consulta"},
       {"--user-name", "NOME", "o usuário a incluir, alterar ou excluir"},
       {"--user-password", "SENHA", "a senha desse usuário"},
@@ -77,7 +79,8 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--service", nullptr, "pelo gerenciador de serviços do servidor"},
       {"--metadata-only", nullptr, "só a estrutura, sem os dados"},
       {"--inactive-indexes", nullptr, "restaura com os índices inativos"},
-      {"--quiet", nullptr, "sem a saída detalhada da ferramenta"},
+      {"--quiet", nullptr,
+       "sem as linhas da ferramenta e as notas do log: elas só aparecem se a execução falhar"},
       {"--restore-password", "SENHA", "senha da restauração (padrão: a da conexão)"},
       {"--circular", nullptr, "progresso circular"},
       {"--no-frame", nullptr, "chama a exportação sem quadro de progresso"},
@@ -86,8 +89,30 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--quiet-result", nullptr, "sem a linha de resultado no fim (para scripts)"},
       {"--verify", nullptr,
        "restaura o backup num banco de rascunho e confere objetos e linhas antes de confiar nele"},
+      {"--keep", "N",
+       "grava com data e hora no nome (loja-2026-12-09_0230.fbk) e, se der certo, remove os "
+       "backups desse nome além dos N mais novos, nunca o último verificado"},
+      {"--no-wait", nullptr,
+       "se outra execução grava o mesmo arquivo, sai com 75 em vez de esperar por ela"},
   };
   return options;
+}
+
+const std::vector<std::string>& EverywhereOptions() {
+  return kEverywhere;
+}
+
+void CheckListingOptions(const std::vector<std::string>& given) {
+  if (std::find(given.begin(), given.end(), "--file") == given.end()) {
+    throw UsageError(std::string(kListBackups) +
+                     " precisa da opção --file: o nome dos backups, como foi dado a --keep");
+  }
+  for (const std::string& option : given) {
+    if (option != "--file" &&
+        std::find(kEverywhere.begin(), kEverywhere.end(), option) == kEverywhere.end()) {
+      throw UsageError("a opção " + option + " não se aplica a " + kListBackups);
+    }
+  }
 }
 
 bool IsConnectionOption(const std::string& option) {
@@ -161,7 +186,7 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
     o.optional = {"--new-user", "--new-password"};
   } else if (name == "CriarBackup") {
     o.description = "backup do banco da conexão em temp/<banco>.dump, ao lado do programa";
-    o.optional = {"--progress", "--verify", "--file"};
+    o.optional = {"--progress", "--verify", "--file", "--keep", "--no-wait"};
   } else if (name == "Backup" || name == "BackupConn") {
     const bool conn = name == "BackupConn";
     o.description =
@@ -169,12 +194,10 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
     o.required = {"--file"};
     o.optional = {"--service"};
     Append(o.optional, kFrame);
-    if (!conn) {
-      o.optional.push_back("--quiet");
-    }
     if (!oracle) {
       o.optional.insert(o.optional.end(), {"--metadata-only", "--verify"});
     }
+    Append(o.optional, {"--keep", "--no-wait"});
   } else if (name == "Restore" || name == "RestoreConn") {
     const bool conn = name == "RestoreConn";
     o.description = conn ? "restaura um backup num novo banco, no servidor da conexão"
@@ -185,8 +208,6 @@ std::optional<ExportOptions> OptionsOf(PluginKind kind, const std::string& name)
     Append(o.optional, kFrame);
     if (conn) {
       o.optional.push_back("--restore-password");
-    } else {
-      o.optional.push_back("--quiet");
     }
     if (!oracle) {
       o.optional.push_back("--inactive-indexes");

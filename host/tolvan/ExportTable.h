@@ -20,6 +20,14 @@ struct OptionHelp {
 // Every option tolvan has, in the order the help shows them. The first ones build the connection.
 const std::vector<OptionHelp>& AllOptions();
 bool IsConnectionOption(const std::string& option);
+// The options every export takes: they change what tolvan shows, not what the export gets.
+const std::vector<std::string>& EverywhereOptions();
+
+// `tolvan <plug-in> backups --file <name>` lists the dated backups of a name; it is tolvan's own,
+// no export of the plug-in.
+inline constexpr const char* kListBackups = "backups";
+// Throws UsageError when the listing lacks --file or is given an option it does not take.
+void CheckListingOptions(const std::vector<std::string>& given);
 
 struct ExportOptions {
   std::string description;

@@ -22,18 +22,22 @@ namespace {
 
 // Options in a column of their own on a wide terminal; on a narrow one the meaning goes under the
 // name.
-std::string OptionLine(const OptionHelp& option, std::size_t columns) {
+std::string OptionLine(const OptionHelp& option, std::size_t columns,
+                       const char* meaning = nullptr) {
   std::string left = std::string("  ") + option.name;
   if (option.value != nullptr) {
     left += std::string(" ") + option.value;
   }
   constexpr std::size_t kColumn = 30;
+  if (meaning == nullptr) {
+    meaning = option.meaning;
+  }
   if (columns < 60) {
-    return left + "\n" + Wrap("      ", option.meaning, columns, 6);
+    return left + "\n" + Wrap("      ", meaning, columns, 6);
   }
   const std::size_t width = DisplayWidth(left);
   left += std::string(width < kColumn ? kColumn - width : 1, ' ');
-  return Wrap(left, option.meaning, columns, kColumn);
+  return Wrap(left, meaning, columns, kColumn);
 }
 
 std::string ExportArguments(const ExportOptions& options) {
@@ -56,6 +60,48 @@ std::string ExportLine(const std::string& name, const ExportOptions& options, st
     text += ":" + arguments;
   }
   return Wrap(head, text, columns, columns < 60 ? 6 : 22);
+}
+
+// The connection options a plug-in of that kind reads: --odbc is for the plug-ins that reach
+// their servers through ODBC, the client library and its version for Firebird's, --driver only
+// for a library whose kind its name does not tell.
+bool ConnectionOptionApplies(PluginKind kind, const std::string& option) {
+  switch (kind) {
+    case PluginKind::Firebird:
+      return option != "--odbc" && option != "--driver";
+    case PluginKind::PostgreSQL:
+      return option == "--database" || option == "--user" || option == "--password";
+    case PluginKind::Oracle:
+    case PluginKind::MSSQL:
+      return option == "--database" || option == "--user" || option == "--password" ||
+             option == "--odbc";
+    case PluginKind::Unknown:
+      break;
+  }
+  return true;
+}
+
+// What --database names for a plug-in of that kind.
+const char* DatabaseMeaning(PluginKind kind) {
+  switch (kind) {
+    case PluginKind::Firebird:
+      return "banco de dados: caminho (o banco embutido), servidor:caminho ou "
+             "servidor/porta:caminho (Restore: o banco a criar)";
+    case PluginKind::PostgreSQL:
+      return "banco de dados: servidor/porta:banco (servidor:banco usa a porta 5432)";
+    case PluginKind::Oracle:
+    case PluginKind::MSSQL:
+      return "banco de dados, quando a conexão não vem por --odbc";
+    case PluginKind::Unknown:
+      break;
+  }
+  return nullptr;
+}
+
+// A connection option's line in the help of a plug-in of that kind.
+std::string ConnectionOptionLine(PluginKind kind, const OptionHelp& option, std::size_t columns) {
+  return OptionLine(option, columns,
+                    std::string(option.name) == "--database" ? DatabaseMeaning(kind) : nullptr);
 }
 
 const OptionHelp* FindOption(const std::string& name) {
@@ -123,6 +169,10 @@ std::string ExitStatuses(std::size_t columns) {
        {std::pair{"  0", "concluída"},
         std::pair{"  1", "a exportação ou a conexão falhou (a mensagem sob \"erro:\")"},
         std::pair{"  2", "linha de comando inválida (a mensagem e o uso)"},
+        std::pair{" 75",
+                  "com --no-wait, outra execução gravava o mesmo arquivo de backup: nada foi "
+                  "feito"},
+        std::pair{"129", "interrompida por SIGHUP (o terminal fechou)"},
         std::pair{"130", "interrompida por SIGINT (Ctrl-C)"},
         std::pair{"143", "interrompida por SIGTERM"}}) {
     text += Wrap(std::string("  ") + status + "  ", meaning, columns, 7);
@@ -144,7 +194,7 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
     text += std::string("\n") + title + ":\n";
     for (const std::string& option : names) {
       if (const OptionHelp* help = FindOption(option)) {
-        text += OptionLine(*help, columns);
+        text += ConnectionOptionLine(kind, *help, columns);
       }
     }
   };
@@ -153,14 +203,14 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
   if (options.connection) {
     for (const OptionHelp& option : AllOptions()) {
       const std::string option_name = option.name;
-      if (IsConnectionOption(option_name) &&
+      if (IsConnectionOption(option_name) && ConnectionOptionApplies(kind, option_name) &&
           std::find(options.required.begin(), options.required.end(), option_name) ==
               options.required.end()) {
         optional.push_back(option_name);
       }
     }
   }
-  optional.insert(optional.end(), {"--yes", "--quiet-result"});
+  optional.insert(optional.end(), EverywhereOptions().begin(), EverywhereOptions().end());
   section("Opções que ela aceita", optional);
   // An option and its value stay on one line: joined by a no-break space while wrapping.
   constexpr std::string_view kNoBreak = "\u00a0";
@@ -238,12 +288,25 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
   }
   std::vector<std::string> used;
   any_connection = false;
+  bool any_backup = false;
   for (const std::string& name : names) {
     const auto options = OptionsOf(kind, name);
     out << ExportLine(name, *options, columns);
     any_connection = any_connection || options->connection;
+    any_backup = any_backup || options->Takes("--keep");
     used.insert(used.end(), options->required.begin(), options->required.end());
     used.insert(used.end(), options->optional.begin(), options->optional.end());
+  }
+  if (any_backup && !family) {
+    out << "\n"
+        << Wrap("", "E do próprio tolvan, não do plug-in:", columns, 0)
+        << ExportLine(kListBackups,
+                      ExportOptions{"os backups datados de --file que --keep grava: tamanho, data "
+                                    "e se cada um foi verificado",
+                                    false,
+                                    {"--file"},
+                                    {}},
+                      columns);
   }
   const auto is_used = [&used](const std::string& option) {
     return std::find(used.begin(), used.end(), option) != used.end();
@@ -251,8 +314,8 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
   if (any_connection) {
     out << "\nOpções de conexão:\n";
     for (const OptionHelp& option : AllOptions()) {
-      if (IsConnectionOption(option.name)) {
-        out << OptionLine(option, columns);
+      if (IsConnectionOption(option.name) && ConnectionOptionApplies(kind, option.name)) {
+        out << ConnectionOptionLine(kind, option, columns);
       }
     }
   }
@@ -260,7 +323,8 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
   for (const OptionHelp& option : AllOptions()) {
     const std::string name = option.name;
     if (!IsConnectionOption(name) &&
-        (is_used(name) || name == "--yes" || name == "--quiet-result")) {
+        (is_used(name) || std::find(EverywhereOptions().begin(), EverywhereOptions().end(), name) !=
+                              EverywhereOptions().end())) {
       out << OptionLine(option, columns);
     }
   }

@@ -13,6 +13,7 @@
 #include "DefaultDatabase.h"
 #include "Report.h"
 #include "StatusText.h"
+#include "platform/ConnectLimit.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -160,6 +161,10 @@ TVeskDMConexao& Host::Module() {
     if (!o_.odbc.empty()) {
       connection_->Params.push_back("ConnectionString=" + o_.odbc);
     }
+    if (o_.connect_timeout) {
+      connection_->Params.push_back(std::string(tolvan::platform::kConnectTimeoutParameter) + "=" +
+                                    std::to_string(*o_.connect_timeout));
+    }
     connection_->ClientLibrary = client_library_;
     dm_.SQLConnection = connection_.get();
     dm_.ExpectedClientVersion = o_.expected_client_version;
@@ -198,8 +203,12 @@ ConsoleFrame::Settings Host::FrameSettings(const std::string& name) const {
   ConsoleFrame::Settings settings;
   settings.live = o_.progress && StderrIsTerminal();
   settings.columns = TerminalColumns;
+  settings.hold = o_.quiet;
   if (plugin_.kind == PluginKind::Firebird && TakesFrame(name)) {
     settings.gbak = IsBackup(name) ? GbakProgress::Kind::Backup : GbakProgress::Kind::Restore;
+    if (IsBackup(name)) {
+      settings.table_rows = o_.table_rows;
+    }
   }
   if (IsBackup(name)) {
     settings.file_size = [file = o_.file, existed = tolvan::platform::PathEntryExists(o_.file)] {
@@ -229,8 +238,11 @@ void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size) 
     return;
   }
   WatchTerminalResize();
-  frame_ = std::make_unique<ConsoleFrame>(
-      err_, ConsoleFrame::Settings{true, std::nullopt, std::move(file_size), TerminalColumns});
+  ConsoleFrame::Settings settings;
+  settings.live = true;
+  settings.file_size = std::move(file_size);
+  settings.columns = TerminalColumns;
+  frame_ = std::make_unique<ConsoleFrame>(err_, std::move(settings));
   frame_->Begin();
 }
 

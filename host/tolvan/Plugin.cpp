@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "ExportTable.h"
 #include "tolvan/Exports.h"
 #include "vesk/host/Firebird.h"
 
@@ -46,9 +47,15 @@ PluginRef ResolvePlugin(const std::string& word, const std::string& exe_dir) {
                        word.find('\\') != std::string::npos ||
                        EndsWith(Lower(word), Lower(TOLVAN_LIBRARY_SUFFIX));
   if (!is_path) {
-    throw UsageError(
-        "plug-in desconhecido \"" + word +
-        "\": dê firebird, postgresql, oracle, mssql ou o caminho de uma biblioteca de plug-in");
+    std::vector<std::string> words;
+    for (const Known& k : kKnown) {
+      words.emplace_back(k.word);
+    }
+    const auto nearest = Nearest(word, words);
+    throw UsageError("plug-in desconhecido \"" + word + "\"" +
+                     (nearest ? "; você quis dizer " + *nearest + "?" : std::string()) +
+                     " (dê firebird, postgresql, oracle, mssql ou o caminho de uma biblioteca de "
+                     "plug-in)");
   }
   PluginRef ref{word, PluginKind::Unknown};
   const std::string stem = Lower(std::filesystem::path(word).stem().string());

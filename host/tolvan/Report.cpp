@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <regex>
 #include <string_view>
 
 namespace tolvan::cli {
@@ -97,9 +98,55 @@ std::vector<std::string> MessageLines(const std::string& message) {
   return errors;
 }
 
+std::vector<std::string> OperatorHints(const std::string& said) {
+  struct Hint {
+    std::regex pattern;
+    // "$1" stands for the pattern's first group (a path, a name).
+    const char* text;
+  };
+  static const Hint kHints[] = {
+      {std::regex("Your user name and password are not defined|password authentication failed|"
+                  "no password supplied"),
+       "A senha foi recusada ou não foi dada: informe-a em TOLVAN_PASSWORD (num script, lida de "
+       "um arquivo que só o dono lê) ou rode o tolvan num terminal, onde ele a pergunta."},
+      {std::regex("I/O error during \"open\" operation for file \"([^\"]*)\"[^]*(No such file or "
+                  "directory|cannot find the (file|path) specified)"),
+       "O banco de dados $1 não existe: confira o caminho de --database."},
+      {std::regex("cannot open backup file ([^\r\n]*)"),
+       "O arquivo de backup $1 não existe ou não pode ser lido: confira o caminho de --file."},
+      {std::regex("database ([^\r\n]*) already exists\\.  To replace it"),
+       "O banco de destino $1 já existe, e o tolvan não restaura sobre um banco: restaure em outro "
+       "caminho (outro --database; em RestoreConn, outro --target) ou remova antes o que está "
+       "lá, se ele puder ser perdido."},
+      {std::regex("database \"([^\"]*)\" does not exist"),
+       "O banco $1 não existe nesse servidor: confira o banco de --database "
+       "(servidor/porta:banco)."},
+      {std::regex("Unable to complete network request to host \"([^\"]*)\"|could not connect to "
+                  "server|Connection refused"),
+       "O servidor não respondeu: confira o nome e a porta de --database e se o serviço do banco "
+       "está no ar."},
+  };
+  std::vector<std::string> hints;
+  for (const Hint& hint : kHints) {
+    std::smatch match;
+    if (std::regex_search(said, match, hint.pattern)) {
+      hints.push_back(match.format(hint.text));
+    }
+  }
+  return hints;
+}
+
 std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen) {
+  std::string said = message;
+  for (const std::string& line : seen) {
+    said += "\n" + line;
+  }
   std::string block = "erro:\n";
+  for (const std::string& hint : OperatorHints(said)) {
+    block += "  " + hint + "\n";
+  }
   bool left_out = false;
+  bool any = false;
   bool error_left_out = false;
   bool error_shown = false;
   for (const std::string& line : MessageLines(message)) {
@@ -110,11 +157,12 @@ std::string ErrorBlock(const std::string& message, const std::set<std::string>& 
     }
     error_shown = error_shown || IsGbakError(line);
     block += "  " + line + "\n";
+    any = true;
   }
   if (error_left_out && !error_shown) {
     // What is left may be only the heading ("Restore:"): say where the reason is.
     block += "  (o motivo está acima, nas linhas da ferramenta marcadas com ERROR)\n";
-  } else if (left_out && block == "erro:\n") {
+  } else if (left_out && !any) {
     block += "  (as linhas da ferramenta acima)\n";
   }
   return block;

@@ -26,9 +26,16 @@ std::string FormatCount(std::uint64_t count);
 // lines. Lines that gbak marks as errors ("ERROR:") come first, in their order, then the others.
 std::vector<std::string> MessageLines(const std::string& message);
 
-// "erro:" and the message's lines indented under it, each ended by "\n"; the lines the operator
-// has seen already (the tool's, printed as they came) are left out, with a line that points to
-// them when the reason was among them.
+// A Portuguese line that says what to do, for each failure operators meet most that the text
+// (a server's or a tool's message, in its own language) shows: a password refused or missing,
+// a database or backup file that is not there, a restore target that exists, a server that does
+// not answer.
+std::vector<std::string> OperatorHints(const std::string& said);
+
+// "erro:", the operator's hints for the message and the lines seen, and the message's lines
+// indented under it, each ended by "\n"; the lines the operator has seen already (the tool's,
+// printed as they came) are left out, with a line that points to them when the reason was among
+// them.
 std::string ErrorBlock(const std::string& message, const std::set<std::string>& seen = {});
 
 }  // namespace tolvan::cli

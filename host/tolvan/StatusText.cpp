@@ -231,8 +231,13 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
         new_line();
         continue;
       }
-      // Longer than a whole line: as much as fits, the rest on the next line.
-      const std::string piece = FitToWidth(word, columns - used);
+      // Longer than a whole line: as much as fits, the rest on the next line; a path is cut
+      // after one of its separators when one fits.
+      std::string piece = FitToWidth(word, columns - used);
+      const std::size_t separator = piece.find_last_of("/\\");
+      if (separator != std::string::npos && separator > 0 && piece.size() < word.size()) {
+        piece.resize(separator + 1);
+      }
       if (piece.empty()) {
         // Nothing of it can be shown in a line (control characters): left as it is.
         out += word;
@@ -251,6 +256,17 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
   return out + "\n";
 }
 
+GbakProgress::GbakProgress(Kind kind, std::map<std::string, std::uint64_t, std::less<>> rows)
+    : kind_(kind), weights_(std::move(rows)) {
+  for (const auto& [table, count] : weights_) {
+    weight_total_ += count;
+  }
+}
+
+bool IsRecordCountLine(std::string_view line) {
+  return RecordCount(GbakText(line)).has_value();
+}
+
 void GbakProgress::Feed(std::string_view line) {
   const bool backup = kind_ == Kind::Backup;
   const std::string_view text = GbakText(line);
@@ -263,10 +279,20 @@ void GbakProgress::Feed(std::string_view line) {
     tables_.emplace(name);
   } else if (const auto count = RecordCount(text)) {
     // An intermediate count: the table goes on until gbak names the next one or another step.
-    if (current_) {
-      current_rows_ = std::max(current_rows_, *count);
+    if (!current_) {
+      return;
     }
-    return;
+    current_rows_ = std::max(current_rows_, *count);
+    if (weight_total_ == 0) {
+      return;
+    }
+  } else if (!backup && TakeAfter(text, "table ", name) && name.ends_with(" is a view")) {
+    // A restore names a view as a table first; it has no data of its own.
+    if (const auto view =
+            tables_.find(name.substr(0, name.size() - std::string_view(" is a view").size()));
+        view != tables_.end()) {
+      tables_.erase(view);
+    }
   } else if (!data_started_ &&
              TakeAfter(text, backup ? "writing table " : "restoring table ", name) &&
              name != "constraints") {
@@ -299,9 +325,22 @@ void GbakProgress::Update() {
   if (percent_ == 100 || tables_.empty()) {
     return;
   }
-  const auto share =
-      static_cast<int>(std::min<std::size_t>(99, done_.size() * 100 / tables_.size()));
-  percent_ = std::max(percent_.value_or(0), share);
+  std::uint64_t share = done_.size() * 100 / tables_.size();
+  if (weight_total_ > 0) {
+    std::uint64_t done = 0;
+    for (const std::string& table : done_) {
+      if (const auto weight = weights_.find(table); weight != weights_.end()) {
+        done += weight->second;
+      }
+    }
+    if (current_) {
+      const auto weight = weights_.find(*current_);
+      done += std::min(current_rows_, weight == weights_.end() ? 0 : weight->second);
+    }
+    share = std::min(done, weight_total_) * 100 / weight_total_;
+  }
+  share = std::min<std::uint64_t>(99, share);
+  percent_ = std::max(percent_.value_or(0), static_cast<int>(share));
 }
 
 std::optional<std::chrono::duration<double>> TimeLeft(std::chrono::duration<double> elapsed,

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,8 +30,9 @@ std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::strin
                               std::size_t columns, bool last_is_text = false);
 
 // Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
-// head, the others with `indent` blanks; a word too long for a line of its own (a long path) is
-// cut. Each line ends with "\n". A head wider than the line leaves the text to the next lines.
+// head, the others with `indent` blanks; a word too long for a line of its own is cut, a path
+// after one of its separators. Each line ends with "\n". A head wider than the line leaves the
+// text to the next lines.
 std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
                  std::size_t indent);
 
@@ -46,10 +48,17 @@ std::string_view GbakText(std::string_view line);
 // restore does not name tables without rows, so it may stay short of the count until the run ends.
 // The percentage only grows, stays below 100 while the run is on and reaches 100 only through
 // Complete().
+// A line of gbak's that only counts records ("gbak:20000 records written"), which the status shows
+// as its own count of rows.
+bool IsRecordCountLine(std::string_view line);
+
 class GbakProgress {
  public:
   enum class Kind { Backup, Restore };
   explicit GbakProgress(Kind kind) : kind_(kind) {}
+  // With the rows each table holds, known before the run (a restore of a backup just written),
+  // the percentage follows the rows, within a table too, instead of counting tables.
+  GbakProgress(Kind kind, std::map<std::string, std::uint64_t, std::less<>> rows);
 
   void Feed(std::string_view line);
   void Complete();
@@ -74,6 +83,8 @@ class GbakProgress {
   std::uint64_t current_rows_ = 0;
   bool data_started_ = false;
   std::optional<int> percent_;
+  std::map<std::string, std::uint64_t, std::less<>> weights_;
+  std::uint64_t weight_total_ = 0;
 };
 
 // The time left if the rest goes at the pace so far; nothing before the pace can mean anything

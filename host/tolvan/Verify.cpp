@@ -330,10 +330,13 @@ std::optional<std::string> FinalNameRefusal(const std::string& path) {
   return "--file " + path + ": " + problem + " (nada foi executado)";
 }
 
-ConsoleFrame::Settings VerificationStatusSettings(const Options& o) {
+ConsoleFrame::Settings VerificationStatusSettings(const Options& o, std::string label) {
   ConsoleFrame::Settings settings;
+  settings.label = std::move(label);
   settings.live = o.progress && StderrIsTerminal();
   settings.columns = TerminalColumns;
+  settings.hold = o.quiet;
+  settings.since = o.started;
   return settings;
 }
 
@@ -392,8 +395,9 @@ std::string UnverifiedKeptLine(const std::string& unverified_path) {
 }
 
 int ReportFailure(const Options& o, const std::string& message,
-                  std::chrono::steady_clock::time_point start, std::ostream& err) {
-  err << ErrorBlock(message);
+                  std::chrono::steady_clock::time_point start, std::ostream& err,
+                  const std::set<std::string>& seen) {
+  err << ErrorBlock(message, seen);
   if (!o.quiet_result) {
     err << o.export_name << " falhou em "
         << FormatDuration(std::chrono::steady_clock::now() - start) << "\n";

@@ -102,26 +102,25 @@ std::optional<std::string> FinalNameRefusal(const std::string& path);
 // A frame that keeps every line it is handed and shows them only when told to.
 class RecordingFrame : public ConsoleFrame {
  public:
-  RecordingFrame(std::ostream& out, Settings settings, bool show, std::string prefix = {})
-      : ConsoleFrame(out, std::move(settings)), show_(show), prefix_(std::move(prefix)) {}
+  RecordingFrame(std::ostream& out, Settings settings, bool show)
+      : ConsoleFrame(out, std::move(settings)), show_(show) {}
   const std::vector<std::string>& Lines() const { return lines_; }
 
  protected:
   void ShowLine(const std::string& Line) override {
     lines_.push_back(Line);
     if (show_) {
-      ConsoleFrame::ShowLine(prefix_ + Line);
+      ConsoleFrame::ShowLine(Line);
     }
   }
 
  private:
   bool show_;
-  std::string prefix_;
   std::vector<std::string> lines_;
 };
 
 // The frame settings of the verification's own status: live with --progress on a terminal.
-ConsoleFrame::Settings VerificationStatusSettings(const Options& o);
+ConsoleFrame::Settings VerificationStatusSettings(const Options& o, std::string label = {});
 
 // A name beside path that nothing stands at: NameBeside(path, ".~" + what + "-" + six random
 // hexadecimal digits).
@@ -140,9 +139,11 @@ std::string UnverifiedName(const std::string& path);
 std::string UnverifiedKeptLine(const std::string& unverified_path);
 
 // Prints the failure's message under "erro:" and its result line ("Backup falhou em 1,2 s",
-// left out with --quiet-result); returns the exit status of a failed run.
+// left out with --quiet-result), without the lines the operator has seen already; returns the
+// exit status of a failed run.
 int ReportFailure(const Options& o, const std::string& message,
-                  std::chrono::steady_clock::time_point start, std::ostream& err);
+                  std::chrono::steady_clock::time_point start, std::ostream& err,
+                  const std::set<std::string>& seen = {});
 
 // The message of a failed run, with a line that says so when its password came empty from
 // TOLVAN_PASSWORD for a connection that needs one (a server, not the embedded engine nor an ODBC

@@ -173,10 +173,6 @@ std::string NoEngineNote(const std::string& failure) {
 int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std::ostream& err,
                             const std::function<int()>& interrupted) {
   const bool conn = o.export_name == "BackupConn";
-  if (o.quiet) {
-    throw UsageError(
-        "--verify compara o banco restaurado com a saída detalhada do gbak: não use --quiet");
-  }
   if (o.no_frame) {
     throw UsageError(
         "--verify lê a saída detalhada do gbak pelo quadro de progresso: não use --no-frame");
@@ -207,6 +203,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   // The backup, its lines kept.
   ConsoleFrame::Settings backup_settings = VerificationStatusSettings(o);
   backup_settings.gbak = GbakProgress::Kind::Backup;
+  backup_settings.table_rows = o.table_rows;
   auto backup_frame = std::make_unique<RecordingFrame>(err, backup_settings, true);
   if (backup_settings.live) {
     WatchTerminalResize();
@@ -231,11 +228,13 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     if (tolvan::platform::InterruptSignal() != 0) {
       return interrupted();
     }
+    // gbak's lines were printed as they came: the block does not repeat them.
     return ReportFailure(o, WithEmptyPasswordNote(o, PluginKind::Firebird, host, e.what()), start,
-                         err);
+                         err, backup_frame->PrintedLines());
   }
   backup_frame->Finish(true);
   const BackupContents recorded = ReadGbakBackupLines(backup_frame->Lines());
+  *o.rows_written = recorded.rows;
   const bool earlier_stands = tolvan::platform::FileExists(final_path);
 
   // Until it is proven, the new backup stays in the run's folder; a failure keeps it beside the
@@ -276,9 +275,12 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     }
     failure = EmbeddedEngineProblem(host, scratch->Path());
     const std::string copy = scratch->Path() + "/copia.fdb";
-    // The status names the step; gbak's table count is not read from lines that carry it.
-    RecordingFrame restore_frame(err, VerificationStatusSettings(o),
-                                 VerificationStatusSettings(o).live, "verificando, restaurando: ");
+    // The status names the step; its percentage follows the rows the backup just wrote.
+    ConsoleFrame::Settings restore_settings =
+        VerificationStatusSettings(o, "verificando, restaurando: ");
+    restore_settings.gbak = GbakProgress::Kind::Restore;
+    restore_settings.table_rows = {recorded.rows.begin(), recorded.rows.end()};
+    RecordingFrame restore_frame(err, restore_settings, restore_settings.live);
     const auto restore_start = Clock::now();
     try {
       if (failure.empty()) {
@@ -319,8 +321,8 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
       }
     }
     if (failure.empty()) {
-      RecordingFrame status(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live,
-                            "verificando, ");
+      RecordingFrame status(err, VerificationStatusSettings(o, "verificando, "),
+                            VerificationStatusSettings(o).live);
       status.Begin();
       try {
         CallKeepingMessage([&] {

@@ -375,8 +375,8 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   Clock::duration restore_time{};
   std::optional<std::string> scratch_left;
   if (o.verify) {
-    RecordingFrame verifying(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live,
-                             "verificando, ");
+    RecordingFrame verifying(err, VerificationStatusSettings(o, "verificando, "),
+                             VerificationStatusSettings(o).live);
     verifying.Begin();
     try {
       bool stop = false;

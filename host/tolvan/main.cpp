@@ -1,9 +1,11 @@
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Cli.h"
 #include "Console.h"
+#include "WrappedOutput.h"
 #include "platform/Interrupt.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
@@ -25,5 +27,17 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) {
     pointers.push_back(argument.c_str());
   }
+  // On a terminal every line is laid out to its width, short of the last column, where a console
+  // that wraps at once would add a blank line (OutputColumns leaves it already); a file or a pipe
+  // gets the lines whole.
+  const tolvan::cli::ScopedLineWrapping wrapped_out(
+      std::cout, tolvan::cli::StdoutIsTerminal() ? tolvan::cli::OutputColumns
+                                                 : std::function<std::size_t()>());
+  const tolvan::cli::ScopedLineWrapping wrapped_err(
+      std::cerr, tolvan::cli::StderrIsTerminal() ? std::function<std::size_t()>([] {
+        const std::size_t width = tolvan::cli::TerminalColumns();
+        return width > 1 ? width - 1 : width;
+      })
+                                                 : std::function<std::size_t()>());
   return tolvan::cli::Run(static_cast<int>(pointers.size()), pointers.data(), std::cout, std::cerr);
 }

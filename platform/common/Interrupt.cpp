@@ -8,7 +8,9 @@ namespace {
 
 // Lock-free, so that a signal handler may store into it.
 std::atomic<int> g_interrupt{0};
+std::atomic<unsigned> g_interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<unsigned>::is_always_lock_free);
 // Set when the record above was made by a ScopedInterruptRecorder.
 std::atomic<bool> g_made_by_recorder{false};
 
@@ -18,19 +20,27 @@ int InterruptSignal() noexcept {
   return g_interrupt.load();
 }
 
+unsigned InterruptCount() noexcept {
+  return g_interrupts.load();
+}
+
 void RequestInterrupt(int signal_number) noexcept {
   int expected = 0;
   g_interrupt.compare_exchange_strong(expected, signal_number);
+  g_interrupts.fetch_add(1);
 }
 
 void ClearInterrupt() noexcept {
   g_interrupt.store(0);
+  g_interrupts.store(0);
   g_made_by_recorder.store(false);
 }
 
 namespace internal {
 
 void RecordFromRecorder(int signal_number) noexcept {
+  // Counted as every interrupt is, so that a connection attempt of this copy sees it.
+  g_interrupts.fetch_add(1);
   int expected = 0;
   if (g_interrupt.compare_exchange_strong(expected, signal_number)) {
     g_made_by_recorder.store(true);

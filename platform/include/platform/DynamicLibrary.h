@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Export.h"
 
@@ -27,11 +28,27 @@ class TOLVAN_PLATFORM_API DynamicLibrary {
     return reinterpret_cast<F>(Symbol(name));
   }
 
+  // From now on the library stays loaded until the process ends, whatever unloads it: this
+  // object's end as much as anyone else's.
+  void KeepLoadedUntilExit() const;
+
   explicit DynamicLibrary(void* handle) : handle_(handle) {}
 
  private:
   void* handle_;
 };
+
+// Every library loaded in the process that exports a function of that name, once each (a copy of
+// a library loaded under another name or from another folder is one more), the program itself
+// left out. Each holds its library loaded for as long as it lives.
+TOLVAN_PLATFORM_API std::vector<std::unique_ptr<DynamicLibrary>> LoadedLibrariesExporting(
+    const std::string& name);
+
+// Runs work when the process exits, and never earlier: the library that holds work stays loaded
+// until the process ends, whoever unloads it meanwhile. On POSIX it runs before the exit work of
+// every library loaded until now (exit work runs in the reverse order of its registration, and a
+// library registers its own as it loads); on Windows when the library that holds it is detached.
+TOLVAN_PLATFORM_API void RunAtExitBeforeLoadedLibraries(void (*work)());
 
 // A shared library's file name in this system's form: "fbclient" with ABI version "2" is
 // fbclient.dll on Windows and libfbclient.so.2 elsewhere; without an ABI version, libname.so.

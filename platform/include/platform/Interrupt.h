@@ -21,6 +21,10 @@ TOLVAN_PLATFORM_API void InstallInterruptHandlers();
 // Ctrl-Break and the console's close, 1 for SIGHUP; 0 when there was none.
 TOLVAN_PLATFORM_API int InterruptSignal() noexcept;
 
+// How many interrupts were recorded, the first one and every later one: a wait that began after
+// the first (a clean-up that follows it) still sees the next.
+TOLVAN_PLATFORM_API unsigned InterruptCount() noexcept;
+
 // Records an interrupt as the handlers do (safe inside a signal handler). The first one recorded
 // is kept.
 TOLVAN_PLATFORM_API void RequestInterrupt(int signal_number) noexcept;

@@ -213,11 +213,14 @@ TEST_F(VerifyProgram, FirebirdBackupIsProvenWithItsTablesAndRows) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(LastLine(r.err), HasSubstr("3 tabelas, 1.002 linhas"));
 
-  // What --verify cannot do is refused before anything runs.
+  // For scripts: the same proof, and of gbak's lines nothing unless the run fails.
   args.push_back("--quiet");
   r = Tolvan(args);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("--quiet"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("gbak:")));
+  EXPECT_THAT(LastLine(r.err), HasSubstr("3 tabelas, 1.002 linhas"));
+
+  // What --verify cannot do is refused before anything runs.
   r = Tolvan({"firebird", "Backup", "--database", "servidor:" + db, "--user", "SYSDBA",
               "--password", "x", "--file", file, "--service", "--verify", "--yes"});
   EXPECT_EQ(r.status, 2);
@@ -247,7 +250,7 @@ TEST_F(VerifyProgram, ProgressShowsTheVerificationWithinTheTerminalWidth) {
   }
   EXPECT_TRUE(restoring) << r.err;
   EXPECT_TRUE(comparing) << r.err;
-  EXPECT_THAT(LastLine(r.err), HasSubstr("Backup verificado: "));
+  EXPECT_THAT(r.err, HasSubstr("Backup verificado:"));
 }
 
 TEST_F(VerifyProgram, FirebirdBackupCutAtHalfIsKeptBesideTheEarlierGoodOne) {
@@ -425,6 +428,7 @@ TEST_F(VerifyProgram, WhatAKilledVerificationLeftGoesWithTheNextBackup) {
     EXPECT_EQ(Bytes(file), good) << "the earlier good backup stays";
     std::set<std::string> left = Entries(dir_ / "bk");
     left.erase("loja.fbk");
+    left.erase("loja.fbk.~trava");  // the lock of the name, which no process holds now
     ASSERT_EQ(left.size(), 1u) << "the run's own folder beside the backup";
     EXPECT_EQ(ModeOf(dir_ / "bk" / *left.begin()) & 0777, 0700u);
 

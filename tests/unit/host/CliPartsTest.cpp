@@ -111,6 +111,38 @@ TEST(ConsoleFrameTest, PrintsEachLineWithElapsedTime) {
       << out.str();
 }
 
+// --quiet: a run that succeeds prints none of the tool's lines; one that fails prints them all,
+// and its message need not repeat them.
+TEST(ConsoleFrameTest, QuietHoldsTheLinesUntilTheRunFails) {
+  for (const bool succeeded : {true, false}) {
+    std::ostringstream out;
+    tolvan::cli::ConsoleFrame::Settings settings;
+    settings.hold = true;
+    tolvan::cli::ConsoleFrame frame(out, settings);
+    bool stop = false;
+    frame.DoCaptureLine("gbak:gbak version LI-V3.0.11.33637 Firebird 3.0", stop);
+    frame.DoCaptureLine("gbak: ERROR:I/O error", stop);
+    EXPECT_EQ(out.str(), "");
+    frame.Finish(succeeded);
+    EXPECT_TRUE(std::regex_match(
+        out.str(), std::regex(succeeded ? ""
+                                        : "\\[ +[0-9]+,[0-9]s\\] gbak:gbak version .*\n"
+                                          "\\[ +[0-9]+,[0-9]s\\] gbak: ERROR:I/O error\n")))
+        << out.str();
+    EXPECT_EQ(frame.PrintedLines().count("gbak: ERROR:I/O error"), 1u);
+  }
+}
+
+// The settings of a frame drawn live on a terminal of `columns`.
+tolvan::cli::ConsoleFrame::Settings Live(std::size_t columns,
+                                         std::optional<tolvan::cli::GbakProgress::Kind> gbak = {}) {
+  tolvan::cli::ConsoleFrame::Settings settings;
+  settings.live = true;
+  settings.gbak = gbak;
+  settings.columns = [columns] { return columns; };
+  return settings;
+}
+
 // Every status drawn, as the terminal would show it after each redraw.
 std::vector<std::string> Statuses(const std::string& text) {
   std::vector<std::string> statuses;
@@ -129,9 +161,7 @@ TEST(ConsoleFrameTest, LiveModeFitsTheTerminalAndClearsTheStatusAtTheEnd) {
   for (const std::size_t columns : {std::size_t{0}, std::size_t{1}, std::size_t{30}}) {
     SCOPED_TRACE(columns);
     std::ostringstream out;
-    tolvan::cli::ConsoleFrame frame(
-        out,
-        tolvan::cli::ConsoleFrame::Settings{true, std::nullopt, {}, [columns] { return columns; }});
+    tolvan::cli::ConsoleFrame frame(out, Live(columns));
     bool stop = false;
     frame.DoCaptureLine("first", stop);
     frame.DoCaptureLine("\tcoluna\tcom tabs " + std::string(60, 'x'), stop);
@@ -156,9 +186,7 @@ TEST(ConsoleFrameTest, LiveModeFitsTheTerminalAndClearsTheStatusAtTheEnd) {
 TEST(ConsoleFrameTest, GbakRunShowsTablesAndCompletesOnlyOnSuccess) {
   for (const bool succeeded : {true, false}) {
     std::ostringstream out;
-    tolvan::cli::ConsoleFrame frame(
-        out, tolvan::cli::ConsoleFrame::Settings{
-                 true, tolvan::cli::GbakProgress::Kind::Backup, {}, [] { return 200; }});
+    tolvan::cli::ConsoleFrame frame(out, Live(200, tolvan::cli::GbakProgress::Kind::Backup));
     bool stop = false;
     for (const char* line : {"gbak:    writing table A", "gbak:    writing table B",
                              "gbak:    writing data for table A", "gbak:1 records written",
@@ -170,6 +198,10 @@ TEST(ConsoleFrameTest, GbakRunShowsTablesAndCompletesOnlyOnSuccess) {
     ASSERT_GE(statuses.size(), 2u);
     EXPECT_THAT(statuses[statuses.size() - 2],
                 ::testing::HasSubstr(succeeded ? "100% (1/2 tabelas)" : "50% (1/2 tabelas)"));
+    // The rows are counted in the status's own words, not again in gbak's.
+    for (const std::string& status : statuses) {
+      EXPECT_THAT(status, ::testing::Not(::testing::HasSubstr("records written"))) << status;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "PluginNeeds.h"
 #include "Report.h"
 #include "StatusText.h"
+#include "WrappedOutput.h"
 #include "tolvan/Exports.h"
 
 namespace {
@@ -151,6 +153,20 @@ TEST(GbakProgressTest, OddOrdersNeverGoBackwardsNorPastNinetyNine) {
   EXPECT_EQ(empty.Percent(), 100) << "a database without tables still ends at 100";
 }
 
+// With the rows each table holds known before a restore, the percentage follows the rows, within
+// the big table too; a view, which a restore names as a table first, is no table.
+TEST(GbakProgressTest, KnownRowsWeighTheTablesAndViewsAreNoTables) {
+  GbakProgress progress(GbakProgress::Kind::Restore, {{"BIG", 9900}, {"SMALL", 100}});
+  EXPECT_THAT(
+      PercentsOf(progress, {"gbak:restoring table BIG", "gbak:restoring table SMALL",
+                            "gbak:restoring table VB", "gbak:    table VB is a view",
+                            "gbak:restoring data for table SMALL", "gbak:   100 records restored",
+                            "gbak:restoring data for table BIG", "gbak:   5000 records restored",
+                            "gbak:   9900 records restored", "gbak:creating indexes"}),
+      ElementsAre(0, 1, 51, 99));
+  EXPECT_EQ(progress.Tables(), 2u);
+}
+
 // gbak's own verbose lines, captured from gbak -v of a database with a table of 25,000 rows (an
 // intermediate count every 10,000), one of 2 rows and an empty one: embedded, and through a
 // server's service manager.
@@ -232,11 +248,42 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
     const std::string line = wrapped.substr(at, wrapped.find('\n', at) - at);
     EXPECT_LE(DisplayWidth(line), 30u) << line;
     EXPECT_NE(line.back(), ' ') << line;
+    // The path is cut only after its separators.
+    if (line.find('/') != std::string::npos && at + line.size() + 1 < wrapped.size()) {
+      EXPECT_EQ(line.back(), '/') << line;
+    }
   }
   EXPECT_GE(lines, 3u);
   // Tabs part words; a word of control characters alone is left as it is, not looped over.
   EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
   EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
+}
+
+// Whatever is written to a wrapped stream: a line that fits, the status line and a prompt go out as
+// written; a long line is broken to the width, its continuation under the text after a stamp.
+TEST(WrappedOutputTest, LongLinesBreakToTheWidthOthersPassAsWritten) {
+  struct Case {
+    std::string written;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"curto\n", "curto\n"},
+      {"\r| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min\x1b[K",
+       "\r| 3,1 s · 50% (2/4 tabelas) · faltam ~1 min\x1b[K"},
+      {"Senha de SYSDBA: ", "Senha de SYSDBA: "},
+      {"[  12,5s] gbak: writing data for table CLIENTES_E_FORNECEDORES\n",
+       "[  12,5s] gbak: writing data for\n          table\n          CLIENTES_E_FORNECEDORES\n"},
+      {"Backup: /srv/backups/noturno/loja-2026-12-09_0230.fbk\n",
+       "Backup:\n  /srv/backups/noturno/\n  loja-2026-12-09_0230.fbk\n"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream sink;
+    {
+      const tolvan::cli::ScopedLineWrapping wrapped(sink, [] { return std::size_t{34}; });
+      sink << c.written << std::flush;
+    }
+    EXPECT_EQ(sink.str(), c.expected) << c.written;
+  }
 }
 
 TEST(ReportTest, SizesAndTimesReadTheBrazilianWay) {
@@ -263,6 +310,38 @@ TEST(ReportTest, MessagesKeepTheirLinesWithGbakErrorsFirst) {
                           "gbak:gbak version LI-V3.0.11.33637", "gbak:Exiting before completion"));
   EXPECT_EQ(tolvan::cli::ErrorBlock("one\rtwo\n"), "erro:\n  one\n  two\n");
   EXPECT_EQ(tolvan::cli::ErrorBlock(""), "erro:\n");
+}
+
+// The servers' and gbak's own texts, as they come, each give one line that names what to fix.
+TEST(ReportTest, TheFailuresOperatorsMeetMostGetALineThatSaysWhatToDo) {
+  const struct {
+    const char* said;
+    std::vector<const char*> named;
+  } cases[] = {
+      {"Your user name and password are not defined. Ask your database administrator to set up a "
+       "Firebird login.",
+       {"TOLVAN_PASSWORD", "terminal"}},
+      {"FATAL:  password authentication failed for user \"postgres\"", {"TOLVAN_PASSWORD"}},
+      {"fe_sendauth: no password supplied", {"TOLVAN_PASSWORD"}},
+      {"gbak: ERROR:I/O error during \"open\" operation for file \"/dados/Cópia/loja.fdb\"\n"
+       "gbak: ERROR:    Error while trying to open file\ngbak: ERROR:    No such file or directory",
+       {"/dados/Cópia/loja.fdb", "--database"}},
+      {"gbak: ERROR:cannot open backup file /bk/loja.fbk\ngbak:Exiting before completion",
+       {"/bk/loja.fbk", "--file"}},
+      {"gbak: ERROR:database /dados/loja2.fdb already exists.  To replace it, use the -REP switch",
+       {"/dados/loja2.fdb", "--database", "--target"}},
+      {"FATAL:  database \"lojas\" does not exist", {"lojas", "--database"}},
+  };
+  for (const auto& c : cases) {
+    const auto hints = tolvan::cli::OperatorHints(c.said);
+    ASSERT_EQ(hints.size(), 1u) << c.said;
+    for (const char* word : c.named) {
+      EXPECT_THAT(hints.front(), HasSubstr(word)) << c.said;
+    }
+    EXPECT_THAT(tolvan::cli::ErrorBlock(c.said),
+                ::testing::StartsWith("erro:\n  " + hints.front()));
+  }
+  EXPECT_THAT(tolvan::cli::OperatorHints("Backup:\r\nError cod: 1"), ::testing::IsEmpty());
 }
 
 TEST(ExportTableTest, SuggestsTheNearestNameWhateverTheCase) {
@@ -336,11 +415,13 @@ TEST(ExportTableTest, RefusesMissingAndForeignOptionsByName) {
             "a opção --database não se aplica a CriarDataBaseFD");
   EXPECT_THAT(UsageMessage(fb, "Backup", {"--file", "--database", "--no-frame", "--progress"}),
               HasSubstr("--progress não se aplica com --no-frame"));
-  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--database", "--quiet"}),
-            "a opção --quiet não se aplica a BackupConn");
-  EXPECT_EQ(
-      UsageMessage(fb, "Backup", {"--file", "--database", "--progress", "--yes", "--quiet-result"}),
-      "");
+  EXPECT_EQ(UsageMessage(fb, "BackupConn", {"--file", "--database", "--restore-password"}),
+            "a opção --restore-password não se aplica a BackupConn");
+  EXPECT_EQ(UsageMessage(fb, "Backup",
+                         {"--file", "--database", "--progress", "--yes", "--quiet-result",
+                          "--quiet", "--keep", "--no-wait"}),
+            "");
+  EXPECT_EQ(UsageMessage(fb, "Versao", {"--quiet"}), "") << "--quiet quiets every export";
 
   // A plug-in that reads fewer arguments takes fewer options, and needs those it refuses empty.
   EXPECT_EQ(UsageMessage(PluginKind::Oracle, "Backup", {"--file", "--metadata-only"}),

@@ -101,7 +101,7 @@ TEST_F(IncompleteRunTest, ACutOrDamagedArchiveNeverReachesPgRestore) {
   EXPECT_EQ(app_.Calls("PostgreSQL/pg_restore").size(), 3u);
 }
 
-TEST_F(IncompleteRunTest, PgPasswordOfTheHostStaysAfterEveryEarlyExitOfTheRunners) {
+TEST_F(IncompleteRunTest, PgPasswordKeepsTheHostsValueAfterEveryEarlyExitOfTheRunners) {
   InstallTools("15.2");
   const std::string quoted = app_.Path() + "temp" + kSlash + "a\"b.dump";
   const std::string missing = app_.Path() + "nada" + kSlash + "vendas.dump";
@@ -118,6 +118,7 @@ TEST_F(IncompleteRunTest, PgPasswordOfTheHostStaysAfterEveryEarlyExitOfTheRunner
     EXPECT_THAT(MessageOf(run), StartsWith("Backup:\r\n"));
     EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "deixada por outro programa");
   }
+  platform::UnsetEnv("PGPASSWORD");
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_restore").empty());
 }

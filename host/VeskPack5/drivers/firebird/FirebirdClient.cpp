@@ -4,7 +4,10 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/ConnectLimit.h"
+#include "platform/FirebirdClientExit.h"
 #include "platform/Text.h"
+#include "tolvan/support/DatabaseKey.h"
 #include "vesk/VeskPack5.h"
 
 namespace vesk::firebird {
@@ -63,6 +66,7 @@ std::shared_ptr<const Client> Client::Get(const std::string& file_name) {
   auto& slot = (*clients)[name];
   if (!slot) {
     slot = Load(name);
+    tolvan::platform::ShutDownFirebirdClientsAtExit();
   }
   return slot;
 }
@@ -87,6 +91,34 @@ void Client::Check(const IscStatus* status, bool utf8) const {
       text = "Erro do Firebird " + std::to_string(status[1]);
     }
     throw TVeskDriverError(text);
+  }
+}
+
+std::string ServerOf(const std::string& name) {
+  return tolvan::support::SplitDatabaseKey(name).Server();
+}
+
+void AppendConnectTimeout(std::string& block, char tag, std::chrono::seconds limit) {
+  const auto seconds = static_cast<uint32_t>(limit.count());
+  block += tag;
+  block += static_cast<char>(4);
+  for (int i = 0; i < 4; ++i) {
+    block += static_cast<char>((seconds >> (8 * i)) & 0xFF);
+  }
+}
+
+void CallWithinConnectLimit(const std::string& server, std::chrono::seconds limit,
+                            const std::function<void()>& call,
+                            const std::function<void()>& release) {
+  if (server.empty()) {
+    call();
+    return;
+  }
+  try {
+    tolvan::platform::ConnectWithinLimit(server, limit, call);
+  } catch (const tolvan::platform::EConnectCut& e) {
+    release();
+    throw TVeskDriverError(e.what());
   }
 }
 

@@ -2,7 +2,9 @@
 // declared here so that the library is loaded at run time and no import library is needed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -82,6 +84,7 @@ inline constexpr char kDpbVersion1 = 1;
 inline constexpr char kDpbUserName = 28;
 inline constexpr char kDpbPassword = 29;
 inline constexpr char kDpbLcCtype = 48;
+inline constexpr char kDpbConnectTimeout = 57;
 inline constexpr char kDpbSqlRoleName = 60;
 // Says that the block's texts and the database name are UTF-8; without it the client reads them
 // in the system's code page and the server refuses an accented user name.
@@ -173,8 +176,10 @@ struct Client {
   CloseBlob close_blob = nullptr;
   Interpret interpret = nullptr;
 
-  // The client library of that file name (empty: the platform's default), loaded once.
-  // Throws TVeskDriverError when it cannot be loaded or lacks an entry point.
+  // The client library of that file name (empty: the platform's default), loaded once and never
+  // unloaded; at exit every client of the process is shut down together
+  // (platform::ShutDownFirebirdClientsAtExit). Throws TVeskDriverError when it cannot be loaded or
+  // lacks an entry point.
   static std::shared_ptr<const Client> Get(const std::string& file_name);
 
   // Throws TVeskDriverError with the server's text when status holds an error. utf8: the
@@ -183,6 +188,21 @@ struct Client {
   // The status vector's messages joined by "\n".
   std::string Messages(const IscStatus* status, bool utf8 = true) const;
 };
+
+// The server of a database or service name as the operator knows it ("srv/3050"): the text
+// before the first ":" when that is two or more characters (one is a drive letter); empty for a
+// database of this machine.
+std::string ServerOf(const std::string& name);
+
+// A connect-timeout entry of a parameter block: the tag, 4 and the seconds in 4 bytes, low first.
+void AppendConnectTimeout(std::string& block, char tag, std::chrono::seconds limit);
+
+// Runs a call that attaches to a server (or creates a database there) within the connection
+// limit; no server, no limit. When the limit or an interrupt ended the call, release gives back
+// whatever it got, and the limit's message is raised as a driver error.
+void CallWithinConnectLimit(const std::string& server, std::chrono::seconds limit,
+                            const std::function<void()>& call,
+                            const std::function<void()>& release);
 
 // The user name as a login block carries it, as the plug-in's gbak runs give it too.
 using tolvan::support::FirebirdLoginName;

@@ -1,4 +1,5 @@
 // The Firebird driver: the client's C interface behind vesk::driver::Session.
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "Names.h"
 #include "firebird/FirebirdClient.h"
 #include "firebird/FirebirdValues.h"
+#include "platform/ConnectLimit.h"
 #include "platform/Text.h"
 #include "vesk/host/Driver.h"
 #include "vesk/host/Firebird.h"
@@ -40,25 +42,25 @@ uint16_t SqlLength(const std::string& sql) {
 
 class Attachment {
  public:
-  Attachment(ClientPtr client, const std::string& database, const std::string& dpb, bool utf8)
+  Attachment(ClientPtr client, const std::string& database, const std::string& dpb, bool utf8,
+             std::chrono::seconds limit)
       : client_(std::move(client)), utf8_(utf8) {
     if (database.size() > 0x7FFF) {
       throw TVeskDriverError("O nome do banco de dados é longo demais");
     }
     Status status;
-    {
-      const ClientEntry entry;
-      client_->attach_database(status.get(), static_cast<int16_t>(database.size()), database.data(),
-                               &handle_, static_cast<int16_t>(dpb.size()), dpb.data());
-    }
+    CallWithinConnectLimit(
+        ServerOf(database), limit,
+        [&] {
+          const ClientEntry entry;
+          client_->attach_database(status.get(), static_cast<int16_t>(database.size()),
+                                   database.data(), &handle_, static_cast<int16_t>(dpb.size()),
+                                   dpb.data());
+        },
+        [this] { Detach(); });
     client_->Check(status.get(), utf8_);
   }
-  ~Attachment() {
-    if (handle_ != 0) {
-      Status status;
-      client_->detach_database(status.get(), &handle_);
-    }
-  }
+  ~Attachment() { Detach(); }
   Attachment(const Attachment&) = delete;
   Attachment& operator=(const Attachment&) = delete;
 
@@ -68,6 +70,13 @@ class Attachment {
   void Check(Status& status) const { client_->Check(status.get(), utf8_); }
 
  private:
+  void Detach() {
+    if (handle_ != 0) {
+      Status status;
+      client_->detach_database(status.get(), &handle_);
+    }
+  }
+
   ClientPtr client_;
   IscHandle handle_ = 0;
   bool utf8_;
@@ -433,8 +442,10 @@ class FirebirdCursor : public driver::Cursor {
   std::optional<std::vector<std::optional<std::string>>> singleton_;
 };
 
-std::string BuildDpb(const std::vector<std::string>& params) {
+std::string BuildDpb(const std::vector<std::string>& params, std::chrono::seconds limit) {
   std::string dpb{api::kDpbVersion1, api::kDpbUtf8Filename, 0};
+  AppendConnectTimeout(dpb, api::kDpbConnectTimeout,
+                       tolvan::platform::LibraryConnectTimeout(limit));
   auto add = [&dpb](char tag, const std::string& value, const char* what) {
     if (value.size() > 255) {
       throw TVeskDriverError(std::string(what) + " passa de 255 bytes");
@@ -460,8 +471,10 @@ class FirebirdSession : public driver::Session {
       : database_(ParamOf(params, "Database")) {
     auto charset = ParamOf(params, "lc_ctype");
     const bool utf8 = charset.empty() || detail::EqualsIgnoringCase(charset, "UTF8");
-    attachment_ =
-        std::make_shared<Attachment>(std::move(client), database_, BuildDpb(params), utf8);
+    const auto limit = tolvan::platform::ConnectTimeoutFrom(
+        ParamOf(params, std::string(tolvan::platform::kConnectTimeoutParameter)));
+    attachment_ = std::make_shared<Attachment>(std::move(client), database_,
+                                               BuildDpb(params, limit), utf8, limit);
   }
 
   std::unique_ptr<driver::Cursor> Query(const std::string& sql) override {
@@ -636,16 +649,25 @@ void CreateDatabase(const std::string& database_key, const std::string& user,
   IscHandle database = 0;
   IscHandle transaction = 0;
   Status status;
-  {
-    const ClientEntry entry;
-    client->execute_immediate(status.get(), &database, &transaction, SqlLength(sql), sql.c_str(),
-                              api::kDialect3, nullptr);
-  }
+  const auto detach = [&] {
+    if (database != 0) {
+      Status ignored;
+      client->detach_database(ignored.get(), &database);
+    }
+  };
+  CallWithinConnectLimit(
+      ServerOf(database_key), tolvan::platform::kDefaultConnectTimeout,
+      [&] {
+        const ClientEntry entry;
+        client->execute_immediate(status.get(), &database, &transaction, SqlLength(sql),
+                                  sql.c_str(), api::kDialect3, nullptr);
+      },
+      detach);
   client->Check(status.get());
   // The statement leaves the new database attached.
-  Status detach;
-  client->detach_database(detach.get(), &database);
-  client->Check(detach.get());
+  Status detached;
+  client->detach_database(detached.get(), &database);
+  client->Check(detached.get());
 }
 
 }  // namespace vesk::firebird

@@ -2,8 +2,9 @@
 // the data-access layer's driver id "PG".
 //
 // Parameters (names compare ignoring case): Server or HostName, Port, Database, User_Name,
-// Password. Without Server, a Database of the database-key form server/port:database names all
-// three. The database key is server "/" port ":" database (the "/" port part only with a port).
+// Password, ConnectTimeout (the seconds a connection attempt may wait; 30 by default). Without
+// Server, a Database of the database-key form server/port:database names all three. The database
+// key is server "/" port ":" database (the "/" port part only with a port).
 // The information report gives the database, the server's version() text and, as the server
 // reports it, standard_conforming_strings ("on" or "off").
 // GetServerVersion answers major * 10^10 + minor * 10^6 (15.20 -> 150020000000; servers before
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "Names.h"
+#include "platform/ConnectLimit.h"
 #include "platform/Text.h"
 #include "postgresql/PostgresError.h"
 #include "vesk/host/Driver.h"
@@ -144,14 +146,25 @@ class PostgresSession : public driver::Session {
     add("user", user);
     add("password", password);
     static const std::string kEncoding = "UTF8";
-    static const std::string kTimeout = "10";
     static const std::string kApplication = "tolvan";
+    const auto limit = tolvan::platform::ConnectTimeoutFrom(
+        ParamOf(params, std::string(tolvan::platform::kConnectTimeoutParameter)));
+    // libpq's own limit too, for where the connection limit cannot end the wait itself.
+    const std::string timeout =
+        std::to_string(tolvan::platform::LibraryConnectTimeout(limit).count());
     add("client_encoding", kEncoding);
-    add("connect_timeout", kTimeout);
+    add("connect_timeout", timeout);
     add("fallback_application_name", kApplication);
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0));
+    const std::string server = (target_.host.empty() ? std::string("local") : target_.host) +
+                               (port.empty() ? std::string() : " porta " + port);
+    try {
+      tolvan::platform::ConnectWithinLimit(
+          server, limit, [&] { conn_.reset(PQconnectdbParams(keys.data(), values.data(), 0)); });
+    } catch (const tolvan::platform::EConnectCut& e) {
+      throw PostgresError(e.what(), "");
+    }
     if (!conn_) {
       throw PostgresError("memória insuficiente ao conectar ao servidor", "");
     }
