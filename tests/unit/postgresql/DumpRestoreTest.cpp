@@ -98,10 +98,6 @@ class RunnerTest : public PluginHost {
 // The password goes to the tool's environment alone: any other child of the host meanwhile
 // inherits nothing, and a value the host had is the same before, during and after the run.
 TEST_F(RunnerTest, PasswordReachesTheToolOnlyAndTheCommandFileHoldsTheLine) {
-#ifdef _WIN32
-  GTEST_SKIP() << "under Wine the fake tool's kept copy of the command file reads empty; to be "
-                  "looked into";
-#endif
   // The tools take a while, and the process's own PGPASSWORD is watched all along: it keeps the
   // value the host had, before, during and after the runs.
   InstallTools("15.2", "sleep 300\n", "sleep 300\n");

@@ -7,7 +7,6 @@
 #include "platform/ConnectLimit.h"
 #include "platform/FirebirdClientExit.h"
 #include "platform/Text.h"
-#include "tolvan/support/DatabaseKey.h"
 #include "vesk/VeskPack5.h"
 
 namespace vesk::firebird {
@@ -95,7 +94,8 @@ void Client::Check(const IscStatus* status, bool utf8) const {
 }
 
 std::string ServerOf(const std::string& name) {
-  return tolvan::support::SplitDatabaseKey(name).Server();
+  const std::size_t colon = name.find(':');
+  return colon != std::string::npos && colon >= 2 ? name.substr(0, colon) : std::string();
 }
 
 void AppendConnectTimeout(std::string& block, char tag, std::chrono::seconds limit) {
