@@ -50,15 +50,6 @@ inline std::string Bytes(const fs::path& path) {
   return text.str();
 }
 
-inline std::string Message(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no exception>";
-}
-
 // The pids of running programs whose command line holds `text` and not `unless`.
 inline std::vector<pid_t> ProcessesWith(const std::string& text, const std::string& unless) {
   std::vector<pid_t> pids;

@@ -16,6 +16,7 @@
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "ci/FailureOf.h"
 #include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -37,15 +38,6 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using Database = tolvan::test::FirebirdDatabase;
 using Lines = std::vector<std::string>;
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -221,11 +213,11 @@ TEST_F(Firebird4, UserNamesOfUpTo63CharactersWithAccents) {
 
   // Past the server's limits the text says which, before the server is asked.
   const std::string too_long(64, 'u');
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, too_long, "x", "", "", "", "");
             }),
             "AddUser: AUserName passa de 63 caracteres");
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, "u", "", "",
                                                          std::string(33, 'n'), "", "");
             }),
@@ -234,9 +226,10 @@ TEST_F(Firebird4, UserNamesOfUpTo63CharactersWithAccents) {
   // Firebird 3 keeps its own limit, in bytes.
   if (const auto fb3 = tolvan::test::FindFirebirdServer()) {
     Database old(fb3->Key(fb3->data + "/none.fdb"), fb3->user, fb3->password);
-    EXPECT_EQ(
-        ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&old.dm, user, "x", "", "", "", ""); }),
-        "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
+    EXPECT_EQ(tolvan::test::FailureOf([&] {
+                Export<tolvan::AddUserFn>("AddUser")(&old.dm, user, "x", "", "", "", "");
+              }),
+              "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
   }
 }
 
@@ -359,7 +352,7 @@ TEST_F(Firebird4, WithoutTheKeptGbak4TheWarningNamesTheVersionsAndGbaksOwnTextEn
   const std::string before = "backup anterior";
   std::ofstream(file, std::ios::binary) << before;
 
-  const std::string message = ErrorOf([&] {
+  const std::string message = tolvan::test::FailureOf([&] {
     Export<tolvan::BackupFn>("Backup")(key, server_->user, server_->password, file, false, nullptr,
                                        false, true, server_->version, "libfbclient.so.2", false);
   });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../postgresql/PostgresCluster.h"
+#include "ci/FailureOf.h"
 #include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 
@@ -127,7 +128,7 @@ TEST_F(Postgres17, CriarBackupTakes17sToolsFromTheirFolderAndDumps) {
 
 TEST_F(Postgres17, WithoutTheFolderOf17TheMessageSaysWhatToCopyWhere) {
   host_->ExecuteDirect("create table t(i int)");
-  const std::string message = Message([&] { CriarBackup(host_.get()); });
+  const std::string message = tolvan::test::FailureOf([&] { CriarBackup(host_.get()); });
   const std::string folder = (app_ / "PostgreSQL17").string() + "/";
   EXPECT_THAT(message, StartsWith("O aplicativo pg_dump da pasta \"" +
                                   (app_ / "PostgreSQL").string() + "/\" está na versão 15."));
