@@ -257,6 +257,11 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
   // Tabs part words; a word of control characters alone is left as it is, not looped over.
   EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
   EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
+  // A number keeps its unit on its line; a number before any other word does not.
+  EXPECT_EQ(tolvan::cli::Wrap("", "Backup feito: 403 MB em 1 min.", 17, 0),
+            "Backup feito:\n403 MB em 1 min.\n");
+  EXPECT_EQ(tolvan::cli::Wrap("", "faltam 1 min", 10, 0), "faltam\n1 min\n");
+  EXPECT_EQ(tolvan::cli::Wrap("", "tabela 12 vazia", 9, 0), "tabela 12\nvazia\n");
 }
 
 // Whatever is written to a wrapped stream: a line that fits, the status line and a prompt go out as
@@ -326,6 +331,9 @@ TEST(ReportTest, TheFailuresOperatorsMeetMostGetALineThatSaysWhatToDo) {
       {"gbak: ERROR:I/O error during \"open\" operation for file \"/dados/Cópia/loja.fdb\"\n"
        "gbak: ERROR:    Error while trying to open file\ngbak: ERROR:    No such file or directory",
        {"/dados/Cópia/loja.fdb", "--database"}},
+      {"I/O error during \"lock\" operation for file \"/home/joão/tolvan/default.fdb\"\n"
+       "Database already opened with engine instance, incompatible with current",
+       {"/home/joão/tolvan/default.fdb"}},
       {"gbak: ERROR:cannot open backup file /bk/loja.fbk\ngbak:Exiting before completion",
        {"/bk/loja.fbk", "--file"}},
       {"gbak: ERROR:database /dados/loja2.fdb already exists.  To replace it, use the -REP switch",
