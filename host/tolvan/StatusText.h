@@ -29,7 +29,8 @@ std::string FitToWidth(std::string_view text, std::size_t columns);
 std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
                               std::size_t columns, bool last_is_text = false);
 
-// Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
+// Text laid out in lines of at most `columns` columns, broken at blanks (never between a number and
+// its unit): the first line starts with
 // head, the others with `indent` blanks; a word too long for a line of its own is cut, a path
 // after one of its separators. Each line ends with "\n". A head wider than the line leaves the
 // text to the next lines.
