@@ -13,7 +13,7 @@
 namespace tolvan::cli {
 namespace {
 
-constexpr auto kPollPeriod = std::chrono::milliseconds(500);
+constexpr auto kPollPeriod = std::chrono::milliseconds(250);
 
 // pg_dump copies the data of every ordinary table of the user's schemas that is no extension's,
 // sorted by schema and name byte by byte. Each weighs its size, the table's own with its TOAST data

@@ -61,7 +61,7 @@ class CopyProgress {
   std::optional<int> percent_;
 };
 
-// Reads a run's COPY progress every half second on a thread of its own. Idle until started;
+// Reads a run's COPY progress four times a second on a thread of its own. Idle until started;
 // stopped (its connection closed) by Stop() or when it goes. A failure of any kind leaves it
 // without a percentage and never reaches the run.
 class CopyProgressPoller {
