@@ -159,7 +159,7 @@ bool CopyProgressPoller::Start(const TVeskSQLConnection& like, const std::string
     // Nothing it asks may wait long: not on a lock someone else holds, not on a busy server.
     connection_->ExecuteDirect("set lock_timeout = 1000");
     connection_->ExecuteDirect("set statement_timeout = 5000");
-    connection_->ExecuteDirect("set application_name = 'tolvan'");
+    connection_->ExecuteDirect("set application_name = 'tolvan progresso'");
     const auto check = QueryRows(
         *connection_,
         "select (to_regclass('pg_catalog.pg_stat_progress_copy') is not null)::text, now()::text");
