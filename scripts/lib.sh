@@ -269,24 +269,6 @@ run_ctest() {
   ctest "$@" 2>&1 | tee "$log"
 }
 
-# The names of the tests a ctest log (--output-on-failure) shows failed, one per line, sorted;
-# with a non-empty TEXT only those whose output holds it.
-tests_failed_with() {
-  awk -v text="$2" '
-    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
-      name = ""
-      if ($0 ~ /\*\*\*(Failed|Timeout|Exception)/) {
-        name = $0
-        sub(/^.*Test +#[0-9]+: /, "", name)
-        sub(/ .*$/, "", name)
-        if (text == "") { print name; name = "" }
-      }
-      next
-    }
-    name != "" && index($0, text) { print name; name = "" }
-  ' "$1" | sort -u
-}
-
 # Prints "PASSED FAILED" from the summary line of a ctest log ("0 0" when there is none).
 ctest_counts() {
   local line
