@@ -49,6 +49,15 @@ std::string_view GbakText(std::string_view line);
 // restore does not name tables without rows, so it may stay short of the count until the run ends.
 // The percentage only grows, stays below 100 while the run is on and reaches 100 only through
 // Complete().
+// How far a run has gone, as the status line shows it: the percentage (nothing while it is not
+// known), the tables done of those the run handles, and the rows handled so far (0: not shown).
+struct ProgressState {
+  std::optional<int> percent;
+  std::size_t tables = 0;
+  std::size_t tables_done = 0;
+  std::uint64_t rows = 0;
+};
+
 // A line of gbak's that only counts records ("gbak:20000 records written"), which the status shows
 // as its own count of rows.
 bool IsRecordCountLine(std::string_view line);
@@ -71,6 +80,7 @@ class GbakProgress {
   // Nothing while the table count is not known (no table named yet, or a database without tables
   // before the run ends).
   std::optional<int> Percent() const { return percent_; }
+  ProgressState State() const { return {percent_, Tables(), TablesDone(), Rows()}; }
 
  private:
   void Update();
