@@ -260,6 +260,18 @@ tested_versions() {
 # Seconds since the epoch, for timings in the logs.
 now() { date +%s; }
 
+# Starts a command in the background in a session of its own (so that its whole process group can
+# be ended with `kill -- -PID`) at the given niceness. The kernel groups processes by session and
+# shares the processors between the groups first, so a new session at nice 19 would still get as
+# much as the caller's: the group's own niceness is set too. Its id is then in $!.
+# Usage: start_in_background NICENESS LOG command...
+start_in_background() {
+  local niceness="$1" log="$2"
+  shift 2
+  setsid bash -c 'echo "$0" >/proc/self/autogroup 2>/dev/null || true; exec nice -n "$0" "$@"' \
+    "$niceness" "$@" >"$log" 2>&1 &
+}
+
 # Runs ctest with the given arguments, keeping its output in LOG as well.
 # Usage: run_ctest LOG ctest-arguments...
 run_ctest() {
