@@ -260,6 +260,18 @@ tested_versions() {
 # Seconds since the epoch, for timings in the logs.
 now() { date +%s; }
 
+# Starts a command in the background in a session of its own (so that its whole process group can
+# be ended with `kill -- -PID`) at the given niceness. The kernel groups processes by session and
+# shares the processors between the groups first, so a new session at nice 19 would still get as
+# much as the caller's: the group's own niceness is set too. Its id is then in $!.
+# Usage: start_in_background NICENESS LOG command...
+start_in_background() {
+  local niceness="$1" log="$2"
+  shift 2
+  setsid bash -c 'echo "$0" >/proc/self/autogroup 2>/dev/null || true; exec nice -n "$0" "$@"' \
+    "$niceness" "$@" >"$log" 2>&1 &
+}
+
 # Runs ctest with the given arguments, keeping its output in LOG as well.
 # Usage: run_ctest LOG ctest-arguments...
 run_ctest() {
@@ -267,24 +279,6 @@ run_ctest() {
   shift
   rm -f "$log"
   ctest "$@" 2>&1 | tee "$log"
-}
-
-# The names of the tests a ctest log (--output-on-failure) shows failed, one per line, sorted;
-# with a non-empty TEXT only those whose output holds it.
-tests_failed_with() {
-  awk -v text="$2" '
-    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
-      name = ""
-      if ($0 ~ /\*\*\*(Failed|Timeout|Exception)/) {
-        name = $0
-        sub(/^.*Test +#[0-9]+: /, "", name)
-        sub(/ .*$/, "", name)
-        if (text == "") { print name; name = "" }
-      }
-      next
-    }
-    name != "" && index($0, text) { print name; name = "" }
-  ' "$1" | sort -u
 }
 
 # Prints "PASSED FAILED" from the summary line of a ctest log ("0 0" when there is none).

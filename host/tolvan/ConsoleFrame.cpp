@@ -43,8 +43,11 @@ void ConsoleFrame::Begin() {
 void ConsoleFrame::Finish(bool succeeded) {
   StopSpinner();
   std::lock_guard lock(mutex_);
-  if (succeeded && progress_) {
-    progress_->Complete();
+  if (succeeded && (progress_ || settings_.progress)) {
+    if (progress_) {
+      progress_->Complete();
+    }
+    completed_ = true;
     if (status_shown_) {
       DrawStatus();
     }
@@ -127,20 +130,19 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
   std::vector<std::string> fields = {std::string(1, kSpinner[turn_ % sizeof kSpinner]) + " " +
                                      FormatDuration(elapsed)};
-  if (progress_) {
-    if (const auto percent = progress_->Percent()) {
-      fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress_->TablesDone()) +
-                       "/" + std::to_string(progress_->Tables()) + " tabelas)");
+  if (const auto progress = Progress()) {
+    if (const auto percent = progress->percent) {
+      fields.push_back(std::to_string(*percent) + "% (" + std::to_string(progress->tables_done) +
+                       "/" + std::to_string(progress->tables) + " tabelas)");
       if (const auto left = TimeLeft(std::chrono::steady_clock::now() - pace_start_, *percent)) {
         fields.push_back("faltam ");
         fields.back() += FormatTimeLeft(*left);
       }
-    } else if (progress_->Tables() > 0) {
-      fields.push_back(std::to_string(progress_->Tables()) + " tabelas");
+    } else if (progress->tables > 0) {
+      fields.push_back(std::to_string(progress->tables) + " tabelas");
     }
-    if (progress_->Rows() > 0) {
-      fields.push_back(FormatCount(progress_->Rows()) +
-                       (progress_->Rows() == 1 ? " linha" : " linhas"));
+    if (progress->rows > 0) {
+      fields.push_back(FormatCount(progress->rows) + (progress->rows == 1 ? " linha" : " linhas"));
     }
   }
   if (settings_.file_size) {
@@ -152,6 +154,21 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
     fields.push_back(last_line_);
   }
   return fields;
+}
+
+std::optional<ProgressState> ConsoleFrame::Progress() const {
+  if (progress_) {
+    return progress_->State();
+  }
+  if (!settings_.progress) {
+    return std::nullopt;
+  }
+  ProgressState state = settings_.progress();
+  if (completed_ && state.percent) {
+    state.percent = 100;
+    state.tables_done = state.tables;
+  }
+  return state;
 }
 
 void ConsoleFrame::DrawStatus() {

@@ -44,11 +44,14 @@ class ConsoleFrame : public TVeskFraProgresso {
     std::map<std::string, std::uint64_t, std::less<>> table_rows;
     // Put before each of the tool's lines shown ("verificando, restaurando: ").
     std::string label;
+    // How far the run has gone as something beside the tool reads it (the server's own COPY
+    // progress), asked at each redraw; for a run whose lines do not say.
+    std::function<ProgressState()> progress;
   };
 
   ConsoleFrame(std::ostream& out, Settings settings);
   ConsoleFrame(std::ostream& out, bool live)
-      : ConsoleFrame(out, Settings{live, {}, {}, {}, false, {}, {}, {}}) {}
+      : ConsoleFrame(out, Settings{live, {}, {}, {}, false, {}, {}, {}, {}}) {}
   ~ConsoleFrame() override;
 
   // Starts the clock and the status line for a run that does not use the frame's own calls.
@@ -76,6 +79,7 @@ class ConsoleFrame : public TVeskFraProgresso {
   void ClearStatus();  // with mutex_ held
   // The status line's fields, most important first: the narrower the terminal, the fewer fit.
   std::vector<std::string> StatusFields() const;  // with mutex_ held
+  std::optional<ProgressState> Progress() const;  // with mutex_ held
   void DrawStatus();                              // with mutex_ held
   void StartSpinner();
   void StopSpinner();
@@ -98,6 +102,8 @@ class ConsoleFrame : public TVeskFraProgresso {
   std::vector<std::string> held_;
   std::size_t held_left_out_ = 0;
   std::optional<GbakProgress> progress_;
+  // The run succeeded: a percentage read beside the tool shows as complete.
+  bool completed_ = false;
 };
 
 }  // namespace tolvan::cli

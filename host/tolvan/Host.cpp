@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -11,6 +12,7 @@
 
 #include "Console.h"
 #include "DefaultDatabase.h"
+#include "PostgresProgress.h"
 #include "Report.h"
 #include "StatusText.h"
 #include "platform/ConnectLimit.h"
@@ -233,7 +235,8 @@ TVeskFraProgresso* Host::Frame(const std::string& name) {
 }
 
 // A status line of its own for a run that takes no frame, shown with --progress on a terminal.
-void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size) {
+void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size,
+                       std::function<ProgressState()> progress) {
   if (!o_.progress || !StderrIsTerminal()) {
     return;
   }
@@ -241,6 +244,7 @@ void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size) 
   ConsoleFrame::Settings settings;
   settings.live = true;
   settings.file_size = std::move(file_size);
+  settings.progress = std::move(progress);
   settings.columns = TerminalColumns;
   frame_ = std::make_unique<ConsoleFrame>(err_, std::move(settings));
   frame_->Begin();
@@ -314,12 +318,19 @@ std::string Host::Call(const std::string& name) {
   if (name == "CriarBackup") {
     TVeskSQLConnection* connection = Module().SQLConnection;
     const std::string dump = DumpPath();
-    BeginStatus([dump, existed = tolvan::platform::PathEntryExists(dump)] {
-      return GrowingFileSize(dump, existed);
-    });
+    // The server's COPY progress, read beside pg_dump while the status line shows; it is gone
+    // (its connection closed) before the result, on every way out.
+    auto copying = std::make_shared<CopyProgressPoller>();
+    BeginStatus([dump, existed = tolvan::platform::PathEntryExists(
+                           dump)] { return GrowingFileSize(dump, existed); },
+                ProgressReader(copying));
+    if (frame_) {
+      copying->StartForDump(*connection);
+    }
     Export<tolvan::CriarBackupFn>(name)(connection);
     // The status goes first: on a terminal stdout shares its line.
     FinishFrame(true);
+    copying.reset();
     // The dump's path is the export's result: a script finds the file there.
     out_ << dump << "\n";
     return WithSize("Backup concluído: " + dump, dump);

@@ -97,7 +97,8 @@ class Host {
   std::size_t PrintList(const std::vector<std::string>& list);
   ConsoleFrame::Settings FrameSettings(const std::string& name) const;
   TVeskFraProgresso* Frame(const std::string& name);
-  void BeginStatus(std::function<std::optional<std::uint64_t>()> file_size);
+  void BeginStatus(std::function<std::optional<std::uint64_t>()> file_size,
+                   std::function<ProgressState()> progress = {});
 
   const Options& o_;
   PluginRef plugin_;

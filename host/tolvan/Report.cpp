@@ -112,6 +112,10 @@ std::vector<std::string> OperatorHints(const std::string& said) {
       {std::regex("I/O error during \"open\" operation for file \"([^\"]*)\"[^]*(No such file or "
                   "directory|cannot find the (file|path) specified)"),
        "O banco de dados $1 não existe: confira o caminho de --database."},
+      {std::regex("I/O error during \"lock\" operation for file \"([^\"]*)\"[^]*Database "
+                  "already opened with engine instance, incompatible with current"),
+       "O banco de dados $1 está aberto por outro programa que usa o Firebird embutido (outro "
+       "tolvan, um isql): espere que ele termine, ou feche-o, e rode de novo."},
       {std::regex("cannot open backup file ([^\r\n]*)"),
        "O arquivo de backup $1 não existe ou não pode ser lido: confira o caminho de --file."},
       {std::regex("database ([^\r\n]*) already exists\\.  To replace it"),

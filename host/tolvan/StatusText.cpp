@@ -1,6 +1,7 @@
 #include "StatusText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <optional>
 
@@ -188,6 +189,27 @@ std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::strin
   return joined;
 }
 
+namespace {
+
+// Where the word that starts at `at` ends: the next blank or tab, or the end of the text.
+std::size_t WordEnd(std::string_view text, std::size_t at) {
+  const std::size_t end = text.find_first_of(" \t", at);
+  return end == std::string_view::npos ? text.size() : end;
+}
+
+// A unit that tolvan writes after a number, with any punctuation that follows it.
+bool IsUnit(std::string_view word) {
+  while (!word.empty() && std::string_view(",.;:)").find(word.back()) != std::string_view::npos) {
+    word.remove_suffix(1);
+  }
+  static constexpr std::string_view kUnits[] = {"s",   "ms",  "min", "h",      "B",      "KB",
+                                                "kB",  "MB",  "GB",  "TB",     "KiB",    "MiB",
+                                                "GiB", "TiB", "%",   "linhas", "tabelas"};
+  return std::find(std::begin(kUnits), std::end(kUnits), word) != std::end(kUnits);
+}
+
+}  // namespace
+
 std::string Wrap(std::string_view head, std::string_view text, std::size_t columns,
                  std::size_t indent) {
   columns = std::max<std::size_t>(columns, indent + 10);
@@ -211,9 +233,14 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
       ++at;
       continue;
     }
-    std::size_t end = text.find_first_of(" \t", at);
-    if (end == std::string_view::npos) {
-      end = text.size();
+    std::size_t end = WordEnd(text, at);
+    // A number and its unit ("403 MB", "1 min", "5 s") stay on one line.
+    if (end < text.size() && text[end] == ' ' && end > at &&
+        std::isdigit(static_cast<unsigned char>(text[end - 1])) != 0) {
+      const std::size_t next = WordEnd(text, end + 1);
+      if (IsUnit(text.substr(end + 1, next - end - 1))) {
+        end = next;
+      }
     }
     std::string_view word = text.substr(at, end - at);
     at = end;

@@ -29,7 +29,8 @@ std::string FitToWidth(std::string_view text, std::size_t columns);
 std::string JoinFieldsToWidth(const std::vector<std::string>& fields, std::string_view separator,
                               std::size_t columns, bool last_is_text = false);
 
-// Text laid out in lines of at most `columns` columns, broken at blanks: the first line starts with
+// Text laid out in lines of at most `columns` columns, broken at blanks (never between a number and
+// its unit): the first line starts with
 // head, the others with `indent` blanks; a word too long for a line of its own is cut, a path
 // after one of its separators. Each line ends with "\n". A head wider than the line leaves the
 // text to the next lines.
@@ -48,6 +49,15 @@ std::string_view GbakText(std::string_view line);
 // restore does not name tables without rows, so it may stay short of the count until the run ends.
 // The percentage only grows, stays below 100 while the run is on and reaches 100 only through
 // Complete().
+// How far a run has gone, as the status line shows it: the percentage (nothing while it is not
+// known), the tables done of those the run handles, and the rows handled so far (0: not shown).
+struct ProgressState {
+  std::optional<int> percent;
+  std::size_t tables = 0;
+  std::size_t tables_done = 0;
+  std::uint64_t rows = 0;
+};
+
 // A line of gbak's that only counts records ("gbak:20000 records written"), which the status shows
 // as its own count of rows.
 bool IsRecordCountLine(std::string_view line);
@@ -70,6 +80,7 @@ class GbakProgress {
   // Nothing while the table count is not known (no table named yet, or a database without tables
   // before the run ends).
   std::optional<int> Percent() const { return percent_; }
+  ProgressState State() const { return {percent_, Tables(), TablesDone(), Rows()}; }
 
  private:
   void Update();

@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 
 #include "Cli.h"
 #include "Console.h"
+#include "PostgresProgress.h"
 #include "Report.h"
 #include "Verify.h"
 #include "VerifyPostgres.h"
@@ -140,8 +142,9 @@ std::uint64_t CountMemberRows(std::ifstream& in, const tolvan::support::TarMembe
 
 // The objects and the rows of each table the dump holds: its table of contents as pg_restore
 // lists it, each table's data member counted in the archive. A partitioned table has no data of
-// its own; a parent of inherited tables has its own rows alone.
-BackupContents ReadDump(const std::string& dump) {
+// its own; a parent of inherited tables has its own rows alone. `copies` gets the tables' data in
+// the order pg_restore copies it (the listing's), each with the bytes of its COPY text.
+BackupContents ReadDump(const std::string& dump, std::vector<CopyTable>& copies) {
   const std::vector<tolvan::support::TarMember> members = tolvan::support::ReadTarArchive(dump);
   if (members.empty() || members.front().Name != "toc.dat") {
     throw std::runtime_error("o arquivo " + dump + " não é um backup do pg_dump: falta o sumário");
@@ -160,6 +163,7 @@ BackupContents ReadDump(const std::string& dump) {
       for (const tolvan::support::TarMember& member : members) {
         if (member.Name == std::to_string(entry.id) + ".dat") {
           rows = CountMemberRows(in, member);
+          copies.push_back({name, member.Size, member.Size, rows});
         }
       }
       contents.rows[name] = rows;
@@ -283,12 +287,17 @@ void DumpThroughPlugin(Host& host, TVeskSQLConnection& connection, const std::st
 
 // Restores the dump into the scratch database and compares the copy with what the dump
 // recorded: the first difference, or the empty text when the copy is the dump's.
+// With `copying`, the restore's COPY progress is read beside pg_restore while it runs.
 std::string RestoreAndCompare(TVeskSQLConnection& connection, const std::string& dump,
                               const std::string& scratch, const BackupContents& recorded,
-                              Clock::duration& restore_time, TVeskFraProgresso& status) {
+                              Clock::duration& restore_time, TVeskFraProgresso& status,
+                              CopyProgressPoller* copying, std::vector<CopyTable> copies) {
   const KeyParts key = SplitKey(connection.GetDATABASENAME_KEY());
   bool stop = false;
   status.DoCaptureLine("restaurando em " + scratch, stop);
+  if (copying) {
+    copying->StartForRestore(connection, key.server_and_port + ":" + scratch, std::move(copies));
+  }
   const auto restore_start = Clock::now();
   const ToolRun restore =
       RunTool(ToolProgram("pg_restore") + " -h " + tolvan::support::QuoteArgument(key.server) +
@@ -297,6 +306,10 @@ std::string RestoreAndCompare(TVeskSQLConnection& connection, const std::string&
                   ToolDatabaseArgument(scratch) + " " + tolvan::support::QuoteArgument(dump),
               connection.GetParam("PASSWORD"));
   restore_time = Clock::now() - restore_start;
+  if (copying) {
+    // Its session is gone before the copy is read and the scratch database dropped.
+    copying->Stop(restore.code == 0);
+  }
   const auto problems = ProblemLines(SplitLines(restore.output));
   if (restore.code != 0 || !problems.empty()) {
     std::string failure =
@@ -355,14 +368,25 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   }
   const bool earlier_stands = tolvan::platform::FileExists(final_path);
 
-  RecordingFrame status(err, VerificationStatusSettings(o), VerificationStatusSettings(o).live);
+  // The server's COPY progress of pg_dump, and later of pg_restore, read beside the tool while a
+  // status line shows it; each poller is gone before what follows its tool.
+  const bool live = VerificationStatusSettings(o).live;
+  auto copying = std::make_shared<CopyProgressPoller>();
+  ConsoleFrame::Settings dump_settings = VerificationStatusSettings(o);
+  dump_settings.progress = ProgressReader(copying);
+  RecordingFrame status(err, std::move(dump_settings), live);
   status.Begin();
   try {
     bool stop = false;
     status.DoCaptureLine("pg_dump de " + connection->GetDATABASENAME_KEY(), stop);
+    if (live) {
+      copying->StartForDump(*connection);
+    }
     CallKeepingMessage([&] { DumpThroughPlugin(host, *connection, files->Dump()); });
     status.Finish(true);
+    copying->Stop();
   } catch (const std::exception&) {
+    copying->Stop();
     status.Finish(false);
     throw;
   }
@@ -375,20 +399,25 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   Clock::duration restore_time{};
   std::optional<std::string> scratch_left;
   if (o.verify) {
-    RecordingFrame verifying(err, VerificationStatusSettings(o, "verificando, "),
-                             VerificationStatusSettings(o).live);
+    copying = std::make_shared<CopyProgressPoller>();
+    ConsoleFrame::Settings verify_settings = VerificationStatusSettings(o, "verificando, ");
+    verify_settings.progress = ProgressReader(copying);
+    RecordingFrame verifying(err, std::move(verify_settings), live);
     verifying.Begin();
     try {
       bool stop = false;
       verifying.DoCaptureLine("lendo o sumário do backup", stop);
-      recorded = ReadDump(files->Dump());
+      std::vector<CopyTable> copies;
+      recorded = ReadDump(files->Dump(), copies);
       ScratchDatabase scratch(*connection, machine_tag);
       try {
-        failure = RestoreAndCompare(*connection, files->Dump(), scratch.Name(), recorded,
-                                    restore_time, verifying);
+        failure =
+            RestoreAndCompare(*connection, files->Dump(), scratch.Name(), recorded, restore_time,
+                              verifying, live ? copying.get() : nullptr, std::move(copies));
       } catch (const std::exception& e) {
         failure = e.what();
       }
+      copying->Stop();
       if (const auto why = scratch.Drop()) {
         scratch_left =
             ScratchLeftMessage(scratch.Name(), SplitKey(connection->GetDATABASENAME_KEY()), *why);

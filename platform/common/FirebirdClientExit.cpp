@@ -16,8 +16,10 @@ namespace {
 using Shutdown = int (*)(unsigned int, int);
 using ShutdownCallback = int (*)(int, int, void*);
 using RegisterShutdownCallback = intptr_t (*)(intptr_t*, ShutdownCallback, int, void*);
+constexpr int kShutdownConfirmation = 1;
 constexpr int kShutdownFinished = 8;
 constexpr int kReasonApplicationStopped = -3;
+constexpr int kReasonSignal = -5;
 constexpr int kStatusVectorLength = 20;
 
 struct Client {
@@ -32,6 +34,14 @@ auto* g_clients = new std::map<void*, Client>;
 int MarkDown(int, int, void* client) {
   static_cast<Client*>(client)->down = true;
   return 0;
+}
+
+// On SIGINT or SIGTERM a client shuts itself down from a thread of its own unless it is told not
+// to: that thread then runs on while the process, which handles the signal itself and ends its
+// work in order, exits and runs the client's exit work under it (a crash at exit, seen after an
+// interrupted connection attempt). Any other shutdown goes ahead.
+int RefuseShutdownOnSignal(int reason, int, void*) {
+  return reason == kReasonSignal ? 1 : 0;
 }
 
 void ShutDownKnownClients() {
@@ -55,11 +65,12 @@ void ShutDownFirebirdClientsAtExit() {
         continue;
       }
       entry->second.shutdown = shutdown;
-      // Told when it is shut down, by whoever shuts it down.
+      // Told when it is shut down, by whoever shuts it down; never shut down by a signal.
       if (const auto register_callback =
               library->Function<RegisterShutdownCallback>("fb_shutdown_callback")) {
         intptr_t status[kStatusVectorLength] = {};
         register_callback(status, MarkDown, kShutdownFinished, &entry->second);
+        register_callback(status, RefuseShutdownOnSignal, kShutdownConfirmation, nullptr);
       }
     }
   }

@@ -12,7 +12,8 @@ namespace tolvan::platform {
 // Arranges that at the process's exit, before the exit work of every library loaded until now,
 // each Firebird client library then loaded in the process is shut down, once: one that was shut
 // down already (by its owner, or by this arrangement made from another copy of this code) is
-// left alone, since a second shutdown crashes it. Call it after each load of a client library.
+// left alone, since a second shutdown crashes it. A signal never shuts one down: the process
+// handles SIGINT and SIGTERM itself. Call it after each load of a client library.
 TOLVAN_PLATFORM_API void ShutDownFirebirdClientsAtExit();
 
 }  // namespace tolvan::platform

@@ -17,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -207,6 +208,16 @@ class Tolvan {
 inline Outcome RunTolvan(std::vector<std::string> args, std::vector<std::string> env = {}) {
   Tolvan tolvan(Tolvan::Start{std::move(args), std::move(env), std::nullopt, false});
   return tolvan.Finish();
+}
+
+// What a terminal shows, redraw by redraw: the texts between line starts.
+inline std::vector<std::string> TerminalPieces(const std::string& text) {
+  std::vector<std::string> pieces;
+  const std::regex starts("\r\x1b\\[K|\r\n|\r");
+  for (std::sregex_token_iterator it(text.begin(), text.end(), starts, -1), end; it != end; ++it) {
+    pieces.push_back(*it);
+  }
+  return pieces;
 }
 
 inline std::string LastLine(const std::string& text) {

@@ -53,6 +53,7 @@ using ::testing::StartsWith;
 using tolvan_test::LastLine;
 using tolvan_test::Outcome;
 using tolvan_test::RunTolvan;
+using tolvan_test::TerminalPieces;
 using tolvan_test::Tolvan;
 
 // The gbak that a process started, if one runs.
@@ -501,16 +502,6 @@ TEST_F(TolvanProgram, PluginHelpListsItsExportsOneLineEachWithOnlyTheirOptions) 
   EXPECT_THAT(r.out, Not(HasSubstr("\n  CriarBackup ")));
   EXPECT_THAT(r.out, Not(HasSubstr("--odbc")));
   EXPECT_FALSE(fs::exists(dir_ / "data")) << "help must not create the database";
-}
-
-// What a terminal of that width shows, redraw by redraw: the texts between line starts.
-std::vector<std::string> TerminalPieces(const std::string& text) {
-  std::vector<std::string> pieces;
-  const std::regex starts("\r\x1b\\[K|\r\n|\r");
-  for (std::sregex_token_iterator it(text.begin(), text.end(), starts, -1), end; it != end; ++it) {
-    pieces.push_back(*it);
-  }
-  return pieces;
 }
 
 // The fields of one status line; a number shown cut would leave a field of digits alone or a

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -275,6 +276,28 @@ class VerifyPostgres : public ::testing::Test {
   // The same in a session of its own that outlives the tool, and whose output is not the tool's.
   static std::string PsqlAside(const std::string& sql, const std::string& user = "$u") {
     return "(setsid " + Psql(sql, user) + " 2>&1 </dev/null &)";
+  }
+
+  // The 15 cluster, and the 17 one when the Debian 13 servers run, with 17's tools put where the
+  // guard takes them from (after 15, so that 15 runs with its own).
+  std::vector<std::pair<std::string, Cluster>> Clusters() {
+    std::vector<std::pair<std::string, Cluster>> clusters = {{"15", pg_}};
+    const auto pg17 = ClusterOf("TOLVAN_PG17_");
+    const auto tools = tolvan::platform::GetEnv("TOLVAN_DEBIAN13_TOOLS");
+    if (pg17 && tools) {
+      fs::create_directories(app_ / "PostgreSQL17");
+      for (const char* tool : {"pg_dump", "pg_restore"}) {
+        fs::copy_file(fs::path(*tools) / "pg17" / tool, app_ / "PostgreSQL17" / tool,
+                      fs::copy_options::skip_existing);
+      }
+      clusters.emplace_back("17", *pg17);
+    } else if (tolvan::testing::UnderCi()) {
+      ADD_FAILURE() << "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS)";
+    } else {
+      std::cout
+          << "no PostgreSQL 17 server: only 15 (source \"$(scripts/debian13-servers start)\")\n";
+    }
+    return clusters;
   }
 
   Cluster pg_;
@@ -596,23 +619,7 @@ TEST_F(VerifyPostgres, PartitionsAndInheritedTablesVerifyWithTheirOwnRowsOn15And
     insert into pessoa values (1, 'João'), (2, 'D''Ávila');
     insert into cliente values (3, 'Ana', 10), (4, 'Bia', 20), (5, 'Caio', 30);
   )";
-  std::vector<std::pair<std::string, Cluster>> clusters = {{"15", pg_}};
-  const auto pg17 = ClusterOf("TOLVAN_PG17_");
-  const auto tools = tolvan::platform::GetEnv("TOLVAN_DEBIAN13_TOOLS");
-  if (pg17 && tools) {
-    // 17's tools where the guard takes them from; after 15, so that 15 runs with its own.
-    fs::create_directories(app_ / "PostgreSQL17");
-    for (const char* tool : {"pg_dump", "pg_restore"}) {
-      fs::copy_file(fs::path(*tools) / "pg17" / tool, app_ / "PostgreSQL17" / tool);
-    }
-    clusters.emplace_back("17", *pg17);
-  } else if (tolvan::testing::UnderCi()) {
-    ADD_FAILURE() << "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS)";
-  } else {
-    std::cout
-        << "no PostgreSQL 17 server: only 15 (source \"$(scripts/debian13-servers start)\")\n";
-  }
-  for (const auto& [version, cluster] : clusters) {
+  for (const auto& [version, cluster] : Clusters()) {
     SCOPED_TRACE("PostgreSQL " + version);
     const std::string database = name_ + "_part";
     MakeDatabase(cluster, database, schema);
@@ -623,6 +630,51 @@ TEST_F(VerifyPostgres, PartitionsAndInheritedTablesVerifyWithTheirOwnRowsOn15And
     // parent of inherited rows 2 of its own and its child 3.
     EXPECT_THAT(LastLine(r.err), HasSubstr(file + ", 28 tabelas, 2.405 linhas, "));
     EXPECT_TRUE(ScratchDatabaseNames(cluster, started_).empty());
+  }
+}
+
+// On a terminal, the dump and then the verification's restore each show a percentage from the
+// server's COPY progress: it moves within the table that holds nearly all the data, never goes
+// back, and reaches 100 when that part ends.
+TEST_F(VerifyPostgres, ProgressMovesWithinABigTableAndEndsAtOneHundred) {
+  for (const auto& [version, cluster] : Clusters()) {
+    SCOPED_TRACE("PostgreSQL " + version);
+    const std::string database = name_ + "_grande";
+    MakeDatabase(cluster, database,
+                 "create table grande as select i as id, 'cliente número ' || i as nome from "
+                 "generate_series(1, 3000000) i; create table pequena as select i as id, "
+                 "'cliente ' || i as nome from generate_series(1, 30000) i");
+    std::vector<std::string> env = env_;
+    env.push_back("TOLVAN_PASSWORD=" + cluster.password);
+    const std::string file = (dir_ / "bk" / (version + "-grande.dump")).string();
+    tolvan_test::Tolvan tolvan(tolvan_test::Tolvan::Start{
+        CriarBackupArgs(cluster, database, {"--verify", "--file", file, "--progress"}), env, 120,
+        false, false, (app_ / "tolvan").string()});
+    const Outcome r = tolvan.Finish();
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // The percentages of the dump's status, then of the verification's, each change once.
+    std::vector<int> shown[2];
+    const std::regex percent("([0-9]+)% \\(([0-9]+)/2 tabelas\\)");
+    int part = 0;
+    for (const std::string& piece : tolvan_test::TerminalPieces(r.err)) {
+      part = piece.find("verificando, ") != std::string::npos ? 1 : part;
+      std::smatch m;
+      if (std::regex_search(piece, m, percent) &&
+          (shown[part].empty() || shown[part].back() != std::stoi(m[1]))) {
+        shown[part].push_back(std::stoi(m[1]));
+      }
+    }
+    for (const std::vector<int>& percents : shown) {
+      SCOPED_TRACE(::testing::PrintToString(percents));
+      ASSERT_FALSE(percents.empty()) << r.err.substr(0, 3000);
+      EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+      EXPECT_EQ(percents.back(), 100);
+      // The small table is 1% of the data: values between its share and the end are the big one's.
+      EXPECT_GE(
+          std::count_if(percents.begin(), percents.end(), [](int p) { return p > 1 && p < 99; }),
+          3);
+    }
   }
 }
 

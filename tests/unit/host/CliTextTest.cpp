@@ -15,6 +15,7 @@
 #include "ExportTable.h"
 #include "Plugin.h"
 #include "PluginNeeds.h"
+#include "PostgresProgress.h"
 #include "Report.h"
 #include "StatusText.h"
 #include "WrappedOutput.h"
@@ -167,6 +168,60 @@ TEST(GbakProgressTest, KnownRowsWeighTheTablesAndViewsAreNoTables) {
   EXPECT_EQ(progress.Tables(), 2u);
 }
 
+// The server's COPY progress read beside pg_dump or pg_restore: the tables done by the order the
+// tool copies them, within a table by what its COPY counted against its bytes (else its rows),
+// never backwards, below 100 until the run ends.
+TEST(CopyProgressTest, FollowsTheToolsOrderAndWhatEachCopyCounted) {
+  using tolvan::cli::CopyProgress;
+  using tolvan::cli::CopyReading;
+  // Weights 100, 900 and 0 (an empty table counts as 1): 1001 in all.
+  const std::vector<tolvan::cli::CopyTable> plan = {{"public.a", 100, 1000, std::nullopt},
+                                                    {"public.b", 900, std::nullopt, 90},
+                                                    {"public.c", 0, std::nullopt, std::nullopt}};
+  struct Case {
+    const char* what;
+    std::vector<std::vector<CopyReading>> readings;
+    std::vector<int> percents;  // after each reading
+    std::size_t done;
+  };
+  const std::vector<Case> cases = {
+      {"each table in turn, then nothing copying",
+       {{}, {{"public.a", 500, 7}}, {{"public.b", 0, 45}}, {{"public.c", 0, 0}}, {}},
+       {0, 4, 54, 99, 99},
+       3},
+      {"a table copied between two readings is done once a later one copies",
+       {{{"public.b", 0, 0}}},
+       {9},
+       1},
+      {"a COPY that counts more than the table was thought to hold stays within its table",
+       {{{"public.a", 5000, 0}}},
+       {9},
+       0},
+      {"a lower count takes nothing back; a table outside the plan is none of the run's",
+       {{{"public.a", 900, 0}}, {{"public.a", 100, 0}}, {{"outro.x", 0, 0}}},
+       {8, 8, 9},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CopyProgress progress(plan);
+    EXPECT_FALSE(progress.State().percent) << "nothing is known before the first reading";
+    std::vector<int> percents;
+    for (const auto& reading : c.readings) {
+      progress.Feed(reading);
+      percents.push_back(progress.State().percent.value_or(-1));
+    }
+    EXPECT_EQ(percents, c.percents);
+    EXPECT_EQ(progress.State().tables_done, c.done);
+    EXPECT_EQ(progress.State().tables, 3u);
+    progress.AllCopied();
+    EXPECT_EQ(progress.State().percent, 99) << "the tool ended, the run goes on";
+    EXPECT_EQ(progress.State().tables_done, 3u);
+    progress.Complete();
+    EXPECT_EQ(progress.State().percent, 100);
+  }
+}
+
 // gbak's own verbose lines, captured from gbak -v of a database with a table of 25,000 rows (an
 // intermediate count every 10,000), one of 2 rows and an empty one: embedded, and through a
 // server's service manager.
@@ -257,6 +312,11 @@ TEST(FitToWidthTest, NarrowStatusDropsWholeFieldsAndWrapsHelpAtBlanks) {
   // Tabs part words; a word of control characters alone is left as it is, not looped over.
   EXPECT_EQ(tolvan::cli::Wrap("", "a\tb \x01\x02 c", 20, 0), "a b \x01\x02 c\n");
   EXPECT_THAT(wrapped, testing::StartsWith("  --file ARQUIVO o arquivo de\n      backup,"));
+  // A number keeps its unit on its line; a number before any other word does not.
+  EXPECT_EQ(tolvan::cli::Wrap("", "Backup feito: 403 MB em 1 min.", 17, 0),
+            "Backup feito:\n403 MB em 1 min.\n");
+  EXPECT_EQ(tolvan::cli::Wrap("", "faltam 1 min", 10, 0), "faltam\n1 min\n");
+  EXPECT_EQ(tolvan::cli::Wrap("", "tabela 12 vazia", 9, 0), "tabela 12\nvazia\n");
 }
 
 // Whatever is written to a wrapped stream: a line that fits, the status line and a prompt go out as
@@ -326,6 +386,9 @@ TEST(ReportTest, TheFailuresOperatorsMeetMostGetALineThatSaysWhatToDo) {
       {"gbak: ERROR:I/O error during \"open\" operation for file \"/dados/Cópia/loja.fdb\"\n"
        "gbak: ERROR:    Error while trying to open file\ngbak: ERROR:    No such file or directory",
        {"/dados/Cópia/loja.fdb", "--database"}},
+      {"I/O error during \"lock\" operation for file \"/home/joão/tolvan/default.fdb\"\n"
+       "Database already opened with engine instance, incompatible with current",
+       {"/home/joão/tolvan/default.fdb"}},
       {"gbak: ERROR:cannot open backup file /bk/loja.fbk\ngbak:Exiting before completion",
        {"/bk/loja.fbk", "--file"}},
       {"gbak: ERROR:database /dados/loja2.fdb already exists.  To replace it, use the -REP switch",
