@@ -108,10 +108,10 @@ struct CreationTarget {
   std::string name;
 };
 
-CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& spec,
+CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& database,
                                 const std::string& user_name, const std::string& password) {
   CreationTarget target;
-  const support::DatabaseKey key = support::SplitDatabaseKey(spec);
+  const support::DatabaseKey key = support::SplitDatabaseKey(database);
   if (key.has_colon) {
     target.name = key.path;
     // A port that is no number is 0 here, not 5432.
@@ -120,7 +120,7 @@ CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& spec,
                                           support::PortNumber(server.port, 0)));
     target.conn = target.own.get();
   } else {
-    target.name = spec;
+    target.name = database;
     target.conn = DM->SQLConnection;
   }
   return target;

@@ -135,11 +135,11 @@ void RunTool(const std::string& command_line, const std::string& command_file,
 // Drops the database a failed CriarDataBaseVazia made. When it cannot, the failure's message
 // says what stayed where and how to remove it.
 void DropIncompleteCopy(const std::exception_ptr& failure, TVeskDMConexao* DM,
-                        const std::string& spec, const std::string& user,
+                        const std::string& database, const std::string& user,
                         const std::string& password, const RunnerKey& target) {
   std::string why;
   try {
-    DropCreatedDatabase(DM, spec, user, password);
+    DropCreatedDatabase(DM, database, user, password);
     return;
   } catch (const std::exception& error) {
     why = error.what();

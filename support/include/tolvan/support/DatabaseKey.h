@@ -40,7 +40,7 @@ ServerSplit SplitOffServer(const std::string& key);
 
 // A server part cut into server and port text. At its last "/" (PegarAnteriorToken: the
 // database key of the PostgreSQL runners) or at its first (PegarProximoToken: the PostgreSQL
-// creation's database specification); the port text is empty when there is no "/".
+// creation's database argument); the port text is empty when there is no "/".
 struct ServerAndPort {
   std::string server;
   std::string port;
