@@ -9,11 +9,15 @@
 #include "platform/ConnectLimit.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FirebirdClientExit.h"
+#include "platform/Interrupt.h"
 
 namespace tolvan::firebird {
 
 const tolvan::platform::DynamicLibrary& LoadClientLibrary(const std::string& name) {
-  // Gone with the plug-in; the clients stay loaded whoever unloads the plug-in.
+  // Gone with the plug-in; the clients stay loaded whoever unloads the plug-in. This registry is
+  // the plug-in's own (its platform code is a private copy): the host's driver and every other
+  // plug-in keep theirs, and whichever shuts a client down at exit first tells the others'
+  // registries, so that none shuts it down twice (ShutDownFirebirdClientsAtExit).
   static std::map<std::string, std::unique_ptr<platform::DynamicLibrary>> libraries;
   static std::mutex mutex;
   const std::lock_guard lock(mutex);
@@ -40,6 +44,7 @@ void AttachWithinLimit(const std::string& server, std::chrono::seconds limit,
     call();
     return;
   }
+  const platform::ScopedInterruptRecorder record_interrupts;
   platform::ConnectWithinLimit(server, limit, call);
 }
 

@@ -14,22 +14,14 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
 
 namespace {
-
-std::string DoubledQuotes(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    out += c;
-    if (c == '\'') {
-      out += '\'';
-    }
-  }
-  return out;
-}
 
 // The data-access library's own components.
 class LibraryComponents : public CreationComponents {
@@ -89,13 +81,6 @@ std::string ConnectionParam(TVeskDMConexao* DM, const char* key) {
   return DM->SQLConnection->GetParam(key);
 }
 
-TVeskSQLConnection& ModuleConnection(TVeskDMConexao* DM) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error("CriarDataBaseVazia: DM não poder ser nil");
-  }
-  return *DM->SQLConnection;
-}
-
 }  // namespace
 
 std::vector<std::string> FinalScript() {
@@ -103,7 +88,8 @@ std::vector<std::string> FinalScript() {
 }
 
 std::vector<std::string> CreationClauses(const std::string& user, const std::string& password) {
-  return {"USER '" + DoubledQuotes(user) + "'", "PASSWORD '" + DoubledQuotes(password) + "'"};
+  return {"USER '" + support::Doubled(user, '\'') + "'",
+          "PASSWORD '" + support::Doubled(password, '\'') + "'"};
 }
 
 std::string CreatedNote(const std::vector<std::string>& committed_scripts) {
@@ -143,7 +129,7 @@ namespace {
 bool DeclaresAFunction(std::string_view script) {
   static constexpr std::string_view kDeclare = "DECLARE EXTERNAL FUNCTION";
   for (std::size_t i = 0; i + kDeclare.size() <= script.size(); ++i) {
-    if (EqualsIgnoringCase(script.substr(i, kDeclare.size()), kDeclare)) {
+    if (support::EqualsIgnoringCase(script.substr(i, kDeclare.size()), kDeclare)) {
       return true;
     }
   }
@@ -181,7 +167,7 @@ void CreateDatabaseRoutine(TVeskDMConexao* DM, const std::string& database_name,
     if (!has_module && clause_password.empty()) {
       throw std::runtime_error("Senha não informada, e não há conexão de onde obtê-la");
     }
-    const std::string server = HostOfDatabaseKey(database_name);
+    const std::string server = support::SplitDatabaseKey(database_name).Server();
     const std::chrono::seconds limit = ConnectLimitOf(DM);
     AttachWithinLimit(server, limit, [&] {
       components->Create(database_name, CreationClauses(clause_user, clause_password));
@@ -261,30 +247,22 @@ std::string BackupFileName(const std::string& database_name) {
 }
 
 std::string EmptyCopyTarget(const std::string& database_name, const std::string& current_key) {
-  if (database_name.find(':') != std::string::npos &&
-      PegarProximoTokenSomente(database_name, ":").size() > 1) {
-    return database_name;
-  }
-  // A current name without ":" (an alias) has no host.
-  if (current_key.find(':') == std::string::npos) {
-    return database_name;
-  }
-  const std::string host = PegarProximoTokenSomente(current_key, ":");
-  return host.size() > 1 ? host + ":" + database_name : database_name;
+  return support::OnServerOfKey(database_name, current_key,
+                                support::KeyWithoutColon::NamesNoServer);
 }
 
 void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const std::string& User,
                         const std::string& Password, bool InactiveIndexes, const GbakCall& backup,
                         const GbakCall& restore) {
-  TVeskSQLConnection& connection = ModuleConnection(DM);
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "CriarDataBaseVazia");
   const std::string file = BackupFileName(Database);
   const std::string current = connection.GetDATABASENAME_KEY();
   // The backup goes through the service manager: of the current database's server when its name
   // has a host, and then the file is written on that host, where only the server can tell what
   // stands at its name. A file of this machine (no host, or a server of this machine reached
   // through the loopback) is checked here.
-  const std::string server = SplitServiceHost(current, true).host;
-  const std::string backup_host = IsThisMachine(server) ? std::string() : server;
+  const std::string server = support::SplitOffServer(current).server;
+  const std::string backup_host = support::IsThisMachine(server) ? std::string() : server;
   // The metadata-only backup would take the place of what stands there (an operator's full
   // backup, as like as not): refused while the host's connection is still open.
   if (backup_host.empty() && tolvan::platform::PathEntryExists(file)) {
@@ -293,7 +271,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const s
                              "\r\nMova ou renomeie esse arquivo, ou escolha outro nome para o novo "
                              "banco; nada foi alterado.");
   }
-  WithConnectionClosed(connection, [&] {
+  support::WithConnectionClosed(connection, [&] {
     backup(current, connection.GetParam("USER_NAME"), connection.GetParam("PASSWORD"), file, true,
            nullptr, false, false, DM->ExpectedClientVersion, connection.ClientLibrary, true);
     const std::string target = EmptyCopyTarget(Database, current);
@@ -307,10 +285,7 @@ void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& Database, const s
       throw;
     } catch (const std::exception& e) {
       // The structure's backup this run made goes with the database that did not come to be.
-      std::string text = e.what();
-      if (!text.empty() && text.back() != '\n') {
-        text += "\r\n";
-      }
+      const std::string text = support::EndedWithLineBreak(e.what());
       if (!backup_host.empty()) {
         throw std::runtime_error(text + "A cópia da estrutura \"" + file + "\" ficou no servidor " +
                                  backup_host + ": apague esse arquivo lá antes de tentar de novo.");

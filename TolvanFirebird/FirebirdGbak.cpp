@@ -21,9 +21,13 @@
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
-#include "tolvan/common/ConnectionClosed.h"
-#include "tolvan/common/FrameRun.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/FirebirdUser.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/ProductFile.h"
+#include "tolvan/support/Quoting.h"
+#include "tolvan/support/Text.h"
+#include "tolvan/support/ToolRunner.h"
 
 namespace tolvan::firebird {
 namespace {
@@ -36,15 +40,15 @@ constexpr const char* kPasswordVariable = "ISC_PASSWORD";
 // gbak's exit code for a restore that finished with one or more indexes left inactive.
 constexpr int32_t kRestoreNotOnline = 2;
 
-// gbak reads the paths and the user name of its command line in the character set of its locale,
-// and they are UTF-8: without a UTF-8 locale it refuses any accented letter ("Cannot transliterate
-// character between character sets").
-std::optional<vesk::ScopedChildEnvironment> Utf8LocaleForGbak() {
+// gbak's environment: the password, and a UTF-8 locale, since gbak reads the paths and the user
+// name of its command line in the character set of its locale, and they are UTF-8 (without one it
+// refuses any accented letter: "Cannot transliterate character between character sets").
+std::vector<std::pair<std::string, std::string>> GbakEnvironment(const std::string& password) {
+  std::vector<std::pair<std::string, std::string>> environment{{kPasswordVariable, password}};
   if (auto variable = tolvan::platform::Utf8LocaleForChildren()) {
-    return std::optional<vesk::ScopedChildEnvironment>(std::in_place, variable->first,
-                                                       variable->second);
+    environment.push_back(*variable);
   }
-  return std::nullopt;
+  return environment;
 }
 
 enum class Kind { Backup, Restore };
@@ -60,32 +64,30 @@ struct RunOutcome {
   std::string output;  // run without a frame: what gbak wrote
 };
 
-// Runs the command line with or without the frame; the frame is reset before this returns. A wait
-// that failed (EToolWaitFailed) goes through to the caller.
-RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso* frame,
-                   bool circular) {
+// Runs gbak with or without the frame; the frame is reset before this returns. A wait that failed
+// (ToolWaitFailed) goes through to the caller.
+RunOutcome RunGbak(Kind kind, const std::string& command_line, const std::string& password,
+                   TVeskFraProgresso* frame, bool circular) {
   const std::string heading = Heading(kind);
+  const support::ToolOutcome run =
+      support::RunTool({command_line, GbakEnvironment(password)}, frame, circular);
   RunOutcome outcome;
+  outcome.code = run.code;
   if (frame != nullptr) {
-    const tolvan::common::FrameRunOutcome run =
-        tolvan::common::RunInFrame(command_line, *frame, circular);
-    outcome.code = run.code;
     if (outcome.code != 0) {
-      const std::string& captured = run.captured;
       outcome.failure = kind == Kind::Backup
                             ? heading + "Error cod: " + std::to_string(outcome.code) + "\r\n" +
-                                  (captured.empty() ? "gbak.exe não Encontrado." : captured)
-                            : heading + captured;
+                                  (run.output.empty() ? "gbak.exe não Encontrado." : run.output)
+                            : heading + run.output;
     }
     return outcome;
   }
-  std::string output;
-  outcome.code = WinExec32AndRedirectOutput(command_line, output, false, false);
-  outcome.output = output;
+  outcome.output = run.output;
   if (outcome.code != 0) {
     // A tool that died or could not start says nothing: that is a failure too, never a success.
     outcome.failure =
-        heading + (IsBlankText(output) ? "Error cod: " + std::to_string(outcome.code) : output);
+        heading +
+        (support::IsBlank(run.output) ? "Error cod: " + std::to_string(outcome.code) : run.output);
   }
   return outcome;
 }
@@ -93,28 +95,23 @@ RunOutcome RunGbak(Kind kind, const std::string& command_line, TVeskFraProgresso
 // A path argument that holds a double quote would end its quotes early and let the rest of it be
 // read as further arguments; no file name of Windows holds one.
 void RefuseDoubleQuote(Kind kind, const char* what, const std::string& path) {
-  if (path.find('"') != std::string::npos) {
-    throw std::runtime_error(std::string(Heading(kind)) + "O caminho " + what +
-                             " contém aspas duplas (\"), que não podem fazer parte de um nome de "
-                             "arquivo: " +
-                             path);
-  }
+  support::RefuseDoubleQuote(path, std::string(Heading(kind)) + "O caminho " + what +
+                                       " contém aspas duplas (\"), que não podem fazer parte de "
+                                       "um nome de arquivo: " +
+                                       path);
 }
 
-std::string WaitFailedText(Kind kind, const EToolWaitFailed& error) {
+std::string WaitFailedText(Kind kind, const support::ToolWaitFailed& error) {
   return std::string(Heading(kind)) +
          "O gbak foi executado, mas não foi possível saber como ele terminou (" +
          error.code().message() + ").\r\n";
 }
 
-std::filesystem::path U8Path(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
+using support::Utf8Path;
 
 // The path of a database key as its server sees it: the text after the host, when it has one.
 std::string PathOnServer(const std::string& key) {
-  const std::size_t colon = key.find(':');
-  return colon != std::string::npos && colon >= 2 ? key.substr(colon + 1) : key;
+  return support::SplitDatabaseKey(key).PathOnServer();
 }
 
 // A path's text as two spellings of it compare: "\" read as "/", "." and ".." taken out, and, for
@@ -213,7 +210,7 @@ class FirebirdClient {
     // The client's own limit as well, for where the watch cannot end the wait itself.
     AppendNumber(dpb, isc::kDpbConnectTimeout,
                  static_cast<uint32_t>(tolvan::platform::LibraryConnectTimeout(kLimit).count()));
-    for (const auto& [tag, value] : {std::pair{isc::kDpbUserName, GbakUserName(user)},
+    for (const auto& [tag, value] : {std::pair{isc::kDpbUserName, support::FirebirdLoginName(user)},
                                      std::pair{isc::kDpbPassword, password}}) {
       if (value.empty()) {
         continue;
@@ -229,7 +226,7 @@ class FirebirdClient {
     IscStatus status[kStatusVectorLength] = {};
     IscStatus result = 0;
     try {
-      AttachWithinLimit(HostOfDatabaseKey(name), kLimit, [&] {
+      AttachWithinLimit(support::SplitDatabaseKey(name).Server(), kLimit, [&] {
         const tolvan::platform::KeepInterruptHandlers keep_interrupts;
         result = attach_(status, static_cast<int16_t>(name.size()), name.c_str(), &handle,
                          static_cast<int16_t>(dpb.size()), dpb.data());
@@ -301,8 +298,8 @@ class RestoreTarget {
     armed_ = on_server_ ? ServerSaysMissing() : !tolvan::platform::PathEntryExists(target_);
     // A server of this machine writes the target at its path here.
     const std::string here = PathOnServer(target_);
-    absent_here_ = armed_ && on_server_ && IsThisMachine(HostOf(target_)) &&
-                   U8Path(here).is_absolute() && !tolvan::platform::PathEntryExists(here);
+    absent_here_ = armed_ && on_server_ && support::IsThisMachine(HostOf(target_)) &&
+                   Utf8Path(here).is_absolute() && !tolvan::platform::PathEntryExists(here);
   }
   ~RestoreTarget() {
     try {
@@ -366,7 +363,9 @@ class RestoreTarget {
   }
 
  private:
-  static std::string HostOf(const std::string& key) { return key.substr(0, key.find(':')); }
+  static std::string HostOf(const std::string& key) {
+    return support::SplitDatabaseKey(key).server_part;
+  }
 
   bool ServerSaysMissing() {
     try {
@@ -413,56 +412,14 @@ class RestoreTarget {
   bool absent_here_ = false;
 };
 
-// A database key that names no host: a path of this machine, or an alias.
-bool HasNoHost(const std::string& key) {
-  return key.find(':') == std::string::npos || PegarProximoTokenSomente(key, ":").size() <= 1;
-}
-
 }  // namespace
 
-ServiceSplit SplitServiceHost(const std::string& database, bool service) {
-  if (!service) {
-    return {database, ""};
-  }
-  std::string rest = database;
-  const std::string host = PegarProximoToken(rest, ":");
-  if (rest.empty()) {
-    return {host, ""};
-  }
-  if (host.size() >= 2) {
-    return {rest, host};
-  }
-  return {host + ":" + rest, ""};
-}
-
-void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body) {
-  const tolvan::common::ConnectionClosed closed(connection);
-  body();
-}
-
-std::string QuotedPath(const std::string& path) {
-  std::size_t backslashes = 0;
-  while (backslashes < path.size() && path[path.size() - 1 - backslashes] == '\\') {
-    ++backslashes;
-  }
-  return "\"" + path + std::string(backslashes, '\\') + "\"";
-}
-
-std::string GbakUserName(const std::string& user) {
-  if (user.size() >= 2 && user.front() == '"' && user.back() == '"') {
-    return user;
-  }
-  std::string folded = user;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return folded;
+support::ServerSplit SplitServiceHost(const std::string& database, bool service) {
+  return service ? support::SplitOffServer(database) : support::ServerSplit{database, ""};
 }
 
 bool NamesStandardOutput(const std::string& file) {
-  if (EqualsIgnoringCase(file, kStandardOutput) || file == "-") {
+  if (support::EqualsIgnoringCase(file, kStandardOutput) || file == "-") {
     return true;
   }
   for (const char* stream : {"/dev/stdout", "/dev/stderr", "/dev/fd/1", "/dev/fd/2",
@@ -483,7 +440,7 @@ bool IsTheDatabaseItself(const std::string& database_key, const std::string& fil
     return true;
   }
   std::error_code error;
-  return std::filesystem::equivalent(U8Path(file), U8Path(path), error) && !error;
+  return std::filesystem::equivalent(Utf8Path(file), Utf8Path(path), error) && !error;
 }
 
 bool StatusSaysNoSuchFile(const IscStatus* status) {
@@ -522,7 +479,14 @@ bool StatusSaysNoSuchFile(const IscStatus* status) {
 namespace {
 
 std::string UserPiece(const std::string& user) {
-  return user.empty() ? std::string() : " -user " + vesk::QuoteArgument(GbakUserName(user));
+  return user.empty() ? std::string()
+                      : " -user " + support::QuoteArgument(support::FirebirdLoginName(user));
+}
+
+// A path between double quotes as gbak reads it back: backslashes before the closing quote are
+// doubled, so that a folder's trailing "\\" does not swallow the quote.
+std::string QuotedPath(const std::string& path) {
+  return support::QuoteArgument(path, support::Quote::Always);
 }
 
 }  // namespace
@@ -571,18 +535,8 @@ std::string GbakRestoreArguments(const std::string& target, const std::string& u
 }
 
 std::string RestoreConnTarget(const std::string& target, const std::string& database_key) {
-  const std::string prefix =
-      target.find(':') == std::string::npos ? std::string() : PegarProximoTokenSomente(target, ":");
-  if (prefix.size() > 1) {
-    return target;
-  }
-  // A key without ":" is an alias whose text names the server; a path of this machine is not.
-  if (database_key.find(':') == std::string::npos &&
-      database_key.find_first_of("/\\") != std::string::npos) {
-    return target;
-  }
-  const std::string host = PegarProximoTokenSomente(database_key, ":");
-  return host.size() >= 2 ? host + ":" + target : target;
+  return support::OnServerOfKey(target, database_key,
+                                support::KeyWithoutColon::NamesServerUnlessPath);
 }
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,
@@ -603,57 +557,40 @@ void Backup(const std::string& Database, const std::string& User, const std::str
                              "\": o backup o destruiria.\r\nInforme outro caminho para o arquivo "
                              "de backup; nada foi executado.");
   }
-  const ServiceSplit split = SplitServiceHost(Database, Service);
+  const support::ServerSplit split = SplitServiceHost(Database, Service);
 
   // A file of this machine is written under a temporary name and put in place only by a run
   // that succeeded, so that a failed or killed run never touches the backup already there. The
   // service manager of another host writes the file on that host, where it cannot be reached.
-  std::optional<vesk::ProductFile> product;
-  if (split.host.empty() && !File.empty()) {
-    try {
-      product.emplace(File, vesk::ProductKind::GbakBackup);
-    } catch (const vesk::EProductRefused& e) {
-      throw std::runtime_error("Backup:\r\nO arquivo de backup \"" + File +
-                               "\" não pode ser gravado: " + e.Reason() +
-                               ".\r\nNada foi executado.");
-    } catch (const std::system_error& e) {
-      throw std::runtime_error(
-          "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +
-          vesk::FileErrorReason(e) +
-          ").\r\nConfira se a pasta existe e se é possível gravar nela.");
+  support::ProductSteps steps;
+  steps.final_path = File;
+  steps.kind = support::ProductKind::GbakBackup;
+  steps.at_final_name = !split.server.empty() || File.empty();
+  steps.heading = Heading(Kind::Backup);
+  steps.not_created = [&](const std::string& reason) {
+    return "Backup:\r\nNão foi possível criar um arquivo na pasta do backup \"" + File + "\" (" +
+           reason + ").\r\nConfira se a pasta existe e se é possível gravar nela.";
+  };
+  steps.refused = [&](const std::string& reason) {
+    return "Backup:\r\nO arquivo de backup \"" + File + "\" não pode ser gravado: " + reason +
+           ".\r\nNada foi executado.";
+  };
+  steps.outcome_unknown = [&](const support::ToolWaitFailed& error, const std::string& kept_at) {
+    return WaitFailedText(Kind::Backup, error) + "O que ele gravou foi mantido em \"" + kept_at +
+           "\"" + (kept_at == File ? std::string() : ", sem substituir \"" + File + "\"") +
+           "; confira-o antes de usá-lo.";
+  };
+  support::MakeProduct(steps, [&](const std::string& written) {
+    const std::string arguments =
+        GbakBackupArguments(split.text, User, written, split.server, Quiet, MetadataOnly);
+    const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, true);
+    const RunOutcome outcome =
+        RunGbak(Kind::Backup, support::QuoteArgument(tool) + " -b -z" + arguments, Password, Frame,
+                Circular);
+    if (outcome.code != 0) {
+      throw std::runtime_error(outcome.failure);
     }
-  }
-  const std::string written = product ? product->Path() : File;
-  const std::string arguments =
-      GbakBackupArguments(split.database, User, written, split.host, Quiet, MetadataOnly);
-  const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, true);
-  const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
-  const auto locale = Utf8LocaleForGbak();
-  RunOutcome outcome;
-  try {
-    outcome =
-        RunGbak(Kind::Backup, vesk::QuoteArgument(tool) + " -b -z" + arguments, Frame, Circular);
-  } catch (const EToolWaitFailed& e) {
-    // gbak may have written a whole backup: it stays for the operator to check, beside the
-    // previous one, which stays as it was.
-    if (product) {
-      product->Keep();
-    }
-    throw std::runtime_error(
-        WaitFailedText(Kind::Backup, e) + "O que ele gravou foi mantido em \"" + written + "\"" +
-        (written == File ? std::string() : ", sem substituir \"" + File + "\"") +
-        "; confira-o antes de usá-lo.");
-  }
-  if (outcome.code != 0) {
-    throw std::runtime_error(outcome.failure);
-  }
-  if (product) {
-    try {
-      product->Commit();
-    } catch (const vesk::EProductNotPlaced& e) {
-      throw std::runtime_error("Backup:\r\n" + std::string(e.what()));
-    }
-  }
+  });
 }
 
 void Restore(const std::string& Target, const std::string& User, const std::string& Password,
@@ -662,29 +599,23 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
              bool InactiveIndexes) {
   RefuseDoubleQuote(Kind::Restore, "do banco de destino", Target);
   RefuseDoubleQuote(Kind::Restore, "do arquivo de backup", File);
-  const ServiceSplit split = SplitServiceHost(Target, Service);
+  const support::ServerSplit split = SplitServiceHost(Target, Service);
   const std::string tool = VerificarVersaoGbak(ClientVersion, ClientLibrary, false);
   const std::string arguments =
-      GbakRestoreArguments(split.database, User, File, split.host, Quiet, InactiveIndexes);
+      GbakRestoreArguments(split.text, User, File, split.server, Quiet, InactiveIndexes);
   // A target without a host is a file of this machine; any other is looked at on its server.
-  const bool on_server = !HasNoHost(Target);
+  const bool on_server = support::SplitDatabaseKey(Target).NamesServer();
   RestoreTarget target(Target, on_server, User, Password, ClientLibrary);
-  const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
-  const auto locale = Utf8LocaleForGbak();
   RunOutcome outcome;
   try {
-    outcome = RunGbak(Kind::Restore, vesk::QuoteArgument(tool) + arguments, Frame, Circular);
-  } catch (const EToolWaitFailed& e) {
+    outcome =
+        RunGbak(Kind::Restore, support::QuoteArgument(tool) + arguments, Password, Frame, Circular);
+  } catch (const support::ToolWaitFailed& e) {
     target.Keep();
     throw std::runtime_error(WaitFailedText(Kind::Restore, e) + "O banco \"" + Target +
                              "\" não foi apagado; confira-o antes de usá-lo.");
   }
-  const auto ended = [](std::string text) {
-    if (!text.empty() && text.back() != '\n') {
-      text += "\r\n";
-    }
-    return text;
-  };
+  const auto ended = support::EndedWithLineBreak;
   std::string text = ended(outcome.failure);
   if (outcome.code == 0) {
     if (!target.LeftShutDown()) {
@@ -723,8 +654,8 @@ void Restore(const std::string& Target, const std::string& User, const std::stri
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool Service, TVeskFraProgresso* Frame,
                 bool Circular, bool MetadataOnly) {
-  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "BackupConn");
-  WithConnectionClosed(connection, [&] {
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "BackupConn");
+  support::WithConnectionClosed(connection, [&] {
     Backup(connection.GetDATABASENAME_KEY(), connection.GetParam("USER_NAME"),
            connection.GetParam("PASSWORD"), File, Service, Frame, Circular, false,
            DM->ExpectedClientVersion, connection.ClientLibrary, MetadataOnly);
@@ -734,9 +665,9 @@ void BackupConn(TVeskDMConexao* DM, const std::string& File, bool Service, TVesk
 void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
                  const std::string& Target, bool Service, TVeskFraProgresso* Frame, bool Circular,
                  bool InactiveIndexes) {
-  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "RestoreConn");
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "RestoreConn");
   const std::string target = RestoreConnTarget(Target, connection.GetDATABASENAME_KEY());
-  WithConnectionClosed(connection, [&] {
+  support::WithConnectionClosed(connection, [&] {
     Restore(target, connection.GetParam("USER_NAME"), Password, File, Service, Frame, Circular,
             false, DM->ExpectedClientVersion, connection.ClientLibrary, InactiveIndexes);
   });

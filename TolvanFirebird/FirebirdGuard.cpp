@@ -13,10 +13,14 @@
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
 namespace {
+
+using support::EqualsIgnoringCase;
+using support::IsFolder;
 
 constexpr const char* kInstancesKey = "SOFTWARE\\Firebird Project\\Firebird Server\\Instances";
 constexpr const char* kMessageFile = "firebird.msg";
@@ -61,12 +65,6 @@ std::string MessageFilePath(const std::string& app_dir) {
 }
 
 }  // namespace
-
-bool IsFolder(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(
-      std::filesystem::path(std::u8string(path.begin(), path.end())), error);
-}
 
 std::string GbakToolPath(const std::string& app_dir) {
   return app_dir + "gbak" + tolvan::platform::kExecutableSuffix;

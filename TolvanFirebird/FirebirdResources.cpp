@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "TolvanFirebirdUtil.h"
+#include "tolvan/support/Text.h"
 
 namespace tolvan::firebird {
 
 std::string_view ScriptResource(std::string_view name, const EmbeddedScript* scripts,
                                 std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
-    if (EqualsIgnoringCase(scripts[i].name, name)) {
+    if (support::EqualsIgnoringCase(scripts[i].name, name)) {
       return {reinterpret_cast<const char*>(scripts[i].data), scripts[i].size};
     }
   }

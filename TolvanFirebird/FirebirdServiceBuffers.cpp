@@ -5,6 +5,8 @@
 #include <string>
 
 #include "TolvanFirebirdUtil.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Text.h"
 
 namespace tolvan::firebird {
 namespace {
@@ -36,16 +38,6 @@ constexpr std::array<KnownName, 15> kKnownNames{{
 
 constexpr std::string_view kSpbPrefix = "isc_spb_";
 constexpr std::size_t kMaxValueLength = 255;
-
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return out;
-}
 
 [[noreturn]] void Unexpected() {
   throw std::runtime_error(std::string(kUnexpectedReply));
@@ -97,17 +89,9 @@ class ReplyReader {
 
 }  // namespace
 
-std::string HostOfDatabaseKey(const std::string& database_key) {
-  const std::size_t colon = database_key.find(':');
-  // No ":" at all is an alias or a relative path on the local server.
-  if (colon == std::string::npos || colon <= 1) {
-    return "";
-  }
-  return database_key.substr(0, colon);
-}
-
 std::string ServiceManagerName(const std::string& database_key) {
-  const std::string host = HostOfDatabaseKey(database_key);
+  // No ":" at all is an alias or a relative path on the local server.
+  const std::string host = support::SplitDatabaseKey(database_key).Server();
   return host.empty() ? "service_mgr" : host + ":service_mgr";
 }
 
@@ -116,10 +100,10 @@ std::string BuildServiceParameterBlock(const std::vector<std::string>& params) {
   for (const std::string& line : params) {
     const std::size_t eq = line.find('=');
     const std::string_view raw_name = std::string_view(line).substr(0, eq);
-    if (IsBlankText(raw_name)) {
+    if (support::IsBlank(raw_name)) {
       continue;
     }
-    std::string name = AsciiLower(raw_name);
+    std::string name = support::AsciiLower(raw_name);
     if (name.compare(0, kSpbPrefix.size(), kSpbPrefix) == 0) {
       name.erase(0, kSpbPrefix.size());
     }

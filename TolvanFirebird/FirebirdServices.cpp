@@ -8,6 +8,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
 #include "platform/Text.h"
+#include "tolvan/support/DatabaseKey.h"
 
 namespace tolvan::firebird {
 namespace {
@@ -95,7 +96,7 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
   const tolvan::platform::KeepInterruptHandlers keep_interrupts;
   ServiceAttachment attachment(detach);
   IscStatus attached = 0;
-  AttachWithinLimit(HostOfDatabaseKey(key), ConnectLimitOf(DM), [&] {
+  AttachWithinLimit(support::SplitDatabaseKey(key).Server(), ConnectLimitOf(DM), [&] {
     attached = attach(StatusVector(), static_cast<uint16_t>(service.size()), service.c_str(),
                       &attachment.handle, static_cast<uint16_t>(spb.size()), spb.data());
   });

@@ -12,20 +12,21 @@
 #include "TolvanFirebirdUtil.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
 namespace {
 
-std::filesystem::path Utf8Path(const std::string& s) {
-  return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(s.data()), s.size()));
-}
+using support::Utf8Path;
 
 // The service client loads its own copy of the client library from the program's folder; it is
 // refreshed from the client library there before each operation, whatever the outcome. The copy
 // goes to a new file that then replaces the old one, so that a copy the process still has loaded
 // is never rewritten in place.
-void CopiarClientLibrary() {
+void CopyClientLibraryForTheService() {
   const std::string folder = tolvan::platform::ExecutableDirectory();
   const std::string source = folder + TOLVAN_FIREBIRD_CLIENT_LIBRARY;
   const std::string target = folder + TOLVAN_FIREBIRD_SECURITY_CLIENT_LIBRARY;
@@ -143,9 +144,9 @@ const NameLimits& LimitsOfConnection(TVeskDMConexao* DM) {
 // Checks made before any file is copied or the service is reached. ModifyUser refuses an empty
 // name with AddUser's text; its empty password keeps the user's password. Names that fit
 // Firebird 3's limits fit every server's; only longer ones make the server's version matter.
-void VerificarArgumentos(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
-                         const std::string& AUserPass, const std::string& AFirstName,
-                         const std::string& AMiddleName, const std::string& ALastName) {
+void CheckUserArguments(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
+                        const std::string& AUserPass, const std::string& AFirstName,
+                        const std::string& AMiddleName, const std::string& ALastName) {
   const char* export_name = action == UserAction::Add      ? "AddUser"
                             : action == UserAction::Delete ? "DeleteUser"
                                                            : "ModifyUser";
@@ -170,26 +171,21 @@ void VerificarArgumentos(UserAction action, TVeskDMConexao* DM, const std::strin
   }
 }
 
-void RequireConnection(TVeskDMConexao* DM, const char* export_name) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
-  }
-}
-
 }  // namespace
 
-void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
+void RunUserAction(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
                    const std::string& AUserPass, const std::string& /*AGroupName*/,
                    const std::string& AFirstName, const std::string& AMiddleName,
                    const std::string& ALastName) {
-  VerificarArgumentos(action, DM, AUserName, AUserPass, AFirstName, AMiddleName, ALastName);
-  RequireConnection(DM, action == UserAction::Add      ? "AddUser"
-                        : action == UserAction::Delete ? "DeleteUser"
-                                                       : "ModifyUser");
-  CopiarClientLibrary();
+  CheckUserArguments(action, DM, AUserName, AUserPass, AFirstName, AMiddleName, ALastName);
+  support::ConnectionOf(DM, action == UserAction::Add      ? "AddUser"
+                            : action == UserAction::Delete ? "DeleteUser"
+                                                           : "ModifyUser");
+  CopyClientLibraryForTheService();
   TVeskIBSecurityService service;
 
-  const std::string host = HostOfDatabaseKey(DM->SQLConnection->GetDATABASENAME_KEY());
+  const std::string host =
+      support::SplitDatabaseKey(DM->SQLConnection->GetDATABASENAME_KEY()).Server();
   service.ServerName = host.empty() ? "localhost" : host;
   service.Protocol = TVeskIBProtocol::TCP;
   AddLoginLines(service, *DM->SQLConnection);
@@ -210,11 +206,12 @@ void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
   if (_AUsr == nullptr) {
     throw std::runtime_error("PegarUser: _AUsr não poder ser nil");
   }
-  RequireConnection(DM, "PegarUser");
-  CopiarClientLibrary();
+  support::ConnectionOf(DM, "PegarUser");
+  CopyClientLibraryForTheService();
   TVeskIBSecurityService service;
 
-  const std::string host = HostOfDatabaseKey(DM->SQLConnection->GetDATABASENAME_KEY());
+  const std::string host =
+      support::SplitDatabaseKey(DM->SQLConnection->GetDATABASENAME_KEY()).Server();
   if (host.empty()) {
     service.Protocol = TVeskIBProtocol::Local;
   } else {

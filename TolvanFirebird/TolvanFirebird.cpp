@@ -66,19 +66,19 @@ TOLVAN_EXPORT void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr
 TOLVAN_EXPORT void AddUser(TVeskDMConexao* DM, std::string AUserName, std::string AUserPass,
                            std::string AGroupName, std::string AFirstName, std::string AMiddleName,
                            std::string ALastName) {
-  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Add, DM, AUserName, AUserPass,
+  tolvan::firebird::RunUserAction(tolvan::firebird::UserAction::Add, DM, AUserName, AUserPass,
                                   AGroupName, AFirstName, AMiddleName, ALastName);
 }
 
 TOLVAN_EXPORT void DeleteUser(TVeskDMConexao* DM, std::string AUserName) {
-  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Delete, DM, AUserName, "", "", "",
+  tolvan::firebird::RunUserAction(tolvan::firebird::UserAction::Delete, DM, AUserName, "", "", "",
                                   "", "");
 }
 
 TOLVAN_EXPORT void ModifyUser(TVeskDMConexao* DM, std::string AUserName, std::string AUserPass,
                               std::string AGroupName, std::string AFirstName,
                               std::string AMiddleName, std::string ALastName) {
-  tolvan::firebird::ManterUsuario(tolvan::firebird::UserAction::Modify, DM, AUserName, AUserPass,
+  tolvan::firebird::RunUserAction(tolvan::firebird::UserAction::Modify, DM, AUserName, AUserPass,
                                   AGroupName, AFirstName, AMiddleName, ALastName);
 }
 

@@ -2,52 +2,31 @@
 
 #include <stdexcept>
 
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Sessions.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::firebird {
-namespace {
-
-// Blanks and control characters, as the host's own trim removes them.
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t begin = 0;
-  std::size_t end = s.size();
-  while (begin < end && IsBlank(s[begin])) {
-    ++begin;
-  }
-  while (end > begin && IsBlank(s[end - 1])) {
-    --end;
-  }
-  return s.substr(begin, end - begin);
-}
-
-}  // namespace
 
 std::string VersionFromInfoReport(const std::vector<std::string>& report) {
   std::string value;
   for (const std::string& line : report) {
     const std::size_t eq = line.find('=');
     if (eq != std::string::npos &&
-        EqualsIgnoringCase(std::string_view(line).substr(0, eq), kServerVersionName)) {
+        support::EqualsIgnoringCase(std::string_view(line).substr(0, eq), kServerVersionName)) {
       value = line.substr(eq + 1);
       break;
     }
   }
-  value = Trim(value);
+  value = support::Trim(value);
   // A plain LF ends a line as well as CR does: the result is one line either way.
   return value.substr(0, value.find_first_of("\r\n"));
 }
 
 std::string Versao(TVeskDMConexao* DM) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error("Versao: DM não poder ser nil");
-  }
   // The clone stays the host's: it is freed with the connection it came from.
-  TVeskSQLConnection* clone = DM->SQLConnection->CloneConnection();
+  TVeskSQLConnection* clone = support::ConnectionOf(DM, "Versao").CloneConnection();
 
   std::string result;
   try {
@@ -63,11 +42,11 @@ std::string Versao(TVeskDMConexao* DM) {
   }
 
   try {
-    const tolvan::common::QueryGuard guard(
+    const support::QueryGuard query(
         ExecutarSQL(std::string(kOdsSql), nullptr, false, false, 10, "", clone, true));
     // No row means no ODS to report, like any other failure of this step.
-    if (!guard.query->Eof()) {
-      result += " ODS " + guard.query->FieldAsString(0);
+    if (!query->Eof()) {
+      result += " ODS " + query->FieldAsString(0);
     }
   } catch (...) {
     // The ODS is optional in the line; its failure is not reported.
@@ -79,7 +58,7 @@ void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  tolvan::common::AppendSessionsQuietly(DM, std::string(kAttachmentsSql), *_AUser);
+  support::AppendSessionsQuietly(DM, std::string(kAttachmentsSql), *_AUser);
 }
 
 std::string PegarPlan(TVeskDMConexao* /*DM*/, const std::string& /*SQL*/) {

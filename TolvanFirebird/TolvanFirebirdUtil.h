@@ -1,4 +1,10 @@
 // The work behind the Firebird plug-in's exports. TolvanFirebird.cpp only forwards to these.
+// Implemented by concern: TolvanFirebirdUtil.cpp (version and attachments), FirebirdGuard.cpp
+// (the tool-version guard), FirebirdGbak.cpp (the gbak runs), FirebirdErrorText.cpp,
+// FirebirdClientLibrary.cpp (the client library's one loader and the attaches' limit),
+// FirebirdServiceBuffers.cpp and FirebirdServices.cpp (the client library's error text and
+// services query), FirebirdUsers.cpp (security users), FirebirdCreation.cpp and
+// FirebirdResources.cpp (database creation and its scripts).
 #pragma once
 
 #include <chrono>
@@ -13,20 +19,13 @@
 #include <vector>
 
 #include "FirebirdClientApi.h"
+#include "tolvan/support/DatabaseKey.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::firebird {
 
 // ---------------------------------------------------------------------------------------------
-// Shared helpers
-
-// Equal when they differ at most in the case of the letters A to Z.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-// Empty once blanks and control characters are left out.
-bool IsBlankText(std::string_view text);
-// Runs body with the connection closed and opens it again on every way out; when body failed, its
-// failure goes on whether or not the connection opens.
-void WithConnectionClosed(TVeskSQLConnection& connection, const std::function<void()>& body);
+// Version and attachments
 
 inline constexpr std::string_view kOdsSql =
     "select MON$ODS_MAJOR||'.'||MON$ODS_MINOR ODS from MON$DATABASE";
@@ -64,25 +63,17 @@ std::string GbakToolPath(const std::string& app_dir);
 std::string FirebirdMsgPath(const std::string& app_dir,
                             const std::optional<std::string>& default_instance);
 
-// Compares gbak with the expected client version, the client library and the message file with
-// gbak; swaps in kept copies or warns (report: the gbak mismatch box, Backup only). Returns the
-// tool path.
+// The tool-version guard: compares gbak with the expected client version, the client library and
+// the message file with gbak; renames kept copies of the right version into place (files of the
+// application folder and of the server's folder change) or warns (report: the gbak mismatch box,
+// Backup only). Returns the tool path.
 std::string VerificarVersaoGbak(const std::string& expected, const std::string& library,
                                 bool report);
 
-// The database as gbak gets it and the host of the service part (empty: no service part).
-struct ServiceSplit {
-  std::string database;
-  std::string host;
-};
-ServiceSplit SplitServiceHost(const std::string& database, bool service);
-
-// True when the path names a folder (followed through a link).
-bool IsFolder(const std::string& path);
-
-// A path between double quotes as gbak reads it back: backslashes before the closing quote are
-// doubled, so that a folder's trailing "\" does not swallow the quote.
-std::string QuotedPath(const std::string& path);
+// The database as gbak gets it (text) and the host of the service part (server; empty: no service
+// part): with the service flag, a host of two or more characters before the first ":" is split
+// off; without it the database stays as it is.
+support::ServerSplit SplitServiceHost(const std::string& database, bool service);
 
 // The gbak arguments after " -b -z" (backup) and after the tool path (restore). The password is
 // never among them: gbak reads it from ISC_PASSWORD in its own environment. An empty user gives no
@@ -95,11 +86,6 @@ std::string GbakBackupArguments(const std::string& database, const std::string& 
 std::string GbakRestoreArguments(const std::string& target, const std::string& user,
                                  const std::string& file, const std::string& service_host,
                                  bool quiet, bool inactive_indexes);
-
-// The user name as gbak must give it to log in as the driver does: the security database keeps
-// an unquoted name with its letters a to z in upper case ("joão" is kept as "JOãO"), and the
-// server folds only a name that is all ASCII; a name between double quotes is exact.
-std::string GbakUserName(const std::string& user);
 
 // True when gbak would take the backup file for its standard output rather than a file: "stdout"
 // in any case, "-", and this system's names for its standard output and error streams.
@@ -116,7 +102,8 @@ class ERestoreNotOnline : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// RestoreConn's target: prefixed with the connection's host unless it names one of its own.
+// RestoreConn's target: prefixed with the connection's host unless it names one of its own (a key
+// without ":" is an alias whose text names the server; a path of this machine is not).
 std::string RestoreConnTarget(const std::string& target, const std::string& database_key);
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,
@@ -146,7 +133,9 @@ std::chrono::seconds ConnectLimitOf(TVeskDMConexao* DM);
 
 // Runs call, an attach to server (a host as a database key names it), or a creation there, within
 // the connection limit: an interrupt or the limit ends its wait with the limit's message. Without a
-// server (this machine's files, the local protocol) it runs unwatched.
+// server (this machine's files, the local protocol) it runs unwatched. The plug-in's own copy of
+// the platform code records the operator's interrupt meanwhile (ScopedInterruptRecorder): the
+// host's handler keeps its record in the host's copy, which the watch cannot see.
 void AttachWithinLimit(const std::string& server, std::chrono::seconds limit,
                        const std::function<void()>& call);
 
@@ -179,11 +168,8 @@ inline constexpr std::string_view kSpbUnknown = "SPB Constant Unknown";
 inline constexpr std::string_view kUnexpectedReply = "Unexpected Output buffer value";
 inline constexpr std::size_t kServicesReplyLength = 32000;
 
-// The host of a database key: the text before its first ":", none when that is one character or
-// less (a drive letter) or when the key holds no ":".
-std::string HostOfDatabaseKey(const std::string& database_key);
-
-// host ":service_mgr", or "service_mgr" for a key without a host.
+// host ":service_mgr", or "service_mgr" for a key without a host (a drive letter is none, and
+// neither is a key without ":").
 std::string ServiceManagerName(const std::string& database_key);
 
 // The service parameter block of a connection's parameter list: user name, password and role
@@ -212,9 +198,10 @@ void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t
 void PegarDataBases(TVeskDMConexao* DM, std::vector<std::string>* _ADbs, int32_t& Attachments,
                     int32_t& Databases);
 
-// Security users through the data-access library's security service client.
+// Security users through the data-access library's security service client (AddUser, DeleteUser,
+// ModifyUser), after the arguments' checks.
 enum class UserAction { Add = 0, Delete = 1, Modify = 2 };
-void ManterUsuario(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
+void RunUserAction(UserAction action, TVeskDMConexao* DM, const std::string& AUserName,
                    const std::string& AUserPass, const std::string& AGroupName,
                    const std::string& AFirstName, const std::string& AMiddleName,
                    const std::string& ALastName);
@@ -297,12 +284,9 @@ void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string&
 
 // The database name with its extension replaced by ".fbk" (added when it has none).
 std::string BackupFileName(const std::string& database_name);
-// The restore target: the current database's host put in front of a name without one of its own.
+// The restore target: the current database's host put in front of a name without one of its own
+// (a current name without ":" has none).
 std::string EmptyCopyTarget(const std::string& database_name, const std::string& current_key);
-
-// True for a host of a database key that names this machine: none, "localhost" or a loopback
-// address, with or without a "/" and a port.
-bool IsThisMachine(const std::string& host);
 
 // Backup's and Restore's arguments.
 using GbakCall = std::function<void(const std::string&, const std::string&, const std::string&,

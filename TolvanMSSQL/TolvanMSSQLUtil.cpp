@@ -1,63 +1,23 @@
 // Version text, sessions and database creation of the SQL Server plug-in.
 #include "TolvanMSSQLUtil.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Sessions.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPack5.h"
 
 namespace tolvan::mssql {
 namespace {
 
-TVeskSQLConnection& ConnectionOf(TVeskDMConexao* DM, const char* export_name) {
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error(std::string(export_name) + ": DM não poder ser nil");
-  }
-  return *DM->SQLConnection;
-}
-
-// Doubles every occurrence of quote, so that the text stays inside its brackets or quotes.
-std::string Doubled(const std::string& text, char quote) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    out.push_back(c);
-    if (c == quote) {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
 bool IsPathDelimiter(char c) {
   return c == '\\' || c == '/' || c == ':';
 }
 
-using tolvan::common::QueryGuard;
-
-void ReadSessions(std::vector<std::string>& list) {
-  QueryGuard query(
-      ExecutarSQL(std::string(kSessionsSql), nullptr, false, false, 10, "", nullptr, true));
-  SDS(query.get())->FetchAll = true;
-  TVeskQuery& q = *query.get();
-  const int field = q.FieldIndex("USERNAME");
-  for (q.First(); !q.Eof(); q.Next()) {
-    list.push_back(q.FieldAsString(field));
-  }
-}
-
 }  // namespace
-
-std::string VersionText(int64_t version) {
-  std::string text = std::to_string(version);
-  for (const size_t position : {3, 8, 11}) {
-    text.insert(std::min(position - 1, text.size()), 1, '.');
-  }
-  return text;
-}
 
 DatabaseFiles DeriveDatabaseFiles(const std::string& path) {
   size_t name_start = path.size();
@@ -75,6 +35,7 @@ DatabaseFiles DeriveDatabaseFiles(const std::string& path) {
 }
 
 std::vector<std::string> CriarDataBaseStatements(const DatabaseFiles& files) {
+  using support::Doubled;
   const std::string bracketed = Doubled(files.name, ']');
   const std::string name = Doubled(files.name, '\'');
   std::vector<std::string> statements = {
@@ -120,35 +81,18 @@ std::vector<std::string> CriarDataBaseStatements(const DatabaseFiles& files) {
 }
 
 std::string Versao(TVeskDMConexao* DM) {
-  return VersionText(ConnectionOf(DM, "Versao").GetServerVersion());
+  return support::DottedVersion(support::ConnectionOf(DM, "Versao").GetServerVersion());
 }
 
 void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  if (DM == nullptr) {
-    return;
-  }
-  try {
-    DM->StartTransaction(1, true, false);
-  } catch (...) {
-    return;
-  }
-  try {
-    ReadSessions(*_AUser);
-    DM->Commit(1);
-  } catch (...) {
-    try {
-      DM->RollBack(1);
-    } catch (...) {
-      // Nothing of a failed report reaches the host.
-    }
-  }
+  support::AppendSessionsQuietly(DM, std::string(kSessionsSql), *_AUser);
 }
 
 void CriarDataBase(TVeskDMConexao* DM, const std::string& Path) {
-  TVeskSQLConnection& connection = ConnectionOf(DM, "CriarDataBase");
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "CriarDataBase");
   for (const auto& statement : CriarDataBaseStatements(DeriveDatabaseFiles(Path))) {
     connection.ExecuteDirect(statement);
   }

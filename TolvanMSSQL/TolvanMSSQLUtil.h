@@ -15,10 +15,6 @@ inline constexpr std::string_view kSessionsSql =
     "SYSPROCESSES where DBID = (SELECT database_id FROM sys.dm_exec_sessions WHERE session_id = "
     "@@SPID)";
 
-// The version number's decimal digits with "." after the first two, the next four and the next
-// two: dd.dddd.dd.rest.
-std::string VersionText(int64_t version);
-
 // The names CriarDataBase derives from the path of the data file.
 struct DatabaseFiles {
   std::string data_file;  // the path with the extension ".mdf"
@@ -31,6 +27,8 @@ DatabaseFiles DeriveDatabaseFiles(const std::string& path);
 // bracketed name and a "'" inside an N'...' literal are doubled.
 std::vector<std::string> CriarDataBaseStatements(const DatabaseFiles& files);
 
+// The server's version number as text: its digits with "." after the first two, the next four
+// and the next two (support DottedVersion).
 std::string Versao(TVeskDMConexao* DM);
 // Appends one line per session attached to the current database; every failure after the list
 // check is swallowed, after a roll-back of the module's transaction 1.

@@ -1,43 +1,21 @@
 // Export and import through the classic tools: the command lines, the runs with and without the
 // host's frame, and the exports that run against the host's own connection.
 #include <cstdint>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "TolvanOracleUtil.h"
-#include "tolvan/common/ConnectionClosed.h"
-#include "tolvan/common/FrameRun.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/ProductFile.h"
+#include "tolvan/support/Quoting.h"
+#include "tolvan/support/Text.h"
+#include "tolvan/support/ToolRunner.h"
 
 namespace tolvan::oracle {
 namespace {
 
-bool IsBlankChar(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
-bool IsBlank(const std::string& text) {
-  for (const char c : text) {
-    if (!IsBlankChar(c)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsBlankChar(text[begin])) {
-    ++begin;
-  }
-  while (end > begin && IsBlankChar(text[end - 1])) {
-    --end;
-  }
-  return text.substr(begin, end - begin);
-}
+using support::QuoteArgument;
 
 enum class Kind { Backup, Restore };
 
@@ -45,31 +23,25 @@ enum class Kind { Backup, Restore };
 void RunTool(Kind kind, const std::string& command_line, const std::string& shown_line,
              TVeskFraProgresso* frame, bool circular) {
   const std::string heading = kind == Kind::Backup ? "Backup:\r\n" : "Restore:\r\n";
+  const support::ToolOutcome run = support::RunTool({command_line}, frame, circular);
+  if (run.code == 0) {
+    return;
+  }
+  const std::string code = std::to_string(run.code);
   if (frame != nullptr) {
-    const tolvan::common::FrameRunOutcome run =
-        tolvan::common::RunInFrame(command_line, *frame, circular);
-    if (run.code == 0) {
-      return;
-    }
-    const std::string code = std::to_string(run.code);
     if (kind == Kind::Backup) {
-      throw std::runtime_error(heading + "Error cod: " + code + "\r\n" + Trimmed(shown_line));
+      throw std::runtime_error(heading + "Error cod: " + code + "\r\n" + support::Trim(shown_line));
     }
     // A tool that could not start or died silently still failed: say so with its code.
     throw std::runtime_error(heading +
-                             (IsBlank(run.captured) ? "Error cod: " + code : run.captured));
+                             (support::IsBlank(run.output) ? "Error cod: " + code : run.output));
   }
-  std::string output;
-  const int32_t result = WinExec32AndRedirectOutput(command_line, output, false, false);
-  if (result == 0) {
-    return;
-  }
-  if (IsBlank(output)) {
+  if (support::IsBlank(run.output)) {
     // A failure that printed nothing is a failure too, never a success.
-    throw std::runtime_error(heading + "Error cod: " + std::to_string(result));
+    throw std::runtime_error(heading + "Error cod: " + code);
   }
-  throw std::runtime_error(kind == Kind::Backup ? heading + output + "\r\n" + shown_line
-                                                : heading + output);
+  throw std::runtime_error(kind == Kind::Backup ? heading + run.output + "\r\n" + shown_line
+                                                : heading + run.output);
 }
 
 bool IsPathDelimiter(char c) {
@@ -87,8 +59,9 @@ size_t NameStart(const std::string& path) {
 
 std::string Connect(const std::string& user, const std::string& password,
                     const std::string& service) {
-  return vesk::QuoteArgument(user + "/" + password + "@" + service);
+  return QuoteArgument(user + "/" + password + "@" + service);
 }
+
 }  // namespace
 
 std::string_view ExportTool() {
@@ -100,15 +73,7 @@ std::string_view ImportTool() {
 }
 
 std::string ConnectService(const std::string& connect, bool strip_prefix) {
-  if (!strip_prefix) {
-    return connect;
-  }
-  std::string rest = connect;
-  const std::string head = PegarProximoToken(rest, ":");
-  if (rest.empty()) {
-    return head;
-  }
-  return head.size() >= 2 ? rest : head + ":" + rest;
+  return strip_prefix ? support::SplitOffServer(connect).text : connect;
 }
 
 std::string DumpBase(const std::string& file) {
@@ -121,8 +86,8 @@ std::string ExportCommandLine(const std::string& user, const std::string& passwo
                               const std::string& service, const std::string& dump_file,
                               const std::string& log_file) {
   return std::string(ExportTool()) + " " + Connect(user, password, service) + " " +
-         vesk::QuoteArgument("OWNER=" + user) + " " + vesk::QuoteArgument("FILE=" + dump_file) +
-         " " + vesk::QuoteArgument("LOG=" + log_file) + "   ";
+         QuoteArgument("OWNER=" + user) + " " + QuoteArgument("FILE=" + dump_file) + " " +
+         QuoteArgument("LOG=" + log_file) + "   ";
 }
 
 std::string ExportCommandLine(const std::string& user, const std::string& password,
@@ -133,20 +98,19 @@ std::string ExportCommandLine(const std::string& user, const std::string& passwo
 std::string ImportCommandLine(const std::string& user, const std::string& password,
                               const std::string& service, const std::string& base) {
   return std::string(ImportTool()) + " " + Connect(user, password, service) +
-         " FULL=YES IGNORE=YES " + vesk::QuoteArgument("FILE=" + base + ".DMP") + " " +
-         vesk::QuoteArgument("LOG=" + base + ".LOG") + "   ";
+         " FULL=YES IGNORE=YES " + QuoteArgument("FILE=" + base + ".DMP") + " " +
+         QuoteArgument("LOG=" + base + ".LOG") + "   ";
 }
 
-void ConferirArquivo(const char* heading, const std::string& file) {
+void RefuseUnusableFileName(const char* heading, const std::string& file) {
   const auto refuse = [&](const std::string& why) {
     throw std::runtime_error(std::string(heading) + "O arquivo \"" + file +
                              "\" não pode ser usado: " + why);
   };
-  if (file.find('"') != std::string::npos) {
-    refuse(
-        "o nome tem aspas duplas (\"), que não podem fazer parte de um nome de arquivo ou "
-        "pasta.");
-  }
+  support::RefuseDoubleQuote(
+      file, std::string(heading) + "O arquivo \"" + file +
+                "\" não pode ser usado: o nome tem aspas duplas (\"), que não podem fazer parte "
+                "de um nome de arquivo ou pasta.");
   const size_t name_start = NameStart(file);
   if (file.empty()) {
     refuse("o nome está vazio.");
@@ -160,53 +124,39 @@ void ConferirArquivo(const char* heading, const std::string& file) {
 }
 
 std::string RestoreConnTarget(const std::string& target, const std::string& connection_database) {
-  const std::string prefix =
-      target.find(':') == std::string::npos ? std::string() : PegarProximoTokenSomente(target, ":");
-  if (prefix.size() > 1) {
-    return target;
-  }
-  const std::string host = PegarProximoTokenSomente(connection_database, ":");
-  return host.size() >= 2 ? host + ":" + target : target;
+  return support::OnServerOfKey(target, connection_database, support::KeyWithoutColon::NamesServer);
 }
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,
             const std::string& File, bool StripPrefix, TVeskFraProgresso* Frame, bool Circular) {
-  ConferirArquivo("Backup:\r\n", File);
+  RefuseUnusableFileName("Backup:\r\n", File);
   const std::string base = DumpBase(File);
   const std::string service = ConnectService(Database, StripPrefix);
   const std::string dump = base + ".DMP";
   // EXP writes to a name of its own; a good dump of the final name stays whole until an export
   // that succeeded replaces it. The log is written in place.
-  std::optional<vesk::ProductFile> product;
-  try {
-    product.emplace(dump, vesk::ProductKind::ExportDump);
-  } catch (const std::system_error& error) {
-    throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo \"" + dump +
-                             "\": " + vesk::FileErrorReason(error) + ".");
-  }
-  try {
-    RunTool(Kind::Backup,
-            ExportCommandLine(User, Password, service, product->Path(), base + ".LOG"),
-            ExportCommandLine(User, kMaskedPassword, service, product->Path(), base + ".LOG"),
-            Frame, Circular);
-  } catch (const EToolWaitFailed&) {
-    // EXP ran, but how it ended is unknown: what it wrote may be whole, and is kept.
-    product->Keep();
-    throw std::runtime_error(
-        "Backup:\r\nNão foi possível saber se o EXP terminou bem. O que ele gravou ficou em \"" +
-        product->Path() + "\"; o arquivo \"" + dump +
-        "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
-  }
-  try {
-    product->Commit();
-  } catch (const vesk::EProductNotPlaced& error) {
-    throw std::runtime_error("Backup:\r\n" + std::string(error.what()));
-  }
+  support::ProductSteps steps;
+  steps.final_path = dump;
+  steps.kind = support::ProductKind::ExportDump;
+  steps.heading = "Backup:\r\n";
+  steps.not_created = [&](const std::string& reason) {
+    return "Backup:\r\nNão foi possível criar o arquivo \"" + dump + "\": " + reason + ".";
+  };
+  steps.outcome_unknown = [&](const support::ToolWaitFailed&, const std::string& kept_at) {
+    return "Backup:\r\nNão foi possível saber se o EXP terminou bem. O que ele gravou ficou em \"" +
+           kept_at + "\"; o arquivo \"" + dump +
+           "\" não foi alterado. Confira esse arquivo antes de usá-lo.";
+  };
+  support::MakeProduct(steps, [&](const std::string& written) {
+    RunTool(Kind::Backup, ExportCommandLine(User, Password, service, written, base + ".LOG"),
+            ExportCommandLine(User, kMaskedPassword, service, written, base + ".LOG"), Frame,
+            Circular);
+  });
 }
 
 void Restore(const std::string& Database, const std::string& User, const std::string& Password,
              const std::string& File, TVeskFraProgresso* Frame, bool Circular) {
-  ConferirArquivo("Restore:\r\n", File);
+  RefuseUnusableFileName("Restore:\r\n", File);
   const std::string base = DumpBase(File);
   const std::string service = ConnectService(Database, true);
   RunTool(Kind::Restore, ImportCommandLine(User, Password, service, base),
@@ -215,18 +165,20 @@ void Restore(const std::string& Database, const std::string& User, const std::st
 
 void BackupConn(TVeskDMConexao* DM, const std::string& File, bool StripPrefix,
                 TVeskFraProgresso* Frame, bool Circular) {
-  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "BackupConn");
-  const tolvan::common::ConnectionClosed closed(connection);
-  Backup(connection.GetParam("Database"), connection.GetParam("USER_NAME"),
-         connection.GetParam("PASSWORD"), File, StripPrefix, Frame, Circular);
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "BackupConn");
+  support::WithConnectionClosed(connection, [&] {
+    Backup(connection.GetParam("Database"), connection.GetParam("USER_NAME"),
+           connection.GetParam("PASSWORD"), File, StripPrefix, Frame, Circular);
+  });
 }
 
 void RestoreConn(TVeskDMConexao* DM, const std::string& Password, const std::string& File,
                  const std::string& Target, bool, TVeskFraProgresso* Frame, bool Circular) {
-  TVeskSQLConnection& connection = tolvan::common::ConnectionOf(DM, "RestoreConn");
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "RestoreConn");
   const std::string target = RestoreConnTarget(Target, connection.GetParam("Database"));
-  const tolvan::common::ConnectionClosed closed(connection);
-  Restore(target, connection.GetParam("USER_NAME"), Password, File, Frame, Circular);
+  support::WithConnectionClosed(connection, [&] {
+    Restore(target, connection.GetParam("USER_NAME"), Password, File, Frame, Circular);
+  });
 }
 
 }  // namespace tolvan::oracle

@@ -7,7 +7,8 @@
 
 #include "TolvanOracleUtil.h"
 #include "platform/Text.h"
-#include "tolvan/common/Queries.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -113,13 +114,7 @@ std::string Upper(const std::string& text) {
   const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(text);
   if (!chars) {
     // Not UTF-8: only what is surely a letter of ASCII changes.
-    std::string out = text;
-    for (char& c : out) {
-      if (c >= 'a' && c <= 'z') {
-        c = static_cast<char>(c - 'a' + 'A');
-      }
-    }
-    return out;
+    return support::AsciiUpper(text);
   }
   std::string out;
   for (const char32_t c : *chars) {
@@ -128,7 +123,7 @@ std::string Upper(const std::string& text) {
   return out;
 }
 
-using tolvan::common::QueryGuard;
+using support::QueryGuard;
 
 TVeskQuery* Open(const std::string& sql) {
   return ExecutarSQL(sql, nullptr, false, false, 10, "", nullptr, true);
@@ -191,10 +186,7 @@ void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error("PegarUsuarios: DM não poder ser nil");
-  }
-  const std::string user = Upper(DM->SQLConnection->GetParam("USER_NAME"));
+  const std::string user = Upper(support::ConnectionOf(DM, "PegarUsuarios").GetParam("USER_NAME"));
   QueryGuard query(Open(SessionsSql(ValorParaSQL(user))));
   SDS(query.get())->FetchAll = true;
   const int field = (*query).FieldIndex("USERNAME");
@@ -242,11 +234,9 @@ void CriarDataBase(TVeskDMConexao* DM, const std::string& Database, const std::s
   RequireQuotable(Database, "CriarDataBase", "Database");
   RequireQuotable(User, "CriarDataBase", "User");
   RequireQuotable(Password, "CriarDataBase", "Password", false);
-  if (DM == nullptr || DM->SQLConnection == nullptr) {
-    throw std::runtime_error("CriarDataBase: DM não poder ser nil");
-  }
+  TVeskSQLConnection& connection = support::ConnectionOf(DM, "CriarDataBase");
   for (const auto& statement : CriarDataBaseStatements(Upper(User), Password, Upper(Database))) {
-    DM->SQLConnection->ExecuteDirect(statement);
+    connection.ExecuteDirect(statement);
   }
 }
 

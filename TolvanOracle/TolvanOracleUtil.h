@@ -1,4 +1,6 @@
 // The work behind the Oracle plug-in's exports. TolvanOracle.cpp only forwards to these.
+// Implemented by concern: OracleExportImport.cpp (the EXP and IMP runs), OracleUsers.cpp
+// (sessions, version, users, schema creation), UnicodeLetters.cpp (the letters of names).
 #pragma once
 
 #include <string>
@@ -40,9 +42,10 @@ inline constexpr const char* kMaskedPassword = "***";
 
 // Refuses, with a message that begins with heading and names the file, a file name that holds a
 // double quote or that has no file name before its extension.
-void ConferirArquivo(const char* heading, const std::string& file);
+void RefuseUnusableFileName(const char* heading, const std::string& file);
 
-// RestoreConn's target: given the connection's host prefix unless it carries one of its own.
+// RestoreConn's target: given the connection's host prefix unless it carries one of its own (a
+// connect string without ":" is taken whole as that prefix).
 std::string RestoreConnTarget(const std::string& target, const std::string& connection_database);
 
 void Backup(const std::string& Database, const std::string& User, const std::string& Password,

@@ -6,8 +6,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "WritableTransaction.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/Text.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
@@ -24,31 +27,10 @@ constexpr std::string_view kIsTemplate = " is_template = False     ";
 static_assert(kOwner.size() == 25 && kTablespace.size() == 25 && kConnectionLimit.size() == 25 &&
               kTemplate.size() == 25 && kIsTemplate.size() == 25 && kEncoding.size() == 14);
 
-int32_t PortOrZero(const std::string& text) {
-  std::size_t used = 0;
-  try {
-    const long value = std::stol(text, &used);
-    return used == text.size() && value >= INT32_MIN && value <= INT32_MAX
-               ? static_cast<int32_t>(value)
-               : 0;
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
-std::string ToLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
-
-bool HasParam(const TVeskSQLConnection& conn, const std::string& name) {
-  const std::string prefix = ToLower(name) + "=";
-  for (const std::string& line : conn.Params) {
-    if (ToLower(line.substr(0, prefix.size())) == prefix) {
+bool HasParam(const TVeskSQLConnection& connection, const std::string& name) {
+  const std::string prefix = name + "=";
+  for (const std::string& line : connection.Params) {
+    if (support::EqualsIgnoringCase(line.substr(0, prefix.size()), prefix)) {
       return true;
     }
   }
@@ -59,22 +41,21 @@ bool HasParam(const TVeskSQLConnection& conn, const std::string& name) {
 // no connection can open: connecting once, as the creator, is what tells. The connection goes to
 // the creator's server and port with the creator's credentials; a port the creator left to the
 // client library's default is left to it here too.
-void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
-                      const std::string& collation) {
+void CheckNewDatabaseOpens(TVeskSQLConnection* creator, const std::string& name,
+                           const std::string& collation) {
   auto check = std::make_unique<TVeskSQLConnection>();
   check->DriverName = creator->DriverName;
   check->ClientLibrary = creator->ClientLibrary;
   check->Params = creator->Params;
   if (!HasParam(*creator, "Server") && !HasParam(*creator, "HostName")) {
-    std::string key = creator->GetDATABASENAME_KEY();
-    if (key.find(':') != std::string::npos) {
-      std::string server = PegarProximoToken(key, ":");
-      const std::string port = PegarAnteriorToken(server, "/");
-      if (!server.empty()) {
-        check->SetParam("Server", server);
+    const support::DatabaseKey key = support::SplitDatabaseKey(creator->GetDATABASENAME_KEY());
+    if (key.has_colon) {
+      const support::ServerAndPort server = support::SplitPortAtLastSlash(key.server_part);
+      if (!server.server.empty()) {
+        check->SetParam("Server", server.server);
       }
-      if (!port.empty()) {
-        check->SetParam("Port", port);
+      if (!server.port.empty()) {
+        check->SetParam("Port", server.port);
       }
     }
   }
@@ -82,7 +63,7 @@ void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
   try {
     check->Open();
   } catch (const std::exception& error) {
-    if (RecusaDeCollation(error.what(), collation)) {
+    if (IsCollationRefusal(error.what(), collation)) {
       throw std::runtime_error("O banco de dados \"" + name + "\" foi criado com a collation \"" +
                                collation +
                                "\", mas não pode ser aberto: o servidor não aceita essa "
@@ -109,14 +90,14 @@ void ConferirAbertura(TVeskSQLConnection* creator, const std::string& name,
 // Both statements on one connection: the creation, then the collation of the new database; then
 // the new database is opened once. Created is set as soon as the database exists.
 template <typename Execute>
-void CreateWith(TVeskSQLConnection* conn, const std::string& name, bool& created,
+void CreateWith(TVeskSQLConnection* connection, const std::string& name, bool& created,
                 Execute&& execute) {
-  const std::string collation = EscolherCollation(conn);
-  const bool standard = StandardConformingStrings(conn);
+  const std::string collation = ChooseCollation(connection);
+  const bool standard = StandardConformingStrings(connection);
   execute(CreationStatement(name));
   created = true;
   execute(CollationStatement(name, collation, standard));
-  ConferirAbertura(conn, name, collation);
+  CheckNewDatabaseOpens(connection, name, collation);
 }
 
 // Where CriarDataBase makes a database: through the host's connection for a bare name, through a
@@ -127,16 +108,19 @@ struct CreationTarget {
   std::string name;
 };
 
-CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& DatabaseSpec,
-                                const std::string& UserName, const std::string& Password) {
+CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& database,
+                                const std::string& user_name, const std::string& password) {
   CreationTarget target;
-  target.name = DatabaseSpec;
-  if (DatabaseSpec.find(':') != std::string::npos) {
-    std::string server_and_port = PegarProximoToken(target.name, ":");
-    const std::string server = PegarProximoToken(server_and_port, "/");
-    target.own.reset(CriarConexaoPostgres(server, UserName, Password, PortOrZero(server_and_port)));
+  const support::DatabaseKey key = support::SplitDatabaseKey(database);
+  if (key.has_colon) {
+    target.name = key.path;
+    // A port that is no number is 0 here, not 5432.
+    const support::ServerAndPort server = support::SplitPortAtFirstSlash(key.server_part);
+    target.own.reset(CriarConexaoPostgres(server.server, user_name, password,
+                                          support::PortNumber(server.port, 0)));
     target.conn = target.own.get();
   } else {
+    target.name = database;
     target.conn = DM->SQLConnection;
   }
   return target;
@@ -144,59 +128,52 @@ CreationTarget CreationTargetOf(TVeskDMConexao* DM, const std::string& DatabaseS
 
 }  // namespace
 
-std::string QuotedIdentifier(const std::string& Name) {
-  std::string quoted = "\"";
-  for (const char c : Name) {
-    if (c == '"') {
-      quoted += '"';
-    }
-    quoted += c;
-  }
-  return quoted + "\"";
+std::string QuotedIdentifier(const std::string& name) {
+  return "\"" + support::Doubled(name, '"') + "\"";
 }
 
-std::string CreationStatement(const std::string& DatabaseName) {
-  std::string sql = "CREATE DATABASE " + QuotedIdentifier(DatabaseName) + " with ";
+std::string CreationStatement(const std::string& database_name) {
+  std::string sql = "CREATE DATABASE " + QuotedIdentifier(database_name) + " with ";
   sql.append(kOwner).append(kEncoding).append("'UTF8'").append(kTablespace);
   sql.append(kConnectionLimit).append(kTemplate).append(kIsTemplate);
   return sql;
 }
 
-std::string CollationStatement(const std::string& DatabaseName, const std::string& Collation,
-                               bool StandardStrings) {
-  return "update pg_database set   datcollate=" + Literal(Collation, StandardStrings) +
-         ", datctype=" + Literal(Collation, StandardStrings) +
-         "  where datname=" + Literal(DatabaseName, StandardStrings);
+std::string CollationStatement(const std::string& database_name, const std::string& collation,
+                               bool standard_strings) {
+  return "update pg_database set   datcollate=" + Literal(collation, standard_strings) +
+         ", datctype=" + Literal(collation, standard_strings) +
+         "  where datname=" + Literal(database_name, standard_strings);
 }
 
-std::string DropStatement(const std::string& DatabaseName, int64_t ServerVersion) {
+std::string DropStatement(const std::string& database_name, int64_t server_version) {
   constexpr int64_t kVersion13 = 13 * 10'000'000'000LL;
-  return "DROP DATABASE " + QuotedIdentifier(DatabaseName) +
-         (ServerVersion >= kVersion13 ? " WITH (FORCE)" : "");
+  return "DROP DATABASE " + QuotedIdentifier(database_name) +
+         (server_version >= kVersion13 ? " WITH (FORCE)" : "");
 }
 
-bool RecusaDeCollation(const std::string& ServerMessage, const std::string& Collation) {
+bool IsCollationRefusal(const std::string& server_message, const std::string& collation) {
   for (const std::string& sign :
        {std::string("database locale is incompatible with operating system"),
-        "LC_COLLATE \"" + Collation + "\"", "LC_CTYPE \"" + Collation + "\""}) {
-    if (ServerMessage.find(sign) != std::string::npos) {
+        "LC_COLLATE \"" + collation + "\"", "LC_CTYPE \"" + collation + "\""}) {
+    if (server_message.find(sign) != std::string::npos) {
       return true;
     }
   }
   return false;
 }
 
-std::string EscolherCollation(TVeskSQLConnection* Conn) {
+std::string ChooseCollation(TVeskSQLConnection* connection) {
   auto query = std::make_unique<TVeskQuery>();
-  query->SQLConnection = Conn;
+  query->SQLConnection = connection;
   query->SQL = std::string(kVersionSql);
   query->Open();
   std::string collation = "Portuguese_Brazil.1252";
-  if (ToLower(query->FieldAsString(0)).find("linux") != std::string::npos) {
+  if (support::AsciiLower(query->FieldAsString(0)).find("linux") != std::string::npos) {
     query->SQL = std::string(kCollationSql);
     query->Open();
     const std::string value = query->FieldAsString(0);
-    collation = detail::Trim(value).empty() ? "pt_BR.ISO-8859-1" : value;
+    collation = support::IsBlank(value) ? "pt_BR.ISO-8859-1" : value;
   }
   query->Close();
   return collation;
@@ -222,20 +199,20 @@ void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const st
 }
 
 void CriarDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec, const std::string& UserName,
-                   const std::string& Password, bool& Created) {
+                   const std::string& Password, bool& created) {
   CreationTarget target = CreationTargetOf(DM, DatabaseSpec, UserName, Password);
   TVeskSQLConnection* conn = target.conn;
-  detail::WritableBracket writable(conn);
-  CreateWith(conn, target.name, Created,
+  const WritableTransaction writable(conn);
+  CreateWith(conn, target.name, created,
              [conn](const std::string& sql) { conn->ExecuteDirect(sql); });
 }
 
-void ExcluirDataBase(TVeskDMConexao* DM, const std::string& DatabaseSpec,
-                     const std::string& UserName, const std::string& Password) {
+void DropCreatedDatabase(TVeskDMConexao* DM, const std::string& DatabaseSpec,
+                         const std::string& UserName, const std::string& Password) {
   CreationTarget target = CreationTargetOf(DM, DatabaseSpec, UserName, Password);
   TVeskSQLConnection* conn = target.conn;
   // DROP DATABASE cannot run inside a transaction, which the read-only option would open.
-  detail::WritableBracket writable(conn);
+  const WritableTransaction writable(conn);
   conn->ExecuteDirect(DropStatement(target.name, conn->GetServerVersion()));
 }
 
@@ -251,7 +228,7 @@ void CriarDataBaseFD(const std::string& Server, int32_t Port, const std::string&
   conn->SetParam("Port", std::to_string(Port));
   conn->SetParam("Password", Password);
   conn->Open();
-  detail::ScopeExit close([&conn] { conn->Close(); });
+  const support::ScopeExit close([&conn] { conn->Close(); });
   bool created = false;
   CreateWith(conn.get(), DatabaseName, created,
              [&conn](const std::string& sql) { conn->ExecSQL(sql, false); });

@@ -1,12 +1,9 @@
 // The pg_dump and pg_restore runners, CriarBackup and CriarDataBaseVazia.
 #include <algorithm>
-#include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -14,50 +11,40 @@
 #include <system_error>
 #include <vector>
 
-#include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
-#include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/PrivateFolder.h"
+#include "tolvan/support/DatabaseKey.h"
+#include "tolvan/support/Guards.h"
+#include "tolvan/support/ProductFile.h"
+#include "tolvan/support/Quoting.h"
+#include "tolvan/support/TarArchive.h"
+#include "tolvan/support/Text.h"
+#include "tolvan/support/ToolRunner.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
 
 namespace {
 
+using support::Quote;
+using support::QuoteArgument;
+
+// The tools read the password from here; it goes to the tool's environment alone.
 constexpr const char* kPasswordVariable = "PGPASSWORD";
 
-const std::string kTools[] = {"pg_dump", "pg_restore"};
-
 std::vector<std::string> ToolList() {
-  return {std::begin(kTools), std::end(kTools)};
+  return {"pg_dump", "pg_restore"};
 }
 
-std::string ServerText(const std::string& Host) {
-  return Host.empty() ? "localhost" : CommandLineArgument(Host);
-}
-
-// A port text as a number; `fallback` when it is not a whole valid integer.
-int32_t PortOf(const std::string& text, int32_t fallback) {
-  if (text.empty()) {
-    return fallback;
-  }
-  std::size_t used = 0;
-  try {
-    const long value = std::stol(text, &used);
-    if (used != text.size() || value < INT32_MIN || value > INT32_MAX) {
-      return fallback;
-    }
-    return static_cast<int32_t>(value);
-  } catch (const std::exception&) {
-    return fallback;
-  }
+std::string ServerText(const std::string& host) {
+  return host.empty() ? "localhost" : QuoteArgument(host);
 }
 
 // A custom-format dump begins with these letters; pg_restore reads it and checks it itself.
-bool BeginsWithCustomMagic(const std::string& File) {
-  std::ifstream in(detail::Utf8Path(File), std::ios::binary);
+bool BeginsWithCustomMagic(const std::string& file) {
+  std::ifstream in(support::Utf8Path(file), std::ios::binary);
   char magic[5] = {};
   in.read(magic, sizeof magic);
   return in.gcount() == sizeof magic && std::string_view(magic, sizeof magic) == "PGDMP";
@@ -65,11 +52,12 @@ bool BeginsWithCustomMagic(const std::string& File) {
 
 // pg_dump's tar archive begins with its table of contents; without it there is nothing to
 // restore.
-void RequireTableOfContents(const std::vector<vesk::TarMember>& members, const std::string& File) {
+void RequireTableOfContents(const std::vector<support::TarMember>& members,
+                            const std::string& file) {
   if (members.empty() || members.front().Name != "toc.dat") {
-    throw vesk::ETarArchiveDamaged("O arquivo \"" + File +
-                                   "\" não é um backup do pg_dump: falta o sumário (toc.dat) "
-                                   "no início dele.");
+    throw support::ETarArchiveDamaged("O arquivo \"" + file +
+                                      "\" não é um backup do pg_dump: falta o sumário (toc.dat) "
+                                      "no início dele.");
   }
 }
 
@@ -111,7 +99,7 @@ class RunFolder {
   }
   ~RunFolder() {
     std::error_code ignored;
-    std::filesystem::remove_all(detail::Utf8Path(path_), ignored);
+    std::filesystem::remove_all(support::Utf8Path(path_), ignored);
   }
   RunFolder(const RunFolder&) = delete;
   RunFolder& operator=(const RunFolder&) = delete;
@@ -124,35 +112,34 @@ class RunFolder {
   std::string path_;
 };
 
-// Writes the command file and runs the tool with the password in PGPASSWORD, and raises on
-// failure. The password is in the tool's environment alone: the process's own environment is never
+// Writes the command file, runs the tool with the password in PGPASSWORD, and raises on failure.
+// The password is in the tool's environment alone: the process's own environment is never
 // changed, so no other program the host starts meanwhile inherits it, and a value the host had
 // stays.
-void RunTool(const std::string& CommandLine, const std::string& CommandFile,
-             const std::string& Password) {
-  const vesk::ScopedChildEnvironment password(kPasswordVariable, Password);
+void RunTool(const std::string& command_line, const std::string& command_file,
+             const std::string& password) {
   const RunFolder folder;
-  GravarArquivo(CommandLine, folder.File(CommandFile), true);
-  std::string output;
-  const int32_t result = WinExec32AndRedirectOutput(CommandLine, output, false, false);
-  if (result == 0) {
+  GravarArquivo(command_line, folder.File(command_file), true);
+  const support::ToolOutcome run =
+      support::RunTool({command_line, {{kPasswordVariable, password}}}, nullptr, false);
+  if (run.code == 0) {
     return;
   }
   // A failure the tool did not explain (or a tool that never started) is still a failure.
-  if (detail::Trim(output).empty()) {
-    throw std::runtime_error("Backup:\r\nError cod: " + std::to_string(result));
+  if (support::IsBlank(run.output)) {
+    throw std::runtime_error("Backup:\r\nError cod: " + std::to_string(run.code));
   }
-  throw std::runtime_error("Backup:\r\n" + output);
+  throw std::runtime_error("Backup:\r\n" + run.output);
 }
 
 // Drops the database a failed CriarDataBaseVazia made. When it cannot, the failure's message
 // says what stayed where and how to remove it.
-void ExcluirCopiaIncompleta(const std::exception_ptr& failure, TVeskDMConexao* DM,
-                            const std::string& DatabaseSpec, const std::string& User,
-                            const std::string& Password, const DatabaseKeyParts& target) {
+void DropIncompleteCopy(const std::exception_ptr& failure, TVeskDMConexao* DM,
+                        const std::string& database, const std::string& user,
+                        const std::string& password, const RunnerKey& target) {
   std::string why;
   try {
-    ExcluirDataBase(DM, DatabaseSpec, User, Password);
+    DropCreatedDatabase(DM, database, user, password);
     return;
   } catch (const std::exception& error) {
     why = error.what();
@@ -183,57 +170,28 @@ std::string TempFolder() {
   return platform::ExecutableDirectory() + "temp" + platform::kPathDelimiter;
 }
 
-DatabaseKeyParts SplitDatabaseKey(std::string Key) {
-  DatabaseKeyParts parts;
-  std::string server = PegarProximoToken(Key, ":");
-  const std::string port = PegarAnteriorToken(server, "/");
-  parts.server = server;
-  parts.port = PortOf(port, 5432);
-  parts.database = Key;
-  return parts;
+RunnerKey SplitRunnerKey(const std::string& key) {
+  const support::DatabaseKey parts = support::SplitDatabaseKey(key);
+  const support::ServerAndPort server = support::SplitPortAtLastSlash(parts.server_part);
+  return {server.server, support::PortNumber(server.port, 5432), parts.path};
 }
 
-std::string CommandLineArgument(const std::string& Text) {
-  return vesk::QuoteArgument(Text);
+void RefuseDoubleQuoteIn(const std::string& what, const std::string& path) {
+  support::RefuseDoubleQuote(path, "Backup:\r\n" + what + " \"" + path +
+                                       "\" tem aspas duplas (\"), que não podem fazer parte de um "
+                                       "nome de arquivo ou pasta. Use um nome sem aspas.");
 }
 
-std::string ProgramArgument(const std::string& Path) {
-  // A program path never ends in a backslash, so the quoting reads the same under the
-  // program-name rule.
-  return vesk::QuoteArgument(Path);
+bool ReadsAsConnectionString(const std::string& database) {
+  return database.find('=') != std::string::npos ||
+         support::EqualsIgnoringCase(database.substr(0, 13), "postgresql://") ||
+         support::EqualsIgnoringCase(database.substr(0, 11), "postgres://") ||
+         database.rfind('-', 0) == 0;
 }
 
-std::string QuotedPath(const std::string& Path) {
-  std::size_t backslashes = 0;
-  while (backslashes < Path.size() && Path[Path.size() - 1 - backslashes] == '\\') {
-    ++backslashes;
-  }
-  // Backslashes before the closing quote would escape it: they are doubled.
-  return "\"" + Path + std::string(backslashes, '\\') + "\"";
-}
-
-void RecusarAspas(const std::string& What, const std::string& Path) {
-  if (Path.find('"') != std::string::npos) {
-    throw std::runtime_error("Backup:\r\n" + What + " \"" + Path +
-                             "\" tem aspas duplas (\"), que não podem fazer parte de um nome de "
-                             "arquivo ou pasta. Use um nome sem aspas.");
-  }
-}
-
-bool NomeLidoComoConexao(const std::string& Database) {
-  auto begins = [&Database](std::string_view prefix) {
-    return Database.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), Database.begin(), [](char a, char b) {
-             return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
-           });
-  };
-  return Database.find('=') != std::string::npos || begins("postgresql://") ||
-         begins("postgres://") || begins("-");
-}
-
-std::string ConexaoSomenteDoBanco(const std::string& Database) {
+std::string ConnectionStringOfName(const std::string& database) {
   std::string text = "dbname='";
-  for (const char c : Database) {
+  for (const char c : database) {
     if (c == '\\' || c == '\'') {
       text += '\\';
     }
@@ -242,167 +200,153 @@ std::string ConexaoSomenteDoBanco(const std::string& Database) {
   return text + "'";
 }
 
-std::string DatabaseArgument(const std::string& Prefix, const std::string& Database) {
+std::string DatabaseArgument(const std::string& prefix, const std::string& database) {
   // The tools expand a connection string given as the database; the first one is expanded and
   // its own dbname is read as a name, so the name reaches the server as it stands. Host, port
   // and user come before it on the line and it sets none of them.
-  if (NomeLidoComoConexao(Database)) {
+  if (ReadsAsConnectionString(database)) {
     // Appended, not prefixed to a temporary: GCC 12 misreads that as an overlapping copy.
     std::string dbname = "--dbname=";
-    dbname += ConexaoSomenteDoBanco(Database);
+    dbname += ConnectionStringOfName(database);
     std::string argument = " ";
-    argument += CommandLineArgument(dbname);
+    argument += QuoteArgument(dbname);
     return argument;
   }
-  return Prefix + CommandLineArgument(Database);
+  return prefix + QuoteArgument(database);
 }
 
-std::string PgDumpCommandLine(const std::string& ToolFolder, const std::string& Host,
-                              const std::string& Port, const std::string& Database,
-                              const std::string& User, const std::string& OutputFile,
-                              bool SchemaOnly) {
-  return ProgramArgument(ToolFolder + "pg_dump" + platform::kExecutableSuffix) + " -h " +
-         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) + " -F t " +
-         (SchemaOnly ? "-s" : "") + " -f " + QuotedPath(OutputFile) +
-         DatabaseArgument(" ", Database);
+std::string PgDumpCommandLine(const std::string& tool_folder, const std::string& host,
+                              const std::string& port, const std::string& database,
+                              const std::string& user, const std::string& output_file,
+                              bool schema_only) {
+  return QuoteArgument(tool_folder + "pg_dump" + platform::kExecutableSuffix) + " -h " +
+         ServerText(host) + " -p " + port + " -U " + QuoteArgument(user) + " -F t " +
+         (schema_only ? "-s" : "") + " -f " + QuoteArgument(output_file, Quote::Always) +
+         DatabaseArgument(" ", database);
 }
 
-std::string PgRestoreCommandLine(const std::string& ToolFolder, const std::string& Host,
-                                 const std::string& Port, const std::string& Database,
-                                 const std::string& User, const std::string& InputFile) {
-  return ProgramArgument(ToolFolder + "pg_restore" + platform::kExecutableSuffix) + " -h " +
-         ServerText(Host) + " -p " + Port + " -U " + CommandLineArgument(User) +
-         DatabaseArgument(" -d ", Database) + " " + QuotedPath(InputFile);
+std::string PgRestoreCommandLine(const std::string& tool_folder, const std::string& host,
+                                 const std::string& port, const std::string& database,
+                                 const std::string& user, const std::string& input_file) {
+  return QuoteArgument(tool_folder + "pg_restore" + platform::kExecutableSuffix) + " -h " +
+         ServerText(host) + " -p " + port + " -U " + QuoteArgument(user) +
+         DatabaseArgument(" -d ", database) + " " + QuoteArgument(input_file, Quote::Always);
 }
 
-void ConferirDumpTar(const std::string& InputFile) {
-  if (!platform::IsPlainFile(InputFile) || BeginsWithCustomMagic(InputFile)) {
+void RefuseDamagedTarDump(const std::string& input_file) {
+  if (!platform::IsPlainFile(input_file) || BeginsWithCustomMagic(input_file)) {
     return;
   }
   try {
-    RequireTableOfContents(vesk::ReadTarArchive(InputFile), InputFile);
-  } catch (const vesk::ETarArchiveDamaged& error) {
+    RequireTableOfContents(support::ReadTarArchive(input_file), input_file);
+  } catch (const support::ETarArchiveDamaged& error) {
     throw std::runtime_error("Backup:\r\n" + std::string(error.what()) +
                              " Nada foi restaurado: use um backup completo.");
   } catch (const std::system_error& error) {
     throw std::runtime_error("Backup:\r\nNão foi possível ler o arquivo a restaurar \"" +
-                             InputFile + "\": " + ReadErrorReason(error) + ".");
+                             input_file + "\": " + ReadErrorReason(error) + ".");
   }
 }
 
 void ExecutarPgDump(const std::string& ToolFolder, const std::string& Host, const std::string& Port,
                     const std::string& Database, const std::string& User,
                     const std::string& Password, const std::string& OutputFile, bool SchemaOnly) {
-  RecusarAspas(kToolFolderWhat, ToolFolder);
-  RecusarAspas("O arquivo de backup", OutputFile);
+  RefuseDoubleQuoteIn(kToolFolderWhat, ToolFolder);
+  RefuseDoubleQuoteIn("O arquivo de backup", OutputFile);
   // The dump goes to a name of its own: a good file of the final name stays whole until a dump
   // that succeeded replaces it.
-  std::optional<vesk::ProductFile> product;
-  try {
-    product.emplace(OutputFile);
-  } catch (const std::system_error& error) {
-    throw std::runtime_error("Backup:\r\nNão foi possível criar o arquivo de backup \"" +
-                             OutputFile + "\": " + vesk::FileErrorReason(error) + ".");
-  }
-  try {
-    RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, product->Path(), SchemaOnly),
+  support::ProductSteps steps;
+  steps.final_path = OutputFile;
+  steps.heading = "Backup:\r\n";
+  steps.not_created = [&](const std::string& reason) {
+    return "Backup:\r\nNão foi possível criar o arquivo de backup \"" + OutputFile +
+           "\": " + reason + ".";
+  };
+  steps.outcome_unknown = [&](const support::ToolWaitFailed&, const std::string& kept_at) {
+    return "Backup:\r\nNão foi possível saber se o pg_dump terminou bem. O que ele gravou ficou "
+           "em \"" +
+           kept_at + "\"; o arquivo \"" + OutputFile +
+           "\" não foi alterado. Confira esse arquivo antes de usá-lo.";
+  };
+  support::MakeProduct(steps, [&](const std::string& written) {
+    RunTool(PgDumpCommandLine(ToolFolder, Host, Port, Database, User, written, SchemaOnly),
             "pg_dump.cmd", Password);
-  } catch (const EToolWaitFailed&) {
-    // pg_dump ran, but how it ended is unknown: what it wrote may be whole, and is kept.
-    product->Keep();
-    throw std::runtime_error(
-        "Backup:\r\nNão foi possível saber se o pg_dump terminou bem. O que ele gravou ficou em "
-        "\"" +
-        product->Path() + "\"; o arquivo \"" + OutputFile +
-        "\" não foi alterado. Confira esse arquivo antes de usá-lo.");
-  }
-  // A tool that ended well but left no whole archive (an empty file, one cut short) has made no
-  // backup: the earlier file stays.
-  try {
-    RequireTableOfContents(vesk::ReadTarArchive(product->Path()), product->Path());
-  } catch (const std::exception& error) {
-    throw std::runtime_error(
-        "Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
-        "gravou não está completo; o arquivo \"" +
-        OutputFile + "\" não foi alterado.\r\n" + error.what());
-  }
-  try {
-    product->Commit();
-  } catch (const vesk::EProductNotPlaced& error) {
-    throw std::runtime_error("Backup:\r\n" + std::string(error.what()));
-  }
+    // A tool that ended well but left no whole archive (an empty file, one cut short) has made
+    // no backup: the earlier file stays.
+    try {
+      RequireTableOfContents(support::ReadTarArchive(written), written);
+    } catch (const std::exception& error) {
+      throw std::runtime_error(
+          "Backup:\r\nO pg_dump terminou sem erro, mas o backup que ele "
+          "gravou não está completo; o arquivo \"" +
+          OutputFile + "\" não foi alterado.\r\n" + error.what());
+    }
+  });
 }
 
 void ExecutarPgRestore(const std::string& ToolFolder, const std::string& Host,
                        const std::string& Port, const std::string& Database,
                        const std::string& User, const std::string& Password,
                        const std::string& InputFile) {
-  RecusarAspas(kToolFolderWhat, ToolFolder);
-  RecusarAspas("O arquivo a restaurar", InputFile);
+  RefuseDoubleQuoteIn(kToolFolderWhat, ToolFolder);
+  RefuseDoubleQuoteIn("O arquivo a restaurar", InputFile);
   // Given a cut archive, pg_restore spins at its end without end, or restores what is there and
   // ends with 0.
-  ConferirDumpTar(InputFile);
+  RefuseDamagedTarDump(InputFile);
   RunTool(PgRestoreCommandLine(ToolFolder, Host, Port, Database, User, InputFile), "pg_restore.cmd",
           Password);
 }
 
 void CriarBackup(TVeskSQLConnection* Conn) {
   const std::string tools = ToolFolder();
-  const DatabaseKeyParts key = SplitDatabaseKey(Conn->GetDATABASENAME_KEY());
+  const RunnerKey key = SplitRunnerKey(Conn->GetDATABASENAME_KEY());
   const std::string user = Conn->GetParam("USER_NAME");
   const std::string password = Conn->GetParam("PASSWORD");
   const std::string file = TempFolder() + key.database + ".dump";
 
-  RecusarAspas("O arquivo de backup", file);
+  RefuseDoubleQuoteIn("O arquivo de backup", file);
   VerificarVersaoFerramentas(Conn, tools, ToolList());
-  Conn->Close();
-  detail::WithFinally(
-      [&] {
-        ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password,
-                       file, false);
-      },
-      [&] { Conn->Open(); });
+  support::WithConnectionClosed(*Conn, [&] {
+    ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password, file,
+                   false);
+  });
 }
 
 void CriarDataBaseVazia(TVeskDMConexao* DM, const std::string& DatabaseSpec) {
   TVeskSQLConnection* conn = DM->SQLConnection;
   const std::string tools = ToolFolder();
   const std::string schema_file = TempFolder() + "BkpTemp.tar";
-  const DatabaseKeyParts key = SplitDatabaseKey(conn->GetDATABASENAME_KEY());
+  const RunnerKey key = SplitRunnerKey(conn->GetDATABASENAME_KEY());
   const std::string user = conn->GetParam("USER_NAME");
   const std::string password = conn->GetParam("PASSWORD");
 
-  RecusarAspas("O arquivo temporário", schema_file);
+  RefuseDoubleQuoteIn("O arquivo temporário", schema_file);
   VerificarVersaoFerramentas(conn, tools, ToolList());
-  conn->Close();
-  detail::WithFinally(
-      [&] {
-        detail::ScopeExit remove([&] { platform::RemoveFile(schema_file); });
-        ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password,
-                       schema_file, true);
+  support::WithConnectionClosed(*conn, [&] {
+    const support::ScopeExit remove([&] { platform::RemoveFile(schema_file); });
+    ExecutarPgDump(tools, key.server, std::to_string(key.port), key.database, user, password,
+                   schema_file, true);
 
-        DatabaseKeyParts target = key;
-        target.database = DatabaseSpec;
-        if (DatabaseSpec.find(':') != std::string::npos) {
-          target = SplitDatabaseKey(DatabaseSpec);
-        }
-        // Created where the restore goes: on the named server when DatabaseSpec names one,
-        // reached with the template's credentials. A run that does not end well leaves no
-        // half-made copy behind.
-        bool created = false;
-        try {
-          CriarDataBase(DM, DatabaseSpec, user, password, created);
-          ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database,
-                            user, password, schema_file);
-        } catch (...) {
-          if (created) {
-            ExcluirCopiaIncompleta(std::current_exception(), DM, DatabaseSpec, user, password,
-                                   target);
-          }
-          throw;
-        }
-      },
-      [&] { conn->Open(); });
+    RunnerKey target = key;
+    target.database = DatabaseSpec;
+    if (DatabaseSpec.find(':') != std::string::npos) {
+      target = SplitRunnerKey(DatabaseSpec);
+    }
+    // Created where the restore goes: on the named server when DatabaseSpec names one, reached
+    // with the template's credentials. A run that does not end well leaves no half-made copy
+    // behind.
+    bool created = false;
+    try {
+      CriarDataBase(DM, DatabaseSpec, user, password, created);
+      ExecutarPgRestore(tools, target.server, std::to_string(target.port), target.database, user,
+                        password, schema_file);
+    } catch (...) {
+      if (created) {
+        DropIncompleteCopy(std::current_exception(), DM, DatabaseSpec, user, password, target);
+      }
+      throw;
+    }
+  });
 }
 
 }  // namespace tolvan::postgresql

@@ -7,10 +7,10 @@
 
 namespace tolvan::postgresql {
 
-bool StandardConformingStrings(TVeskSQLConnection* Conn) {
+bool StandardConformingStrings(TVeskSQLConnection* connection) {
   static const std::string kLine = "standard_conforming_strings = ";
   std::vector<std::string> report;
-  Conn->GetInfoReport(report, TVeskInfoReportPart::Connection);
+  connection->GetInfoReport(report, TVeskInfoReportPart::Connection);
   for (const std::string& line : report) {
     if (line.compare(0, kLine.size(), kLine) == 0) {
       return line.substr(kLine.size()) == "on";
@@ -19,14 +19,14 @@ bool StandardConformingStrings(TVeskSQLConnection* Conn) {
   return false;
 }
 
-std::string Literal(const std::string& Value, bool StandardStrings) {
-  if (StandardStrings || Value.find('\\') == std::string::npos) {
-    return ValorParaSQL(Value);
+std::string Literal(const std::string& value, bool standard_strings) {
+  if (standard_strings || value.find('\\') == std::string::npos) {
+    return ValorParaSQL(value);
   }
   // Where the setting is off, a backslash in '...' escapes what follows it, the closing quote
   // included; E'...' reads escapes on every server, so doubled backslashes stand for themselves.
   std::string literal = "E'";
-  for (const char c : Value) {
+  for (const char c : value) {
     if (c == '\'' || c == '\\') {
       literal += c;
     }

@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "Guards.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "WritableTransaction.h"
 #include "platform/Text.h"
+#include "tolvan/support/Sessions.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
@@ -34,8 +35,8 @@ constexpr std::size_t kMaxRoleName = 63;
 
 enum class NameFault { None, NotUtf8, Control, TooLong, Shape };
 
-NameFault RoleNameFault(const std::string& Name) {
-  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(Name);
+NameFault RoleNameFault(const std::string& name) {
+  const std::optional<std::u32string> chars = tolvan::platform::DecodeUtf8(name);
   if (!chars) {
     return NameFault::NotUtf8;
   }
@@ -44,7 +45,7 @@ NameFault RoleNameFault(const std::string& Name) {
       return NameFault::Control;
     }
   }
-  if (Name.size() > kMaxRoleName) {
+  if (name.size() > kMaxRoleName) {
     return NameFault::TooLong;
   }
   if (chars->empty() || !IsLetter(chars->front())) {
@@ -60,27 +61,27 @@ NameFault RoleNameFault(const std::string& Name) {
 
 }  // namespace
 
-bool IsPlainIdentifier(const std::string& Name) {
-  return RoleNameFault(Name) == NameFault::None;
+bool IsPlainIdentifier(const std::string& name) {
+  return RoleNameFault(name) == NameFault::None;
 }
 
-std::string RoleStatement(const std::string& UserName, const std::string& Password,
-                          bool StandardStrings) {
-  return "CREATE ROLE " + UserName + " WITH " + "LOGIN " + "NOSUPERUSER " + "NOCREATEDB " +
+std::string RoleStatement(const std::string& user_name, const std::string& password,
+                          bool standard_strings) {
+  return "CREATE ROLE " + user_name + " WITH " + "LOGIN " + "NOSUPERUSER " + "NOCREATEDB " +
          "NOCREATEROLE " + "INHERIT " + "NOREPLICATION " + "CONNECTION LIMIT -1 " + "PASSWORD " +
-         Literal(Password, StandardStrings) + " ";
+         Literal(password, standard_strings) + " ";
 }
 
-std::string RoleCommentStatement(const std::string& UserName, const std::string& Comment,
-                                 bool StandardStrings) {
-  return "COMMENT ON ROLE " + UserName + " IS " + Literal(Comment, StandardStrings) + " ";
+std::string RoleCommentStatement(const std::string& user_name, const std::string& comment,
+                                 bool standard_strings) {
+  return "COMMENT ON ROLE " + user_name + " IS " + Literal(comment, standard_strings) + " ";
 }
 
 void PegarUsuarios(TVeskDMConexao* DM, std::vector<std::string>* _AUser) {
   if (_AUser == nullptr) {
     throw std::runtime_error("PegarUsuarios: _AUser não poder ser nil");
   }
-  tolvan::common::AppendSessionsQuietly(DM, std::string(kSessionsSql), *_AUser);
+  support::AppendSessionsQuietly(DM, std::string(kSessionsSql), *_AUser);
 }
 
 void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string& Password,
@@ -104,7 +105,7 @@ void AddUser(TVeskDMConexao* DM, const std::string& UserName, const std::string&
                                "letras, dígitos, _ ou $)");
   }
   TVeskSQLConnection* conn = DM->SQLConnection;
-  detail::WritableBracket writable(conn);
+  const WritableTransaction writable(conn);
   const bool standard = StandardConformingStrings(conn);
   conn->ExecuteDirect(RoleStatement(UserName, Password, standard));
   conn->ExecuteDirect(
@@ -116,7 +117,7 @@ void PegarUser(TVeskDMConexao* DM, std::vector<std::string>* _AUsr) {
     throw std::runtime_error("PegarUser: _AUsr não poder ser nil");
   }
   TVeskSQLConnection* conn = DM->SQLConnection;
-  detail::WritableBracket writable(conn);
+  const WritableTransaction writable(conn);
   auto query = std::make_unique<TVeskQuery>();
   query->SQLConnection = conn;
   query->SQL = std::string(kRolesSql);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/DynamicLibrary.h"
+#include "LinkedPlugin.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -69,10 +69,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no /usr/bin/gbak (package firebird3.0-utils)\n");
     return 1;
   }
-  const std::string real = tolvan::platform::RealExecutablePath();
-  auto plugin = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                       "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
-  const auto backup = plugin->Function<tolvan::BackupFn>("Backup");
+  // Linked into this program, the plug-in sees the application folder made below.
+  const auto backup =
+      tolvan::testing::LinkedPlugin::Load("TolvanFirebird")->Function<tolvan::BackupFn>("Backup");
 
   const fs::path folder =
       fs::temp_directory_path() / ("tolvan-backup-bench-" + std::to_string(getpid()));

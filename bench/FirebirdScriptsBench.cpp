@@ -20,6 +20,7 @@
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

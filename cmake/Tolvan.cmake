@@ -1,7 +1,10 @@
 # Helpers shared by the project's CMake files.
 
 # A plug-in: a shared library named after its deliverable, without a "lib" prefix
-# (TolvanFirebird.dll, TolvanFirebird.so), exporting only the family's functions.
+# (TolvanFirebird.dll, TolvanFirebird.so): its export file (SOURCES) over its work library (WORK),
+# with the support library and a private copy of the platform code inside it. It depends on the
+# host's two libraries, the system and the C++ runtime alone, and exports only the family's
+# functions (scripts/check-exports checks both).
 # The names a plug-in may export: the family, and the PostgreSQL plug-in's runners and guard.
 set(TOLVAN_EXPORT_NAMES
   Versao PegarUsuarios PegarUser AddUser DeleteUser ModifyUser PegarDataBases PegarPlan
@@ -11,13 +14,15 @@ set(TOLVAN_EXPORT_NAMES
   ExecutarPgRestore)
 
 function(tolvan_add_plugin name)
-  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "" "WORK" "SOURCES" ${ARGN})
   add_library(${name} SHARED ${P_SOURCES})
-  set_target_properties(${name} PROPERTIES PREFIX "")
-  target_link_libraries(${name} PRIVATE tolvan::contract tolvan::common ${P_LIBS})
+  # The platform code the support library asks for is the private copy (tolvan::platform_either).
+  set_target_properties(${name} PROPERTIES PREFIX "" TOLVAN_PLUGIN ON)
+  target_link_libraries(${name} PRIVATE ${P_WORK})
   if(NOT WIN32)
-    # On Linux the C++ runtime's inline templates would otherwise leave the library with default
-    # visibility; the version script keeps the export table to the family, as on Windows.
+    # On Linux the C++ runtime's inline templates and the private copy of the platform code would
+    # otherwise leave the library with default visibility; the version script keeps the export
+    # table to the family, as on Windows.
     set(map ${CMAKE_BINARY_DIR}/tolvan-plugin-exports.map)
     list(JOIN TOLVAN_EXPORT_NAMES "; " names)
     file(CONFIGURE OUTPUT ${map} CONTENT "{\n  global: ${names};\n  local: *;\n};\n")
@@ -26,12 +31,21 @@ function(tolvan_add_plugin name)
   endif()
 endfunction()
 
+# A plug-in's work: a static library that the plug-in's export file calls and the unit tests call
+# directly, with the support library and the host's libraries.
+function(tolvan_add_plugin_work name)
+  cmake_parse_arguments(W "" "" "SOURCES" ${ARGN})
+  add_library(${name} STATIC ${W_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC tolvan::contract tolvan::support VeskPack5 VeskPackBase5)
+endfunction()
+
 # A GoogleTest program registered with CTest test by test. LABELS: unit or integration.
 # ENVIRONMENT_MODIFICATION: ctest's property of that name, for every test of the program.
 function(tolvan_add_gtest name)
   cmake_parse_arguments(T "" "ENVIRONMENT_MODIFICATION" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tolvan_test_ci GTest::gmock GTest::gtest_main)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
@@ -42,4 +56,20 @@ function(tolvan_add_gtest name)
   gtest_discover_tests(${name}
     PROPERTIES ${properties}
     DISCOVERY_TIMEOUT 120)
+endfunction()
+
+# Compiles a plug-in's export file into a test program and links its work library, so that the
+# test finds its exports by name (tests/support/linked_plugin/LinkedPlugin.h) with the test's own
+# platform state: a loaded plug-in keeps a private copy the test's overrides cannot reach.
+function(tolvan_link_plugin target plugin)
+  set(table ${PROJECT_SOURCE_DIR}/tests/support/linked_plugin/LinkedExports.cpp)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/${plugin}/${plugin}.cpp ${table})
+  string(TOUPPER ${plugin} upper)
+  target_compile_definitions(${target} PRIVATE TOLVAN_LINKED_PLUGIN="${plugin}"
+    TOLVAN_LINKED_${upper})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/linked_plugin)
+  target_link_libraries(${target} PRIVATE ${plugin}Util)
+  if(TARGET ${plugin}Scripts)
+    target_link_libraries(${target} PRIVATE ${plugin}Scripts)
+  endif()
 endfunction()

@@ -22,6 +22,7 @@
 #include "platform/Paths.h"
 #include "platform/Utf8Path.h"
 #include "tolvan/Exports.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::cli {
 namespace {

@@ -14,6 +14,7 @@
 #include "Report.h"
 #include "StatusText.h"
 #include "platform/Files.h"
+#include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -274,7 +275,7 @@ void WriteRecord(const std::string& backup, const BackupRecord& record) {
   } catch (const std::system_error& error) {
     tolvan::platform::RemoveFile(temporary);
     throw std::runtime_error("o backup " + backup + " foi gravado, mas o registro " + target +
-                             " não (" + vesk::FileErrorReason(error) +
+                             " não (" + tolvan::support::FileErrorReason(error) +
                              "): sem ele a rotação não remove nada desse nome");
   }
 }

@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/PrivateFolder.h"
 #include "platform/Utf8Path.h"
+#include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -233,7 +234,8 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::ScratchFolder(const std::string& beside) {
   // The name measured with its digits; Create puts random ones in their place.
-  const std::string named = vesk::NameBeside(beside, kBesideTag + std::string(kRandomDigits, '0'));
+  const std::string named =
+      tolvan::support::NameBeside(beside, kBesideTag + std::string(kRandomDigits, '0'));
   Create(named.substr(0, named.size() - kRandomDigits));
 }
 
@@ -292,9 +294,10 @@ std::vector<std::string> RemoveDeadScratchFolders(const std::string& final_path)
     }
   };
   const fs::path final_name = U8(final_path);
-  const std::string stem = vesk::StemBeside(Utf8(final_name.filename()),
-                                            std::string(kBesideTag).size() + kRandomDigits) +
-                           kBesideTag;
+  const std::string stem =
+      tolvan::support::StemBeside(Utf8(final_name.filename()),
+                                  std::string(kBesideTag).size() + kRandomDigits) +
+      kBesideTag;
   sweep(final_name.has_parent_path() ? final_name.parent_path() : fs::path("."),
         [&stem](const std::string& name) {
           return name.size() == stem.size() + kRandomDigits && name.rfind(stem, 0) == 0 &&
@@ -320,7 +323,7 @@ void RemoveVerificationLeftovers(const Options& o, std::ostream& err) {
 }
 
 std::optional<std::string> FinalNameRefusal(const std::string& path) {
-  const std::string problem = vesk::FinalNameProblem(path);
+  const std::string problem = tolvan::support::FinalNameProblem(path);
   if (problem.empty()) {
     return std::nullopt;
   }
@@ -339,7 +342,7 @@ ConsoleFrame::Settings VerificationStatusSettings(const Options& o, std::string 
 
 std::string FreeNameBeside(const std::string& path, const std::string& what) {
   for (;;) {
-    const std::string name = vesk::NameBeside(path, ".~" + what + "-" + RandomDigits());
+    const std::string name = tolvan::support::NameBeside(path, ".~" + what + "-" + RandomDigits());
     if (!tolvan::platform::PathEntryExists(name)) {
       return name;
     }
@@ -347,7 +350,7 @@ std::string FreeNameBeside(const std::string& path, const std::string& what) {
 }
 
 void PutInPlace(const std::string& source, const std::string& target) {
-  if (const std::string problem = vesk::FinalNameProblem(target); !problem.empty()) {
+  if (const std::string problem = tolvan::support::FinalNameProblem(target); !problem.empty()) {
     throw std::runtime_error("não foi possível pôr o backup em " + target + " (" + problem +
                              "); ele continua em " + source);
   }
@@ -372,17 +375,19 @@ void PutInPlace(const std::string& source, const std::string& target) {
     }
     tolvan::platform::RemoveFile(source);
   } catch (const tolvan::platform::FolderNotFlushed& error) {
-    throw std::runtime_error(
-        "o backup foi posto em " + target + ", mas a pasta dele não pôde ser gravada no disco (" +
-        vesk::FileErrorReason(error) + "): depois de uma queda de energia ele pode não estar lá");
+    throw std::runtime_error("o backup foi posto em " + target +
+                             ", mas a pasta dele não pôde ser gravada no disco (" +
+                             tolvan::support::FileErrorReason(error) +
+                             "): depois de uma queda de energia ele pode não estar lá");
   } catch (const std::system_error& error) {
     throw std::runtime_error("não foi possível pôr o backup em " + target + " (" +
-                             vesk::FileErrorReason(error) + "); ele continua em " + source);
+                             tolvan::support::FileErrorReason(error) + "); ele continua em " +
+                             source);
   }
 }
 
 std::string UnverifiedName(const std::string& path) {
-  return vesk::NameBeside(path, ".nao-verificado");
+  return tolvan::support::NameBeside(path, ".nao-verificado");
 }
 
 std::string UnverifiedKeptLine(const std::string& unverified_path) {

@@ -20,6 +20,7 @@
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
+#include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 #include "vesk/host/Firebird.h"
@@ -193,7 +194,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   } catch (const std::system_error& e) {
     return ReportFailure(o,
                          "não foi possível criar uma pasta ao lado de " + final_path + " (" +
-                             vesk::FileErrorReason(e) +
+                             tolvan::support::FileErrorReason(e) +
                              "): confira se a pasta existe e se é possível gravar nela",
                          start, err);
   }
@@ -270,7 +271,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
     } catch (const std::system_error& e) {
       return keep_unverified("não foi possível criar a pasta temporária da verificação em " +
                              std::filesystem::temp_directory_path().string() + " (" +
-                             vesk::FileErrorReason(e) + ")");
+                             tolvan::support::FileErrorReason(e) + ")");
     }
     failure = EmbeddedEngineProblem(host, scratch->Path());
     const std::string copy = scratch->Path() + "/copia.fdb";

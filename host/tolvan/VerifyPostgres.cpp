@@ -26,6 +26,10 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Utf8Path.h"
+#include "tolvan/Exports.h"
+#include "tolvan/support/ProductFile.h"
+#include "tolvan/support/Quoting.h"
+#include "tolvan/support/TarArchive.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -72,7 +76,7 @@ std::string ToolFolder() {
 }
 
 std::string ToolProgram(const std::string& tool) {
-  return vesk::QuoteArgument(ToolFolder() + tool + tolvan::platform::kExecutableSuffix);
+  return tolvan::support::QuoteArgument(ToolFolder() + tool + tolvan::platform::kExecutableSuffix);
 }
 
 // A tool of the PostgreSQL/ folder run to its end with the password in its environment only; an
@@ -122,7 +126,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // The rows of a data member, read a piece at a time.
-std::uint64_t CountMemberRows(std::ifstream& in, const vesk::TarMember& member) {
+std::uint64_t CountMemberRows(std::ifstream& in, const tolvan::support::TarMember& member) {
   static constexpr std::size_t kPiece = 1 << 20;
   std::vector<char> piece(kPiece);
   CopyRowCounter counter;
@@ -141,12 +145,12 @@ std::uint64_t CountMemberRows(std::ifstream& in, const vesk::TarMember& member) 
 // its own; a parent of inherited tables has its own rows alone. `copies` gets the tables' data in
 // the order pg_restore copies it (the listing's), each with the bytes of its COPY text.
 BackupContents ReadDump(const std::string& dump, std::vector<CopyTable>& copies) {
-  const std::vector<vesk::TarMember> members = vesk::ReadTarArchive(dump);
+  const std::vector<tolvan::support::TarMember> members = tolvan::support::ReadTarArchive(dump);
   if (members.empty() || members.front().Name != "toc.dat") {
     throw std::runtime_error("o arquivo " + dump + " não é um backup do pg_dump: falta o sumário");
   }
   const ToolRun listing =
-      RunTool(ToolProgram("pg_restore") + " -l " + vesk::QuoteArgument(dump), "");
+      RunTool(ToolProgram("pg_restore") + " -l " + tolvan::support::QuoteArgument(dump), "");
   if (listing.code != 0) {
     throw std::runtime_error("o pg_restore não leu o sumário do backup:\n" + listing.output);
   }
@@ -156,7 +160,7 @@ BackupContents ReadDump(const std::string& dump, std::vector<CopyTable>& copies)
     const std::string name = entry.schema + "." + entry.tag;
     if (entry.desc == "TABLE DATA") {
       std::uint64_t rows = 0;
-      for (const vesk::TarMember& member : members) {
+      for (const tolvan::support::TarMember& member : members) {
         if (member.Name == std::to_string(entry.id) + ".dat") {
           rows = CountMemberRows(in, member);
           copies.push_back({name, member.Size, member.Size, rows});
@@ -251,7 +255,7 @@ std::string ScratchLeftMessage(const std::string& name, const KeyParts& key,
 // What stands at the final name must be a plain file, or a link, or nothing: the dump is renamed
 // over it. The same refusal as for --file, for the application folder's dump.
 void RefuseFinalNameThatIsNoFile(const std::string& path) {
-  const std::string problem = vesk::FinalNameProblem(path);
+  const std::string problem = tolvan::support::FinalNameProblem(path);
   if (!problem.empty()) {
     throw std::runtime_error(path + ": " + problem);
   }
@@ -296,10 +300,10 @@ std::string RestoreAndCompare(TVeskSQLConnection& connection, const std::string&
   }
   const auto restore_start = Clock::now();
   const ToolRun restore =
-      RunTool(ToolProgram("pg_restore") + " -h " + vesk::QuoteArgument(key.server) + " -p " +
-                  vesk::QuoteArgument(key.port) + " -U " +
-                  vesk::QuoteArgument(connection.GetParam("USER_NAME")) + " " +
-                  ToolDatabaseArgument(scratch) + " " + vesk::QuoteArgument(dump),
+      RunTool(ToolProgram("pg_restore") + " -h " + tolvan::support::QuoteArgument(key.server) +
+                  " -p " + tolvan::support::QuoteArgument(key.port) + " -U " +
+                  tolvan::support::QuoteArgument(connection.GetParam("USER_NAME")) + " " +
+                  ToolDatabaseArgument(scratch) + " " + tolvan::support::QuoteArgument(dump),
               connection.GetParam("PASSWORD"));
   restore_time = Clock::now() - restore_start;
   if (copying) {
@@ -347,7 +351,7 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
     files.emplace(final_path, AsciiTag(SplitKey(host.database()).server_and_port));
   } catch (const std::system_error& error) {
     throw std::runtime_error("não foi possível gravar ao lado de " + final_path + " (" +
-                             vesk::FileErrorReason(error) +
+                             tolvan::support::FileErrorReason(error) +
                              "): confira a pasta e a permissão de gravar nela; nada foi feito");
   }
   TVeskSQLConnection* connection = nullptr;

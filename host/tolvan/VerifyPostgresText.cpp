@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "VerifyPostgres.h"
+#include "tolvan/support/Quoting.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::cli {
@@ -172,7 +173,7 @@ std::string ToolDatabaseArgument(const std::string& database) {
   };
   if (database.find('=') == std::string::npos && !begins("postgresql://") &&
       !begins("postgres://") && !begins("-")) {
-    return "-d " + vesk::QuoteArgument(database);
+    return "-d " + tolvan::support::QuoteArgument(database);
   }
   // The tools expand a connection string given as the database, and read the dbname of that
   // one as a plain name.
@@ -183,7 +184,7 @@ std::string ToolDatabaseArgument(const std::string& database) {
     }
     connection += c;
   }
-  return vesk::QuoteArgument("--dbname=" + connection + "'");
+  return tolvan::support::QuoteArgument("--dbname=" + connection + "'");
 }
 
 }  // namespace tolvan::cli

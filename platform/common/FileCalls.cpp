@@ -11,7 +11,12 @@ namespace {
 
 std::mutex g_mutex;
 int g_recorders = 0;
-std::vector<std::string> g_calls;
+
+// Made at its first use: a plug-in that carries this code runs none of it when it is loaded.
+std::vector<std::string>& RecordedCalls() {
+  static std::vector<std::string> calls;
+  return calls;
+}
 
 }  // namespace
 
@@ -20,7 +25,7 @@ namespace internal {
 void NoteFileCall(const char* call, const std::string& path) {
   std::lock_guard lock(g_mutex);
   if (g_recorders > 0) {
-    g_calls.push_back(std::string(call) + " " + path);
+    RecordedCalls().push_back(std::string(call) + " " + path);
   }
 }
 
@@ -29,7 +34,7 @@ void NoteFileCall(const char* call, const std::string& path) {
 ScopedFileCallRecorder::ScopedFileCallRecorder() {
   std::lock_guard lock(g_mutex);
   if (g_recorders++ == 0) {
-    g_calls.clear();
+    RecordedCalls().clear();
   }
 }
 
@@ -40,7 +45,7 @@ ScopedFileCallRecorder::~ScopedFileCallRecorder() {
 
 std::vector<std::string> ScopedFileCallRecorder::Calls() const {
   std::lock_guard lock(g_mutex);
-  return g_calls;
+  return RecordedCalls();
 }
 
 }  // namespace tolvan::platform

@@ -28,8 +28,14 @@ struct Client {
 };
 
 std::mutex g_mutex;
-// By the address of fb_shutdown; never destroyed, since it is read at exit.
-auto* g_clients = new std::map<void*, Client>;
+
+// By the address of fb_shutdown. Made at the first call, from which on the library that holds this
+// code stays loaded; never destroyed, since it is read at exit. (Made as the library loads, it was
+// lost with a plug-in unloaded before it ever loaded a client.)
+std::map<void*, Client>& Clients() {
+  static auto* const clients = new std::map<void*, Client>;
+  return *clients;
+}
 
 int MarkDown(int, int, void* client) {
   static_cast<Client*>(client)->down = true;
@@ -46,7 +52,7 @@ int RefuseShutdownOnSignal(int reason, int, void*) {
 
 void ShutDownKnownClients() {
   const std::lock_guard lock(g_mutex);
-  for (auto& [address, client] : *g_clients) {
+  for (auto& [address, client] : Clients()) {
     if (!client.down.exchange(true)) {
       client.shutdown(0, kReasonApplicationStopped);
     }
@@ -60,7 +66,7 @@ void ShutDownFirebirdClientsAtExit() {
     const std::lock_guard lock(g_mutex);
     for (const auto& library : LoadedLibrariesExporting("fb_shutdown")) {
       const auto shutdown = library->Function<Shutdown>("fb_shutdown");
-      auto [entry, added] = g_clients->try_emplace(reinterpret_cast<void*>(shutdown));
+      auto [entry, added] = Clients().try_emplace(reinterpret_cast<void*>(shutdown));
       if (!added) {
         continue;
       }

@@ -324,14 +324,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
 ChildProcess::ChildProcess(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 
 ChildProcess::~ChildProcess() {
-  if (!waited_) {
-    Kill();
-    try {
-      Wait();
-    } catch (...) {
-      // A child that cannot be reaped is gone already (Wait marked it).
-    }
-  }
+  EndUnlessWaited();
   if (handles_->output >= 0) {
     ::close(handles_->output);
   }

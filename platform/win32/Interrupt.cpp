@@ -1,5 +1,8 @@
 #include <atomic>
+#include <memory>
+#include <mutex>
 
+#include "common/InterruptRecord.h"
 #include "platform/Interrupt.h"
 #include "win32/Win32.h"
 
@@ -7,19 +10,36 @@ namespace tolvan::platform {
 namespace {
 
 std::atomic<bool> g_installed{false};
+std::mutex g_recorder_mutex;
+int g_recorders = 0;
 
-BOOL WINAPI RecordInterrupt(DWORD control_type) {
+int SignalOf(DWORD control_type) {
   switch (control_type) {
     case CTRL_C_EVENT:
-      RequestInterrupt(2);
-      return TRUE;
+      return 2;
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-      RequestInterrupt(15);
-      return TRUE;
+      return 15;
     default:
-      return FALSE;
+      return 0;
   }
+}
+
+BOOL WINAPI RecordInterrupt(DWORD control_type) {
+  const int signal_number = SignalOf(control_type);
+  if (signal_number == 0) {
+    return FALSE;
+  }
+  RequestInterrupt(signal_number);
+  return TRUE;
+}
+
+// Records the event and answers FALSE, so that the handlers added before it run as well.
+BOOL WINAPI RecordAndPassOn(DWORD control_type) {
+  if (const int signal_number = SignalOf(control_type); signal_number != 0) {
+    internal::RecordFromRecorder(signal_number);
+  }
+  return FALSE;
 }
 
 }  // namespace
@@ -31,6 +51,30 @@ void InstallInterruptHandlers() {
         "não foi possível instalar o tratamento de Ctrl+C (SetConsoleCtrlHandler)");
   }
   g_installed = true;
+}
+
+struct ScopedInterruptRecorder::Saved {
+  int record_before = 0;
+  bool installed = false;
+};
+
+ScopedInterruptRecorder::ScopedInterruptRecorder() : saved_(std::make_unique<Saved>()) {
+  std::lock_guard lock(g_recorder_mutex);
+  saved_->record_before = InterruptSignal();
+  if (g_recorders++ == 0) {
+    saved_->installed = ::SetConsoleCtrlHandler(RecordAndPassOn, TRUE) != FALSE;
+  }
+}
+
+ScopedInterruptRecorder::~ScopedInterruptRecorder() {
+  std::lock_guard lock(g_recorder_mutex);
+  if (--g_recorders != 0) {
+    return;
+  }
+  if (saved_->installed) {
+    ::SetConsoleCtrlHandler(RecordAndPassOn, FALSE);
+  }
+  internal::EndRecorderScope(saved_->record_before, g_installed);
 }
 
 struct KeepInterruptHandlers::Saved {};

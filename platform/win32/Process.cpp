@@ -254,14 +254,7 @@ std::unique_ptr<ChildProcess> LaunchProcess(const LaunchOptions& options) {
 ChildProcess::ChildProcess(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 
 ChildProcess::~ChildProcess() {
-  if (!waited_) {
-    Kill();
-    try {
-      Wait();
-    } catch (...) {
-      // Nothing more can be done for a child that cannot be waited for.
-    }
-  }
+  EndUnlessWaited();
   ::CloseHandle(handles_->output);
   ::CloseHandle(handles_->process);
   if (handles_->job != nullptr) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Process.h"
-#include "vesk/VeskPackBase5.h"
+#include "tolvan/support/Quoting.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string line = "\"" + arguments[0] + "\"";
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     line += ' ';
-    line += vesk::QuoteArgument(arguments[i]);
+    line += tolvan::support::QuoteArgument(arguments[i]);
   }
   if (tolvan::platform::SplitCommandLine(line) != arguments) {
     std::abort();

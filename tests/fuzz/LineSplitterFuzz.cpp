@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "LineSplitter.h"
 #include "platform/Text.h"
+#include "tolvan/support/LineSplitter.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ struct Line {
 };
 
 std::vector<Line> Split(std::string_view stream, const uint8_t* cuts, std::size_t cut_count) {
-  vesk::detail::LineSplitter splitter;
+  tolvan::support::detail::LineSplitter splitter;
   std::vector<Line> lines;
   auto on_line = [&](std::string_view text, std::string_view end) {
     lines.push_back({std::string(text), std::string(end)});

@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "TarArchive.h"
+#include "tolvan/support/TarArchive.h"
 
 namespace {
 
-std::vector<vesk::TarMember> Walk(std::string_view bytes) {
-  return vesk::detail::WalkTarArchive(
+std::vector<tolvan::support::TarMember> Walk(std::string_view bytes) {
+  return tolvan::support::detail::WalkTarArchive(
       bytes.size(), [bytes](std::uint64_t offset, char* buffer, std::size_t size) {
         if (offset >= bytes.size()) {
           return std::size_t{0};
@@ -27,7 +27,7 @@ bool Whole(std::string_view bytes) {
   try {
     Walk(bytes);
     return true;
-  } catch (const vesk::detail::TarDamage&) {
+  } catch (const tolvan::support::detail::TarDamage&) {
     return false;
   }
 }
@@ -36,15 +36,15 @@ bool Whole(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  std::vector<vesk::TarMember> members;
+  std::vector<tolvan::support::TarMember> members;
   try {
     members = Walk(bytes);
-  } catch (const vesk::detail::TarDamage&) {
+  } catch (const tolvan::support::detail::TarDamage&) {
     return 0;
   }
-  constexpr std::size_t kBlock = vesk::detail::kTarBlock;
+  constexpr std::size_t kBlock = tolvan::support::detail::kTarBlock;
   std::uint64_t next = 0;
-  for (const vesk::TarMember& member : members) {
+  for (const tolvan::support::TarMember& member : members) {
     if (member.DataOffset < next + kBlock || member.DataOffset % kBlock != 0 ||
         member.DataOffset > size || member.Size > size - member.DataOffset) {
       __builtin_trap();

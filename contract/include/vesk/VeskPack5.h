@@ -13,7 +13,6 @@
 
 namespace vesk::driver {
 class Session;
-class Cursor;
 }  // namespace vesk::driver
 
 // An error reported by a database driver or server, carrying the server's own text.
@@ -86,11 +85,12 @@ class VESKPACK_API TVeskSQLConnection {
   // The server version from the connection's metadata (encoding documented by each driver).
   int64_t GetServerVersion();
 
-  // Host side: the open driver session, opening the connection first when it is closed.
-  vesk::driver::Session& Session();
-
  private:
   friend class TVeskDMConexao;
+  friend class TVeskQuery;
+  // The open driver session, opening the connection first when it is closed.
+  vesk::driver::Session& Session();
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
@@ -154,8 +154,8 @@ class VESKPACK_API TVeskQuery {
 };
 
 // Opens SQL and returns the open query, which the caller frees with DestruirSQL. Connection null:
-// the default connection. Params (name=value lines) may be null. The other arguments are kept for
-// the callers' sake: false, false, 10, "", and true.
+// the host's default connection. Params (name=value lines) may be null. The other arguments are
+// kept for the callers' sake: false, false, 10, "", and true.
 VESKPACK_API TVeskQuery* ExecutarSQL(const std::string& SQL, const std::vector<std::string>* Params,
                                      bool Prepare, bool Unidirectional, int Timeout,
                                      const std::string& Name, TVeskSQLConnection* Connection,
@@ -173,12 +173,6 @@ VESKPACK_API void ExecutarSQLDireto(const std::string& SQL);
 // Prepares a new connection of the given kind (3: PostgreSQL).
 VESKPACK_API void ConfigurarSQLConnection(TVeskSQLConnection* Connection, int Kind);
 
-namespace vesk {
-// The connection that ExecutarSQL and ExecutarSQLDireto use when given none; set by the host.
-VESKPACK_API void SetDefaultConnection(TVeskSQLConnection* Connection);
-VESKPACK_API TVeskSQLConnection* DefaultConnection();
-}  // namespace vesk
-
 // A stand-alone connection of the data-access layer, named by a driver id ("PG") and parameters.
 class VESKPACK_API TVeskFDConnection : public TVeskSQLConnection {
  public:
@@ -192,7 +186,10 @@ class VESKPACK_API TVeskFDConnection : public TVeskSQLConnection {
 
 class VESKPACK_API TVeskFraProgresso {
  public:
+  TVeskFraProgresso();
   virtual ~TVeskFraProgresso();
+  TVeskFraProgresso(const TVeskFraProgresso&) = delete;
+  TVeskFraProgresso& operator=(const TVeskFraProgresso&) = delete;
 
   // Progress display mode on or off: circular, or partial circular.
   virtual void SetEhCircular(bool Value);
@@ -201,7 +198,7 @@ class VESKPACK_API TVeskFraProgresso {
   // capture, also when it was on already.
   virtual void SetCaptureGuardar(bool Value);
   // The captured lines joined by CR LF: at most the first and the last 256 KiB of them, with a
-  // line between saying how many were left out (vesk::KeptLines).
+  // line between saying how many were left out.
   virtual std::string GetCaptureText() const;
   // The line callback handed to CaptureExecute: shows the line and keeps it when capture keeping
   // is on. Setting Stop asks the run to end.
@@ -216,8 +213,8 @@ class VESKPACK_API TVeskFraProgresso {
   virtual void ShowLine(const std::string& Line);
 
  private:
-  bool capture_guardar_ = false;
-  vesk::KeptLines captured_;
+  struct Capture;
+  std::unique_ptr<Capture> capture_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -169,14 +169,16 @@ void TVeskDMConexao::StartTransaction(int Id, bool ReadCommitted, bool ReadOnly)
 
 namespace {
 
-// The session running module transaction Id; throws when that transaction is not active.
+// The session running module transaction Id (open_session gives the connection's); throws when
+// that transaction is not active.
+template <typename OpenSession>
 vesk::driver::Session& ActiveSession(TVeskSQLConnection& connection, int active, int id,
-                                     std::string_view operation) {
+                                     std::string_view operation, OpenSession&& open_session) {
   if (active != id || !connection.Connected()) {
     throw std::runtime_error(std::string(operation) + ": " + TransactionName(id) +
                              " não foi iniciada");
   }
-  auto& session = connection.Session();
+  vesk::driver::Session& session = open_session();
   if (!session.InTransaction()) {
     throw std::runtime_error(std::string(operation) + ": " + TransactionName(id) +
                              " não foi iniciada");
@@ -189,7 +191,9 @@ vesk::driver::Session& ActiveSession(TVeskSQLConnection& connection, int active,
 void TVeskDMConexao::Commit(int Id) {
   auto& connection = ModuleConnection(SQLConnection, "Commit");
   auto& state = *connection.impl_;
-  auto& session = ActiveSession(connection, state.module_transaction, Id, "Commit");
+  auto& session = ActiveSession(
+      connection, state.module_transaction, Id,
+      "Commit", [&]() -> auto& { return connection.Session(); });
   // A failed commit leaves the transaction to the server; a roll-back may still end it.
   session.Commit();
   state.module_transaction = 0;
@@ -198,7 +202,9 @@ void TVeskDMConexao::Commit(int Id) {
 void TVeskDMConexao::RollBack(int Id) {
   auto& connection = ModuleConnection(SQLConnection, "RollBack");
   auto& state = *connection.impl_;
-  auto& session = ActiveSession(connection, state.module_transaction, Id, "RollBack");
+  auto& session = ActiveSession(
+      connection, state.module_transaction, Id,
+      "RollBack", [&]() -> auto& { return connection.Session(); });
   state.module_transaction = 0;
   session.Rollback();
 }

@@ -1,6 +1,15 @@
+#include <memory>
 #include <string>
 
+#include "tolvan/support/KeptLines.h"
 #include "vesk/VeskPack5.h"
+
+struct TVeskFraProgresso::Capture {
+  bool keep = false;
+  tolvan::support::KeptLines lines;
+};
+
+TVeskFraProgresso::TVeskFraProgresso() : capture_(std::make_unique<Capture>()) {}
 
 TVeskFraProgresso::~TVeskFraProgresso() = default;
 
@@ -11,19 +20,19 @@ void TVeskFraProgresso::SetEhCircularParcial(bool) {}
 // capture: a frame the host reuses never carries an earlier run's lines into a later run's text.
 void TVeskFraProgresso::SetCaptureGuardar(bool Value) {
   if (Value) {
-    captured_.Clear();
+    capture_->lines.Clear();
   }
-  capture_guardar_ = Value;
+  capture_->keep = Value;
 }
 
 std::string TVeskFraProgresso::GetCaptureText() const {
-  return captured_.Join("\r\n");
+  return capture_->lines.Join("\r\n");
 }
 
 void TVeskFraProgresso::DoCaptureLine(const std::string& Line, bool&) {
   ShowLine(Line);
-  if (capture_guardar_) {
-    captured_.Add(Line);
+  if (capture_->keep) {
+    capture_->lines.Add(Line);
   }
 }
 

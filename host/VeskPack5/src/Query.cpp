@@ -6,6 +6,7 @@
 
 #include "Names.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 #include "vesk/host/Driver.h"
 
 // The rows are read whole when the query opens: the driver's own transaction then ends at once,

@@ -11,6 +11,7 @@
 #include "Utf8Path.h"
 #include "platform/Files.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

@@ -48,31 +48,3 @@ std::string ValorParaSQL(const std::string& Value) {
   quoted += '\'';
   return quoted;
 }
-
-namespace vesk {
-
-std::string QuoteArgument(const std::string& Argument) {
-  if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) {
-    return Argument;
-  }
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (const char c : Argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      quoted.append(2 * backslashes + 1, '\\');
-    } else {
-      quoted.append(backslashes, '\\');
-    }
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, '\\');
-  quoted += '"';
-  return quoted;
-}
-
-}  // namespace vesk

@@ -1,6 +1,10 @@
 // Interrupts from the operator or the system (Ctrl-C, a termination request, a closed terminal)
-// during long work. The handlers only record the request; the toolkit's runners see it, end the
-// tool they run and return, so that the export's own clean-up runs before the program leaves.
+// during long work. The handlers only record the request; the runners see it, end the tool they
+// run and return, so that the export's own clean-up runs before the program leaves.
+//
+// Each copy of this library keeps its own record: the host's (shared) one, and one inside each
+// plug-in. A plug-in cannot see the host's record, so its runner notices an interrupt itself with
+// a ScopedInterruptRecorder while its tool runs.
 #pragma once
 
 #include <memory>
@@ -27,6 +31,28 @@ TOLVAN_PLATFORM_API void RequestInterrupt(int signal_number) noexcept;
 
 // Forgets a recorded interrupt (tests).
 TOLVAN_PLATFORM_API void ClearInterrupt() noexcept;
+
+// While alive, an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break, the console's close) is
+// recorded here too and then handed to the handling that was in place, which keeps doing what it
+// did: the host's own handler records it in the host's copy, a default action still ends the
+// program, and a signal the program ignores stays ignored (and is not recorded). On POSIX the
+// previous sigaction handler is called from ours; on Windows ours is added to the console's list
+// and answers FALSE, so the handlers added before it run too. Everything is put back when the
+// scope ends, and a record that only this scope made is forgotten then, unless the handler it
+// passed the interrupt to was this copy's own (InstallInterruptHandlers), whose record it is:
+// so a host that goes on after an interrupt gets a plug-in that runs its next tool.
+class TOLVAN_PLATFORM_API ScopedInterruptRecorder {
+ public:
+  ScopedInterruptRecorder();
+  ~ScopedInterruptRecorder();
+  ScopedInterruptRecorder(const ScopedInterruptRecorder&) = delete;
+  ScopedInterruptRecorder& operator=(const ScopedInterruptRecorder&) = delete;
+
+  struct Saved;
+
+ private:
+  std::unique_ptr<Saved> saved_;
+};
 
 // Puts the program's interrupt handling back as it was when the scope began, whatever a library
 // called inside it installed (a database client library takes SIGINT and SIGTERM for itself on

@@ -11,7 +11,9 @@ namespace tolvan::platform {
 using MessageBoxSink = std::function<void(const std::string& text)>;
 
 // Shows the text and returns when the operator has closed it. With a sink set, the sink gets the
-// text instead; without one, Windows shows a real message box and POSIX writes the text to stderr.
+// text instead; without one, Windows shows a real message box. POSIX has none of the system's: the
+// host's copy of this library writes the text to stderr, and a plug-in's copy hands it to the
+// host's copy (and so to the sink the host set), or to stderr in a host without one.
 TOLVAN_PLATFORM_API void ShowPlainMessageBox(const std::string& text);
 
 // Sets the sink (an empty function removes it). Returns the previous sink.

@@ -73,6 +73,9 @@ class TOLVAN_PLATFORM_API ChildProcess {
   explicit ChildProcess(std::unique_ptr<Handles> handles);
 
  private:
+  // Kills and waits for a child that was not waited for (the destructor's first step).
+  void EndUnlessWaited() noexcept;
+
   std::unique_ptr<Handles> handles_;
   bool waited_ = false;  // ended and reaped, or lost to a failed wait
   int exit_code_ = 0;

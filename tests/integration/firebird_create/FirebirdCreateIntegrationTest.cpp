@@ -22,9 +22,9 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
 #include "firebird/IBComponents.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -91,9 +91,7 @@ class FirebirdCreate : public ::testing::Test {
               << TOLVAN_DECLARATIONS_SCRIPT << "\n";
   }
   void SetUp() override {
-    const std::string real = tolvan::platform::RealExecutablePath();
-    plugin_ = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /
               ("tolvan-create-it-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -156,7 +154,7 @@ class FirebirdCreate : public ::testing::Test {
   }
 
   std::optional<Server> server_ = FindFirebirdServer();
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   fs::path folder_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
   std::vector<std::string> server_files_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ci/SkipOrFail.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/host/Firebird.h"
 
@@ -29,15 +30,13 @@ struct Server {
 };
 
 // The private server's settings, or a skip (a failure in CI) when it is not running.
-#define REQUIRE_SERVER(server)                                                             \
-  Server server{Env("TOLVAN_FB_HOST"), Env("TOLVAN_FB_PORT"), Env("TOLVAN_FB_USER"),       \
-                Env("TOLVAN_FB_PASSWORD"), Env("TOLVAN_FB_DATA")};                         \
-  if (server.port.empty() || server.data.empty()) {                                        \
-    if (Env("CI") == "true") {                                                             \
-      FAIL() << "No Firebird test server: source the env file of scripts/firebird-server"; \
-    }                                                                                      \
-    GTEST_SKIP() << "No Firebird test server (run scripts/firebird-server start and "      \
-                    "source its env file)";                                                \
+#define REQUIRE_SERVER(server)                                                           \
+  Server server{Env("TOLVAN_FB_HOST"), Env("TOLVAN_FB_PORT"), Env("TOLVAN_FB_USER"),     \
+                Env("TOLVAN_FB_PASSWORD"), Env("TOLVAN_FB_DATA")};                       \
+  if (server.port.empty() || server.data.empty()) {                                      \
+    TOLVAN_SKIP_OR_FAIL(                                                                 \
+        "No Firebird test server (run scripts/firebird-server start and source its env " \
+        "file)");                                                                        \
   }
 
 // A fresh database file name, removed afterwards.

@@ -28,8 +28,9 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
-#include "platform/DynamicLibrary.h"
+#include "ci/FailureOf.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -79,15 +80,6 @@ const char* const kMetadataSql =
     "from rdb$indices where rdb$system_flag = 0 and rdb$index_name not starting 'RDB$' "
     "order by 1";
 const char* const kRowsSql = "select id || ' ' || nome || ' ' || saldo from clientes order by id";
-
-std::string Message(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -157,9 +149,7 @@ class FirebirdGbak : public ::testing::Test {
     if (!fs::exists("/usr/bin/gbak")) {
       GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
     }
-    const std::string real = tolvan::platform::RealExecutablePath();
-    plugin_ = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /
               ("tolvan-gbak-it-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -242,7 +232,7 @@ class FirebirdGbak : public ::testing::Test {
   // Run before the folder is removed: unmounts, attributes taken back.
   std::vector<std::function<void()>> undo_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::PlainMessageRecorder boxes_;
   TVeskFraProgresso frame_;
@@ -278,7 +268,7 @@ TEST_F(FirebirdGbak, EmbeddedBackupRestoresUnderANewNameWithTheSameMetadataAndRo
   fs::copy_file(file, truncated);
   fs::resize_file(truncated, 1000);
   const std::string half = (folder_ / "half.fdb").string();
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 Export<tolvan::RestoreFn>("Restore")(half, "SYSDBA", "x", truncated, false, nullptr,
                                                      false, true, "", "libfbclient.so.2", false);
               }),
@@ -346,7 +336,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
   vesk::firebird::CreateDatabase(server->Key(source), server->user, server->password);
   const std::string file = ServerFile(*server, "fail.fbk");
 
-  const std::string wrong_password = Message([&] {
+  const std::string wrong_password = tolvan::test::FailureOf([&] {
     Export<tolvan::BackupFn>("Backup")(server->Key(source), server->user, "wrong", file, false,
                                        &frame_, false, false, "", "libfbclient.so.2", false);
   });
@@ -354,7 +344,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
   EXPECT_THAT(wrong_password, HasSubstr("password"));
   EXPECT_FALSE(fs::exists(file));
 
-  const std::string missing = Message([&] {
+  const std::string missing = tolvan::test::FailureOf([&] {
     Export<tolvan::BackupFn>("Backup")(server->Key(server->data + "/no_such.fdb"), server->user,
                                        server->password, file, false, nullptr, false, true, "",
                                        "libfbclient.so.2", false);
@@ -366,7 +356,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
   Database db(server->Key(source), server->user, server->password);
   db.connection.Open();
   const std::string no_folder = server->data + "/no_such_folder/x.fbk";
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, no_folder, false, nullptr, false,
                                                            false);
               }),
@@ -376,7 +366,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
 
   // A target that exists already is refused and left as it was.
   Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, file, false, nullptr, false, false);
-  const std::string exists = Message([&] {
+  const std::string exists = tolvan::test::FailureOf([&] {
     Export<tolvan::RestoreConnFn>("RestoreConn")(&db.dm, server->password, file, source, false,
                                                  nullptr, false, false);
   });
@@ -388,7 +378,7 @@ TEST_F(FirebirdGbak, FailuresCarryGbaksTextAndLeaveNothingThatLooksGood) {
   // Without gbak in the application folder.
   fs::remove(folder_ / "bin" / "gbak");
   TVeskFraProgresso fresh;
-  EXPECT_EQ(Message([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, file + "2", false, &fresh, false,
                                                          false);
             }),
@@ -408,7 +398,7 @@ TEST_F(FirebirdGbak, AGoodBackupOutlivesAWrongPasswordAndAKilledGbakAndGivesWayT
 
   const std::string on_server = ServerFile(*server, "senha.fdb");
   vesk::firebird::CreateDatabase(server->Key(on_server), server->user, server->password);
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 Export<tolvan::BackupFn>("Backup")(server->Key(on_server), server->user, "errada",
                                                    file, false, nullptr, false, false, "",
                                                    "libfbclient.so.2", false);
@@ -425,7 +415,8 @@ TEST_F(FirebirdGbak, AGoodBackupOutlivesAWrongPasswordAndAKilledGbakAndGivesWayT
       killed = kill(*gbak, SIGKILL) == 0;
     }
   });
-  EXPECT_THAT(Message([&] { BackupEmbedded(big, file, &killer); }), StartsWith("Backup:\r\n"));
+  EXPECT_THAT(tolvan::test::FailureOf([&] { BackupEmbedded(big, file, &killer); }),
+              StartsWith("Backup:\r\n"));
   ASSERT_TRUE(killed) << "gbak ended before the test could kill it";
   EXPECT_TRUE(ReadAll(file) == good) << "a killed gbak left the backup changed";
   EXPECT_THAT(Leftovers(folder_), IsEmpty());
@@ -455,7 +446,7 @@ TEST_F(FirebirdGbak, AWaitThatFailsAfterGbakRanKeepsItsBackupBesideTheOldOne) {
 
   // With SIGCHLD ignored the system reaps gbak itself, and the wait for it fails.
   const auto previous = std::signal(SIGCHLD, SIG_IGN);
-  const std::string message = Message([&] { BackupEmbedded(source, file); });
+  const std::string message = tolvan::test::FailureOf([&] { BackupEmbedded(source, file); });
   std::signal(SIGCHLD, previous);
   EXPECT_THAT(message, HasSubstr("não foi possível saber como ele terminou"));
   EXPECT_TRUE(ReadAll(file) == good);
@@ -484,7 +475,7 @@ TEST_F(FirebirdGbak, ARestoreThatCannotActivateAnIndexKeepsTheDatabaseAndRaises)
   BackupEmbedded(source, file);
 
   const std::string target = (folder_ / "paginas_restaurado.fdb").string();
-  const std::string message = Message([&] {
+  const std::string message = tolvan::test::FailureOf([&] {
     Export<tolvan::RestoreFn>("Restore")(target, "SYSDBA", "", file, false, nullptr, false, false,
                                          "", "libfbclient.so.2", false);
   });
@@ -510,12 +501,13 @@ TEST_F(FirebirdGbak, ANamedPipeAtTheBackupOrTargetPathIsNeverUnlinked) {
   };
   // A backup is refused before gbak runs: with no reader it would wait for ever, and a rename
   // would replace the pipe.
-  EXPECT_THAT(Message([&] { BackupEmbedded(source, pipe); }),
+  EXPECT_THAT(tolvan::test::FailureOf([&] { BackupEmbedded(source, pipe); }),
               AllOf(StartsWith("Backup:\r\n"), HasSubstr(pipe), HasSubstr("pipe nomeado")));
   EXPECT_TRUE(is_pipe());
   const std::string file = (folder_ / "loja.fbk").string();
   BackupEmbedded(source, file);
-  EXPECT_THAT(Message([&] { RestoreEmbedded(file, pipe); }), StartsWith("Restore:\r\n"));
+  EXPECT_THAT(tolvan::test::FailureOf([&] { RestoreEmbedded(file, pipe); }),
+              StartsWith("Restore:\r\n"));
   EXPECT_TRUE(is_pipe());
   EXPECT_THAT(Leftovers(folder_), IsEmpty());
 }
@@ -658,7 +650,7 @@ TEST_F(FirebirdGbakUser,
 
   // A wrong password fails the same way on both server routes.
   for (const bool service : {false, true}) {
-    EXPECT_THAT(Message([&] {
+    EXPECT_THAT(tolvan::test::FailureOf([&] {
                   backup(server_->Key(source), "se \"nha\"", ServerFile(*server_, "x.fbk"), service,
                          nullptr);
                 }),
@@ -674,7 +666,8 @@ TEST_F(FirebirdGbak, BadBackupFoldersAndAFullDiskGiveAClearMessageAndKeepWhatWas
     Database db(source, "SYSDBA", "");
     Fill(db);
   }
-  EXPECT_THAT(Message([&] { BackupEmbedded(source, (folder_ / "nao_existe" / "x.fbk").string()); }),
+  EXPECT_THAT(tolvan::test::FailureOf(
+                  [&] { BackupEmbedded(source, (folder_ / "nao_existe" / "x.fbk").string()); }),
               HasSubstr("Não foi possível criar um arquivo na pasta do backup"));
 
   // A folder nobody may write in, root included.
@@ -685,7 +678,7 @@ TEST_F(FirebirdGbak, BadBackupFoldersAndAFullDiskGiveAClearMessageAndKeepWhatWas
   const std::string before = ReadAll(kept);
   if (std::system(("chattr +i '" + locked.string() + "' 2>/dev/null").c_str()) == 0) {
     undo_.push_back([locked] { std::system(("chattr -i '" + locked.string() + "'").c_str()); });
-    EXPECT_THAT(Message([&] { BackupEmbedded(source, kept); }),
+    EXPECT_THAT(tolvan::test::FailureOf([&] { BackupEmbedded(source, kept); }),
                 HasSubstr("Não foi possível criar um arquivo na pasta do backup"));
     EXPECT_TRUE(ReadAll(kept) == before);
     EXPECT_THAT(Leftovers(locked), IsEmpty());
@@ -705,7 +698,7 @@ TEST_F(FirebirdGbak, BadBackupFoldersAndAFullDiskGiveAClearMessageAndKeepWhatWas
   const std::string small_backup = ReadAll(on_small);
   const std::string big = (folder_ / "grande.fdb").string();
   MakeBigDatabase(big);
-  const std::string message = Message([&] { BackupEmbedded(big, on_small); });
+  const std::string message = tolvan::test::FailureOf([&] { BackupEmbedded(big, on_small); });
   EXPECT_THAT(message, StartsWith("Backup:\r\n"));
   EXPECT_THAT(message, HasSubstr("Backup incomplete")) << "gbak asked for another volume";
   EXPECT_TRUE(ReadAll(on_small) == small_backup);
@@ -725,7 +718,7 @@ TEST_F(FirebirdGbak, ABackupToStandardOutputOrOntoTheDatabaseIsRefusedAndTheData
   fs::create_symlink(local, folder_ / "atalho.fdb");
   for (const std::string& file : Lines{"stdout", "-", (folder_ / "atalho.fdb").string(),
                                        (folder_ / "sub" / ".." / "loja.fdb").string(), local}) {
-    EXPECT_THAT(Message([&] { BackupEmbedded(local, file); }),
+    EXPECT_THAT(tolvan::test::FailureOf([&] { BackupEmbedded(local, file); }),
                 AllOf(StartsWith("Backup:\r\nO arquivo de backup \"" + file + "\""),
                       HasSubstr("nada foi executado")));
   }
@@ -739,7 +732,7 @@ TEST_F(FirebirdGbak, ABackupToStandardOutputOrOntoTheDatabaseIsRefusedAndTheData
   Database db(server->Key(source), server->user, server->password);
   Fill(db);
   for (const bool service : {false, true}) {
-    EXPECT_THAT(Message([&] {
+    EXPECT_THAT(tolvan::test::FailureOf([&] {
                   Export<tolvan::BackupConnFn>("BackupConn")(&db.dm, source, service, nullptr,
                                                              false, false);
                 }),
@@ -775,7 +768,7 @@ TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySuccee
   for (const bool service : {true, false}) {
     const std::string where = service ? "service manager" : "tcp";
     const std::string target = ServerFile(*server, service ? "se.fdb" : "tcp.fdb");
-    EXPECT_THAT(Message([&] { restore(cut, target, service, nullptr); }),
+    EXPECT_THAT(tolvan::test::FailureOf([&] { restore(cut, target, service, nullptr); }),
                 AllOf(StartsWith("Restore:\r\n"), Not(HasSubstr("não pôde ser apagado"))))
         << where;
     EXPECT_FALSE(fs::exists(target)) << where << ": the cut backup left a database";
@@ -788,7 +781,7 @@ TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySuccee
         interrupted = true;
       }
     });
-    EXPECT_THAT(Message([&] { restore(whole, target, service, &interrupter); }),
+    EXPECT_THAT(tolvan::test::FailureOf([&] { restore(whole, target, service, &interrupter); }),
                 AllOf(StartsWith("Restore:\r\n"), Not(HasSubstr("não pôde ser apagado"))))
         << where;
     tolvan::platform::ClearInterrupt();
@@ -805,7 +798,8 @@ TEST_F(FirebirdGbak, ARestoreToTheServerThatFailsLeavesNoDatabaseAndARetrySuccee
   // A database that stood there before the run is the operator's: gbak refuses it, and it stays.
   const std::string existing = ServerFile(*server, "existente.fdb");
   vesk::firebird::CreateDatabase(server->Key(existing), server->user, server->password);
-  EXPECT_THAT(Message([&] { restore(whole, existing, true, nullptr); }), StartsWith("Restore:"));
+  EXPECT_THAT(tolvan::test::FailureOf([&] { restore(whole, existing, true, nullptr); }),
+              StartsWith("Restore:"));
   Database kept(server->Key(existing), server->user, server->password);
   EXPECT_THAT(kept.Select("select count(*) from rdb$database"), ::testing::ElementsAre("1"));
 }
@@ -854,12 +848,12 @@ TEST_F(FirebirdGbak, ARestoreToTheServerOnAFullDiskLeavesNothingAndARetrySucceed
     for (const bool service : {true, false}) {
       const std::string where = std::string(size) + (service ? ", service manager" : ", tcp");
       const std::string target = (small / (service ? "se.fdb" : "tcp.fdb")).string();
-      const std::string message = Message([&] { restore(target, service); });
+      const std::string message = tolvan::test::FailureOf([&] { restore(target, service); });
       EXPECT_THAT(message, AllOf(StartsWith("Restore:\r\n"), HasSubstr("No space left on device"),
                                  Not(HasSubstr("não pôde ser apagado"))))
           << where;
       EXPECT_FALSE(fs::exists(target)) << where << ": the full disk kept a half database";
-      EXPECT_THAT(Message([&] {
+      EXPECT_THAT(tolvan::test::FailureOf([&] {
                     Database left(server->Key(target), server->user, server->password);
                     left.connection.Open();
                   }),

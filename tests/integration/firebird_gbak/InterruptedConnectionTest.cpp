@@ -15,7 +15,7 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
-#include "platform/DynamicLibrary.h"
+#include "LinkedPlugin.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -64,9 +64,7 @@ TEST(InterruptedConnection,
   fs::create_symlink("/usr/lib/x86_64-linux-gnu/libfbclient.so.2",
                      folder / "bin" / "libfbclient.so.2");
   const tolvan::platform::ScopedExecutablePathOverride app((folder / "bin" / "tolvan").string());
-  const std::string real = tolvan::platform::RealExecutablePath();
-  const auto plugin = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                             "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+  const auto plugin = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
 
   // Large enough that gbak is still at its data when the signal comes.
   const std::string path = (folder / "grande.fdb").string();

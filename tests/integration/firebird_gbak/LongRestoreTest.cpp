@@ -15,9 +15,9 @@
 #include <string>
 
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
 #include "fake_tool/FakeTool.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -52,9 +52,8 @@ TEST(LongRestore, ARunPastThreeMinutesEndsWithoutACrashAndAnInterruptLeavesNoDat
   folder.Install("gbak", "out iniciando\nsleep 190000\nout ainda restaurando\nsleep 60000\n");
   const tolvan::platform::ScopedExecutablePathOverride app(folder.Path() + "tolvan");
   const tolvan::test::DialogRecorder dialogs;
-  const std::string real = tolvan::platform::RealExecutablePath();
-  const auto plugin = tolvan::platform::DynamicLibrary::Load(real.substr(0, real.rfind('/') + 1) +
-                                                             "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+  // Linked in, so that the fake gbak's folder and the interrupt below reach it.
+  const auto plugin = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
   const std::string path = server->data + "/longa_" + std::to_string(::getpid()) + ".fdb";
   const std::string target = server->Key(path);
 

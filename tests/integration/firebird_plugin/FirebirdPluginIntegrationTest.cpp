@@ -22,6 +22,7 @@
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 #include "vesk/host/Firebird.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FirebirdTestServer.h"
+#include "ci/FailureOf.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -50,15 +51,6 @@ struct Cleanup {
     }
   }
 };
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 class FirebirdServicesTest : public ::testing::Test {
  protected:
@@ -131,12 +123,13 @@ TEST_F(FirebirdServicesTest, PegarDataBasesRaisesTheServersMessage) {
   auto call = [&](TVeskDMConexao* dm) {
     Export<tolvan::PegarDataBasesFn>("PegarDataBases")(dm, &names, attachments, databases);
   };
-  EXPECT_THAT(ErrorOf([&] { call(&wrong.dm); }),
+  EXPECT_THAT(tolvan::test::FailureOf([&] { call(&wrong.dm); }),
               AllOf(HasSubstr("Your user name and password are not defined"),
                     HasSubstr(" sqlcode:"), HasSubstr(" IBErrorCode:")));
 
   Module down("localhost/1:/none.fdb", server_->user, server_->password);
-  EXPECT_THAT(ErrorOf([&] { call(&down.dm); }), HasSubstr("Unable to complete network request"));
+  EXPECT_THAT(tolvan::test::FailureOf([&] { call(&down.dm); }),
+              HasSubstr("Unable to complete network request"));
   EXPECT_TRUE(names.empty());
   EXPECT_EQ(databases, -1);
 }
@@ -161,7 +154,7 @@ TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
                                        "Costa");
   EXPECT_THAT(Users(&sysdba.dm), Contains(user + ";Ana;Maria;Costa"));
   EXPECT_TRUE(can_log_in("senha1"));
-  EXPECT_THAT(ErrorOf([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "senha1", "", "", "", "");
               }),
               HasSubstr(user));
@@ -174,7 +167,8 @@ TEST_F(FirebirdServicesTest, UsersAreAddedListedModifiedAndDeleted) {
 
   Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user);
   EXPECT_THAT(Users(&sysdba.dm), Not(Contains(StartsWith(user + ";"))));
-  EXPECT_THAT(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }),
+  EXPECT_THAT(tolvan::test::FailureOf(
+                  [&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&sysdba.dm, user); }),
               HasSubstr("not found"));
 }
 
@@ -200,9 +194,10 @@ TEST_F(FirebirdServicesTest, PortugueseNamesReachTheServerAndComeBackByteForByte
     EXPECT_NO_THROW(login.connection.Open());
   }
   // The server's message names the user as it was sent.
-  EXPECT_THAT(
-      ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "x", "", "", "", ""); }),
-      HasSubstr("'JOãO'"));
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
+                Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, user, "x", "", "", "", "");
+              }),
+              HasSubstr("'JOãO'"));
 
   Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, user, "", "", "Conceição", "Ñandú",
                                              "Güell");
@@ -216,7 +211,7 @@ TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReache
   // A server that is not there: any attempt to reach it would fail with a network error.
   Module nowhere("localhost/1:/none.fdb", "SYSDBA", "x");
   auto add = [&](const std::string& name, const std::string& pass, const std::string& last) {
-    return ErrorOf(
+    return tolvan::test::FailureOf(
         [&] { Export<tolvan::AddUserFn>("AddUser")(&nowhere.dm, name, pass, "", "", "", last); });
   };
   EXPECT_EQ(add("", "x", ""), "AddUser: AUserName não poder ser nil");
@@ -226,14 +221,16 @@ TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReache
                                            Not(HasSubstr("network"))));
   }
   // A user of blanks that stands already may still be removed.
-  EXPECT_THAT(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, "   "); }),
+  EXPECT_THAT(tolvan::test::FailureOf(
+                  [&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, "   "); }),
               HasSubstr("network"));
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::ModifyUserFn>("ModifyUser")(&nowhere.dm, "", "x", "", "", "", "");
             }),
             "AddUser: AUserName não poder ser nil");
-  EXPECT_EQ(ErrorOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, ""); }),
-            "DeleteUser: AUserName não poder ser nil");
+  EXPECT_EQ(
+      tolvan::test::FailureOf([&] { Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, ""); }),
+      "DeleteUser: AUserName não poder ser nil");
   EXPECT_EQ(add("ana", "x", "Silva;Souza"),
             "AddUser: ALastName não pode conter \";\" (separa os campos da lista de usuários)");
   EXPECT_EQ(add("a;b", "x", ""),
@@ -255,7 +252,7 @@ TEST_F(FirebirdServicesTest, EmptyOrUnsafeNamesAreRefusedBeforeTheServerIsReache
   EXPECT_THAT(add("ana", "x", accented), HasSubstr("network"));
   // The password may hold any character; a blank, ";" or a control character included.
   EXPECT_THAT(add("ana", " ;\t", ""), HasSubstr("network"));
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::DeleteUserFn>("DeleteUser")(&nowhere.dm, std::string("a\x7F"));
             }),
             "DeleteUser: AUserName não pode conter caracteres de controle");
@@ -265,15 +262,16 @@ TEST_F(FirebirdServicesTest, UserActionsWithAWrongPasswordRaiseTheServersMessage
   REQUIRE_SERVER(server_);
   Module wrong(server_->DataKey("none.fdb"), server_->user, server_->password + "x");
   const std::string refused = "Your user name and password are not defined";
-  EXPECT_THAT(ErrorOf([&] { Users(&wrong.dm); }), HasSubstr(refused));
-  EXPECT_THAT(ErrorOf([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] { Users(&wrong.dm); }), HasSubstr(refused));
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 Export<tolvan::AddUserFn>("AddUser")(&wrong.dm, "TOLVAN_NEVER", "x", "", "", "",
                                                      "");
               }),
               HasSubstr(refused));
   std::vector<std::string>* none = nullptr;
-  EXPECT_EQ(ErrorOf([&] { Export<tolvan::PegarUserFn>("PegarUser")(&wrong.dm, none); }),
-            "PegarUser: _AUsr não poder ser nil");
+  EXPECT_EQ(
+      tolvan::test::FailureOf([&] { Export<tolvan::PegarUserFn>("PegarUser")(&wrong.dm, none); }),
+      "PegarUser: _AUsr não poder ser nil");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -133,11 +134,9 @@ class PostgresTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Env("TOLVAN_PG_PORT").empty()) {
-      if (Env("CI") == "true") {
-        FAIL() << "No PostgreSQL test server: source the env file of scripts/postgres-server";
-      }
-      GTEST_SKIP() << "No PostgreSQL test server (run scripts/postgres-server start and source "
-                      "its env file)";
+      TOLVAN_SKIP_OR_FAIL(
+          "No PostgreSQL test server (run scripts/postgres-server start and source "
+          "its env file)");
     }
     // The Unicode driver reads the text of the narrow calls in the locale the environment gives
     // (it takes the process's from there when it loads), and the texts are UTF-8: without a UTF-8

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "PostgresCluster.h"
+#include "ci/FailureOf.h"
 #include "platform/Environment.h"
 
 namespace tolvan::postgresql {
@@ -66,7 +67,7 @@ class PostgresBackupFiles : public PostgresCluster {
 };
 
 TEST_F(PostgresBackupFiles, AWrongPasswordLeavesTheGoodDumpAndASuccessReplacesIt) {
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 ExecutarPgDump(ToolFolder(), cluster_->host, cluster_->port, template_,
                                cluster_->user, "senha errada", dump_.string(), false);
               }),
@@ -86,8 +87,8 @@ TEST_F(PostgresBackupFiles, APgDumpKilledWhileItWaitsLeavesTheGoodDump) {
   // Another session holds the table, so pg_dump waits with its output file open.
   auto locker = Connect(template_);
   locker->ExecuteDirect("begin; lock table t in access exclusive mode");
-  auto run =
-      std::async(std::launch::async, [&] { return Message([&] { CriarBackup(host_.get()); }); });
+  auto run = std::async(std::launch::async,
+                        [&] { return tolvan::test::FailureOf([&] { CriarBackup(host_.get()); }); });
 
   const std::string tool = (app_ / "PostgreSQL" / "pg_dump").string();
   std::vector<pid_t> pids;
@@ -112,7 +113,7 @@ TEST_F(PostgresBackupFiles, APgDumpKilledWhileItWaitsLeavesTheGoodDump) {
 TEST_F(PostgresBackupFiles, AMissingFolderOrAFullDiskEndsClearlyAndKeepsWhatWasThere) {
   const fs::path temp = app_ / "temp";
   fs::rename(temp, app_ / "temp-fora");
-  EXPECT_EQ(Message([&] { CriarBackup(host_.get()); }),
+  EXPECT_EQ(tolvan::test::FailureOf([&] { CriarBackup(host_.get()); }),
             "Backup:\r\nNão foi possível criar o arquivo de backup \"" + dump_.string() +
                 "\": a pasta não existe.");
   EXPECT_TRUE(host_->Connected());
@@ -134,7 +135,7 @@ TEST_F(PostgresBackupFiles, AMissingFolderOrAFullDiskEndsClearlyAndKeepsWhatWasT
   std::ofstream(kept, std::ios::binary) << "backup bom de ontem";
   host_->ExecuteDirect(
       "insert into t select g, repeat(md5(g::text), 4) from generate_series(1, 20000) g");
-  EXPECT_THAT(Message([&] {
+  EXPECT_THAT(tolvan::test::FailureOf([&] {
                 ExecutarPgDump(ToolFolder(), cluster_->host, cluster_->port, template_,
                                cluster_->user, cluster_->password, kept.string(), false);
               }),
@@ -204,7 +205,7 @@ TEST_F(PostgresCluster, ACollationTheServerLacksIsReportedWithTheDatabasesName) 
   admin->ExecuteDirect("update pg_database set datcollate = '', datctype = '' where datname = '" +
                        template_ + "'");
   const std::string name = NewDatabaseName("Sem_Locale");
-  const std::string message = Message([&] { CriarDataBase(&dm_, name, "", ""); });
+  const std::string message = tolvan::test::FailureOf([&] { CriarDataBase(&dm_, name, "", ""); });
   EXPECT_THAT(message, StartsWith("O banco de dados \"" + name +
                                   "\" foi criado com a collation \"pt_BR.ISO-8859-1\", mas não "
                                   "pode ser aberto"));
@@ -214,7 +215,7 @@ TEST_F(PostgresCluster, ACollationTheServerLacksIsReportedWithTheDatabasesName) 
   admin->ExecuteDirect(
       "update pg_database set datcollate = '', datctype = '' where datname = "
       "'postgres'");
-  const std::string fd_message = Message([&] {
+  const std::string fd_message = tolvan::test::FailureOf([&] {
     CriarDataBaseFD(cluster_->host, std::stoi(cluster_->port), fd, cluster_->user,
                     cluster_->password);
   });

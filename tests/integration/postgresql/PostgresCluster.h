@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::postgresql {
 
@@ -46,15 +48,6 @@ inline std::string Bytes(const fs::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-inline std::string Message(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no exception>";
 }
 
 // The pids of running programs whose command line holds `text` and not `unless`.
@@ -86,10 +79,8 @@ class PostgresCluster : public ::testing::Test {
   void SetUp() override {
     cluster_ = FindCluster();
     if (!cluster_) {
-      if (platform::GetEnv("CI").value_or("") == "true") {
-        FAIL() << "no PostgreSQL test cluster (TOLVAN_PG_*): scripts/postgres-server start";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start");
     }
     app_ = fs::temp_directory_path() / Unique("tolvan-pg-app");
     fs::create_directories(app_ / "PostgreSQL");

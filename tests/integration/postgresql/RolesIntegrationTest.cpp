@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
@@ -27,10 +28,8 @@ class PostgresRoles : public ::testing::Test {
     user_ = GetEnv("TOLVAN_PG_USER").value_or("");
     password_ = GetEnv("TOLVAN_PG_PASSWORD").value_or("");
     if (host_.empty() || port_.empty() || user_.empty() || password_.empty()) {
-      if (GetEnv("CI").value_or("") == "true") {
-        FAIL() << "no PostgreSQL test cluster (TOLVAN_PG_*): scripts/postgres-server start";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start");
     }
     admin_ = Connect(user_, password_);
     dm_.SQLConnection = admin_.get();

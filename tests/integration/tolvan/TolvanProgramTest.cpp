@@ -36,6 +36,7 @@
 #include "Report.h"
 #include "RunningTolvan.h"
 #include "StatusText.h"
+#include "ci/SkipOrFail.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -212,7 +213,7 @@ TEST_F(TolvanProgram, AnErrorBlockWhoseReasonWasPrintedAboveSaysWhereToLook) {
                       server->user, "--file", (dir_ / "x.fbk").string(), "--yes"},
                      "TOLVAN_PASSWORD=",
                      "TOLVAN_PASSWORD"});
-  } else if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
+  } else if (tolvan::testing::UnderCi()) {
     FAIL() << tolvan::test::NoFirebirdServerMessage();
   }
   for (const Case& c : cases) {
@@ -238,10 +239,7 @@ TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
   const auto user = GetEnv("TOLVAN_PG_USER");
   const auto password = GetEnv("TOLVAN_PG_PASSWORD");
   if (!host || !port || !user || !password) {
-    if (GetEnv("CI").value_or("") == "true") {
-      FAIL() << "no PostgreSQL test cluster";
-    }
-    GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+    TOLVAN_SKIP_OR_FAIL("no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
   }
   const std::string name = "tolvan_cli_" + std::to_string(getpid());
   const std::vector<std::string> env = {"TOLVAN_PASSWORD=" + *password};
@@ -661,10 +659,7 @@ TEST_F(TolvanProgram, ProgressOverTcpAndThroughTheServiceManagerMovesTableByTabl
   const auto password = GetEnv("TOLVAN_FB_PASSWORD");
   const auto data = GetEnv("TOLVAN_FB_DATA");
   if (!host || !port || !password || !data || !HaveGbak()) {
-    if (GetEnv("CI").value_or("") == "true") {
-      FAIL() << "no Firebird test server or no gbak";
-    }
-    GTEST_SKIP() << "no Firebird test server: source \"$(scripts/firebird-server start)\"";
+    TOLVAN_SKIP_OR_FAIL("no Firebird test server: source \"$(scripts/firebird-server start)\"");
   }
   const std::string path = *data + "/progresso-" + std::to_string(getpid()) + ".fdb";
   const std::string key = *host + "/" + *port + ":" + path;
@@ -753,10 +748,7 @@ TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
 TEST_F(TolvanProgram, RestoreConnOntoAFullDiskExitsOneAndLeavesNothing) {
   const auto server = tolvan::test::FindFirebirdServer();
   if (!server || !HaveGbak()) {
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
-      FAIL() << "no Firebird test server or no gbak";
-    }
-    GTEST_SKIP() << "no Firebird test server: source \"$(scripts/firebird-server start)\"";
+    TOLVAN_SKIP_OR_FAIL("no Firebird test server: source \"$(scripts/firebird-server start)\"");
   }
   const fs::path small = dir_ / "pequeno";
   fs::create_directories(small);

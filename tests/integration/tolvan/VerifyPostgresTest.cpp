@@ -23,8 +23,10 @@
 
 #include "Plugin.h"
 #include "RunningTolvan.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
+#include "tolvan/support/TarArchive.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
@@ -56,10 +58,6 @@ std::optional<Cluster> ClusterOf(const std::string& prefix) {
     return std::nullopt;
   }
   return Cluster{*host + "/" + *port, *user, *password};
-}
-
-bool InCi() {
-  return tolvan::platform::GetEnv("CI").value_or("") == "true";
 }
 
 // Runs sql in database; a query gives its first column.
@@ -129,10 +127,8 @@ class VerifyPostgres : public ::testing::Test {
     }
     const auto cluster = ClusterOf("TOLVAN_PG_");
     if (!cluster) {
-      if (InCi()) {
-        FAIL() << "no PostgreSQL test cluster";
-      }
-      GTEST_SKIP() << "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"";
+      TOLVAN_SKIP_OR_FAIL(
+          "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
     }
     pg_ = *cluster;
     dir_ = fs::temp_directory_path() / ("tolvan-verify-pg-" + std::to_string(getpid()));
@@ -295,7 +291,7 @@ class VerifyPostgres : public ::testing::Test {
                       fs::copy_options::skip_existing);
       }
       clusters.emplace_back("17", *pg17);
-    } else if (InCi()) {
+    } else if (tolvan::testing::UnderCi()) {
       ADD_FAILURE() << "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS)";
     } else {
       std::cout
@@ -598,7 +594,7 @@ TEST_F(VerifyPostgres, TwoRunsToOneFileAtOnceBothEndWithAWholeDumpThere) {
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_THAT(LastLine(r.err), HasSubstr("3 tabelas, 502 linhas"));
     }
-    EXPECT_EQ(vesk::ReadTarArchive(file).front().Name, "toc.dat");
+    EXPECT_EQ(tolvan::support::ReadTarArchive(file).front().Name, "toc.dat");
     EXPECT_THAT(Entries(dir_ / "bk"), ElementsAre("loja.dump"));
   }
   EXPECT_EQ(ScratchDatabases(), 0u);

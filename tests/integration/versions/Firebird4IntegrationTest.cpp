@@ -14,12 +14,15 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "LinkedPlugin.h"
 #include "Recorders.h"
-#include "platform/DynamicLibrary.h"
+#include "ci/FailureOf.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 #include "vesk/host/Firebird.h"
 
 namespace {
@@ -35,15 +38,6 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using Database = tolvan::test::FirebirdDatabase;
 using Lines = std::vector<std::string>;
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -94,13 +88,9 @@ class Firebird4 : public ::testing::Test {
       const std::string why =
           "no Firebird 4 server (TOLVAN_FB4_*, TOLVAN_DEBIAN13_TOOLS); source \"$(scripts/"
           "debian13-servers start)\"";
-      if (tolvan::platform::GetEnv("CI").value_or("") == "true") {
-        FAIL() << why;
-      }
-      GTEST_SKIP() << why;
+      TOLVAN_SKIP_OR_FAIL(why);
     }
-    plugin_ = tolvan::platform::DynamicLibrary::Load(tolvan::platform::ExecutableDirectory() +
-                                                     "TolvanFirebird" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
     folder_ = fs::temp_directory_path() /
               ("tolvan-fb4-it-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -163,7 +153,7 @@ class Firebird4 : public ::testing::Test {
   }
 
   std::optional<Firebird4Server> server_;
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   fs::path folder_;
   std::vector<std::string> server_files_;
   std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
@@ -223,11 +213,11 @@ TEST_F(Firebird4, UserNamesOfUpTo63CharactersWithAccents) {
 
   // Past the server's limits the text says which, before the server is asked.
   const std::string too_long(64, 'u');
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::AddUserFn>("AddUser")(&sysdba.dm, too_long, "x", "", "", "", "");
             }),
             "AddUser: AUserName passa de 63 caracteres");
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(tolvan::test::FailureOf([&] {
               Export<tolvan::ModifyUserFn>("ModifyUser")(&sysdba.dm, "u", "", "",
                                                          std::string(33, 'n'), "", "");
             }),
@@ -236,9 +226,10 @@ TEST_F(Firebird4, UserNamesOfUpTo63CharactersWithAccents) {
   // Firebird 3 keeps its own limit, in bytes.
   if (const auto fb3 = tolvan::test::FindFirebirdServer()) {
     Database old(fb3->Key(fb3->data + "/none.fdb"), fb3->user, fb3->password);
-    EXPECT_EQ(
-        ErrorOf([&] { Export<tolvan::AddUserFn>("AddUser")(&old.dm, user, "x", "", "", "", ""); }),
-        "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
+    EXPECT_EQ(tolvan::test::FailureOf([&] {
+                Export<tolvan::AddUserFn>("AddUser")(&old.dm, user, "x", "", "", "", "");
+              }),
+              "AddUser: AUserName passa de 31 bytes (uma letra acentuada ocupa dois)");
   }
 }
 
@@ -361,7 +352,7 @@ TEST_F(Firebird4, WithoutTheKeptGbak4TheWarningNamesTheVersionsAndGbaksOwnTextEn
   const std::string before = "backup anterior";
   std::ofstream(file, std::ios::binary) << before;
 
-  const std::string message = ErrorOf([&] {
+  const std::string message = tolvan::test::FailureOf([&] {
     Export<tolvan::BackupFn>("Backup")(key, server_->user, server_->password, file, false, nullptr,
                                        false, true, server_->version, "libfbclient.so.2", false);
   });

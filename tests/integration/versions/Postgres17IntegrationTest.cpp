@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "../postgresql/PostgresCluster.h"
+#include "ci/FailureOf.h"
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 
 namespace tolvan::postgresql {
@@ -29,10 +31,7 @@ class Postgres17 : public PostgresCluster {
         const std::string why =
             "no PostgreSQL 17 server (TOLVAN_PG17_*, TOLVAN_DEBIAN13_TOOLS); "
             "source \"$(scripts/debian13-servers start)\"";
-        if (platform::GetEnv("CI").value_or("") == "true") {
-          FAIL() << why;
-        }
-        GTEST_SKIP() << why;
+        TOLVAN_SKIP_OR_FAIL(why);
       }
       const std::string own = std::string("TOLVAN_PG_") + name;
       saved_.emplace_back(own, platform::GetEnv(own));
@@ -129,7 +128,7 @@ TEST_F(Postgres17, CriarBackupTakes17sToolsFromTheirFolderAndDumps) {
 
 TEST_F(Postgres17, WithoutTheFolderOf17TheMessageSaysWhatToCopyWhere) {
   host_->ExecuteDirect("create table t(i int)");
-  const std::string message = Message([&] { CriarBackup(host_.get()); });
+  const std::string message = tolvan::test::FailureOf([&] { CriarBackup(host_.get()); });
   const std::string folder = (app_ / "PostgreSQL17").string() + "/";
   EXPECT_THAT(message, StartsWith("O aplicativo pg_dump da pasta \"" +
                                   (app_ / "PostgreSQL").string() + "/\" está na versão 15."));

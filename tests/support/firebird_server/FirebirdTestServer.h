@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 
 namespace tolvan::test {
@@ -53,10 +54,7 @@ inline std::string NoFirebirdServerMessage() {
 
 // In a test: without a server (an empty std::optional<FirebirdServer>) the test fails under CI=true
 // and is skipped otherwise.
-#define REQUIRE_SERVER(server)                                   \
-  if (!(server)) {                                               \
-    if (tolvan::platform::GetEnv("CI").value_or("") == "true") { \
-      FAIL() << tolvan::test::NoFirebirdServerMessage();         \
-    }                                                            \
-    GTEST_SKIP() << tolvan::test::NoFirebirdServerMessage();     \
+#define REQUIRE_SERVER(server)                                    \
+  if (!(server)) {                                                \
+    TOLVAN_SKIP_OR_FAIL(tolvan::test::NoFirebirdServerMessage()); \
   }

@@ -8,6 +8,7 @@
 
 #include "platform/MessageBox.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace tolvan::test {
 

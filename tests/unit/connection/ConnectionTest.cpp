@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 #include "vesk/host/Driver.h"
 
 namespace {

@@ -13,6 +13,8 @@
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/DefaultConnection.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

@@ -15,7 +15,6 @@ using tolvan::firebird::FirebirdMsgPath;
 using tolvan::firebird::GbakBackupArguments;
 using tolvan::firebird::GbakRestoreArguments;
 using tolvan::firebird::IscStatus;
-using tolvan::firebird::QuotedPath;
 using tolvan::firebird::RestoreConnTarget;
 using tolvan::firebird::SplitServiceHost;
 using tolvan::firebird::StatusSaysNoSuchFile;
@@ -23,13 +22,13 @@ using tolvan::firebird::StatusSaysNoSuchFile;
 std::string Backup(const std::string& database, bool service, bool quiet = false,
                    bool metadata = false) {
   const auto split = SplitServiceHost(database, service);
-  return GbakBackupArguments(split.database, "U", "F", split.host, quiet, metadata);
+  return GbakBackupArguments(split.text, "U", "F", split.server, quiet, metadata);
 }
 
 std::string Restore(const std::string& target, bool service, bool quiet = false,
                     bool inactive = false) {
   const auto split = SplitServiceHost(target, service);
-  return GbakRestoreArguments(split.database, "U", "F", split.host, quiet, inactive);
+  return GbakRestoreArguments(split.text, "U", "F", split.server, quiet, inactive);
 }
 
 TEST(GbakCommandLine, BackupWithEveryOptionOn) {
@@ -56,7 +55,6 @@ TEST(GbakCommandLine, NoPieceCanTakeAnothersPlace) {
   // A folder's trailing backslash would escape the closing quote.
   EXPECT_EQ(GbakBackupArguments("C:\\dados\\x.fdb", "U", "C:\\Meus Backups\\", "", true, false),
             " \"C:\\dados\\x.fdb\" \"C:\\Meus Backups\\\\\" -user U");
-  EXPECT_EQ(QuotedPath("a\\\\"), "\"a\\\\\\\\\"");
 }
 
 TEST(GbakCommandLine, ServiceSplitOfTheDatabaseKey) {

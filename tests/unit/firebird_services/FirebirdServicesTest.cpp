@@ -346,7 +346,7 @@ TEST(ServiceManagerName, HostBeforeTheFirstColonUnlessItIsADriveLetter) {
   EXPECT_EQ(fb::ServiceManagerName("localhost/3051:C:\\d\\x.fdb"), "localhost/3051:service_mgr");
   EXPECT_EQ(fb::ServiceManagerName("C:\\d\\x.fdb"), "service_mgr");
   EXPECT_EQ(fb::ServiceManagerName(":x"), "service_mgr");
-  EXPECT_EQ(fb::HostOfDatabaseKey("alias"), "");
+  EXPECT_EQ(fb::ServiceManagerName("alias"), "service_mgr");
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST(OracleCommandLine, OnlyNamesWithoutAFileNameOrWithADoubleQuoteAreRefused) {
     SCOPED_TRACE(c.file);
     for (const char* heading : {"Backup:\r\n", "Restore:\r\n"}) {
       try {
-        ConferirArquivo(heading, c.file);
+        RefuseUnusableFileName(heading, c.file);
         EXPECT_EQ(c.why, "");
       } catch (const std::runtime_error& e) {
         EXPECT_NE(c.why, "") << e.what();

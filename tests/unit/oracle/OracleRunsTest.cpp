@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "LinkedPlugin.h"
 #include "TolvanOracleUtil.h"
 #include "fake_tool/FakeTool.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -71,8 +71,7 @@ using tolvan::testing::MessageOf;
 class OracleRunsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    plugin_ = tolvan::platform::DynamicLibrary::Load(tolvan::platform::ExecutableDirectory() +
-                                                     "TolvanOracle" TOLVAN_PLUGIN_SUFFIX);
+    plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanOracle");
     backup_ = plugin_->Function<tolvan::BackupFn>("Backup");
     restore_ = plugin_->Function<tolvan::RestoreFn>("Restore");
     backup_conn_ = plugin_->Function<tolvan::BackupConnFn>("BackupConn");
@@ -138,7 +137,7 @@ class OracleRunsTest : public ::testing::Test {
   static constexpr const char* kSampleDump = "\x03\x03iEXPORT:V10.02.01\nDSCOTT\n";
   std::string sample_dump_ = folder_.Path() + "sample.dmp";
   std::filesystem::path previous_dir_;
-  std::unique_ptr<tolvan::platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   tolvan::BackupFn backup_ = nullptr;
   tolvan::RestoreFn restore_ = nullptr;
   tolvan::BackupConnFn backup_conn_ = nullptr;

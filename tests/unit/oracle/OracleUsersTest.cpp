@@ -15,6 +15,7 @@
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/Exports.h"
 #include "vesk/VeskPack5.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace {
 
@@ -25,6 +26,14 @@ using tolvan::testing::Answer;
 using tolvan::testing::Operation;
 
 using tolvan::testing::MessageOf;
+
+// The session query the operator's documents give, for the user's name as an SQL literal.
+std::string SessionsOf(const std::string& user_literal) {
+  return "SELECT USERNAME || ' em ' || MACHINE || ' no ' || PROGRAM USERNAME FROM SYS.V_$SESSION "
+         "WHERE USERNAME IS NOT NULL and USERNAME <> 'SYSMAN' and USERNAME <> 'DBSNMP'and SCHEMA# "
+         "IN (SELECT SCHEMA# FROM SYS.V_$SESSION WHERE USERNAME = " +
+         user_literal + ")";
+}
 
 class OracleUsersTest : public ::testing::Test {
  protected:
@@ -64,12 +73,7 @@ class OracleUsersTest : public ::testing::Test {
 };
 
 TEST_F(OracleUsersTest, PegarUsuariosAppendsTheSessionsOfTheUpperCasedUser) {
-  const std::string sql = tolvan::oracle::SessionsSql("'SCOTT'");
-  EXPECT_EQ(sql,
-            "SELECT USERNAME || ' em ' || MACHINE || ' no ' || PROGRAM USERNAME FROM "
-            "SYS.V_$SESSION WHERE USERNAME IS NOT NULL and USERNAME <> 'SYSMAN' and USERNAME <> "
-            "'DBSNMP'and SCHEMA# IN (SELECT SCHEMA# FROM SYS.V_$SESSION WHERE USERNAME = "
-            "'SCOTT')");
+  const std::string sql = SessionsOf("'SCOTT'");
   driver_->OnQuery(sql, Answer::Column("USERNAME", {"SCOTT em CAIXA01 no sqlplus.exe",
                                                     "SCOTT em CAIXA02 no loja.exe"}));
   std::vector<std::string> list = {"anterior"};
@@ -83,7 +87,7 @@ TEST_F(OracleUsersTest, PegarUsuariosAppendsTheSessionsOfTheUpperCasedUser) {
   driver_->OnOtherQuery([](const std::string&) { return Answer::Error("ORA-00942"); });
   EXPECT_EQ(MessageOf([&] { Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, &list); }),
             "ORA-00942");
-  EXPECT_THAT(driver_->Statements(), ElementsAre(tolvan::oracle::SessionsSql("'O''BRIEN'")));
+  EXPECT_THAT(driver_->Statements(), ElementsAre(SessionsOf("'O''BRIEN'")));
 
   EXPECT_EQ(MessageOf([&] { Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, nullptr); }),
             "PegarUsuarios: _AUser não poder ser nil");
@@ -158,7 +162,7 @@ TEST_F(OracleUsersTest, UpperCaseFollowsTheLettersOfPortugueseAndItsNeighbours) 
     driver_->ClearRecord();
     connection_.Params = {"USER_NAME=" + user};
     Export<tolvan::PegarUsuariosFn>("PegarUsuarios")(&dm_, &list);
-    EXPECT_THAT(driver_->Statements(), ElementsAre(tolvan::oracle::SessionsSql(upper))) << user;
+    EXPECT_THAT(driver_->Statements(), ElementsAre(SessionsOf(upper))) << user;
   }
 
   driver_->ClearRecord();

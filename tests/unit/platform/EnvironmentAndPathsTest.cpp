@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -96,14 +97,25 @@ TEST(Paths, ExecutablePathOverridesNest) {
   EXPECT_EQ(ExecutableDirectory(), real.substr(0, real.find_last_of("/\\") + 1));
 }
 
+// The folder follows the environment as this process's functions see it, a test's overlay
+// included, so that a tool started with that environment names the same folder.
 TEST(Paths, TemporaryDirectoryEndsWithTheDelimiter) {
   EXPECT_EQ(TemporaryDirectory().back(), kPathDelimiter);
-  if (kPosix) {
+  struct Case {
+    std::vector<std::pair<const char*, const char*>> variables;
+    const char* folder;
+  };
+  const std::vector<Case> cases =
+      kPosix ? std::vector<Case>{{{{"TMPDIR", "/var/tmp/x"}}, "/var/tmp/x/"},
+                                 {{{"TMPDIR", ""}}, "/tmp/"}}
+             : std::vector<Case>{{{{"TMP", "C:\\t\\a"}, {"TEMP", "C:\\t\\b"}}, "C:\\t\\a\\"},
+                                 {{{"TMP", ""}, {"TEMP", "C:\\t\\b\\"}}, "C:\\t\\b\\"}};
+  for (const Case& c : cases) {
     ScopedEnvironmentOverride overlay;
-    SetEnv("TMPDIR", "/var/tmp/x");
-    EXPECT_EQ(TemporaryDirectory(), "/var/tmp/x/");
-    SetEnv("TMPDIR", "");
-    EXPECT_EQ(TemporaryDirectory(), "/tmp/");
+    for (const auto& [name, value] : c.variables) {
+      SetEnv(name, value);
+    }
+    EXPECT_EQ(TemporaryDirectory(), c.folder);
   }
 }
 

@@ -1,6 +1,6 @@
-// Every export of the loaded plug-in, looked up by name and called through a pointer of the
-// export's own type, with a different value in each argument: an argument that reaches the wrong
-// parameter shows in what the server or the tool is given.
+// Every export of the plug-in (linked into the test), looked up by name and called through a
+// pointer of the export's own type, with a different value in each argument: an argument that
+// reaches the wrong parameter shows in what the server or the tool is given.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Fixture.h"
+#include "LinkedPlugin.h"
 #include "TolvanPostgreSQLUtil.h"
-#include "platform/DynamicLibrary.h"
 #include "tolvan/Exports.h"
 
 namespace tolvan::postgresql::test {
@@ -35,11 +35,7 @@ using ExecutarPgRestoreFn = void (*)(std::string, std::string, std::string, std:
 
 class ExportsThroughLibrary : public PluginHost {
  protected:
-  ExportsThroughLibrary() {
-    const std::string real = platform::RealExecutablePath();
-    plugin_ = platform::DynamicLibrary::Load(real.substr(0, real.find_last_of("/\\") + 1) +
-                                             "TolvanPostgreSQL" TOLVAN_PLUGIN_SUFFIX);
-  }
+  ExportsThroughLibrary() { plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanPostgreSQL"); }
   template <typename Fn>
   Fn Export(const char* name) {
     Fn fn = plugin_->Function<Fn>(name);
@@ -47,7 +43,7 @@ class ExportsThroughLibrary : public PluginHost {
     return fn;
   }
 
-  std::unique_ptr<platform::DynamicLibrary> plugin_;
+  std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
 };
 
 TEST_F(ExportsThroughLibrary, ReportsAndRoles) {

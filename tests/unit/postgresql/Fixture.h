@@ -18,6 +18,7 @@
 #include "scripted_driver/ScriptedDriver.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::postgresql::test {
 

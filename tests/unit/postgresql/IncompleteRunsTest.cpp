@@ -1,6 +1,7 @@
 // Runs that do not end well leave nothing half-made: a dump that is not a whole archive never
 // replaces the earlier one, a cut archive never reaches pg_restore, the empty copy that failed
-// is dropped (or the message says what stayed), and PGPASSWORD is empty after every runner.
+// is dropped (or the message says what stayed), and a PGPASSWORD the host had stays after every
+// runner.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -117,7 +118,7 @@ TEST_F(IncompleteRunTest, PgPasswordKeepsTheHostsValueAfterEveryEarlyExitOfTheRu
     EXPECT_THAT(MessageOf(run), StartsWith("Backup:\r\n"));
     EXPECT_EQ(platform::GetEnv("PGPASSWORD"), "deixada por outro programa");
   }
-  platform::SetEnv("PGPASSWORD", "");
+  platform::UnsetEnv("PGPASSWORD");
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_dump").empty());
   EXPECT_TRUE(app_.Calls("PostgreSQL/pg_restore").empty());
 }

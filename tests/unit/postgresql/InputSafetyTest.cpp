@@ -12,6 +12,7 @@
 #include "platform/Process.h"
 #include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
+#include "tolvan/support/Quoting.h"
 
 namespace tolvan::postgresql::test {
 namespace {
@@ -90,29 +91,29 @@ TEST(PostgresDatabaseNames, NamesTheToolsWouldReadAsAConnectionGoInAsDbname) {
         std::string("postgresql://10.0.0.9/outro"), std::string("POSTGRES://x"),
         std::string("--clean"), std::string("-novo")}) {
     SCOPED_TRACE(name);
-    EXPECT_TRUE(NomeLidoComoConexao(name));
+    EXPECT_TRUE(ReadsAsConnectionString(name));
     const auto dump = platform::SplitCommandLine(
         PgDumpCommandLine("/p/", "srv", "5432", name, "u", "/t/f.tar", true));
     const auto restore = platform::SplitCommandLine(
         PgRestoreCommandLine("/p/", "srv", "5432", name, "u", "/t/f.tar"));
     // The connection string is read back by the tools as this one name.
-    const std::string expected = "--dbname=" + ConexaoSomenteDoBanco(name);
+    const std::string expected = "--dbname=" + ConnectionStringOfName(name);
     EXPECT_EQ(dump.back(), expected);
     EXPECT_THAT(restore, ElementsAre("/p/pg_restore" + std::string(platform::kExecutableSuffix),
                                      "-h", "srv", "-p", "5432", "-U", "u", expected, "/t/f.tar"));
     EXPECT_THAT(restore, Not(::testing::Contains("-d")));
   }
-  EXPECT_EQ(ConexaoSomenteDoBanco("D'Ávila \\ x=1"), "dbname='D\\'Ávila \\\\ x=1'");
+  EXPECT_EQ(ConnectionStringOfName("D'Ávila \\ x=1"), "dbname='D\\'Ávila \\\\ x=1'");
 
   // Other names keep the plain command lines.
   for (const std::string& name : {std::string("vendas"), std::string("Loja 2024"),
                                   std::string("a-b"), std::string("postgresql:/x")}) {
     SCOPED_TRACE(name);
-    EXPECT_FALSE(NomeLidoComoConexao(name));
+    EXPECT_FALSE(ReadsAsConnectionString(name));
     EXPECT_THAT(PgRestoreCommandLine("/p/", "srv", "1", name, "u", "/f"),
-                HasSubstr(" -d " + CommandLineArgument(name) + " \"/f\""));
+                HasSubstr(" -d " + tolvan::support::QuoteArgument(name) + " \"/f\""));
     EXPECT_THAT(PgDumpCommandLine("/p/", "srv", "1", name, "u", "/f", false),
-                ::testing::EndsWith("\"/f\" " + CommandLineArgument(name)));
+                ::testing::EndsWith("\"/f\" " + tolvan::support::QuoteArgument(name)));
   }
 }
 
@@ -126,10 +127,10 @@ class OpeningCheckTest : public PluginHost {
 };
 
 TEST_F(OpeningCheckTest, OnlyTheLocaleRefusalIsBlamedOnTheCollation) {
-  EXPECT_TRUE(RecusaDeCollation("FATAL:  database locale is incompatible with operating system",
-                                "C.UTF-8"));
+  EXPECT_TRUE(IsCollationRefusal("FATAL:  database locale is incompatible with operating system",
+                                 "C.UTF-8"));
   // The detail names the locale in any language the server speaks.
-  EXPECT_TRUE(RecusaDeCollation(
+  EXPECT_TRUE(IsCollationRefusal(
       "FATAL:  a configuração regional ...\nDETAIL:  ... LC_CTYPE \"C.UTF-8\", que ...",
       "C.UTF-8"));
 
@@ -143,7 +144,7 @@ TEST_F(OpeningCheckTest, OnlyTheLocaleRefusalIsBlamedOnTheCollation) {
   // returns, the operator is warned with the server's answer, and nothing is dropped.
   for (const std::string& refusal : refusals) {
     SCOPED_TRACE(refusal);
-    EXPECT_FALSE(RecusaDeCollation(refusal, "C.UTF-8"));
+    EXPECT_FALSE(IsCollationRefusal(refusal, "C.UTF-8"));
     tolvan::test::DialogRecorder dialogs;
     driver_->FailAt(testing::Operation::Connect, driver_->Count(testing::Operation::Connect) + 1,
                     refusal);

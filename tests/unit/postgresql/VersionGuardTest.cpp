@@ -23,15 +23,6 @@ namespace {
 using testing::Answer;
 using testing::Operation;
 
-TEST(PostgresVersionText, DotsGoAfterTheSecondSixthAndEighthDigitOrAtTheEnd) {
-  EXPECT_EQ(FormatarVersao(150020000000), "15.0020.00.0000");
-  EXPECT_EQ(FormatarVersao(170002000000), "17.0002.00.0000");
-  EXPECT_EQ(FormatarVersao(0), "0...");
-  EXPECT_EQ(FormatarVersao(12), "12...");
-  EXPECT_EQ(FormatarVersao(1234567), "12.3456.7.");
-  EXPECT_EQ(FormatarVersao(123456789), "12.3456.78.9");
-}
-
 TEST(PostgresVersionText, ServerAndToolMajorVersions) {
   EXPECT_EQ(ServerMajorVersion("PostgreSQL 17.2 on x86_64-pc-linux-gnu"), "17");
   EXPECT_EQ(ServerMajorVersion(kLinuxVersion), "15");

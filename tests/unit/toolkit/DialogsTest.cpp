@@ -8,6 +8,7 @@
 #include "Recorders.h"
 #include "TempDir.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

@@ -11,16 +11,9 @@
 
 namespace {
 
+using tolvan::test::ReadAll;
 using tolvan::test::TempDir;
-
-std::filesystem::path U8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string ReadAll(const std::string& file) {
-  std::ifstream in(U8(file), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using tolvan::test::U8;
 
 TEST(PegarDirTemp, IsAnExistingFolderEndingWithTheDelimiter) {
   const std::string dir = PegarDirTemp();

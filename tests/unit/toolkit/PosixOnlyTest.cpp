@@ -19,7 +19,9 @@
 #include "fake_tool/FakeTool.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 
@@ -95,10 +97,10 @@ TEST(ProductFilePosix, WhatIsNotAPlainFileAtTheFinalNameIsRefusedAndLeftAsItWas)
       continue;
     }
     try {
-      vesk::ProductFile product(c.path);
+      tolvan::support::ProductFile product(c.path);
       ADD_FAILURE() << "a product for " << c.path;
-    } catch (const vesk::EProductRefused& error) {
-      EXPECT_THAT(vesk::FileErrorReason(error), ::testing::HasSubstr(c.named));
+    } catch (const tolvan::support::EProductRefused& error) {
+      EXPECT_THAT(tolvan::support::FileErrorReason(error), ::testing::HasSubstr(c.named));
     }
     struct stat info {};
     ASSERT_EQ(::lstat(c.path.c_str(), &info), 0);
@@ -122,10 +124,10 @@ TEST(ProductFilePosix, ALongNameGetsTemporariesWithinTheLimitThatTheNextRunStill
   const std::string final_path = dir.File(name);
   std::string leftover;
   {
-    vesk::ProductFile product(final_path);
+    tolvan::support::ProductFile product(final_path);
     leftover = product.Path();
     const std::string temporary = std::filesystem::path(leftover).filename().string();
-    EXPECT_LE(temporary.size(), vesk::kMaxNameBytes);
+    EXPECT_LE(temporary.size(), tolvan::support::kMaxNameBytes);
     const std::size_t stem = temporary.find(".~");
     EXPECT_EQ(temporary.substr(0, stem), name.substr(0, stem));
     EXPECT_NE(static_cast<unsigned char>(name[stem]) & 0xC0, 0x80) << "cut before a whole letter";
@@ -135,7 +137,7 @@ TEST(ProductFilePosix, ALongNameGetsTemporariesWithinTheLimitThatTheNextRunStill
   EXPECT_EQ(std::filesystem::file_size(final_path), 7u);
   // What a killed run leaves under such a name goes with the next run.
   std::ofstream(leftover) << "killed";
-  { vesk::ProductFile next(final_path); }
+  { tolvan::support::ProductFile next(final_path); }
   EXPECT_FALSE(std::filesystem::exists(leftover));
 }
 
@@ -146,7 +148,7 @@ TEST(ProductFilePosix, ALinkAtTheFinalNameIsReplacedNeverWrittenThrough) {
   const std::string link = dir.File("pg_dump.cmd");
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
   {
-    vesk::ProductFile product(link);
+    tolvan::support::ProductFile product(link);
     std::ofstream(product.Path()) << "command";
     product.Commit();
   }

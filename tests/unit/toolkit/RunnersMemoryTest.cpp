@@ -7,8 +7,10 @@
 #include <string>
 
 #include "fake_tool/FakeTool.h"
+#include "tolvan/support/KeptLines.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 
@@ -62,14 +64,14 @@ TEST(RunnersMemory, AStreamWithoutLineEndsKeepsMemoryBounded) {
   EXPECT_EQ(bytes, kStreamBytes + 9);
   EXPECT_LE(longest, kMaxLineBytes);
   const std::string captured = frame.GetCaptureText();
-  EXPECT_LE(captured.size(), 2 * vesk::KeptLines::kLimit + 1024);
+  EXPECT_LE(captured.size(), 2 * tolvan::support::KeptLines::kLimit + 1024);
   EXPECT_EQ(captured.substr(0, 3), "xxx");
   EXPECT_NE(captured.find("linhas omitidas"), std::string::npos);
   EXPECT_EQ(captured.substr(captured.size() - 11), "\r\nlast line");
 
   std::string output;
   EXPECT_EQ(WinExec32AndRedirectOutput(tool, output), 0);
-  EXPECT_LE(output.size(), 2 * vesk::KeptLines::kLimit + 1024);
+  EXPECT_LE(output.size(), 2 * tolvan::support::KeptLines::kLimit + 1024);
   EXPECT_EQ(output.substr(output.size() - 11), "\nlast line\n");
 
   const long grown = *PeakKiB() - start;

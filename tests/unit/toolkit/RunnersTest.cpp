@@ -11,6 +11,7 @@
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
+#include "vesk/host/Toolkit.h"
 
 namespace {
 

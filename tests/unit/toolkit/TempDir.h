@@ -4,10 +4,23 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
 namespace tolvan::test {
+
+// A path from UTF-8 text, whatever the system's narrow code page is.
+inline std::filesystem::path U8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// The whole content of a file named in UTF-8; empty when it cannot be read.
+inline std::string ReadAll(const std::string& file) {
+  std::ifstream in(U8(file), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class TempDir {
  public:

@@ -13,11 +13,7 @@
 namespace {
 
 using tolvan::test::TempDir;
-
-// Paths reach the streams as UTF-8 whatever the system's narrow code page is.
-std::filesystem::path U8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
+using tolvan::test::U8;
 
 const bool kWindows = tolvan::platform::kPathDelimiter == '\\';
 

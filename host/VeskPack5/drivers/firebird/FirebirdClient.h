@@ -11,6 +11,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
 #include "platform/Text.h"
+#include "tolvan/support/FirebirdUser.h"
 
 namespace vesk::firebird {
 
@@ -203,8 +204,7 @@ void CallWithinConnectLimit(const std::string& server, std::chrono::seconds limi
                             const std::function<void()>& call,
                             const std::function<void()>& release);
 
-// The user name as a login block carries it: ASCII letters in upper case, as the security
-// database keeps them, unless the name is quoted.
-std::string LoginUserName(const std::string& user);
+// The user name as a login block carries it, as the plug-in's gbak runs give it too.
+using tolvan::support::FirebirdLoginName;
 
 }  // namespace vesk::firebird

@@ -442,26 +442,6 @@ class FirebirdCursor : public driver::Cursor {
   std::optional<std::vector<std::optional<std::string>>> singleton_;
 };
 
-}  // namespace
-
-// The security database keeps a user name with only its ASCII letters in upper case ("joão" is
-// kept as "JOãO"), and the server folds a login name the same way only when it is all ASCII: an
-// accented name is sent already folded, so that it logs in as typed. A quoted name is exact.
-std::string LoginUserName(const std::string& user) {
-  if (user.size() >= 2 && user.front() == '"' && user.back() == '"') {
-    return user;
-  }
-  std::string folded = user;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return folded;
-}
-
-namespace {
-
 std::string BuildDpb(const std::vector<std::string>& params, std::chrono::seconds limit) {
   std::string dpb{api::kDpbVersion1, api::kDpbUtf8Filename, 0};
   AppendConnectTimeout(dpb, api::kDpbConnectTimeout,
@@ -474,7 +454,7 @@ std::string BuildDpb(const std::vector<std::string>& params, std::chrono::second
     dpb += static_cast<char>(value.size());
     dpb += value;
   };
-  add(api::kDpbUserName, LoginUserName(ParamOf(params, "User_Name")), "O nome de usuário");
+  add(api::kDpbUserName, FirebirdLoginName(ParamOf(params, "User_Name")), "O nome de usuário");
   add(api::kDpbPassword, ParamOf(params, "Password"), "A senha");
   auto charset = ParamOf(params, "lc_ctype");
   add(api::kDpbLcCtype, charset.empty() ? "UTF8" : charset, "O conjunto de caracteres");

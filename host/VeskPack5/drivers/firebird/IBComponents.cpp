@@ -243,7 +243,7 @@ void TVeskIBDatabase::Open() {
   impl_->client = Client::Get(vesk::firebird::ComponentsClientLibrary());
   std::string dpb{api::kDpbVersion1, api::kDpbUtf8Filename, 0};
   const std::string user =
-      vesk::firebird::LoginUserName(vesk::firebird::ClauseValue(Params, "USER", "USER_NAME"));
+      vesk::firebird::FirebirdLoginName(vesk::firebird::ClauseValue(Params, "USER", "USER_NAME"));
   const std::string password = vesk::firebird::ClauseValue(Params, "PASSWORD", "PASSWORD");
   if (!user.empty()) {
     vesk::firebird::AddDpbText(dpb, api::kDpbUserName, user, "O nome de usuário");
