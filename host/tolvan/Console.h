@@ -19,8 +19,9 @@ bool StderrIsTerminal();
 // Columns of the terminal on stderr; 0 when it is not a terminal or does not say.
 std::size_t TerminalColumns();
 
-// Columns of the terminal on stdout less the last one, 80 when it is not a terminal or does not
-// say: the width help and notes are wrapped to.
+// Columns of the terminal on stdout less the last one; when stdout is a pipe or a file, of the
+// terminal on stderr, where piped output is read (tolvan help | head); 80 when neither says: the
+// width help and notes are wrapped to.
 std::size_t OutputColumns();
 
 // From the first call on, a change of the terminal's size is recorded; TakeTerminalResized tells

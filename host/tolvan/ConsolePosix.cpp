@@ -45,7 +45,9 @@ std::size_t TerminalColumns() {
 
 std::size_t OutputColumns() {
   winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) {
+  // Output piped on (tolvan help | head) is read on the terminal of stderr.
+  if ((ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) &&
+      (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2)) {
     return 80;
   }
   // Short of the last column, as every line tolvan prints on a terminal.

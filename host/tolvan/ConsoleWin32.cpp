@@ -139,7 +139,11 @@ std::size_t TerminalColumns() {
 }
 
 std::size_t OutputColumns() {
-  const std::size_t columns = ColumnsOf(STD_OUTPUT_HANDLE);
+  // Output piped on (to more, to findstr) is read on the console of stderr.
+  std::size_t columns = ColumnsOf(STD_OUTPUT_HANDLE);
+  if (columns < 2) {
+    columns = ColumnsOf(STD_ERROR_HANDLE);
+  }
   // Short of the last column, where the console would wrap at once and add a blank line.
   return columns < 2 ? 80 : columns - 1;
 }

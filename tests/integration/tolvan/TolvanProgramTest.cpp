@@ -449,6 +449,19 @@ TEST_F(TolvanProgram, EveryHelpFitsTheTerminal) {
       }
     }
   }
+  // Piped on (tolvan --help | head), laid out for the terminal the operator reads it on.
+  Tolvan piped(Tolvan::Start{
+      {"-c", "\"$0\" --help | cat", tolvan::platform::ExecutableDirectory() + "tolvan"},
+      env_,
+      40,
+      false,
+      false,
+      "/bin/sh"});
+  const Outcome through_pipe = piped.Finish();
+  ASSERT_EQ(through_pipe.status, 0) << through_pipe.err;
+  for (const std::string& line : TerminalLines(through_pipe.err)) {
+    EXPECT_LE(tolvan::cli::DisplayWidth(line), 40u) << line;
+  }
   // Which of two neighbouring exports to take, in one line each.
   for (const char* name : {"Backup", "BackupConn", "Restore", "RestoreConn"}) {
     Outcome r = RunTolvan({"firebird", name, "--help"}, env_);
