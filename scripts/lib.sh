@@ -293,6 +293,21 @@ ctest_counts() {
   fi
 }
 
+# Prints "CASES FAILED" summed over the GoogleTest XML reports in FOLDER (a test program of the
+# Windows build writes one: there each program is one ctest test); "0 0" when there is none.
+gtest_case_counts() {
+  local cases=0 failed=0 file line
+  for file in "$1"/*.xml; do
+    [[ -f $file ]] || continue
+    line=$(grep -m 1 '<testsuites ' "$file") || continue
+    if [[ $line =~ \ tests=\"([0-9]+)\"\ failures=\"([0-9]+)\" ]]; then
+      cases=$((cases + BASH_REMATCH[1]))
+      failed=$((failed + BASH_REMATCH[2]))
+    fi
+  done
+  echo "$cases $failed"
+}
+
 # Says plainly when sanitizer reports in LOG hold frames that carry no name, only a module and an
 # offset ("#1 0x7f3a... (/lib64/ld-linux-x86-64.so.2+0x10e4d)"): such a report cannot be read (nor
 # matched by a suppression that names a function), and the machine lacks the symbols to name it.
