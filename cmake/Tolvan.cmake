@@ -58,8 +58,9 @@ function(tolvan_add_gtest name)
     # Under the emulator every start of a program costs about a second of processor: each program
     # is one test, all its cases in one process (not one process per case, nor a listing of them at
     # build time), and writes what each case did to gtest/<program>.xml for the lane to count.
-    add_test(NAME ${name}
-      COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/gtest/${name}.xml)
+    # Relative to the test's working folder: the program takes a path from / for one on its drive.
+    file(RELATIVE_PATH report ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_BINARY_DIR}/gtest/${name}.xml)
+    add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${report})
     set_tests_properties(${name} PROPERTIES ${properties})
   else()
     gtest_discover_tests(${name}
