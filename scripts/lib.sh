@@ -5,9 +5,23 @@
 TOLVAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export TOLVAN_ROOT
 
+# Text read on a terminal is broken at blanks to its width, never inside a word; anywhere else
+# it passes as written. The first argument is the descriptor the text goes to.
+fit_terminal() {
+  local columns
+  # The terminal's width asked of the terminal itself: inside $(...) the output is a pipe.
+  exec 3>&"$1"
+  if [[ -t 3 ]] && columns=$(stty size <&3 2>/dev/null) && columns=${columns#* } &&
+    ((columns >= 20)); then
+    fold -s -w "$columns"
+  else
+    cat
+  fi
+}
+
 # The calling script's usage: its opening comment, without the comment marks.
 script_usage() {
-  awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$0"
+  awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$0" | fit_terminal "${1:-1}"
 }
 
 # Every script that sources this file answers --help (or -h) as its first argument with its
@@ -19,12 +33,12 @@ fi
 
 # Wrong arguments: the usage on stderr, status 2.
 usage_error() {
-  script_usage >&2
+  script_usage 2 >&2
   exit 2
 }
 
 # Every script logs the same way: "[script] message" on stderr.
-log() { printf '[%s] %s\n' "$(basename "$0")" "$*" >&2; }
+log() { printf '[%s] %s\n' "$(basename "$0")" "$*" | fit_terminal 2 >&2; }
 die() {
   log "error: $*"
   exit 1

@@ -113,6 +113,9 @@ const OptionHelp* FindOption(const std::string& name) {
   return nullptr;
 }
 
+// How far an example's continued lines are indented.
+constexpr std::size_t kExampleIndent = 4;
+
 // One line on which of two neighbouring exports to take.
 std::string WhenToUse(const std::string& name) {
   if (name == "Backup" || name == "BackupConn") {
@@ -212,27 +215,29 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
   }
   optional.insert(optional.end(), EverywhereOptions().begin(), EverywhereOptions().end());
   section("Opções que ela aceita", optional);
-  // An option and its value stay on one line: joined by a no-break space while wrapping.
-  constexpr std::string_view kNoBreak = "\u00a0";
-  std::string example = "tolvan " + plugin + " " + name;
+  // The example is a command to copy: it is broken only between arguments, each line but the last
+  // continued by " \\", and an option stays on one line with its value when they fit together.
+  std::vector<std::string> pieces;
   for (const std::string& option : options.required) {
-    example += " ";
-    example += option;
-    example += kNoBreak;
-    example += ExampleValue(kind, option);
-  }
-  const std::string wrapped = Wrap("  ", example, columns, 4);
-  text += "\nExemplo:\n";
-  // Copied piece by piece (an in-place replace draws a false -Wrestrict report from GCC 12).
-  for (std::size_t from = 0;;) {
-    const std::size_t at = wrapped.find(kNoBreak, from);
-    text.append(wrapped, from, at == std::string::npos ? std::string::npos : at - from);
-    if (at == std::string::npos) {
-      break;
+    const std::string value = ExampleValue(kind, option);
+    if (kExampleIndent + DisplayWidth(option) + 1 + DisplayWidth(value) + 2 <= columns) {
+      pieces.push_back(option + " " + value);
+    } else {
+      pieces.push_back(option);
+      pieces.push_back(value);
     }
-    text += ' ';
-    from = at + kNoBreak.size();
   }
+  std::string line = "  tolvan " + plugin + " " + name;
+  text += "\nExemplo:\n";
+  for (const std::string& piece : pieces) {
+    if (DisplayWidth(line) + 1 + DisplayWidth(piece) + 2 <= columns) {
+      line += " " + piece;
+    } else {
+      text += line + " \\\n";
+      line = std::string(kExampleIndent, ' ') + piece;
+    }
+  }
+  text += line + "\n";
   return text + ExitStatuses(columns);
 }
 

@@ -22,6 +22,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -432,6 +433,8 @@ TEST_F(TolvanProgram, EveryHelpFitsTheTerminal) {
   for (const std::string& name : tolvan::cli::OfferedExports(*library)) {
     helps.push_back({"firebird", name, "--help"});
   }
+  // Each export's example, by width: the text from "Exemplo:" to the blank line after it.
+  std::map<std::string, std::map<unsigned short, std::string>> examples;
   for (const unsigned short columns : {40, 120}) {
     for (const auto& args : helps) {
       SCOPED_TRACE(std::to_string(columns) + " columns: " + ::testing::PrintToString(args));
@@ -446,8 +449,30 @@ TEST_F(TolvanProgram, EveryHelpFitsTheTerminal) {
       if (args.size() == 3) {
         EXPECT_THAT(r.err, HasSubstr("Exemplo:"));
         EXPECT_THAT(r.err, HasSubstr("130  interrompida por SIGINT"));
+        std::string text = r.err;
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        const auto from = text.find("Exemplo:\n");
+        ASSERT_NE(from, std::string::npos);
+        examples[args[1]][columns] = text.substr(from + 9, text.find("\n\n", from) - from - 9);
       }
     }
+  }
+  // An example copied from a narrow terminal is the same command as from a wide one: the shell
+  // reads the same words from its lines.
+  const auto words = [&](const std::string& example) {
+    Tolvan shell(Tolvan::Start{{"-c", "eval \"set -- $1\"; printf '%s|' \"$@\"", "sh", example},
+                               env_,
+                               std::nullopt,
+                               false,
+                               false,
+                               "/bin/sh"});
+    return shell.Finish().out;
+  };
+  for (const auto& [name, by_width] : examples) {
+    SCOPED_TRACE(name);
+    const std::string wide = words(by_width.at(120));
+    EXPECT_THAT(wide, StartsWith("tolvan|firebird|" + name + "|"));
+    EXPECT_EQ(words(by_width.at(40)), wide) << by_width.at(40);
   }
   // Piped on (tolvan --help | head), laid out for the terminal the operator reads it on.
   Tolvan piped(Tolvan::Start{
