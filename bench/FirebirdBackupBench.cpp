@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "LinkedPlugin.h"
+#include "Median.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -25,7 +26,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using tolvan::bench::Clock;
+using tolvan::bench::Median;
 
 class CountingFrame : public TVeskFraProgresso {
  public:
@@ -37,11 +39,6 @@ class CountingFrame : public TVeskFraProgresso {
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // The command line as a plain caller would run it: output read and dropped, exit code checked.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Median.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -25,12 +26,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+using tolvan::bench::Clock;
+using tolvan::bench::Median;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Median.h"
 #include "TolvanPostgreSQLUtil.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -22,7 +23,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using tolvan::bench::Clock;
+using tolvan::bench::Median;
 
 constexpr int kRounds = 7;
 const std::string kBin = "/usr/lib/postgresql/15/bin/";
@@ -35,11 +37,6 @@ std::string Env(const char* name) {
     std::exit(2);
   }
   return *value;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 void Run(const std::string& command_line) {

@@ -43,10 +43,19 @@ endfunction()
 # A GoogleTest program registered with CTest test by test (in the Windows build, program by
 # program). LABELS: unit or integration.
 # ENVIRONMENT_MODIFICATION: ctest's property of that name, for every test of the program.
+# RUNS: the plug-ins and programs the tests load or start, built before the program (those of them
+# that this build makes). Every program knows the plug-ins' file suffix as TOLVAN_PLUGIN_SUFFIX.
 function(tolvan_add_gtest name)
-  cmake_parse_arguments(T "" "ENVIRONMENT_MODIFICATION" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "ENVIRONMENT_MODIFICATION" "SOURCES;LIBS;LABELS;RUNS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tolvan_test_ci GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TOLVAN_PLUGIN_SUFFIX="${CMAKE_SHARED_LIBRARY_SUFFIX}")
+  foreach(target ${T_RUNS})
+    if(TARGET ${target})
+      add_dependencies(${name} ${target})
+    endif()
+  endforeach()
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()

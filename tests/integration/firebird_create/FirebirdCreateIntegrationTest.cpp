@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "DeclaredNames.h"
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "TestFolders.h"
+#include "ci/TestNames.h"
 #include "firebird/IBComponents.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
@@ -33,12 +36,6 @@
 #include "vesk/host/Firebird.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::IsEmpty;
-using Lines = std::vector<std::string>;
 
 using Server = tolvan::test::FirebirdServer;
 using tolvan::test::FindFirebirdServer;
@@ -53,18 +50,8 @@ std::string Slurp(const std::string& path) {
 
 // The names a script declares, upper case.
 std::set<std::string> Declared(const std::string& script) {
-  std::set<std::string> names;
-  const std::string prefix = "DECLARE EXTERNAL FUNCTION ";
-  for (const auto& s : vesk::firebird::SplitScript(script)) {
-    std::string upper = s.bare;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (upper.rfind(prefix, 0) == 0) {
-      const std::string rest = upper.substr(prefix.size());
-      names.insert(rest.substr(0, rest.find(' ')));
-    }
-  }
-  return names;
+  const std::vector<std::string> names = tolvan::test::DeclaredNames(script);
+  return {names.begin(), names.end()};
 }
 
 const char* const kFunctionsSql =
@@ -92,35 +79,18 @@ class FirebirdCreate : public ::testing::Test {
   }
   void SetUp() override {
     plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
-    folder_ = fs::temp_directory_path() /
-              ("tolvan-create-it-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "bin");
+    app_ = std::make_unique<tolvan::test::TestAppFolder>("tolvan-create-it");
+    folder_ = app_->Root();
     if (fs::exists("/usr/bin/gbak")) {
       fs::create_symlink("/usr/bin/gbak", folder_ / "bin" / "gbak");
     }
-    app_ = std::make_unique<tolvan::platform::ScopedExecutablePathOverride>(
-        (folder_ / "bin" / "tolvan").string());
     if (!tolvan::platform::GetEnv("FIREBIRD_LOCK")) {
       fs::create_directories(folder_ / "lock");
       tolvan::platform::SetEnv("FIREBIRD_LOCK", (folder_ / "lock").string());
     }
   }
-  void TearDown() override {
-    app_.reset();
-    std::error_code ignored;
-    for (const auto& path : server_files_) {
-      fs::remove(path, ignored);
-    }
-    fs::remove_all(folder_, ignored);
-  }
-
   std::string ServerFile(const std::string& name) {
-    const std::string path = server_->data + "/create_" + std::to_string(getpid()) + "_" + name;
-    fs::remove(path);
-    server_files_.push_back(path);
-    return path;
+    return server_files_.Take(server_->data, name);
   }
   std::string Key(const std::string& path) const { return server_->Key(path); }
 
@@ -156,8 +126,8 @@ class FirebirdCreate : public ::testing::Test {
   std::optional<Server> server_ = FindFirebirdServer();
   std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   fs::path folder_;
-  std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
-  std::vector<std::string> server_files_;
+  std::unique_ptr<tolvan::test::TestAppFolder> app_;
+  tolvan::test::ServerFiles server_files_{"create"};
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::LogRecorder log_;
 };
@@ -265,7 +235,7 @@ TEST_F(FirebirdCreate, EmptyCopyHasTheSameMetadataAndNoRows) {
   const Lines metadata = db.Select(kMetadataSql);
 
   const std::string target = ServerFile("vazio.fdb");
-  server_files_.push_back(server_->data + "/create_" + std::to_string(getpid()) + "_vazio.fbk");
+  server_files_.Add(server_->data + "/create_" + std::to_string(getpid()) + "_vazio.fbk");
   auto vazia = plugin_->Function<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia");
   vazia(&db.dm, target, "", "", false);
   EXPECT_TRUE(db.connection.Connected());
@@ -290,7 +260,7 @@ TEST_F(FirebirdCreate, AnEmptyCopyThatFailsLeavesNeitherDatabaseNorBackupAndARet
   db.connection.ExecuteDirect("create table clientes (id integer, nome varchar(40))");
   const std::string target = ServerFile("copia.fdb");
   const std::string fbk = server_->data + "/create_" + std::to_string(getpid()) + "_copia.fbk";
-  server_files_.push_back(fbk);
+  server_files_.Add(fbk);
 
   // gbak behind a script: with "fail" there the restore runs whole and then fails; with "slow"
   // there the restore says so in "restoring" and waits before it starts.

@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/host/Firebird.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);

@@ -11,14 +11,10 @@
 
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
+#include "ci/TestNames.h"
 #include "vesk/VeskPack5.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using Lines = std::vector<std::string>;
 
 class ScriptRunner : public ::testing::Test {
  protected:

@@ -30,7 +30,9 @@
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "TestFolders.h"
 #include "ci/FailureOf.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -39,16 +41,6 @@
 #include "vesk/host/Firebird.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::Each;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using ::testing::StartsWith;
-using Lines = std::vector<std::string>;
 
 // The client library reads the names of its login blocks in the character set of the locale it
 // first ran under, as a program that takes its locale from a UTF-8 environment has it.
@@ -130,18 +122,7 @@ Lines NulSeparated(const std::string& text) {
   return pieces;
 }
 
-// A frame that lets the test act while gbak runs, on each line gbak writes.
-class HookedFrame : public TVeskFraProgresso {
- public:
-  explicit HookedFrame(std::function<void(const std::string&)> hook) : hook_(std::move(hook)) {}
-  void DoCaptureLine(const std::string& line, bool& stop) override {
-    hook_(line);
-    TVeskFraProgresso::DoCaptureLine(line, stop);
-  }
-
- private:
-  std::function<void(const std::string&)> hook_;
-};
+using tolvan::test::HookedFrame;
 
 class FirebirdGbak : public ::testing::Test {
  protected:
@@ -150,17 +131,12 @@ class FirebirdGbak : public ::testing::Test {
       GTEST_SKIP() << "no /usr/bin/gbak (package firebird3.0-utils)";
     }
     plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
-    folder_ = fs::temp_directory_path() /
-              ("tolvan-gbak-it-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "bin");
+    app_ = std::make_unique<tolvan::test::TestAppFolder>("tolvan-gbak-it");
+    folder_ = app_->Root();
     // The application folder as scripts/layout-appdir lays it out.
     fs::create_symlink("/usr/bin/gbak", folder_ / "bin" / "gbak");
     fs::create_symlink("/usr/lib/x86_64-linux-gnu/libfbclient.so.2",
                        folder_ / "bin" / "libfbclient.so.2");
-    app_ = std::make_unique<tolvan::platform::ScopedExecutablePathOverride>(
-        (folder_ / "bin" / "tolvan").string());
     if (!tolvan::platform::GetEnv("FIREBIRD_LOCK")) {
       fs::create_directories(folder_ / "lock");
       tolvan::platform::SetEnv("FIREBIRD_LOCK", (folder_ / "lock").string());
@@ -168,25 +144,15 @@ class FirebirdGbak : public ::testing::Test {
   }
 
   void TearDown() override {
-    app_.reset();
     for (const auto& undo : undo_) {
       undo();
     }
-    std::error_code ignored;
-    for (const auto& path : server_files_) {
-      fs::remove(path, ignored);
-    }
-    if (!folder_.empty()) {
-      fs::remove_all(folder_, ignored);
-    }
+    app_.reset();
   }
 
   // A file of the server's data folder, removed after the test.
   std::string ServerFile(const Server& server, const std::string& name) {
-    const std::string path = server.data + "/gbak_" + std::to_string(getpid()) + "_" + name;
-    fs::remove(path);
-    server_files_.push_back(path);
-    return path;
+    return server_files_.Take(server.data, name);
   }
 
   static void Fill(Database& db) {
@@ -228,10 +194,10 @@ class FirebirdGbak : public ::testing::Test {
   }
 
   fs::path folder_;
-  std::vector<std::string> server_files_;
+  tolvan::test::ServerFiles server_files_{"gbak"};
   // Run before the folder is removed: unmounts, attributes taken back.
   std::vector<std::function<void()>> undo_;
-  std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
+  std::unique_ptr<tolvan::test::TestAppFolder> app_;
   std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::PlainMessageRecorder boxes_;

@@ -16,6 +16,7 @@
 #include "FirebirdTestDatabase.h"
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using tolvan::test::FindFirebirdServer;
 
 // Sends the signal to this process at gbak's first line about the data, from the frame's callback.

@@ -17,6 +17,7 @@
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Interrupt.h"
@@ -25,21 +26,6 @@
 #include "vesk/VeskPack5.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::StartsWith;
-
-class LineHook : public TVeskFraProgresso {
- public:
-  explicit LineHook(std::function<void(const std::string&)> hook) : hook_(std::move(hook)) {}
-  void DoCaptureLine(const std::string& line, bool& stop) override {
-    hook_(line);
-    TVeskFraProgresso::DoCaptureLine(line, stop);
-  }
-
- private:
-  std::function<void(const std::string&)> hook_;
-};
 
 TEST(LongRestore, ARunPastThreeMinutesEndsWithoutACrashAndAnInterruptLeavesNoDatabase) {
   const auto server = tolvan::test::FindFirebirdServer();
@@ -57,7 +43,7 @@ TEST(LongRestore, ARunPastThreeMinutesEndsWithoutACrashAndAnInterruptLeavesNoDat
   const std::string path = server->data + "/longa_" + std::to_string(::getpid()) + ".fdb";
   const std::string target = server->Key(path);
 
-  LineHook frame([&](const std::string& line) {
+  tolvan::test::HookedFrame frame([&](const std::string& line) {
     if (line == "iniciando") {
       // From another process: a client of this one would keep the client library loaded here.
       FILE* isql = ::popen("/usr/bin/isql-fb -q", "w");

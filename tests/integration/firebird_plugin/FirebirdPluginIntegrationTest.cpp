@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FirebirdTestServer.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -26,13 +27,6 @@
 #include "vesk/host/Firebird.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::Contains;
-using ::testing::ContainsRegex;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 
 constexpr const char* kVersionLine = "LI-V3\\.[0-9]+\\.[0-9]+\\.[0-9]+ Firebird 3\\.0 ODS 12\\.0";
 

@@ -12,6 +12,7 @@
 
 #include "FirebirdTestServer.h"
 #include "ci/FailureOf.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -20,13 +21,6 @@
 #include "vesk/host/Firebird.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
 
 using Server = tolvan::test::FirebirdServer;
 using tolvan::test::FindFirebirdServer;

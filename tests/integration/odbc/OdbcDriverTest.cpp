@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -18,10 +19,6 @@
 #include "vesk/host/Odbc.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 std::string Env(const char* name) {
   return tolvan::platform::GetEnv(name).value_or("");

@@ -25,14 +25,11 @@
 
 #include "PostgresCluster.h"
 #include "ci/FailureOf.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 
 namespace tolvan::postgresql {
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 class PostgresBackupFiles : public PostgresCluster {
  protected:

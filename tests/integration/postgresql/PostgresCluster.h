@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/PostgresTestCluster.h"
 #include "ci/SkipOrFail.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -27,21 +28,7 @@ namespace tolvan::postgresql {
 
 namespace fs = std::filesystem;
 
-struct Cluster {
-  std::string host, port, user, password;
-};
-
-inline std::optional<Cluster> FindCluster() {
-  using platform::GetEnv;
-  auto host = GetEnv("TOLVAN_PG_HOST");
-  auto port = GetEnv("TOLVAN_PG_PORT");
-  auto user = GetEnv("TOLVAN_PG_USER");
-  auto password = GetEnv("TOLVAN_PG_PASSWORD");
-  if (!host || !port || !user || !password) {
-    return std::nullopt;
-  }
-  return Cluster{*host, *port, *user, *password};
-}
+using Cluster = tolvan::test::PostgresCluster;
 
 inline std::string Bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -77,7 +64,7 @@ inline std::string Unique(const std::string& stem) {
 class PostgresCluster : public ::testing::Test {
  protected:
   void SetUp() override {
-    cluster_ = FindCluster();
+    cluster_ = tolvan::test::FindPostgresCluster();
     if (!cluster_) {
       TOLVAN_SKIP_OR_FAIL(
           "no PostgreSQL test cluster (TOLVAN_PG_*); scripts/postgres-server start");

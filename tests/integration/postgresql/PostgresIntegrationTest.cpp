@@ -13,6 +13,7 @@
 
 #include "PostgresCluster.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -20,11 +21,6 @@
 
 namespace tolvan::postgresql {
 namespace {
-
-using ::testing::Contains;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 
 TEST_F(PostgresCluster, DriverVersionKeyParametersAndErrors) {
   EXPECT_THAT(Versao(&dm_), MatchesRegex("15\\.00[0-9][0-9]\\.00\\.0000"));

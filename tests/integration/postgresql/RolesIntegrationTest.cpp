@@ -10,14 +10,13 @@
 
 #include "TolvanPostgreSQLUtil.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 
 namespace tolvan::postgresql {
 namespace {
-
-using ::testing::Contains;
 
 class PostgresRoles : public ::testing::Test {
  protected:

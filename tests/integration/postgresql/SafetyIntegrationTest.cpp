@@ -16,17 +16,12 @@
 #include "Recorders.h"
 #include "ci/FailureOf.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Interrupt.h"
 #include "vesk/host/DefaultConnection.h"
 
 namespace tolvan::postgresql {
 namespace {
-
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using ::testing::StartsWith;
 
 const std::string kCountTables =
     "select count(*) from pg_class where relkind = 'r' and relnamespace = "

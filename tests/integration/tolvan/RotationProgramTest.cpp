@@ -19,6 +19,7 @@
 
 #include "Rotation.h"
 #include "RunningTolvan.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -26,11 +27,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 using tolvan_test::Outcome;
 using tolvan_test::Tolvan;
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
 #include <regex>
@@ -146,6 +147,11 @@ class Tolvan {
       }
     }
     return true;
+  }
+  // Reads until the error output holds text.
+  bool ReadUntil(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    return ReadUntil(
+        [&text](const std::string& err) { return err.find(text) != std::string::npos; }, timeout);
   }
 
   // Reads to the end and reaps tolvan; one that still runs after two minutes is killed and
@@ -303,6 +309,31 @@ inline Outcome RunWatching(const std::vector<std::string>& args,
     }
   }
   return run.Finish();
+}
+
+// True when every one of names stands in the test program's folder (scripts/layout-appdir puts
+// tolvan, its plug-ins and the tools there).
+inline bool BesideTest(std::initializer_list<const char*> names) {
+  const std::string bin = tolvan::platform::ExecutableDirectory();
+  for (const char* name : names) {
+    if (!std::filesystem::exists(bin + name)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A folder of the test's own under the system's temporary folder, name-<pid>, made afresh with the
+// given subfolders.
+inline std::filesystem::path FreshFolder(const std::string& name,
+                                         std::initializer_list<const char*> subfolders) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / (name + "-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  for (const char* subfolder : subfolders) {
+    fs::create_directories(dir / subfolder);
+  }
+  return dir;
 }
 
 // An application folder of its own for tolvan: tolvan copied from bin (it finds its plug-ins

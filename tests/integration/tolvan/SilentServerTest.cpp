@@ -20,6 +20,7 @@
 
 #include "Recorders.h"
 #include "RunningTolvan.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -31,8 +32,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 
 struct TolvanRun {

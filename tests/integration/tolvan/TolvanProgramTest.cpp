@@ -37,7 +37,9 @@
 #include "Report.h"
 #include "RunningTolvan.h"
 #include "StatusText.h"
+#include "ci/PostgresTestCluster.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -46,11 +48,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
-using ::testing::StartsWith;
 using tolvan_test::LastLine;
 using tolvan_test::Outcome;
 using tolvan_test::RunTolvan;
@@ -84,9 +81,7 @@ class TolvanProgram : public ::testing::Test {
   }
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tolvan-program-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "lock");
+    dir_ = tolvan_test::FreshFolder("tolvan-program", {"lock"});
     env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
             "FIREBIRD_LOCK=" + (dir_ / "lock").string()};
     tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
@@ -234,24 +229,20 @@ TEST_F(TolvanProgram, AnErrorBlockWhoseReasonWasPrintedAboveSaysWhereToLook) {
 }
 
 TEST_F(TolvanProgram, CriarBackupPrintsThePathOfTheDumpItWrote) {
-  using tolvan::platform::GetEnv;
-  const auto host = GetEnv("TOLVAN_PG_HOST");
-  const auto port = GetEnv("TOLVAN_PG_PORT");
-  const auto user = GetEnv("TOLVAN_PG_USER");
-  const auto password = GetEnv("TOLVAN_PG_PASSWORD");
-  if (!host || !port || !user || !password) {
+  const auto pg = tolvan::test::FindPostgresCluster();
+  if (!pg) {
     TOLVAN_SKIP_OR_FAIL("no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
   }
   const std::string name = "tolvan_cli_" + std::to_string(getpid());
-  const std::vector<std::string> env = {"TOLVAN_PASSWORD=" + *password};
-  Outcome r = RunTolvan({"postgresql", "CriarDataBaseFD", "--server", *host, "--port", *port,
-                         "--target", name, "--new-user", *user, "--new-password", *password},
+  const std::vector<std::string> env = {"TOLVAN_PASSWORD=" + pg->password};
+  Outcome r = RunTolvan({"postgresql", "CriarDataBaseFD", "--server", pg->host, "--port", pg->port,
+                         "--target", name, "--new-user", pg->user, "--new-password", pg->password},
                         env);
   ASSERT_EQ(r.status, 0) << r.err;
 
   const std::string dump = tolvan::platform::ExecutableDirectory() + "temp/" + name + ".dump";
-  r = RunTolvan({"postgresql", "CriarBackup", "--database", *host + "/" + *port + ":" + name,
-                 "--user", *user, "--yes"},
+  r = RunTolvan({"postgresql", "CriarBackup", "--database", pg->host + "/" + pg->port + ":" + name,
+                 "--user", pg->user, "--yes"},
                 env);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, dump + "\n");
@@ -502,8 +493,7 @@ TEST_F(TolvanProgram, NoPasswordPromptForAnEmbeddedPath) {
   const std::string db = MakeDatabase("sem senha.fdb", 1, 1);
   Tolvan tolvan(Tolvan::Start{{"firebird", "Versao", "--database", db}, env_, 80, false});
   // A prompt would wait on the terminal for an answer that never comes.
-  tolvan.ReadUntil([](const std::string& err) { return err.find("Senha") != std::string::npos; },
-                   std::chrono::seconds(10));
+  tolvan.ReadUntil("Senha", std::chrono::seconds(10));
   const Outcome r = tolvan.Finish();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, Not(HasSubstr("Senha")));
@@ -737,9 +727,7 @@ TEST_F(TolvanProgram, ProgressIsRedrawnAtTheNewWidthWhenTheTerminalShrinks) {
                     env_,
                     120,
                     false});
-  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-    return err.find("writing data for table") != std::string::npos;
-  }));
+  ASSERT_TRUE(tolvan.ReadUntil("writing data for table"));
   tolvan.Resize(30);
   const Outcome r = tolvan.Finish();
   ASSERT_EQ(r.status, 0) << r.err;
@@ -770,9 +758,8 @@ TEST_F(TolvanProgram, SigintDuringARestoreExits130AndLeavesNoTarget) {
                                 env_,
                                 std::nullopt,
                                 to_group});
-    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-      return err.find("restoring data for table") != std::string::npos;
-    })) << "the restore never reached its data";
+    ASSERT_TRUE(tolvan.ReadUntil("restoring data for table"))
+        << "the restore never reached its data";
     kill(to_group ? -tolvan.pid() : tolvan.pid(), SIGINT);
     const Outcome r = tolvan.Finish();
     EXPECT_EQ(r.status, 130) << r.err;
@@ -829,9 +816,7 @@ TEST_F(TolvanProgram, SigintAtADialogsPromptStartsNoTool) {
                     env_,
                     80,
                     false});
-  ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-    return err.find("Tecle Enter para seguir: ") != std::string::npos;
-  })) << "no dialog";
+  ASSERT_TRUE(tolvan.ReadUntil("Tecle Enter para seguir: ")) << "no dialog";
   kill(tolvan.pid(), SIGINT);
   const Outcome r = tolvan.Finish();
   EXPECT_EQ(r.status, 130) << r.err;
@@ -862,9 +847,7 @@ TEST_F(TolvanProgram, SigtermOrSighupToTolvanAloneLeavesNoGbakRunningNorDoesAKil
                                 env_,
                                 std::nullopt,
                                 false});
-    ASSERT_TRUE(tolvan.ReadUntil([](const std::string& err) {
-      return err.find("writing data for table") != std::string::npos;
-    }));
+    ASSERT_TRUE(tolvan.ReadUntil("writing data for table"));
     const std::optional<pid_t> gbak = GbakChildOf(tolvan.pid());
     ASSERT_TRUE(gbak) << "no gbak child of tolvan found in /proc";
     kill(tolvan.pid(), signal_number);

@@ -23,7 +23,9 @@
 
 #include "Plugin.h"
 #include "RunningTolvan.h"
+#include "ci/PostgresTestCluster.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/support/TarArchive.h"
@@ -32,11 +34,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 using tolvan_test::DescendantRuns;
 using tolvan_test::LastLine;
 using tolvan_test::Outcome;
@@ -49,15 +46,11 @@ struct Cluster {
 
 // The cluster the environment names under prefix ("TOLVAN_PG_", "TOLVAN_PG17_").
 std::optional<Cluster> ClusterOf(const std::string& prefix) {
-  using tolvan::platform::GetEnv;
-  const auto host = GetEnv(prefix + "HOST");
-  const auto port = GetEnv(prefix + "PORT");
-  const auto user = GetEnv(prefix + "USER");
-  const auto password = GetEnv(prefix + "PASSWORD");
-  if (!host || !port || !user || !password) {
+  const auto pg = tolvan::test::FindPostgresCluster(prefix);
+  if (!pg) {
     return std::nullopt;
   }
-  return Cluster{*host + "/" + *port, *user, *password};
+  return Cluster{pg->host + "/" + pg->port, pg->user, pg->password};
 }
 
 // Runs sql in database; a query gives its first column.
@@ -121,8 +114,7 @@ constexpr const char* kShop = R"(
 class VerifyPostgres : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string bin = tolvan::platform::ExecutableDirectory();
-    if (!fs::exists(bin + "tolvan") || !fs::exists(bin + "PostgreSQL")) {
+    if (!tolvan_test::BesideTest({"tolvan", "PostgreSQL"})) {
       GTEST_SKIP() << "no tolvan and PostgreSQL/ beside the test (scripts/layout-appdir)";
     }
     const auto cluster = ClusterOf("TOLVAN_PG_");
@@ -131,13 +123,10 @@ class VerifyPostgres : public ::testing::Test {
           "no PostgreSQL test cluster: source \"$(scripts/postgres-server start)\"");
     }
     pg_ = *cluster;
-    dir_ = fs::temp_directory_path() / ("tolvan-verify-pg-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "tmp");
-    fs::create_directories(dir_ / "bk");
+    dir_ = tolvan_test::FreshFolder("tolvan-verify-pg", {"tmp", "bk"});
     env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(), "TMPDIR=" + (dir_ / "tmp").string()};
     app_ = dir_ / "app";
-    tolvan_test::LayOutApplicationFolder(bin, app_);
+    tolvan_test::LayOutApplicationFolder(tolvan::platform::ExecutableDirectory(), app_);
     name_ = "tolvan_verify_pg_" + std::to_string(getpid());
     MakeDatabase(pg_, name_, kShop);
   }

@@ -33,6 +33,7 @@
 #include "RunningTolvan.h"
 #include "StatusText.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPack5.h"
@@ -40,10 +41,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 using tolvan_test::LastLine;
 using tolvan_test::Outcome;
 
@@ -82,22 +79,17 @@ bool Ended(pid_t pid) {
 class VerifyProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string bin = tolvan::platform::ExecutableDirectory();
-    if (!fs::exists(bin + "tolvan") || !fs::exists(bin + "gbak")) {
+    if (!tolvan_test::BesideTest({"tolvan", "gbak"})) {
       GTEST_SKIP() << "no tolvan and gbak beside the test (scripts/layout-appdir)";
     }
-    dir_ = fs::temp_directory_path() / ("tolvan-verify-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "lock");
-    fs::create_directories(dir_ / "tmp");
-    fs::create_directories(dir_ / "bk");
+    dir_ = tolvan_test::FreshFolder("tolvan-verify", {"lock", "tmp", "bk"});
     env_ = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
             "FIREBIRD_LOCK=" + (dir_ / "lock").string(), "TMPDIR=" + (dir_ / "tmp").string()};
     tolvan::platform::SetEnv("FIREBIRD_LOCK", (dir_ / "lock").string());
     // The application folder: tolvan copied (it finds its plug-ins and tools beside itself), the
     // rest linked, the tools replaceable by wrappers.
     app_ = dir_ / "app";
-    tolvan_test::LayOutApplicationFolder(bin, app_);
+    tolvan_test::LayOutApplicationFolder(tolvan::platform::ExecutableDirectory(), app_);
   }
   void TearDown() override {
     if (!dir_.empty()) {
@@ -185,6 +177,19 @@ class VerifyProgram : public ::testing::Test {
     return {"firebird",   "Backup", "--database", db,   "--user", "SYSDBA",
             "--password", "x",      "--file",     file, "--yes"};
   }
+  // A backup of db made to file without verification, as the good one a later run must keep; what
+  // it wrote (nothing when the run failed).
+  std::string GoodBackup(const std::string& db, const std::string& file) {
+    const Outcome r = Tolvan(FirebirdBackup(db, file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.status == 0 ? Bytes(file) : std::string();
+  }
+  std::vector<std::string> VerifiedFirebirdBackup(const std::string& db,
+                                                  const std::string& file) const {
+    std::vector<std::string> args = FirebirdBackup(db, file);
+    args.push_back("--verify");
+    return args;
+  }
 
   fs::path dir_;
   fs::path app_;
@@ -194,8 +199,7 @@ class VerifyProgram : public ::testing::Test {
 TEST_F(VerifyProgram, FirebirdBackupIsProvenWithItsTablesAndRows) {
   const std::string db = MakeFirebirdDatabase(1000);
   const std::string file = (dir_ / "bk" / "cópia da loja.fbk").string();
-  std::vector<std::string> args = FirebirdBackup(db, file);
-  args.push_back("--verify");
+  std::vector<std::string> args = VerifiedFirebirdBackup(db, file);
   Outcome r = Tolvan(args);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(LastLine(r.err), MatchesRegex("Backup verificado: " + file +
@@ -256,9 +260,8 @@ TEST_F(VerifyProgram, ProgressShowsTheVerificationWithinTheTerminalWidth) {
 TEST_F(VerifyProgram, FirebirdBackupCutAtHalfIsKeptBesideTheEarlierGoodOne) {
   const std::string db = MakeFirebirdDatabase(2000);
   const std::string file = (dir_ / "bk" / "loja.fbk").string();
-  Outcome r = Tolvan(FirebirdBackup(db, file));
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string good = Bytes(file);
+  const std::string good = GoodBackup(db, file);
+  ASSERT_FALSE(good.empty());
 
   // The real gbak, then its backup cut at half, as a disk or a copy that failed would leave it.
   WrapGbak(
@@ -266,9 +269,7 @@ TEST_F(VerifyProgram, FirebirdBackupCutAtHalfIsKeptBesideTheEarlierGoodOne) {
       "if [[ \" $* \" == *\" -b \"* ]]; then for a in \"$@\"; do f=$a; done\n"
       "  for a in \"$@\"; do [[ $a == *.tmp ]] && f=$a; done\n"
       "  truncate -s $(( $(stat -c %s \"$f\") / 2 )) \"$f\"; fi\nexit $rc\n");
-  std::vector<std::string> args = FirebirdBackup(db, file);
-  args.push_back("--verify");
-  r = Tolvan(args);
+  const Outcome r = Tolvan(VerifiedFirebirdBackup(db, file));
   EXPECT_EQ(r.status, 1) << r.err;
   // gbak's own error line first, as in every failure block.
   EXPECT_THAT(r.err, HasSubstr("erro:\n  ERROR: Backup incomplete\n  a verificação do backup "
@@ -289,9 +290,7 @@ TEST_F(VerifyProgram, FirebirdRowCountThatDiffersFailsWithBothCounts) {
       "if [[ \" $* \" == *\" -b \"* ]]; then\n"
       "  /usr/bin/gbak \"$@\" 2>&1 | sed 's/^gbak:2 records written/gbak:3 records written/'\n"
       "else exec /usr/bin/gbak \"$@\"; fi\n");
-  std::vector<std::string> args = FirebirdBackup(db, file);
-  args.push_back("--verify");
-  const Outcome r = Tolvan(args);
+  const Outcome r = Tolvan(VerifiedFirebirdBackup(db, file));
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_THAT(r.err, HasSubstr("tabela CLIENTES: 3 linhas no backup, 2 na cópia restaurada"));
   EXPECT_THAT(r.err, HasSubstr("não havia backup anterior em " + file));
@@ -303,15 +302,13 @@ TEST_F(VerifyProgram, FirebirdRowCountThatDiffersFailsWithBothCounts) {
 TEST_F(VerifyProgram, AnInterruptDuringTheVerificationLeavesNoScratchAndExitsWithItsStatus) {
   const std::string db = MakeFirebirdDatabase(200000);
   const std::string file = (dir_ / "bk" / "loja.fbk").string();
-  Outcome r = Tolvan(FirebirdBackup(db, file));
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string good = Bytes(file);
-  std::vector<std::string> args = FirebirdBackup(db, file);
-  args.push_back("--verify");
+  const std::string good = GoodBackup(db, file);
+  ASSERT_FALSE(good.empty());
+  std::vector<std::string> args = VerifiedFirebirdBackup(db, file);
   for (const auto& [signal_number, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}}) {
     SCOPED_TRACE(name);
     // The moment the restore of the verification runs.
-    r = Tolvan(args, {}, [signal_number = signal_number](pid_t tolvan) {
+    const Outcome r = Tolvan(args, {}, [signal_number = signal_number](pid_t tolvan) {
       if (!DescendantRuns(tolvan, "gbak", "-c")) {
         return false;
       }
@@ -353,8 +350,7 @@ TEST_F(VerifyProgram, WhatIsNotAFileAtTheBackupPathIsRefusedBeforeAnythingRunsAn
       continue;
     }
     const std::set<std::string> before = Entries(dir_ / "bk");
-    std::vector<std::string> verify = FirebirdBackup(db, path.string());
-    verify.push_back("--verify");
+    std::vector<std::string> verify = VerifiedFirebirdBackup(db, path.string());
     for (const auto& args :
          {FirebirdBackup(db, path.string()), verify,
           std::vector<std::string>{"postgresql", "CriarBackup", "--database", "127.0.0.1/1:nenhum",
@@ -451,8 +447,7 @@ TEST_F(VerifyProgram, ABackupNameAsLongAsTheFileSystemAllowsIsBackedUpVerifiedAn
   const std::string file = (dir_ / "bk" / name).string();
   Outcome r = Tolvan(FirebirdBackup(db, file));
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> verify = FirebirdBackup(db, file);
-  verify.push_back("--verify");
+  std::vector<std::string> verify = VerifiedFirebirdBackup(db, file);
   r = Tolvan(verify);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(LastLine(r.err), HasSubstr("Backup verificado: " + file));
@@ -484,8 +479,7 @@ TEST_F(VerifyProgram, NewBackupsAreTheirOwnersAloneAndOneThatReplacesAFileKeepsI
   EXPECT_EQ(ModeOf(file) & 0777, 0600u) << "a new backup";
 
   ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-  std::vector<std::string> verify = FirebirdBackup(db, file.string());
-  verify.push_back("--verify");
+  std::vector<std::string> verify = VerifiedFirebirdBackup(db, file.string());
   Outcome r = Tolvan(verify);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ModeOf(file) & 0777, 0640u) << "a proven backup in place of an earlier one";

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "vesk/host/Firebird.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using tolvan::platform::GetEnv;
 
 // The command's exit status; 128 + the signal for one a signal ended.

@@ -16,8 +16,10 @@
 #include "FirebirdTestServer.h"
 #include "LinkedPlugin.h"
 #include "Recorders.h"
+#include "TestFolders.h"
 #include "ci/FailureOf.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "tolvan/Exports.h"
@@ -27,17 +29,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using ::testing::StartsWith;
 using Database = tolvan::test::FirebirdDatabase;
-using Lines = std::vector<std::string>;
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -91,13 +83,8 @@ class Firebird4 : public ::testing::Test {
       TOLVAN_SKIP_OR_FAIL(why);
     }
     plugin_ = tolvan::testing::LinkedPlugin::Load("TolvanFirebird");
-    folder_ = fs::temp_directory_path() /
-              ("tolvan-fb4-it-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "bin");
-    app_ = std::make_unique<tolvan::platform::ScopedExecutablePathOverride>(
-        (folder_ / "bin" / "tolvan").string());
+    app_ = std::make_unique<tolvan::test::TestAppFolder>("tolvan-fb4-it");
+    folder_ = app_->Root();
     // gbak 4.0 finds its messages there.
     tolvan::platform::SetEnv("FIREBIRD_MSG", server_->messages);
   }
@@ -105,21 +92,11 @@ class Firebird4 : public ::testing::Test {
   void TearDown() override {
     app_.reset();
     tolvan::platform::SetEnv("FIREBIRD_MSG", "");
-    std::error_code ignored;
-    for (const auto& path : server_files_) {
-      fs::remove(path, ignored);
-    }
-    if (!folder_.empty()) {
-      fs::remove_all(folder_, ignored);
-    }
   }
 
   // A path in the server's data folder, removed after the test.
   std::string ServerFile(const std::string& name) {
-    const std::string path = server_->data + "/v_" + std::to_string(getpid()) + "_" + name;
-    fs::remove(path);
-    server_files_.push_back(path);
-    return path;
+    return server_files_.Take(server_->data, name);
   }
 
   std::string NewDatabase(const std::string& name) {
@@ -155,8 +132,8 @@ class Firebird4 : public ::testing::Test {
   std::optional<Firebird4Server> server_;
   std::unique_ptr<tolvan::testing::LinkedPlugin> plugin_;
   fs::path folder_;
-  std::vector<std::string> server_files_;
-  std::unique_ptr<tolvan::platform::ScopedExecutablePathOverride> app_;
+  tolvan::test::ServerFiles server_files_{"v"};
+  std::unique_ptr<tolvan::test::TestAppFolder> app_;
   tolvan::test::DialogRecorder dialogs_;
   tolvan::test::PlainMessageRecorder boxes_;
   tolvan::test::LogRecorder log_;
@@ -180,7 +157,8 @@ TEST_F(Firebird4, VersaoSessionsAndDatabasesOfTheServer) {
   int32_t attachments = -1;
   int32_t databases = -1;
   Export<tolvan::PegarDataBasesFn>("PegarDataBases")(&db.dm, &names, attachments, databases);
-  EXPECT_THAT(names, Contains(server_files_.front()));
+  // The database's path on the server, after the key's host/port.
+  EXPECT_THAT(names, Contains(key.substr(key.find(':') + 1)));
   EXPECT_GE(attachments, 1);
 }
 
@@ -326,7 +304,7 @@ TEST_F(Firebird4, CriarDataBaseAndCriarDataBaseVaziaThroughTheHostsConnection) {
   fs::copy_file(fs::path(server_->tools) / "fb4" / "libfbclient.so.2",
                 folder_ / "bin" / "libfbclient.so.2");
   const std::string empty = ServerFile("vazia.fdb");
-  server_files_.push_back(empty.substr(0, empty.size() - 4) + ".fbk");
+  server_files_.Add(empty.substr(0, empty.size() - 4) + ".fbk");
   Export<tolvan::CriarDataBaseVaziaFn>("CriarDataBaseVazia")(&host.dm, empty, "", "", false);
   EXPECT_TRUE(host.connection.Connected());
   Database copy(server_->Key(empty), server_->user, server_->password);
@@ -383,7 +361,7 @@ TEST_F(Firebird4, AnotherBuildOfTheSameMajorAndMinorStandsInForTheExpectedOne) {
                      folder_ / "bin" / "libfbclient.so.2");
   fs::copy_file(gbak3012, folder_ / "bin" / "gbak_3.0.12.33787");
   const std::string path = fb3->data + "/v3b_" + std::to_string(getpid()) + ".fdb";
-  server_files_.push_back(path);
+  server_files_.Add(path);
   vesk::firebird::CreateDatabase(fb3->Key(path), fb3->user, fb3->password);
   {
     Database db(fb3->Key(path), fb3->user, fb3->password);
@@ -402,7 +380,7 @@ TEST_F(Firebird4, AnotherBuildOfTheSameMajorAndMinorStandsInForTheExpectedOne) {
                           "3.0.12.33787.\r\n\r\nFavor copiar a versão correta para o diretório "
                           "do aplicativo."));
   const std::string target = fb3->data + "/v3b_r_" + std::to_string(getpid()) + ".fdb";
-  server_files_.push_back(target);
+  server_files_.Add(target);
   Export<tolvan::RestoreFn>("Restore")(fb3->Key(target), fb3->user, fb3->password, file, true,
                                        nullptr, false, true, "", "libfbclient.so.2", false);
   Database restored(fb3->Key(target), fb3->user, fb3->password);
@@ -418,7 +396,7 @@ TEST_F(Firebird4, AFirebird3BackupRestoresOnFirebird4) {
   }
   fs::create_symlink("/usr/bin/gbak", folder_ / "bin" / "gbak");
   const std::string old_path = fb3->data + "/v3_" + std::to_string(getpid()) + ".fdb";
-  server_files_.push_back(old_path);
+  server_files_.Add(old_path);
   vesk::firebird::CreateDatabase(fb3->Key(old_path), fb3->user, fb3->password);
   Lines rows;
   {

@@ -11,14 +11,11 @@
 #include "../postgresql/PostgresCluster.h"
 #include "ci/FailureOf.h"
 #include "ci/SkipOrFail.h"
+#include "ci/TestNames.h"
 #include "platform/Environment.h"
 
 namespace tolvan::postgresql {
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::StartsWith;
 
 // The cluster fixture pointed at the PostgreSQL 17 server for the test's life.
 class Postgres17 : public PostgresCluster {

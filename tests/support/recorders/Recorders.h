@@ -1,12 +1,15 @@
 // Recording stand-ins for the toolkit's dialog and log sinks. Each installs itself for its
-// lifetime and puts the sink it replaced back when it goes.
+// lifetime and puts the sink it replaced back when it goes. And a frame that hands each line to
+// the test.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/MessageBox.h"
+#include "vesk/VeskPack5.h"
 #include "vesk/VeskPackBase5.h"
 #include "vesk/host/Toolkit.h"
 
@@ -81,5 +84,18 @@ class PlainMessageRecorder {
 // flushed, in that order, with the system's own call names. Empty when nothing is missing.
 std::string DurableCommitProblem(const std::vector<std::string>& calls, const std::string& written,
                                  const std::string& final_path);
+
+// A frame that lets a test act on each line a tool writes, while the tool runs.
+class HookedFrame : public TVeskFraProgresso {
+ public:
+  explicit HookedFrame(std::function<void(const std::string&)> hook) : hook_(std::move(hook)) {}
+  void DoCaptureLine(const std::string& line, bool& stop) override {
+    hook_(line);
+    TVeskFraProgresso::DoCaptureLine(line, stop);
+  }
+
+ private:
+  std::function<void(const std::string&)> hook_;
+};
 
 }  // namespace tolvan::test

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "scripted_driver/ScriptedDriver.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using tolvan::testing::Answer;
 using tolvan::testing::Event;
 using tolvan::testing::Operation;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TolvanFirebirdUtil.h"
+#include "ci/TestNames.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
@@ -45,9 +46,6 @@ int VeskMessageDlg(const std::string& Text, TMsgDlgType /*Type*/,
 }
 
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 class GuardVersionCase : public ::testing::Test {
  protected:

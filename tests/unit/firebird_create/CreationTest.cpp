@@ -13,6 +13,7 @@
 
 #include "Recorders.h"
 #include "TolvanFirebirdUtil.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "scripted_driver/ScriptedDriver.h"
@@ -20,11 +21,7 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using tolvan::firebird::CreationComponents;
-namespace fs = std::filesystem;
 
 const std::string kCopyName = tolvan::platform::SharedLibraryFileName("ibclient64");
 const std::string kClientName = tolvan::platform::SharedLibraryFileName("fbclient", "2");

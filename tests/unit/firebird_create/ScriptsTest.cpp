@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "DeclaredNames.h"
 #include "TolvanFirebirdUtil.h"
+#include "ci/TestNames.h"
 #include "firebird/IBComponents.h"
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using tolvan::firebird::ScriptResource;
+using tolvan::test::DeclaredNames;
 using vesk::firebird::SplitScript;
 
 std::vector<std::string> Texts(std::string_view script) {
@@ -25,22 +26,6 @@ std::vector<std::string> Texts(std::string_view script) {
     out.push_back(s.text);
   }
   return out;
-}
-
-// The names the statements of a script declare, upper case, in order.
-std::vector<std::string> DeclaredNames(std::string_view script) {
-  std::vector<std::string> names;
-  const std::string prefix = "DECLARE EXTERNAL FUNCTION ";
-  for (const auto& s : SplitScript(script)) {
-    std::string upper = s.bare;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (upper.rfind(prefix, 0) == 0) {
-      const std::string rest = upper.substr(prefix.size());
-      names.push_back(rest.substr(0, rest.find(' ')));
-    }
-  }
-  return names;
 }
 
 TEST(EmbeddedScripts, AreFoundByNameInAnyLetterCaseAndUnknownNamesAreRefused) {

@@ -11,13 +11,7 @@
 
 namespace {
 
-using tolvan::firebird::FirebirdMsgPath;
-using tolvan::firebird::GbakBackupArguments;
-using tolvan::firebird::GbakRestoreArguments;
-using tolvan::firebird::IscStatus;
-using tolvan::firebird::RestoreConnTarget;
-using tolvan::firebird::SplitServiceHost;
-using tolvan::firebird::StatusSaysNoSuchFile;
+using namespace tolvan::firebird;
 
 std::string Backup(const std::string& database, bool service, bool quiet = false,
                    bool metadata = false) {

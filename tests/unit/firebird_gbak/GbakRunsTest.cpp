@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "LinkedPlugin.h"
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -32,14 +33,7 @@ namespace {
 
 using tolvan::testing::MessageOf;
 
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using ::testing::StartsWith;
 using tolvan::testing::FakeToolFolder;
-using Lines = std::vector<std::string>;
 
 constexpr const char* kVersion = "3.0.11.33637";
 constexpr const char* kOld = "3.0.5.1";

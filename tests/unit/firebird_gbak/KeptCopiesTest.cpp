@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Paths.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using tolvan::testing::FakeToolFolder;
 
 fs::path U8(const std::string& text) {

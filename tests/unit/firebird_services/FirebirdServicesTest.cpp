@@ -17,6 +17,7 @@
 
 #include "FakeFbClient.h"
 #include "TolvanFirebirdUtil.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "scripted_driver/MessageOf.h"
@@ -27,9 +28,6 @@ namespace {
 
 using tolvan::testing::MessageOf;
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 namespace fb = tolvan::firebird;
 
 std::string FakePath(const std::string& variant) {

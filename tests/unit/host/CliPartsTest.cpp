@@ -21,10 +21,7 @@
 namespace {
 
 using tolvan::cli::PluginKind;
-using tolvan::platform::GetEnv;
-using tolvan::platform::ScopedEnvironmentOverride;
-using tolvan::platform::SetEnv;
-using tolvan::platform::UnsetEnv;
+using namespace tolvan::platform;
 
 TEST(ResolvePluginTest, FamilyWordsNameTheLibraryBesideTheProgram) {
   auto ref = tolvan::cli::ResolvePlugin("postgresql", "/opt/app/");

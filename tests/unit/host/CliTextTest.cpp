@@ -19,16 +19,12 @@
 #include "Report.h"
 #include "StatusText.h"
 #include "WrappedOutput.h"
+#include "ci/TestNames.h"
 #include "tolvan/Exports.h"
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using tolvan::cli::DisplayWidth;
-using tolvan::cli::FitToWidth;
-using tolvan::cli::GbakProgress;
-using tolvan::cli::PluginKind;
+using namespace tolvan::cli;
 
 // Each plug-in's part of the tour's sentence says the ODBC driver (or the PostgreSQL tools) only
 // when this machine lacks them.

@@ -14,11 +14,10 @@
 #include "Report.h"
 #include "Verify.h"
 #include "VerifyPostgres.h"
+#include "ci/TestNames.h"
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using namespace tolvan::cli;
 
 TEST(ReadGbakBackupLinesTest, TakesTheObjectsAndTheLastCountOfEachTable) {

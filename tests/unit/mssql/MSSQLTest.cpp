@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TolvanMSSQLUtil.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "scripted_driver/MessageOf.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using tolvan::testing::Answer;
 using tolvan::testing::Event;
 using tolvan::testing::Operation;

@@ -9,10 +9,7 @@
 
 namespace {
 
-using vesk::odbc::BracedValue;
-using vesk::odbc::ConnectionStringAttribute;
-using vesk::odbc::ConnectionStringFor;
-using vesk::odbc::EncodeServerVersion;
+using namespace vesk::odbc;
 
 TEST(OdbcConnectionString, UserAndPasswordAreAddedOnlyWhenTheStringHasNone) {
   EXPECT_EQ(ConnectionStringFor(

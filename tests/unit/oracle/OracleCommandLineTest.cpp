@@ -19,18 +19,35 @@ std::string Import(const std::string& connect, const std::string& file) {
   return ImportCommandLine("scott", "tiger", ConnectService(connect, true), DumpBase(file));
 }
 
-TEST(OracleCommandLine, ExportAndImportToTheCharacter) {
+// Only the extension of the file-name part goes, in any case, and .DMP and .LOG in capitals take
+// its place: the export writes what the import reads.
+TEST(OracleCommandLine, ExportAndImportToTheCharacterOnTheSameFiles) {
   const std::string exp(ExportTool());
   const std::string imp(ImportTool());
-  EXPECT_EQ(Export("ORCL", false, "C:\\bkp\\loja.dmp"),
-            exp + " scott/tiger@ORCL OWNER=scott FILE=C:\\bkp\\loja.DMP LOG=C:\\bkp\\loja.LOG   ");
-  EXPECT_EQ(Import("ORCL", "C:\\bkp\\loja.dmp"),
-            imp +
-                " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=C:\\bkp\\loja.DMP "
-                "LOG=C:\\bkp\\loja.LOG   ");
-  // Any extension, in any case, becomes .DMP and .LOG in capitals.
-  EXPECT_EQ(Export("ORCL", false, "/bk/loja.Dump"),
-            exp + " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP LOG=/bk/loja.LOG   ");
+  const struct {
+    const char* file;
+    const char* base;
+  } cases[] = {
+      {"C:\\bkp\\loja.dmp", "C:\\bkp\\loja"},
+      {"/bk/loja.Dump", "/bk/loja"},
+      {"C:\\bkp\\loja.2024.dmp", "C:\\bkp\\loja.2024"},
+      {"loja.2024.dmp", "loja.2024"},
+      {"C:\\Users\\joao.silva\\loja.dmp", "C:\\Users\\joao.silva\\loja"},
+      {"\\\\192.168.0.10\\bkp\\loja.dmp", "\\\\192.168.0.10\\bkp\\loja"},
+      // A "." in a folder is part of the folder's name; a name without an extension keeps it all.
+      {"C:\\dados.old\\loja.dmp", "C:\\dados.old\\loja"},
+      {"C:\\dados.old\\loja", "C:\\dados.old\\loja"},
+      {"/srv/dados.old/loja", "/srv/dados.old/loja"},
+      {".\\loja.dmp", ".\\loja"},
+      {"C:\\bkp\\loja", "C:\\bkp\\loja"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(DumpBase(c.file), c.base);
+    const std::string files = std::string("FILE=") + c.base + ".DMP LOG=" + c.base + ".LOG   ";
+    EXPECT_EQ(Export("ORCL", false, c.file), exp + " scott/tiger@ORCL OWNER=scott " + files);
+    EXPECT_EQ(Import("ORCL", c.file), imp + " scott/tiger@ORCL FULL=YES IGNORE=YES " + files);
+  }
   // The dump may go to a name of its own while the log keeps the final one.
   EXPECT_EQ(ExportCommandLine("scott", "tiger", "ORCL", "/bk/loja.DMP.~1.tmp", "/bk/loja.LOG"),
             exp + " scott/tiger@ORCL OWNER=scott FILE=/bk/loja.DMP.~1.tmp LOG=/bk/loja.LOG   ");
@@ -93,38 +110,6 @@ TEST(OracleCommandLine, ExportServiceDropsOnlyAHostPrefix) {
   EXPECT_EQ(ConnectService("srv:a:b", true), "a:b");
   EXPECT_EQ(ConnectService("srv:ORCL", false), "srv:ORCL");
   EXPECT_EQ(ConnectService("", true), "");
-}
-
-TEST(OracleCommandLine, ExportAndImportReadAndWriteTheSameFiles) {
-  const std::string exp(ExportTool());
-  const std::string imp(ImportTool());
-  // Only the extension of the file-name part goes: the export writes what the import reads.
-  EXPECT_EQ(Export("ORCL", false, "C:\\bkp\\loja.2024.dmp"),
-            exp +
-                " scott/tiger@ORCL OWNER=scott FILE=C:\\bkp\\loja.2024.DMP "
-                "LOG=C:\\bkp\\loja.2024.LOG   ");
-  EXPECT_EQ(Import("ORCL", "C:\\bkp\\loja.2024.dmp"),
-            imp +
-                " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=C:\\bkp\\loja.2024.DMP "
-                "LOG=C:\\bkp\\loja.2024.LOG   ");
-  EXPECT_EQ(Export("ORCL", false, "loja.2024.dmp"),
-            exp + " scott/tiger@ORCL OWNER=scott FILE=loja.2024.DMP LOG=loja.2024.LOG   ");
-  EXPECT_EQ(Import("ORCL", "loja.2024.dmp"),
-            imp + " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=loja.2024.DMP LOG=loja.2024.LOG   ");
-  EXPECT_EQ(Export("ORCL", false, "C:\\Users\\joao.silva\\loja.dmp"),
-            exp +
-                " scott/tiger@ORCL OWNER=scott FILE=C:\\Users\\joao.silva\\loja.DMP "
-                "LOG=C:\\Users\\joao.silva\\loja.LOG   ");
-  EXPECT_EQ(Import("ORCL", "\\\\192.168.0.10\\bkp\\loja.dmp"),
-            imp +
-                " scott/tiger@ORCL FULL=YES IGNORE=YES FILE=\\\\192.168.0.10\\bkp\\loja.DMP "
-                "LOG=\\\\192.168.0.10\\bkp\\loja.LOG   ");
-
-  EXPECT_EQ(DumpBase("C:\\dados.old\\loja.dmp"), "C:\\dados.old\\loja");
-  EXPECT_EQ(DumpBase("C:\\dados.old\\loja"), "C:\\dados.old\\loja");
-  EXPECT_EQ(DumpBase("/srv/dados.old/loja"), "/srv/dados.old/loja");
-  EXPECT_EQ(DumpBase(".\\loja.dmp"), ".\\loja");
-  EXPECT_EQ(DumpBase("C:\\bkp\\loja"), "C:\\bkp\\loja");
 }
 
 TEST(OracleCommandLine, RestoreConnTargetTakesTheConnectionsPrefix) {

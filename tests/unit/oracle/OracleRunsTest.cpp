@@ -15,6 +15,7 @@
 
 #include "LinkedPlugin.h"
 #include "TolvanOracleUtil.h"
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -27,12 +28,6 @@
 
 namespace {
 
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
 using tolvan::testing::FakeToolFolder;
 using tolvan::testing::Operation;
 using tolvan::testing::Utf8Path;

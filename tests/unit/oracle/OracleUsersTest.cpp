@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TolvanOracleUtil.h"
+#include "ci/TestNames.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
 #include "scripted_driver/MessageOf.h"
@@ -19,9 +22,6 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 using tolvan::testing::Answer;
 using tolvan::testing::Operation;
 
@@ -127,23 +127,29 @@ TEST_F(OracleUsersTest, ArgumentChecksRunInArgumentOrderBeforeAnythingIsSent) {
   EXPECT_THAT(driver_->Statements(), IsEmpty());
 }
 
-TEST_F(OracleUsersTest, TextsThatWouldBreakOutOfTheirPlaceAreRefused) {
-  EXPECT_EQ(
-      MessageOf([&] { AddUser("u", "x DEFAULT TABLESPACE SYSTEM --", "g"); }),
-      "AddUser: AUserPass só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas duplas");
-  EXPECT_EQ(MessageOf([&] { AddUser("u", "p", "USERS; DROP"); }),
-            "AddUser: AGroupName só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas "
-            "duplas");
-  EXPECT_EQ(MessageOf([&] { DeleteUser("u CASCADE"); }),
-            "DeleteUser: AUserName só pode ter letras, dígitos, _, $ e #, ou estar toda entre "
-            "aspas duplas");
-  EXPECT_EQ(MessageOf([&] { ModifyUser("u", "a'b"); }),
-            "ModifyUser: AUserPass só pode ter letras, dígitos, _, $ e #, ou estar toda entre "
-            "aspas duplas");
-  EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "lo\"ja", "p"); }),
-            "CriarDataBase: User não pode ter aspas duplas");
-  EXPECT_EQ(MessageOf([&] { CriarDataBase("DADOS", "loja", "a\" IDENTIFIED"); }),
-            "CriarDataBase: Password não pode ter aspas duplas");
+// Texts that would break out of their place in a statement, and names that are no valid text, are
+// refused each with its own message before anything is sent.
+TEST_F(OracleUsersTest, TextsThatWouldBreakOutOfTheirPlaceAndBadNamesAreRefused) {
+  const std::string only =
+      " só pode ter letras, dígitos, _, $ e #, ou estar toda entre aspas duplas";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { AddUser("u", "x DEFAULT TABLESPACE SYSTEM --", "g"); }, "AddUser: AUserPass" + only},
+      {[&] { AddUser("u", "p", "USERS; DROP"); }, "AddUser: AGroupName" + only},
+      {[&] { DeleteUser("u CASCADE"); }, "DeleteUser: AUserName" + only},
+      {[&] { ModifyUser("u", "a'b"); }, "ModifyUser: AUserPass" + only},
+      {[&] { CriarDataBase("DADOS", "lo\"ja", "p"); },
+       "CriarDataBase: User não pode ter aspas duplas"},
+      {[&] { CriarDataBase("DADOS", "loja", "a\" IDENTIFIED"); },
+       "CriarDataBase: Password não pode ter aspas duplas"},
+      {[&] { AddUser("jo\xE3o", "p", "USERS"); }, "AddUser: AUserName não é um texto UTF-8 válido"},
+      {[&] { AddUser("\"jo\tão\"", "p", "USERS"); },
+       "AddUser: AUserName não pode conter caracteres de controle"},
+      {[&] { CriarDataBase("dados", "usuário\x01", "p"); },
+       "CriarDataBase: User não pode conter caracteres de controle"},
+  };
+  for (const auto& [call, message] : cases) {
+    EXPECT_EQ(MessageOf(call), message);
+  }
   EXPECT_THAT(driver_->Statements(), IsEmpty());
   // What Oracle takes unquoted goes through as it is.
   AddUser("LOJA_1$#", "Se9r$do", "USERS");
@@ -196,16 +202,6 @@ TEST_F(OracleUsersTest, AWholeQuotedIdentifierIsTakenWhereAnUnquotedOneGoes) {
   }
   EXPECT_EQ(MessageOf([&] { ModifyUser("u", std::string("\"a\0b\"", 5)); }),
             "ModifyUser: AUserPass não pode conter caracteres de controle");
-  EXPECT_THAT(driver_->Statements(), IsEmpty());
-}
-
-TEST_F(OracleUsersTest, BadNamesAreRefusedWithTheirOwnMessage) {
-  EXPECT_EQ(MessageOf([&] { AddUser("jo\xE3o", "p", "USERS"); }),
-            "AddUser: AUserName não é um texto UTF-8 válido");
-  EXPECT_EQ(MessageOf([&] { AddUser("\"jo\tão\"", "p", "USERS"); }),
-            "AddUser: AUserName não pode conter caracteres de controle");
-  EXPECT_EQ(MessageOf([&] { CriarDataBase("dados", "usuário\x01", "p"); }),
-            "CriarDataBase: User não pode conter caracteres de controle");
   EXPECT_THAT(driver_->Statements(), IsEmpty());
 }
 

@@ -1,13 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ci/TestNames.h"
 #include "platform/Process.h"
 
 namespace tolvan::platform {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 TEST(SplitCommandLine, BlanksTabsAndEmptyLines) {
   EXPECT_THAT(SplitCommandLine(""), IsEmpty());

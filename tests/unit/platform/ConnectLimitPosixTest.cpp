@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "ci/TestNames.h"
 #include "platform/ConnectLimit.h"
 #include "platform/Interrupt.h"
 #include "silent_listener/SilentListener.h"
@@ -22,7 +23,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using tolvan::platform::ConnectWithinLimit;
 using tolvan::platform::EConnectCut;
 

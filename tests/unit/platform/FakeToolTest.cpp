@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -13,8 +14,6 @@
 
 namespace tolvan::testing {
 namespace {
-
-using ::testing::ElementsAre;
 
 struct Run {
   std::string output;

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
@@ -17,11 +18,6 @@
 
 namespace tolvan::platform {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 constexpr bool kPosix = kPathDelimiter == '/';
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -20,8 +21,6 @@
 namespace tolvan::platform {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using tolvan::testing::FakeToolFolder;
 
 struct Run {

@@ -15,19 +15,14 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "platform/Process.h"
 #include "tolvan/support/Quoting.h"
 
 namespace tolvan::postgresql::test {
 namespace {
 
-using ::testing::Each;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
 using testing::Operation;
-using ::testing::StartsWith;
 
 const std::string kExe = platform::kExecutableSuffix;
 

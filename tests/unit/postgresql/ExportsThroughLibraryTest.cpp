@@ -12,15 +12,13 @@
 #include "Fixture.h"
 #include "LinkedPlugin.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "tolvan/Exports.h"
 
 namespace tolvan::postgresql::test {
 namespace {
 
 using testing::Answer;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsSupersetOf;
 
 // The plug-in's own exports beyond the family, with the signatures TolvanPostgreSQL.cpp gives.
 using PegarVersaoServidorFn = std::string (*)(TVeskSQLConnection*);

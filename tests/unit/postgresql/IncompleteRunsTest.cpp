@@ -11,18 +11,15 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
 namespace {
 
 using testing::Answer;
-using ::testing::Contains;
-using ::testing::HasSubstr;
 using testing::MessageOf;
-using ::testing::Not;
 using testing::Operation;
-using ::testing::StartsWith;
 
 const std::string kSlash(1, platform::kPathDelimiter);
 

@@ -9,6 +9,7 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "platform/Process.h"
 #include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
@@ -17,14 +18,8 @@
 namespace tolvan::postgresql::test {
 namespace {
 
-using ::testing::AllOf;
 using testing::Answer;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::MessageOf;
-using ::testing::Not;
-using ::testing::StartsWith;
 
 // The injection of the review: with the setting off, a backslash before the closing quote kept
 // the literal open and the rest ran as a statement of its own.

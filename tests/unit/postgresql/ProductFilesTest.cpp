@@ -14,6 +14,7 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "platform/Files.h"
 #include "recorders/Recorders.h"
 #include "scripted_driver/MessageOf.h"
@@ -21,10 +22,8 @@
 namespace tolvan::postgresql::test {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::MessageOf;
 using testing::Operation;
-using ::testing::StartsWith;
 
 class BackupFileTest : public PluginHost {
  protected:

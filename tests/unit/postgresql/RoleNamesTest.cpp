@@ -8,12 +8,10 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 
 namespace tolvan::postgresql::test {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 std::string Repeat(const std::string& piece, int times) {
   std::string out;

@@ -9,14 +9,13 @@
 
 #include "Fixture.h"
 #include "TolvanPostgreSQLUtil.h"
+#include "ci/TestNames.h"
 #include "scripted_driver/MessageOf.h"
 
 namespace tolvan::postgresql::test {
 namespace {
 
 using testing::Answer;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::Operation;
 
 const std::string kCreateNovo =

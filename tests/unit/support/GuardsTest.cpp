@@ -5,14 +5,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "ci/TestNames.h"
 #include "scripted_driver/ScriptedDriver.h"
 #include "tolvan/support/Guards.h"
 #include "vesk/VeskPack5.h"
 
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using tolvan::testing::Operation;
 
 // The body's failure goes first; a connection that does not open again is told after it, or is

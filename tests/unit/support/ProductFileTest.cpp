@@ -8,7 +8,8 @@
 #include <string>
 #include <system_error>
 
-#include "TempDir.h"
+#include "ci/TempDir.h"
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using tolvan::test::ReadAll;
 using tolvan::test::TempDir;
 using tolvan::test::U8;

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "TempDir.h"
+#include "ci/TempDir.h"
 #include "fake_tool/TarSample.h"
 #include "tolvan/support/TarArchive.h"
 
@@ -17,12 +17,7 @@ namespace {
 
 using tolvan::test::TempDir;
 
-using tolvan::testing::kTarEnd;
-using tolvan::testing::SampleDump;
-using tolvan::testing::SealTarHeader;
-using tolvan::testing::TarHeader;
-using tolvan::testing::TarMemberOf;
-using tolvan::testing::TarPadded;
+using namespace tolvan::testing;
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary)

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Recorders.h"
-#include "TempDir.h"
+#include "ci/TempDir.h"
 #include "vesk/VeskPackBase5.h"
 #include "vesk/host/Toolkit.h"
 

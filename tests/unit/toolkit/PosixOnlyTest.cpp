@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "TempDir.h"
+#include "ci/TempDir.h"
 #include "fake_tool/ChildrenReapedElsewhere.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Files.h"

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "ci/TestNames.h"
 #include "fake_tool/FakeTool.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
@@ -17,7 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using tolvan::testing::FakeToolFolder;
-using Lines = std::vector<std::string>;
 
 const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 

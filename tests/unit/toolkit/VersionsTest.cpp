@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "TempDir.h"
+#include "ci/TempDir.h"
 #include "platform/Paths.h"
 #include "vesk/VeskPackBase5.h"
 

@@ -1,4 +1,5 @@
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it; the text
+// helpers of the tests that use it.
 #pragma once
 
 #include <atomic>
@@ -31,6 +32,11 @@ class TempDir {
     path_ = std::filesystem::temp_directory_path() /
             ("tolvan-toolkit-" + std::to_string(stamp) + "-" +
              std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(path_);
+  }
+  // The folder of that name under the system's temporary folder, made afresh.
+  explicit TempDir(const std::string& name) : path_(std::filesystem::temp_directory_path() / name) {
+    std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
