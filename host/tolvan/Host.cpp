@@ -182,7 +182,7 @@ TVeskDMConexao& Host::Module() {
 }
 
 std::unique_ptr<TableRowCounter> Host::CountTableRowsBeside(ConsoleFrame& frame, bool live) {
-  if (!live || plugin_.kind != PluginKind::Firebird ||
+  if (!live || o_.quiet || plugin_.kind != PluginKind::Firebird ||
       driver_ != DriverNameFor(PluginKind::Firebird) || !o_.table_rows.empty() ||
       o_.metadata_only || LocalPathOf(database_) == database_) {
     return nullptr;

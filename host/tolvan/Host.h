@@ -64,13 +64,13 @@ class Host {
   // empty answer of an export that swallows its failures.
   TVeskDMConexao& Module();
 
-  // Beside a Firebird backup shown live (frame, live) whose tables' rows are not known before
-  // it: the rows, counted on a connection of tolvan's own while gbak runs and handed to the frame
-  // once in; the frame shows no percentage until then. Nothing for a database the engine opens in
-  // this process (a path without a server: gbak's engine holds the file alone while it runs), nor
-  // when only the metadata is backed up. Its connection opens before gbak starts (a server that
-  // does not answer holds gbak up to the connection's time limit, after the run's own connection
-  // of BackupConn). The counting ends when the object goes.
+  // Beside a Firebird backup shown live (frame, live; not --quiet) whose tables' rows are not known
+  // before it: the rows, counted on a connection of tolvan's own while gbak runs and handed to the
+  // frame once in; the frame shows no percentage until then. Nothing for a database the engine
+  // opens in this process (a path without a server: gbak's engine holds the file alone while it
+  // runs), nor when only the metadata is backed up. Its connection opens before gbak starts (a
+  // server that does not answer holds gbak up to the connection's time limit, after the run's own
+  // connection of BackupConn). The counting ends when the object goes.
   std::unique_ptr<TableRowCounter> CountTableRowsBeside(ConsoleFrame& frame, bool live);
 
   template <typename F>
