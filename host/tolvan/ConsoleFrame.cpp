@@ -66,6 +66,21 @@ void ConsoleFrame::Finish(bool succeeded) {
   held_left_out_ = 0;
 }
 
+void ConsoleFrame::AwaitTableRows() {
+  std::lock_guard lock(mutex_);
+  if (progress_) {
+    progress_->AwaitRows();
+  }
+}
+
+void ConsoleFrame::TakeTableRows(
+    std::optional<std::map<std::string, std::uint64_t, std::less<>>> rows) {
+  std::lock_guard lock(mutex_);
+  if (progress_) {
+    progress_->TakeRows(std::move(rows));
+  }
+}
+
 void ConsoleFrame::ClearStatus() {
   if (status_shown_) {
     out_ << kClearLine << std::flush;
@@ -139,7 +154,8 @@ std::vector<std::string> ConsoleFrame::StatusFields() const {
         fields.back() += FormatTimeLeft(*left);
       }
     } else if (progress->tables > 0) {
-      fields.push_back(std::to_string(progress->tables) + " tabelas");
+      fields.push_back(std::to_string(progress->tables) +
+                       (progress->tables == 1 ? " tabela" : " tabelas"));
     }
     if (progress->rows > 0) {
       fields.push_back(FormatCount(progress->rows) + (progress->rows == 1 ? " linha" : " linhas"));

@@ -61,6 +61,11 @@ class ConsoleFrame : public TVeskFraProgresso {
   // --quiet held.
   void Finish(bool succeeded = false);
 
+  // For a gbak run whose rows of each table are counted beside it (GbakProgress::AwaitRows,
+  // TakeRows); safe from any thread.
+  void AwaitTableRows();
+  void TakeTableRows(std::optional<std::map<std::string, std::uint64_t, std::less<>>> rows);
+
   void SetEhCircular(bool Value) override;
   void SetEhCircularParcial(bool Value) override;
 

@@ -155,25 +155,50 @@ void Host::SetUpDatabaseAndLogin(const std::string& export_name) {
   }
 }
 
+std::unique_ptr<TVeskSQLConnection> Host::NewConnection() const {
+  auto connection = std::make_unique<TVeskSQLConnection>();
+  connection->DriverName = driver_;
+  connection->Params = {"Database=" + database_, "USER_NAME=" + user_, "PASSWORD=" + password_};
+  if (!o_.odbc.empty()) {
+    connection->Params.push_back("ConnectionString=" + o_.odbc);
+  }
+  if (o_.connect_timeout) {
+    connection->Params.push_back(std::string(tolvan::platform::kConnectTimeoutParameter) + "=" +
+                                 std::to_string(*o_.connect_timeout));
+  }
+  connection->ClientLibrary = client_library_;
+  return connection;
+}
+
 TVeskDMConexao& Host::Module() {
   if (!connection_) {
-    connection_ = std::make_unique<TVeskSQLConnection>();
-    connection_->DriverName = driver_;
-    connection_->Params = {"Database=" + database_, "USER_NAME=" + user_, "PASSWORD=" + password_};
-    if (!o_.odbc.empty()) {
-      connection_->Params.push_back("ConnectionString=" + o_.odbc);
-    }
-    if (o_.connect_timeout) {
-      connection_->Params.push_back(std::string(tolvan::platform::kConnectTimeoutParameter) + "=" +
-                                    std::to_string(*o_.connect_timeout));
-    }
-    connection_->ClientLibrary = client_library_;
+    connection_ = NewConnection();
     dm_.SQLConnection = connection_.get();
     dm_.ExpectedClientVersion = o_.expected_client_version;
     vesk::SetDefaultConnection(connection_.get());
     connection_->Open();
   }
   return dm_;
+}
+
+std::unique_ptr<TableRowCounter> Host::CountTableRowsBeside(ConsoleFrame& frame, bool live) {
+  if (!live || o_.quiet || plugin_.kind != PluginKind::Firebird ||
+      driver_ != DriverNameFor(PluginKind::Firebird) || !o_.table_rows.empty() ||
+      o_.metadata_only || LocalPathOf(database_) == database_) {
+    return nullptr;
+  }
+  if (o_.export_name == "BackupConn") {
+    // The run's own connection first: a server that does not answer fails the run there, once,
+    // rather than after a wait for this one too.
+    Module();
+  }
+  auto counter = TableRowCounter::Start(
+      [this] { return NewConnection(); },
+      [&frame](std::optional<TableRows> rows) { frame.TakeTableRows(std::move(rows)); });
+  if (counter) {
+    frame.AwaitTableRows();
+  }
+  return counter;
 }
 
 std::string Host::PasswordGivenOrAsked() const {
@@ -335,13 +360,18 @@ std::string Host::Call(const std::string& name) {
     out_ << dump << "\n";
     return WithSize("Backup concluído: " + dump, dump);
   }
-  if (name == "Backup") {
-    Export<tolvan::BackupFn>(name)(database_, user_, password_, o_.file, o_.service, Frame(name),
-                                   o_.circular, o_.quiet, o_.expected_client_version,
-                                   client_library_, o_.metadata_only);
-  } else if (name == "BackupConn") {
-    Export<tolvan::BackupConnFn>(name)(&Module(), o_.file, o_.service, Frame(name), o_.circular,
-                                       o_.metadata_only);
+  if (IsBackup(name)) {
+    TVeskFraProgresso* frame = Frame(name);
+    const auto counting =
+        frame_ ? CountTableRowsBeside(*frame_, FrameSettings(name).live) : nullptr;
+    if (name == "Backup") {
+      Export<tolvan::BackupFn>(name)(database_, user_, password_, o_.file, o_.service, frame,
+                                     o_.circular, o_.quiet, o_.expected_client_version,
+                                     client_library_, o_.metadata_only);
+    } else {
+      Export<tolvan::BackupConnFn>(name)(&Module(), o_.file, o_.service, frame, o_.circular,
+                                         o_.metadata_only);
+    }
   } else if (name == "Restore") {
     Export<tolvan::RestoreFn>(name)(database_, user_, password_, o_.file, o_.service, Frame(name),
                                     o_.circular, o_.quiet, o_.expected_client_version,

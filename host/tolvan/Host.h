@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ConsoleFrame.h"
+#include "FirebirdProgress.h"
 #include "Options.h"
 #include "Plugin.h"
 #include "platform/DynamicLibrary.h"
@@ -63,6 +64,15 @@ class Host {
   // empty answer of an export that swallows its failures.
   TVeskDMConexao& Module();
 
+  // Beside a Firebird backup shown live (frame, live; not --quiet) whose tables' rows are not known
+  // before it: the rows, counted on a connection of tolvan's own while gbak runs and handed to the
+  // frame once in; the frame shows no percentage until then. Nothing for a database the engine
+  // opens in this process (a path without a server: gbak's engine holds the file alone while it
+  // runs), nor when only the metadata is backed up. Its connection opens before gbak starts (a
+  // server that does not answer holds gbak up to the connection's time limit, after the run's own
+  // connection of BackupConn). The counting ends when the object goes.
+  std::unique_ptr<TableRowCounter> CountTableRowsBeside(ConsoleFrame& frame, bool live);
+
   template <typename F>
   F Export(const std::string& name) const {
     return library_->Function<F>(name);
@@ -94,6 +104,8 @@ class Host {
 
  private:
   std::string PasswordGivenOrAsked() const;
+  // A connection set up from the options, not yet open.
+  std::unique_ptr<TVeskSQLConnection> NewConnection() const;
   std::size_t PrintList(const std::vector<std::string>& list);
   ConsoleFrame::Settings FrameSettings(const std::string& name) const;
   TVeskFraProgresso* Frame(const std::string& name);

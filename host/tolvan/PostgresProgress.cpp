@@ -228,16 +228,20 @@ void CopyProgressPoller::Stop(bool tool_succeeded) {
     }
   }
   wake_.notify_all();
-  if (thread_.joinable()) {
-    thread_.join();
+  JoinAndClose(thread_, connection_);
+}
+
+void JoinAndClose(std::thread& thread, std::unique_ptr<TVeskSQLConnection>& connection) {
+  if (thread.joinable()) {
+    thread.join();
   }
-  if (connection_) {
+  if (connection) {
     try {
-      connection_->Close();
+      connection->Close();
     } catch (const std::exception&) {
-      // A connection that cannot even be closed has nothing more to say.
+      // Nothing more to say: the connection may have been ended from the server.
     }
-    connection_.reset();
+    connection.reset();
   }
 }
 

@@ -100,6 +100,10 @@ class CopyProgressPoller {
   std::thread thread_;
 };
 
+// The end of a reading beside a run: waits for its thread, then closes and frees its connection,
+// whose failure to close has nothing more to say.
+void JoinAndClose(std::thread& thread, std::unique_ptr<TVeskSQLConnection>& connection);
+
 // What a status line asks of the poller: its state while the poller is there, nothing after.
 std::function<ProgressState()> ProgressReader(const std::shared_ptr<CopyProgressPoller>& poller);
 

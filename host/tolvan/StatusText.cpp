@@ -284,10 +284,20 @@ std::string Wrap(std::string_view head, std::string_view text, std::size_t colum
 }
 
 GbakProgress::GbakProgress(Kind kind, std::map<std::string, std::uint64_t, std::less<>> rows)
-    : kind_(kind), weights_(std::move(rows)) {
-  for (const auto& [table, count] : weights_) {
-    weight_total_ += count;
+    : kind_(kind) {
+  TakeRows(std::move(rows));
+}
+
+void GbakProgress::TakeRows(std::optional<std::map<std::string, std::uint64_t, std::less<>>> rows) {
+  rows_awaited_ = false;
+  if (rows) {
+    weights_ = std::move(*rows);
+    weight_total_ = 0;
+    for (const auto& [table, count] : weights_) {
+      weight_total_ += count;
+    }
   }
+  Update();
 }
 
 bool IsRecordCountLine(std::string_view line) {
@@ -349,7 +359,7 @@ void GbakProgress::Complete() {
 }
 
 void GbakProgress::Update() {
-  if (percent_ == 100 || tables_.empty()) {
+  if (percent_ == 100 || tables_.empty() || rows_awaited_) {
     return;
   }
   std::uint64_t share = done_.size() * 100 / tables_.size();

@@ -72,6 +72,11 @@ class GbakProgress {
 
   void Feed(std::string_view line);
   void Complete();
+  // The rows of each table come during the run (counted beside the tool): until they do, no
+  // percentage, which counting tables would put far ahead of the bytes when one table holds most.
+  void AwaitRows() { rows_awaited_ = true; }
+  // The rows awaited, or nothing when they will not come: the percentage then counts tables.
+  void TakeRows(std::optional<std::map<std::string, std::uint64_t, std::less<>>> rows);
 
   std::size_t Tables() const { return tables_.size(); }
   std::size_t TablesDone() const { return done_.size(); }
@@ -96,6 +101,7 @@ class GbakProgress {
   std::optional<int> percent_;
   std::map<std::string, std::uint64_t, std::less<>> weights_;
   std::uint64_t weight_total_ = 0;
+  bool rows_awaited_ = false;
 };
 
 // The time left if the rest goes at the pace so far; nothing before the pace can mean anything

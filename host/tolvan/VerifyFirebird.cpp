@@ -211,6 +211,7 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   try {
     CallKeepingMessage([&] {
       host.SetUpDatabaseAndLogin(o.export_name);
+      const auto counting = host.CountTableRowsBeside(*backup_frame, backup_settings.live);
       if (conn) {
         host.Export<tolvan::BackupConnFn>("BackupConn")(
             &host.Module(), candidate, o.service, backup_frame.get(), o.circular, o.metadata_only);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -162,6 +163,33 @@ TEST(GbakProgressTest, KnownRowsWeighTheTablesAndViewsAreNoTables) {
                             "gbak:   9900 records restored", "gbak:creating indexes"}),
       ElementsAre(0, 1, 51, 99));
   EXPECT_EQ(progress.Tables(), 2u);
+}
+
+// Rows counted beside a backup come during it: no percentage until they do (counting tables would
+// run ahead), the rows' share from then on; rows that never come (a failed count) leave the share
+// of tables.
+TEST(GbakProgressTest, RowsThatComeDuringTheRunWeighTheTablesFromThenOn) {
+  struct Case {
+    const char* what;
+    std::optional<std::map<std::string, std::uint64_t, std::less<>>> rows;
+    int when_taken, at_half_of_big;
+  };
+  const std::vector<Case> cases = {{"counted", {{{"BIG", 9900}, {"SMALL", 100}}}, 1, 51},
+                                   {"not counted", std::nullopt, 50, 50}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GbakProgress progress(GbakProgress::Kind::Backup);
+    progress.AwaitRows();
+    EXPECT_THAT(
+        PercentsOf(progress, {"gbak:    writing table BIG", "gbak:    writing table SMALL",
+                              "gbak:    writing data for table SMALL", "gbak:100 records written",
+                              "gbak:    writing data for table BIG"}),
+        ElementsAre());
+    progress.TakeRows(c.rows);
+    EXPECT_EQ(progress.Percent(), c.when_taken);
+    progress.Feed("gbak:5000 records written");
+    EXPECT_EQ(progress.Percent(), c.at_half_of_big);
+  }
 }
 
 // The server's COPY progress read beside pg_dump or pg_restore: the tables done by the order the
