@@ -38,8 +38,6 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Runs a command line to its end, its output read and dropped; the time it took.
-
 // The output of a command line run to its end; a failure ends the benchmark.
 std::string Output(const std::string& command_line,
                    std::vector<std::pair<std::string, std::string>> environment = {}) {
@@ -59,6 +57,7 @@ std::string Output(const std::string& command_line,
   return output;
 }
 
+// Runs a command line to its end, its output read and dropped; the time it took.
 double Run(const std::string& command_line,
            std::vector<std::pair<std::string, std::string>> environment = {}) {
   const auto start = Clock::now();
@@ -96,6 +95,7 @@ void Firebird(const std::string& bin, const fs::path& folder, int rounds, int ro
   const std::string copy = (folder / "copia.fdb").string();
   std::vector<double> ours;
   std::vector<double> raw;
+  std::vector<double> removals;
   for (int round = 0; round < rounds; ++round) {
     ours.push_back(Run(Quoted(bin + "tolvan") + " firebird Backup --database " + Quoted(db) +
                        " --user SYSDBA --password x --file " + Quoted(file) +
@@ -107,9 +107,14 @@ void Firebird(const std::string& bin, const fs::path& folder, int rounds, int ro
                   Run(Quoted(bin + "gbak") + " -c -z -V " + Quoted(file) + " " + Quoted(copy) +
                       " -user SYSDBA -pas embutido -PAGE_SIZE 8192"));
     fs::remove(file);
+    // tolvan removes its restored copy inside its own time; by hand it is left, and its removal
+    // is shown apart, outside the ratio.
+    const auto removal_start = Clock::now();
     fs::remove(copy);
+    removals.push_back(std::chrono::duration<double>(Clock::now() - removal_start).count());
   }
   Report("Backup --verify / (gbak -b + gbak -c)", Median(ours), Median(raw), 1.10);
+  std::printf("  removing the restored copy by hand, not in the ratio: %.3f s\n", Median(removals));
 }
 
 // The PostgreSQL test cluster of the environment.
