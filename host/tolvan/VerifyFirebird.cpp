@@ -192,11 +192,18 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   try {
     work.emplace(final_path);
   } catch (const std::system_error& e) {
-    return ReportFailure(o,
-                         "não foi possível criar uma pasta ao lado de " + final_path + " (" +
-                             tolvan::support::FileErrorReason(e) +
-                             "): confira se a pasta existe e se é possível gravar nela",
-                         start, err);
+    const std::u8string folder =
+        std::filesystem::path(std::u8string(final_path.begin(), final_path.end()))
+            .parent_path()
+            .u8string();
+    return ReportFailure(
+        o,
+        "não foi possível gravar na pasta " +
+            (folder.empty() ? std::string(".") : std::string(folder.begin(), folder.end())) + " (" +
+            tolvan::support::FileErrorReason(e) +
+            "): confira se ela existe e se é possível gravar nela; nada foi "
+            "feito",
+        start, err);
   }
   const std::string candidate = work->Path() + "/" + FileNameOf(final_path);
 

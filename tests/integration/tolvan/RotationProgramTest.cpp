@@ -207,7 +207,7 @@ TEST_F(RotationProgram, TheNightlyRecipeOfTheDocsRunsAsWritten) {
   const std::string file = (dir_ / "bk" / "loja.fbk").string();
   for (std::string& command : commands) {
     for (const auto& [place, ours] :
-         {std::pair<std::string, std::string>{"/opt/tolvan/tolvan", (app_ / "tolvan").string()},
+         {std::pair<std::string, std::string>{"/usr/local/bin/tolvan", (app_ / "tolvan").string()},
           {"/etc/tolvan/senha", (dir_ / "senha").string()},
           {"servidor/3050:/dados/loja.fdb", db_},
           {"/srv/backups/loja.fbk", file}}) {
