@@ -81,12 +81,14 @@ bool ConnectionOptionApplies(PluginKind kind, const std::string& option) {
   return true;
 }
 
-// What --database names for a plug-in of that kind.
-const char* DatabaseMeaning(PluginKind kind) {
+// What --database names for a plug-in of that kind; `export_name` empty: for all its exports.
+std::string DatabaseMeaning(PluginKind kind, const std::string& export_name) {
   switch (kind) {
     case PluginKind::Firebird:
-      return "banco de dados: caminho (o banco embutido), servidor:caminho ou "
-             "servidor/porta:caminho (Restore: o banco a criar)";
+      return std::string(
+                 "banco de dados: caminho (o banco embutido), servidor:caminho ou "
+                 "servidor/porta:caminho") +
+             (export_name.empty() || export_name == "Restore" ? " (Restore: o banco a criar)" : "");
     case PluginKind::PostgreSQL:
       return "banco de dados: servidor/porta:banco (servidor:banco usa a porta 5432)";
     case PluginKind::Oracle:
@@ -95,13 +97,16 @@ const char* DatabaseMeaning(PluginKind kind) {
     case PluginKind::Unknown:
       break;
   }
-  return nullptr;
+  return {};
 }
 
-// A connection option's line in the help of a plug-in of that kind.
-std::string ConnectionOptionLine(PluginKind kind, const OptionHelp& option, std::size_t columns) {
-  return OptionLine(option, columns,
-                    std::string(option.name) == "--database" ? DatabaseMeaning(kind) : nullptr);
+// A connection option's line in the help of a plug-in of that kind, for one of its exports or
+// (`export_name` empty) for all of them.
+std::string ConnectionOptionLine(PluginKind kind, const OptionHelp& option, std::size_t columns,
+                                 const std::string& export_name = {}) {
+  const std::string meaning =
+      std::string(option.name) == "--database" ? DatabaseMeaning(kind, export_name) : "";
+  return OptionLine(option, columns, meaning.empty() ? nullptr : meaning.c_str());
 }
 
 const OptionHelp* FindOption(const std::string& name) {
@@ -197,7 +202,7 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
     text += std::string("\n") + title + ":\n";
     for (const std::string& option : names) {
       if (const OptionHelp* help = FindOption(option)) {
-        text += ConnectionOptionLine(kind, *help, columns);
+        text += ConnectionOptionLine(kind, *help, columns, name);
       }
     }
   };
