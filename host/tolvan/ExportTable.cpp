@@ -90,7 +90,7 @@ const std::vector<OptionHelp>& AllOptions() {
       {"--verify", nullptr,
        "restaura o backup num banco de rascunho e confere objetos e linhas antes de confiar nele"},
       {"--keep", "N",
-       "grava com data e hora no nome (loja-2026-12-09_0230.fbk) e, se der certo, remove os "
+       "grava com data e hora no nome ({datado}) e, se der certo, remove os "
        "backups desse nome além dos N mais novos, nunca o último verificado"},
       {"--no-wait", nullptr,
        "se outra execução grava o mesmo arquivo, sai com 75 em vez de esperar por ela"},

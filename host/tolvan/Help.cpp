@@ -12,6 +12,7 @@
 #include "DefaultDatabase.h"
 #include "ExportTable.h"
 #include "Plugin.h"
+#include "Rotation.h"
 #include "StatusText.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Paths.h"
@@ -100,12 +101,22 @@ std::string DatabaseMeaning(PluginKind kind, const std::string& export_name) {
   return {};
 }
 
-// A connection option's line in the help of a plug-in of that kind, for one of its exports or
-// (`export_name` empty) for all of them.
-std::string ConnectionOptionLine(PluginKind kind, const OptionHelp& option, std::size_t columns,
-                                 const std::string& export_name = {}) {
-  const std::string meaning =
-      std::string(option.name) == "--database" ? DatabaseMeaning(kind, export_name) : "";
+std::string ExampleValue(PluginKind kind, const std::string& option);
+
+// An option's line in the help of a plug-in of that kind, for one of its exports or
+// (`export_name` empty) for all of them: what --database names depends on both, and --keep's
+// example is a dated name of the plug-in's backup file.
+std::string OptionLineFor(PluginKind kind, const OptionHelp& option, std::size_t columns,
+                          const std::string& export_name = {}) {
+  std::string meaning;
+  if (std::string(option.name) == "--database") {
+    meaning = DatabaseMeaning(kind, export_name);
+  } else if (std::string(option.name) == "--keep") {
+    meaning = option.meaning;
+    const std::string dated =
+        DatedPath(ExampleValue(kind, "--file"), BackupStamp{2026, 12, 9, 2, 30, 1});
+    meaning.replace(meaning.find("{datado}"), 8, dated);
+  }
   return OptionLine(option, columns, meaning.empty() ? nullptr : meaning.c_str());
 }
 
@@ -202,7 +213,7 @@ std::string ExportHelp(const std::string& plugin, PluginKind kind, const std::st
     text += std::string("\n") + title + ":\n";
     for (const std::string& option : names) {
       if (const OptionHelp* help = FindOption(option)) {
-        text += ConnectionOptionLine(kind, *help, columns, name);
+        text += OptionLineFor(kind, *help, columns, name);
       }
     }
   };
@@ -325,7 +336,7 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
     out << "\nOpções de conexão:\n";
     for (const OptionHelp& option : AllOptions()) {
       if (IsConnectionOption(option.name) && ConnectionOptionApplies(kind, option.name)) {
-        out << ConnectionOptionLine(kind, option, columns);
+        out << OptionLineFor(kind, option, columns);
       }
     }
   }
@@ -335,7 +346,7 @@ void PrintHelp(const std::string& plugin, const std::string& export_name, std::o
     if (!IsConnectionOption(name) &&
         (is_used(name) || std::find(EverywhereOptions().begin(), EverywhereOptions().end(), name) !=
                               EverywhereOptions().end())) {
-      out << OptionLine(option, columns);
+      out << OptionLineFor(kind, option, columns);
     }
   }
   if (kind == PluginKind::Firebird || kind == PluginKind::Unknown) {

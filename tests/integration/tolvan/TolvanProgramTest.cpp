@@ -510,10 +510,11 @@ TEST_F(TolvanProgram, PluginHelpListsItsExportsOneLineEachWithOnlyTheirOptions) 
                                   "\\[--new-user\\] \\[--new-password\\]\n(.|\n)*"));
   // CriarBackup takes --file (where its dump goes); no export here takes --metadata-only.
   EXPECT_THAT(r.out, MatchesRegex("(.|\n)*\n  CriarBackup +[^\n]*\\[--file\\][^\n]*\n(.|\n)*"));
-  // Nothing the plug-in does not read: no Restore, no ODBC, no driver or client library.
+  // Nothing the plug-in does not read: no Restore, no ODBC, no driver or client library, no
+  // Firebird backup file in an example.
   for (const char* absent :
        {"\n  Backup ", "\n  PegarDataBases ", "--metadata-only", "--sql", "criado no primeiro uso",
-        "Restore", "--odbc", "--driver", "--client-library"}) {
+        "Restore", "--odbc", "--driver", "--client-library", ".fbk"}) {
     EXPECT_THAT(r.out, Not(HasSubstr(absent))) << absent;
   }
   for (const char* status : {"\n   75  ", "\n  129  ", "\n  130  ", "\n  143  "}) {
