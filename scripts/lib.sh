@@ -9,19 +9,36 @@ export TOLVAN_ROOT
 # it passes as written. The first argument is the descriptor the text goes to.
 fit_terminal() {
   local columns
-  # The terminal's width asked of the terminal itself: inside $(...) the output is a pipe.
-  exec 3>&"$1"
-  if [[ -t 3 ]] && columns=$(stty size <&3 2>/dev/null) && columns=${columns#* } &&
-    ((columns >= 20)); then
+  if terminal_columns "$1"; then
     fold -s -w "$columns"
   else
     cat
   fi
 }
 
-# The calling script's usage: its opening comment, without the comment marks.
+# Sets `columns` to the width of the terminal that descriptor $1 is on (at least 20 columns);
+# fails when it is not on one. The terminal is asked itself, through a copy of the descriptor:
+# inside $(...) the output is a pipe.
+terminal_columns() {
+  exec 3>&"$1"
+  [[ -t 3 ]] && columns=$(stty size <&3 2>/dev/null) && columns=${columns#* } &&
+    ((columns >= 20))
+}
+
+# The calling script's usage: its opening comment, without the comment marks. On a terminal, its
+# prose is set anew to the terminal's width (a paragraph's lines joined, then broken at blanks);
+# indented lines, "Usage:" lines and blank ones stay as they are.
 script_usage() {
-  awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$0" | fit_terminal "${1:-1}"
+  local columns text
+  text=$(awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$0")
+  if terminal_columns "${1:-1}"; then
+    awk 'function flush() { if (prose != "") print prose; prose = "" }
+         /^$|^[ \t]|^Usage:/ { flush(); print; next }
+         { prose = prose == "" ? $0 : prose " " $0 }
+         END { flush() }' <<<"$text" | fold -s -w "$columns"
+  else
+    printf '%s\n' "$text"
+  fi
 }
 
 # Every script that sources this file answers --help (or -h) as its first argument with its
