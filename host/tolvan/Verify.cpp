@@ -118,25 +118,60 @@ int RunProvenBackup(Host& host, const Options& o, PluginKind kind, std::ostream&
                    " (só a Backup e BackupConn do Firebird e a CriarBackup do PostgreSQL)");
 }
 
+namespace {
+
+// A gbak line without its "gbak:" mark and blanks; `indented` says whether blanks followed the
+// mark.
+std::string GbakLineText(const std::string& raw, bool& indented) {
+  std::string line = Trimmed(raw);
+  indented = false;
+  if (line.rfind("gbak:", 0) == 0) {
+    indented = line.size() > 5 && line[5] == ' ';
+    line = Trimmed(line.substr(5));
+  }
+  return line;
+}
+
+// Takes a line of a table's data, "<data_prefix>X" opening the table and "N <records_word>" its
+// count so far (the last one counts); false for any other line.
+bool TakeRowsLine(const std::string& line, const std::string& data_prefix,
+                  const std::regex& records, std::string& data_table,
+                  std::map<std::string, std::uint64_t>& rows) {
+  if (line.rfind(data_prefix, 0) == 0) {
+    data_table = Trimmed(line.substr(data_prefix.size()));
+    rows[data_table] = 0;
+    return true;
+  }
+  std::smatch match;
+  if (!data_table.empty() && std::regex_match(line, match, records)) {
+    rows[data_table] = std::stoull(match[1].str());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::map<std::string, std::uint64_t> ReadGbakRestoredRows(const std::vector<std::string>& lines) {
+  static const std::regex records("([0-9]+) records restored");
+  std::map<std::string, std::uint64_t> rows;
+  std::string data_table;
+  bool indented = false;
+  for (const std::string& raw : lines) {
+    TakeRowsLine(GbakLineText(raw, indented), "restoring data for table ", records, data_table,
+                 rows);
+  }
+  return rows;
+}
+
 BackupContents ReadGbakBackupLines(const std::vector<std::string>& lines) {
+  static const std::regex records("([0-9]+) records written");
   BackupContents contents;
   std::string data_table;
   for (const std::string& raw : lines) {
-    std::string line = Trimmed(raw);
     bool indented = false;
-    if (line.rfind("gbak:", 0) == 0) {
-      indented = line.size() > 5 && line[5] == ' ';
-      line = Trimmed(line.substr(5));
-    }
-    if (line.rfind("writing data for table ", 0) == 0) {
-      data_table = Trimmed(line.substr(23));
-      contents.rows[data_table] = 0;
-      continue;
-    }
-    static const std::regex records("([0-9]+) records written");
-    std::smatch match;
-    if (!data_table.empty() && std::regex_match(line, match, records)) {
-      contents.rows[data_table] = std::stoull(match[1].str());
+    const std::string line = GbakLineText(raw, indented);
+    if (TakeRowsLine(line, "writing data for table ", records, data_table, contents.rows)) {
       continue;
     }
     for (const ObjectLine& object : kGbakObjects) {

@@ -47,6 +47,11 @@ struct BackupContents {
 // last one counts), and so on.
 BackupContents ReadGbakBackupLines(const std::vector<std::string>& lines);
 
+// The rows of each table a verbose gbak restore run stored, read from its lines: "restoring data
+// for table X" followed by its "N records restored" lines (the last one counts). gbak says nothing
+// of a table without rows: it is left out.
+std::map<std::string, std::uint64_t> ReadGbakRestoredRows(const std::vector<std::string>& lines);
+
 // The first way the restored copy differs from what the backup recorded, as the operator's
 // message; nullopt when it has every recorded object, the same tables and every table the
 // recorded count of rows.

@@ -44,9 +44,11 @@ std::vector<std::string> Column(TVeskSQLConnection& connection, const std::strin
   return values;
 }
 
-// The objects and row counts of the restored copy, read from its system tables, shown on the
-// status as it goes.
-BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgresso& status) {
+// The objects of the restored copy, read from its system tables: the copy opens on this machine's
+// engine and holds them. Its rows are those gbak stored, as its restore lines say (a count of
+// each table here would read the whole copy again, for the number gbak already gave).
+BackupContents ReadRestoredCopy(TVeskSQLConnection& connection,
+                                const std::vector<std::string>& restore_lines) {
   struct Kind {
     const char* kind;
     const char* sql;
@@ -73,16 +75,14 @@ BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgress
        "r.rdb$relation_name = c.rdb$relation_name where coalesce(r.rdb$system_flag, 0) = 0"},
   };
   BackupContents restored;
-  bool stop = false;
   for (const Kind& kind : kKinds) {
     for (std::string& name : Column(connection, kind.sql)) {
       restored.objects[kind.kind].insert(std::move(name));
     }
   }
+  restored.rows = ReadGbakRestoredRows(restore_lines);
   for (const std::string& table : restored.objects["tabela"]) {
-    status.DoCaptureLine("comparando: contando as linhas de " + table, stop);
-    const auto count = Column(connection, "select count(*) from " + Enclosed(table, '"'));
-    restored.rows[table] = count.empty() ? 0 : std::stoull(count.front());
+    restored.rows.emplace(table, 0);
   }
   return restored;
 }
@@ -339,7 +339,9 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
           connection.Params = {"Database=" + copy, "USER_NAME=" + host.user(), "PASSWORD="};
           connection.ClientLibrary = host.client_library();
           connection.Open();
-          restored = ReadRestoredCopy(connection, status);
+          bool stop = false;
+          status.DoCaptureLine("comparando: os objetos da cópia restaurada", stop);
+          restored = ReadRestoredCopy(connection, restore_frame.Lines());
           connection.Close();
         });
         status.Finish(true);

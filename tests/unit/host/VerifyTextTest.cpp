@@ -58,6 +58,23 @@ TEST(ReadGbakBackupLinesTest, TakesTheObjectsAndTheLastCountOfEachTable) {
   EXPECT_EQ(c.rows.size(), 4u);
 }
 
+TEST(ReadGbakRestoredRowsTest, TakesTheLastCountOfEachTableGbakStored) {
+  const std::vector<std::string> lines = {
+      "gbak:restoring table PEDIDOS",
+      "gbak:restoring table VAZIA",
+      "gbak:restoring data for table PEDIDOS",
+      "gbak:   20000 records restored",
+      "gbak:   40123 records restored",
+      "gbak:restoring data for table CLIENTES",
+      "gbak:   2 records restored",
+      "gbak:    restoring index IX_VALOR",
+      "gbak:finishing, closing, and going home",
+  };
+  EXPECT_THAT(ReadGbakRestoredRows(lines),
+              ElementsAre(std::pair<const std::string, std::uint64_t>{"CLIENTES", 2},
+                          std::pair<const std::string, std::uint64_t>{"PEDIDOS", 40123}));
+}
+
 TEST(FirstDifferenceTest, NamesAMissingObjectOrTheFirstCountThatDiffersWithBothCounts) {
   BackupContents recorded;
   recorded.objects["tabela"] = {"A", "B"};
