@@ -1,9 +1,11 @@
 // The rows of each table of a Firebird database, counted while gbak backs it up, on a connection of
-// tolvan's own. gbak tells a table's rows only as it writes them; without every table's rows from
-// the start, the percentage counts tables, which runs far ahead of the bytes when one table holds
-// most of the data.
+// tolvan's own, or estimated from the pages of a database file on this machine before gbak opens
+// it. gbak tells a table's rows only as it writes them; without every table's rows from the start,
+// the percentage counts tables, which runs far ahead of the bytes when one table holds most of the
+// data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,6 +20,16 @@
 namespace tolvan::cli {
 
 using TableRows = std::map<std::string, std::uint64_t, std::less<>>;
+
+// The rows of each user table of a database file on this machine, estimated before gbak opens it
+// (its embedded engine then holds the file alone, so nothing can count beside it): the data pages
+// of each table, as its pointer pages list them (the pages the catalog names, read from the file
+// itself), times the records a page holds, averaged over up to kSampledDataPages of them spread
+// over the table. connection is open on that file. Nothing when the catalog or the file cannot be
+// read or does not hold what a pointer or data page holds.
+inline constexpr std::size_t kSampledDataPages = 16;
+std::optional<TableRows> EstimateLocalTableRows(TVeskSQLConnection& connection,
+                                                const std::string& file);
 
 class TableRowCounter {
  public:

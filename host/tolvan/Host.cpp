@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Interrupt.h"
 #include "platform/Paths.h"
 #include "platform/Utf8Path.h"
 #include "tolvan/Exports.h"
@@ -184,7 +186,25 @@ TVeskDMConexao& Host::Module() {
 std::unique_ptr<TableRowCounter> Host::CountTableRowsBeside(ConsoleFrame& frame, bool live) {
   if (!live || o_.quiet || plugin_.kind != PluginKind::Firebird ||
       driver_ != DriverNameFor(PluginKind::Firebird) || !o_.table_rows.empty() ||
-      o_.metadata_only || LocalPathOf(database_) == database_) {
+      o_.metadata_only) {
+    return nullptr;
+  }
+  if (LocalPathOf(database_) == database_) {
+    // gbak's embedded engine will hold the file alone: the rows are estimated now, from the
+    // file's own pages, and the connection closed before gbak starts.
+    std::optional<TableRows> rows;
+    try {
+      const auto connection = NewConnection();
+      connection->Open();
+      rows = EstimateLocalTableRows(*connection, database_);
+      connection->Close();
+    } catch (const std::exception&) {
+      if (tolvan::platform::InterruptSignal() != 0) {
+        throw;
+      }
+      rows.reset();
+    }
+    frame.TakeTableRows(std::move(rows));
     return nullptr;
   }
   if (o_.export_name == "BackupConn") {

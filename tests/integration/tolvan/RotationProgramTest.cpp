@@ -235,44 +235,52 @@ TEST_F(RotationProgram, TheNightlyRecipeOfTheDocsRunsAsWritten) {
 
 // A table holding 100 times the rows of the other: the percentage of a backup follows the bytes
 // written, not the count of tables, whether the rows are counted on the server beside gbak (a
-// first backup) or come from what the name's last verified backup recorded. The time left, once
-// shown, is near what the run really took after it. On a server: beside a local file's backup
-// nothing is counted, as gbak's embedded engine holds the file alone.
+// first backup of a server's database), estimated from a local file's pages before gbak opens it
+// (its embedded engine then holds the file alone), or come from what the name's last verified
+// backup recorded. The time left, once shown, is near what the run really took after it.
 TEST_F(RotationProgram, ThePercentageOfABackupFollowsTheRowsCountedBesideItOrRecordedByItsName) {
   const auto server = tolvan::test::FindFirebirdServer();
   REQUIRE_SERVER(server);
-  db_ = server->DataKey("rotacao-" + std::to_string(getpid()) + ".fdb");
+  const std::string on_server = server->DataKey("rotacao-" + std::to_string(getpid()) + ".fdb");
   server_file_ = server->data + "/rotacao-" + std::to_string(getpid()) + ".fdb";
+  const std::string local = (dir_ / "grande.fdb").string();
   user_ = server->user;
   env_.push_back("TOLVAN_PASSWORD=" + server->password);
-  vesk::firebird::CreateDatabase(db_, user_, server->password);
-  TVeskSQLConnection db;
-  db.DriverName = vesk::firebird::kDriverName;
-  db.Params = {"Database=" + db_, "USER_NAME=" + user_, "PASSWORD=" + server->password};
-  db.Open();
-  // The big one's name needs quoting, as an operator's may.
-  for (const auto& [table, rows] :
-       {std::pair{"\"Preço \"\"Médio\"\"\"", 300000}, std::pair{"pequena", 3000}}) {
-    db.ExecuteDirect(std::string("create table ") + table + " (id integer, s varchar(200))");
-    db.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
-                     std::to_string(rows) + ") do begin insert into " + table +
-                     " values (:i, lpad('x', 200, 'y')); i = i + 1; end end");
+  for (const auto& [database, password] :
+       {std::pair{on_server, server->password}, std::pair{local, std::string()}}) {
+    vesk::firebird::CreateDatabase(database, user_, password);
+    TVeskSQLConnection db;
+    db.DriverName = vesk::firebird::kDriverName;
+    db.Params = {"Database=" + database, "USER_NAME=" + user_, "PASSWORD=" + password};
+    db.Open();
+    // The big one's name needs quoting, as an operator's may.
+    for (const auto& [table, rows] :
+         {std::pair{"\"Preço \"\"Médio\"\"\"", 300000}, std::pair{"pequena", 3000}}) {
+      db.ExecuteDirect(std::string("create table ") + table + " (id integer, s varchar(200))");
+      db.ExecuteDirect("execute block as declare i integer = 0; begin while (i < " +
+                       std::to_string(rows) + ") do begin insert into " + table +
+                       " values (:i, lpad('x', 200, 'y')); i = i + 1; end end");
+    }
+    db.Close();
   }
-  db.Close();
 
   struct Case {
     const char* what;
+    std::string database;
     std::vector<std::string> before;  // a run that comes first, when any
     std::vector<std::string> args;
   };
   const Case cases[] = {
-      {"counted beside a first backup", {}, {"--progress"}},
+      {"counted beside a first backup", on_server, {}, {"--progress"}},
+      {"estimated from a local file's pages", local, {}, {"--progress"}},
       {"recorded by the name's last verified backup",
+       on_server,
        {"--keep", "3", "--verify"},
        {"--keep", "3", "--progress"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    db_ = c.database;
     fs::remove_all(dir_ / "bk");
     fs::create_directories(dir_ / "bk");
     if (!c.before.empty()) {
