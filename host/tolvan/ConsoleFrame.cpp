@@ -192,9 +192,12 @@ void ConsoleFrame::DrawStatus() {
   if (columns == 0) {
     columns = kDefaultColumns;
   }
-  if (TakeTerminalResized() && status_shown_ && drawn_columns_ > columns) {
-    // A terminal that reflows wrapped the wider status onto rows above the cursor: go up to its
-    // first row and clear from there.
+  // A status wider than the terminal now was drawn before the terminal shrank, and a terminal that
+  // reflows wrapped it onto rows above the cursor: go up to its first row and clear from there.
+  // The widths say so whenever the resize signal came: one that comes between the reading of the
+  // width and this test would otherwise be taken with the old width, and the next draw missed.
+  static_cast<void>(TakeTerminalResized());
+  if (status_shown_ && drawn_columns_ > columns) {
     out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
   }
   // One column is kept free: a terminal that wraps at its last column would start a new line.

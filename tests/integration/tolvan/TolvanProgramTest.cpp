@@ -693,7 +693,9 @@ TEST_F(TolvanProgram, ProgressOverTcpAndThroughTheServiceManagerMovesTableByTabl
   }
   const std::string path = *data + "/progresso-" + std::to_string(getpid()) + ".fdb";
   const std::string key = *host + "/" + *port + ":" + path;
-  FillDatabase(key, *password, 6, 15000);
+  // Enough rows that gbak runs well past the start of the count beside it, on a loaded machine
+  // too.
+  FillDatabase(key, *password, 6, 40000);
   for (const bool service : {false, true}) {
     SCOPED_TRACE(service ? "service manager" : "TCP");
     const std::string file =
