@@ -123,12 +123,14 @@ std::optional<TableRows> EstimateLocalTableRows(TVeskSQLConnection& connection,
         }
       }
     }
+    // Every page of a small table; of a larger one, pages spread evenly from its first. The last
+    // few are left to chance: a table's newest pages are given out several at a time and wait
+    // empty, and one of them sampled would weigh a sixteenth of the table.
     std::uint64_t records = 0;
     const std::size_t sampled = std::min(kSampledDataPages, data_pages.size());
     for (std::size_t i = 0; i < sampled; ++i) {
-      // Spread over the table, its last page included: a table's newest pages may be empty.
-      const std::size_t at = sampled == 1 ? 0 : i * (data_pages.size() - 1) / (sampled - 1);
-      const auto* page = reader.Read(data_pages[at], kDataPage, kDataTable, table.id);
+      const auto* page =
+          reader.Read(data_pages[i * data_pages.size() / sampled], kDataPage, kDataTable, table.id);
       if (page == nullptr) {
         return std::nullopt;
       }
