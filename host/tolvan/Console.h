@@ -24,11 +24,6 @@ std::size_t TerminalColumns();
 // width help and notes are wrapped to.
 std::size_t OutputColumns();
 
-// From the first call on, a change of the terminal's size is recorded; TakeTerminalResized tells
-// whether one came since it was last asked.
-void WatchTerminalResize();
-bool TakeTerminalResized();
-
 // One line from standard input without its line end; nullopt at the end of input.
 std::optional<std::string> ReadInputLine();
 

@@ -194,9 +194,7 @@ void ConsoleFrame::DrawStatus() {
   }
   // A status wider than the terminal now was drawn before the terminal shrank, and a terminal that
   // reflows wrapped it onto rows above the cursor: go up to its first row and clear from there.
-  // The widths say so whenever the resize signal came: one that comes between the reading of the
-  // width and this test would otherwise be taken with the old width, and the next draw missed.
-  static_cast<void>(TakeTerminalResized());
+  // The widths alone say so, on every system and whenever the resize came.
   if (status_shown_ && drawn_columns_ > columns) {
     out_ << "\x1b[" << (drawn_columns_ - 1) / columns << "A\r\x1b[J";
   }

@@ -3,7 +3,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -52,33 +51,6 @@ std::size_t OutputColumns() {
   }
   // Short of the last column, as every line tolvan prints on a terminal.
   return size.ws_col - 1U;
-}
-
-namespace {
-
-std::atomic<bool> g_resized{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void RecordResize(int) {
-  g_resized.store(true);
-}
-
-}  // namespace
-
-void WatchTerminalResize() {
-  static const bool installed = [] {
-    struct sigaction action {};
-    action.sa_handler = RecordResize;
-    sigemptyset(&action.sa_mask);
-    // A resize must not cut short a read of the tool's output or of the operator's answer.
-    action.sa_flags = SA_RESTART;
-    return sigaction(SIGWINCH, &action, nullptr) == 0;
-  }();
-  static_cast<void>(installed);
-}
-
-bool TakeTerminalResized() {
-  return g_resized.exchange(false);
 }
 
 std::optional<std::string> ReadInputLine() {

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -103,8 +102,6 @@ std::optional<std::string> ReadConsoleLine(HANDLE console) {
   }
 }
 
-std::atomic<std::size_t> g_watched_columns{0};
-
 }  // namespace
 
 void PrepareConsole() {
@@ -146,21 +143,6 @@ std::size_t OutputColumns() {
   }
   // Short of the last column, where the console would wrap at once and add a blank line.
   return columns < 2 ? 80 : columns - 1;
-}
-
-// A Windows console sends no signal when its window changes size: the width is compared with the
-// one last seen each time the status is drawn.
-void WatchTerminalResize() {
-  static const bool watched = [] {
-    g_watched_columns.store(TerminalColumns());
-    return true;
-  }();
-  static_cast<void>(watched);
-}
-
-bool TakeTerminalResized() {
-  const std::size_t now = TerminalColumns();
-  return g_watched_columns.exchange(now) != now;
 }
 
 std::optional<std::string> ReadInputLine() {

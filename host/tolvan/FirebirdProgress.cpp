@@ -17,22 +17,25 @@
 namespace tolvan::cli {
 namespace {
 
-// The tables whose data gbak writes: neither views nor system tables, nor external tables (their
-// data stays in their files) nor temporary ones (no rows outlive a session). A name keeps its
-// leading blanks, which a quoted name may have.
-constexpr const char* kUserTablesSql =
-    "select trim(trailing from rdb$relation_name) from rdb$relations where "
-    "coalesce(rdb$system_flag, 0) = 0 and rdb$view_blr is null and rdb$external_file is null and "
-    "coalesce(rdb$relation_type, 0) = 0";
+// The tables whose data gbak writes, of rdb$relations r: neither views nor system tables, nor
+// external tables (their data stays in their files) nor temporary ones (no rows outlive a
+// session).
+#define TOLVAN_USER_TABLE                                                                  \
+  "coalesce(r.rdb$system_flag, 0) = 0 and r.rdb$view_blr is null and r.rdb$external_file " \
+  "is null and coalesce(r.rdb$relation_type, 0) = 0"
 
-// Every user table, with the pointer pages the catalog lists for it (0, the header page's number,
-// for a table that has none).
+// Their names, each keeping its leading blanks, which a quoted name may have.
+constexpr const char* kUserTablesSql =
+    "select trim(trailing from r.rdb$relation_name) from rdb$relations r where " TOLVAN_USER_TABLE;
+
+// Each with the pointer pages the catalog lists for it (0, the header page's number, for a table
+// that has none).
 constexpr const char* kPointerPagesSql =
     "select trim(trailing from r.rdb$relation_name), r.rdb$relation_id, "
-    "coalesce(p.rdb$page_number, 0) from "
-    "rdb$relations r left join rdb$pages p on p.rdb$relation_id = r.rdb$relation_id and "
-    "p.rdb$page_type = 4 where coalesce(r.rdb$system_flag, 0) = 0 and r.rdb$view_blr is null and "
-    "r.rdb$external_file is null and coalesce(r.rdb$relation_type, 0) = 0";
+    "coalesce(p.rdb$page_number, 0) from rdb$relations r left join rdb$pages p on "
+    "p.rdb$relation_id = r.rdb$relation_id and p.rdb$page_type = 4 where " TOLVAN_USER_TABLE;
+
+#undef TOLVAN_USER_TABLE
 
 // Where the on-disk structure of Firebird 3 and 4 (ODS 12 and 13) keeps what the estimate reads,
 // in the machine's byte order: every page starts with its type; a pointer page (type 4) has the

@@ -199,10 +199,10 @@ std::unique_ptr<TableRowCounter> Host::CountTableRowsBeside(ConsoleFrame& frame,
       rows = EstimateLocalTableRows(*connection, database_);
       connection->Close();
     } catch (const std::exception&) {
+      // No estimate: the percentage counts tables, as the frame does without rows.
       if (tolvan::platform::InterruptSignal() != 0) {
         throw;
       }
-      rows.reset();
     }
     frame.TakeTableRows(std::move(rows));
     return nullptr;
@@ -271,9 +271,6 @@ TVeskFraProgresso* Host::Frame(const std::string& name) {
     return nullptr;
   }
   if (!frame_) {
-    if (FrameSettings(name).live) {
-      WatchTerminalResize();
-    }
     frame_ = std::make_unique<ConsoleFrame>(err_, FrameSettings(name));
   }
   return frame_.get();
@@ -285,7 +282,6 @@ void Host::BeginStatus(std::function<std::optional<std::uint64_t>()> file_size,
   if (!o_.progress || !StderrIsTerminal()) {
     return;
   }
-  WatchTerminalResize();
   ConsoleFrame::Settings settings;
   settings.live = true;
   settings.file_size = std::move(file_size);

@@ -66,11 +66,12 @@ class Host {
 
   // Beside a Firebird backup shown live (frame, live; not --quiet) whose tables' rows are not known
   // before it: the rows, counted on a connection of tolvan's own while gbak runs and handed to the
-  // frame once in; the frame shows no percentage until then. Nothing for a database the engine
-  // opens in this process (a path without a server: gbak's engine holds the file alone while it
-  // runs), nor when only the metadata is backed up. Its connection opens before gbak starts (a
-  // server that does not answer holds gbak up to the connection's time limit, after the run's own
-  // connection of BackupConn). The counting ends when the object goes.
+  // frame once in; the frame shows no percentage until then. Its connection opens before gbak
+  // starts (a server that does not answer holds gbak up to the connection's time limit, after the
+  // run's own connection of BackupConn). The counting ends when the object goes. For a database
+  // the engine opens in this process (a path without a server: gbak's engine holds the file alone
+  // while it runs) the rows are estimated from the file's pages before gbak starts, and nothing is
+  // returned. Nothing either when only the metadata is backed up.
   std::unique_ptr<TableRowCounter> CountTableRowsBeside(ConsoleFrame& frame, bool live);
 
   template <typename F>

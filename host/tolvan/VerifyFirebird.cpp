@@ -19,6 +19,7 @@
 #include "platform/Files.h"
 #include "platform/Interrupt.h"
 #include "platform/Paths.h"
+#include "platform/Utf8Path.h"
 #include "tolvan/Exports.h"
 #include "tolvan/support/ProductFile.h"
 #include "vesk/VeskPack5.h"
@@ -192,18 +193,15 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   try {
     work.emplace(final_path);
   } catch (const std::system_error& e) {
-    const std::u8string folder =
-        std::filesystem::path(std::u8string(final_path.begin(), final_path.end()))
-            .parent_path()
-            .u8string();
-    return ReportFailure(
-        o,
-        "não foi possível gravar na pasta " +
-            (folder.empty() ? std::string(".") : std::string(folder.begin(), folder.end())) + " (" +
-            tolvan::support::FileErrorReason(e) +
-            "): confira se ela existe e se é possível gravar nela; nada foi "
-            "feito",
-        start, err);
+    const std::string folder =
+        tolvan::platform::Utf8Text(tolvan::platform::Utf8Path(final_path).parent_path());
+    return ReportFailure(o,
+                         "não foi possível gravar na pasta " +
+                             (folder.empty() ? std::string(".") : folder) + " (" +
+                             tolvan::support::FileErrorReason(e) +
+                             "): confira se ela existe e se é possível gravar nela; nada foi "
+                             "feito",
+                         start, err);
   }
   const std::string candidate = work->Path() + "/" + FileNameOf(final_path);
 
@@ -212,9 +210,6 @@ int RunProvenFirebirdBackup(Host& host, const Options& o, std::ostream& out, std
   backup_settings.gbak = GbakProgress::Kind::Backup;
   backup_settings.table_rows = o.table_rows;
   auto backup_frame = std::make_unique<RecordingFrame>(err, backup_settings, true);
-  if (backup_settings.live) {
-    WatchTerminalResize();
-  }
   try {
     CallKeepingMessage([&] {
       host.SetUpDatabaseAndLogin(o.export_name);
