@@ -405,8 +405,14 @@ int ChildProcess::Wait() {
 }
 
 std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
+  if (timeout_ms < 0) {
+    return Wait();
+  }
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // A child whose output has just ended is usually gone a moment later: looked at again soon at
+  // first, then every 5 ms.
+  Clock::duration pause = std::chrono::microseconds(100);
   for (;;) {
     if (waited_ || ReapGroupLeader(handles_->pid, false, waited_, exit_code_)) {
       return exit_code_;
@@ -415,7 +421,8 @@ std::optional<int> ChildProcess::WaitFor(int timeout_ms) {
     if (left <= Clock::duration::zero()) {
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(5)));
+    std::this_thread::sleep_for(std::min(left, pause));
+    pause = std::min<Clock::duration>(pause * 2, std::chrono::milliseconds(5));
   }
 }
 

@@ -58,7 +58,8 @@ class TOLVAN_PLATFORM_API ChildProcess {
   // and neither Kill nor the destructor touch it again.
   int Wait();
 
-  // As Wait, but gives up after timeout_ms: nullopt while the child still runs.
+  // As Wait, but gives up after timeout_ms: nullopt while the child still runs. A negative
+  // timeout waits for the end, as Wait.
   std::optional<int> WaitFor(int timeout_ms);
 
   // Asks the child to end: SIGTERM to its process group on POSIX, so a tool may clean up;

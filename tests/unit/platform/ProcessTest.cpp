@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -216,6 +217,19 @@ TEST_F(ProcessTest, DestroyingARunningChildEndsIt) {
   child->Kill();
   EXPECT_NE(child->Wait(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// A bounded wait gives up while the child runs; one without a bound waits for its end, also just
+// after a kill, when the child may not be gone yet.
+TEST_F(ProcessTest, WaitForGivesUpOnlyWhenBounded) {
+  auto child = LaunchProcess({Install("sleep 300\nexit 3"), ""});
+  EXPECT_EQ(child->WaitFor(0), std::nullopt);
+  EXPECT_EQ(child->WaitFor(-1), 3);
+  auto killed = LaunchProcess({Install("sleep 20000"), ""});
+  killed->Kill();
+  const std::optional<int> code = killed->WaitFor(-1);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_NE(*code, 0);
 }
 
 // What a later run reads from the names a run leaves behind: this machine, and whether a process
