@@ -6,12 +6,15 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Cli.h"
@@ -193,35 +196,41 @@ constexpr const char* kUserSchemas =
 
 BackupContents ReadRestoredCopy(TVeskSQLConnection& connection, TVeskFraProgresso& status) {
   BackupContents restored;
-  const auto add = [&](const char* kind, const std::string& sql) {
-    for (const auto& row : QueryRows(connection, sql)) {
-      restored.objects[kind].insert(row[0]);
-    }
-  };
+  const std::string user_schemas(kUserSchemas);
   const std::string relations =
       "select n.nspname || '.' || c.relname from pg_class c join pg_namespace n on n.oid = "
       "c.relnamespace where " +
-      std::string(kUserSchemas) + " and c.relkind in ";
-  add("visão", relations + "('v', 'm')");
-  add("sequência", relations + "('S')");
-  add("índice", relations + "('i', 'I')");
-  add("função",
+      user_schemas + " and c.relkind in ";
+  const std::string routines =
       "select n.nspname || '.' || p.proname from pg_proc p join pg_namespace n on n.oid = "
       "p.pronamespace where " +
-          std::string(kUserSchemas) + " and p.prokind <> 'p'");
-  add("procedimento",
-      "select n.nspname || '.' || p.proname from pg_proc p join pg_namespace n on n.oid = "
-      "p.pronamespace where " +
-          std::string(kUserSchemas) + " and p.prokind = 'p'");
-  add("gatilho",
-      "select n.nspname || '.' || c.relname || ' ' || t.tgname from pg_trigger t join pg_class c "
-      "on c.oid = t.tgrelid join pg_namespace n on n.oid = c.relnamespace where not "
-      "t.tgisinternal and " +
-          std::string(kUserSchemas));
-  add("restrição",
-      "select n.nspname || '.' || c.relname || ' ' || k.conname from pg_constraint k join "
-      "pg_class c on c.oid = k.conrelid join pg_namespace n on n.oid = c.relnamespace where " +
-          std::string(kUserSchemas));
+      user_schemas + " and p.prokind ";
+  // Every kind in one query: each query is a round trip to a server whose new session reads its
+  // catalogs afresh.
+  const std::pair<const char*, std::string> kinds[] = {
+      {"visão", relations + "('v', 'm')"},
+      {"sequência", relations + "('S')"},
+      {"índice", relations + "('i', 'I')"},
+      {"função", routines + "<> 'p'"},
+      {"procedimento", routines + "= 'p'"},
+      {"gatilho",
+       "select n.nspname || '.' || c.relname || ' ' || t.tgname from pg_trigger t join pg_class c "
+       "on c.oid = t.tgrelid join pg_namespace n on n.oid = c.relnamespace where not "
+       "t.tgisinternal and " +
+           user_schemas},
+      {"restrição",
+       "select n.nspname || '.' || c.relname || ' ' || k.conname from pg_constraint k join "
+       "pg_class c on c.oid = k.conrelid join pg_namespace n on n.oid = c.relnamespace where " +
+           user_schemas},
+  };
+  std::string objects;
+  for (std::size_t i = 0; i < std::size(kinds); ++i) {
+    objects += (i == 0 ? "" : " union all ") + std::string("select ") + std::to_string(i) +
+               ", name from (" + kinds[i].second + ") as k" + std::to_string(i) + " (name)";
+  }
+  for (const auto& row : QueryRows(connection, objects)) {
+    restored.objects[kinds[std::stoul(row[0])].first].insert(row[1]);
+  }
   bool stop = false;
   // The tables of an extension are made by its script, not by the dump: they are not the dump's.
   const auto tables =
@@ -263,7 +272,9 @@ void RefuseFinalNameThatIsNoFile(const std::string& path) {
 
 // The dump, made by the plug-in's guard and pg_dump runner as CriarBackup makes it (the guard
 // first, the connection closed while pg_dump runs and opened again), at a path of this run's.
-void DumpThroughPlugin(Host& host, TVeskSQLConnection& connection, const std::string& dump) {
+// `guard_passed` runs once the guard has let the tools through, before pg_dump starts.
+void DumpThroughPlugin(Host& host, TVeskSQLConnection& connection, const std::string& dump,
+                       const std::function<void()>& guard_passed) {
   const auto guard = host.Export<VerificarVersaoFerramentasFn>("VerificarVersaoFerramentas");
   const auto run = host.Export<ExecutarPgDumpFn>("ExecutarPgDump");
   if (guard == nullptr || run == nullptr) {
@@ -275,6 +286,7 @@ void DumpThroughPlugin(Host& host, TVeskSQLConnection& connection, const std::st
   const std::string user = connection.GetParam("USER_NAME");
   const std::string password = connection.GetParam("PASSWORD");
   guard(&connection, ToolFolder(), {"pg_dump", "pg_restore"});
+  guard_passed();
   connection.Close();
   try {
     run(ToolFolder(), key.server, key.port, key.database, user, password, dump, false);
@@ -371,6 +383,7 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
   // The server's COPY progress of pg_dump, and later of pg_restore, read beside the tool while a
   // status line shows it; each poller is gone before what follows its tool.
   const bool live = VerificationStatusSettings(o).live;
+  std::optional<ScratchDatabase> scratch;
   auto copying = std::make_shared<CopyProgressPoller>();
   ConsoleFrame::Settings dump_settings = VerificationStatusSettings(o);
   dump_settings.progress = ProgressReader(copying);
@@ -382,7 +395,14 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
     if (live) {
       copying->StartForDump(*connection);
     }
-    CallKeepingMessage([&] { DumpThroughPlugin(host, *connection, files->Dump()); });
+    CallKeepingMessage([&] {
+      DumpThroughPlugin(host, *connection, files->Dump(), [&] {
+        if (o.verify) {
+          // Made while pg_dump runs; dropped on every way out.
+          scratch.emplace(*connection, machine_tag);
+        }
+      });
+    });
     status.Finish(true);
     copying->Stop();
   } catch (const std::exception&) {
@@ -409,18 +429,18 @@ int ProvePostgresBackup(Host& host, const Options& o, std::ostream& out, std::os
       verifying.DoCaptureLine("lendo o sumário do backup", stop);
       std::vector<CopyTable> copies;
       recorded = ReadDump(files->Dump(), copies);
-      ScratchDatabase scratch(*connection, machine_tag);
+      const std::string& scratch_name = scratch->Name();
       try {
         failure =
-            RestoreAndCompare(*connection, files->Dump(), scratch.Name(), recorded, restore_time,
+            RestoreAndCompare(*connection, files->Dump(), scratch_name, recorded, restore_time,
                               verifying, live ? copying.get() : nullptr, std::move(copies));
       } catch (const std::exception& e) {
         failure = e.what();
       }
       copying->Stop();
-      if (const auto why = scratch.Drop()) {
+      if (const auto why = scratch->Drop()) {
         scratch_left =
-            ScratchLeftMessage(scratch.Name(), SplitKey(connection->GetDATABASENAME_KEY()), *why);
+            ScratchLeftMessage(scratch_name, SplitKey(connection->GetDATABASENAME_KEY()), *why);
       }
     } catch (const std::exception& e) {
       failure = e.what();

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/Files.h"
@@ -66,23 +68,33 @@ std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
 
 // A database of a scratch name nobody has, created from template0 on the server of the
 // connection for one verification; dropped when the object goes. One that exists already is never
-// used nor dropped.
+// used nor dropped. It is made on a connection of its own, on a thread, from the moment the object
+// is: the server copies the template while the caller goes on (pg_dump runs meanwhile), and Name
+// waits for it. The caller's connection, which drops it, may be closed and opened again meanwhile,
+// but is open when Name, Drop or the destructor runs.
 class ScratchDatabase {
  public:
   ScratchDatabase(TVeskSQLConnection& connection, const std::string& machine_tag);
   ~ScratchDatabase();
   ScratchDatabase(const ScratchDatabase&) = delete;
   ScratchDatabase& operator=(const ScratchDatabase&) = delete;
-  const std::string& Name() const { return name_; }
+  // Its name once it is made; what kept it from being made is thrown.
+  const std::string& Name();
 
   // Drops it now, waiting for and ending what holds it where this user may: why it could not, or
-  // nothing when it is gone.
+  // nothing when it is gone (or was never made).
   std::optional<std::string> Drop();
 
  private:
+  void Make(TVeskSQLConnection& maker, const std::string& machine_tag);
+  void WaitForMaker();
+
   TVeskSQLConnection& connection_;
   std::string name_;
+  std::string failure_;
   bool dropped_ = false;
+  std::unique_ptr<TVeskSQLConnection> maker_connection_;
+  std::thread maker_;
 };
 
 // Drops the scratch databases this user may drop whose run, on this machine, is gone (no process

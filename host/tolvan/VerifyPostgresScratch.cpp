@@ -54,6 +54,48 @@ std::optional<std::string> DropScratchDatabase(TVeskSQLConnection& connection,
   return why;
 }
 
+// The server goes on making a scratch database after the run that asked for it was killed: the
+// database appears when it is made, after a later run has looked for those of gone runs. The
+// sessions of this user still making one for a gone run of this machine are ended, and waited
+// for (the server removes what an ended making wrote).
+void EndMakingsOfGoneRuns(TVeskSQLConnection& connection, const std::string& machine_tag) {
+  const std::string making = "create database \"";
+  std::vector<std::string> sessions;
+  for (const auto& row :
+       QueryRows(connection,
+                 "select pid::text, query from pg_stat_activity where usename = "
+                 "current_user and pid <> pg_backend_pid() and state = 'active' and "
+                 "left(query, " +
+                     std::to_string(making.size() + kScratchPrefix.size()) +
+                     ") = " + Enclosed(making + std::string(kScratchPrefix), '\''))) {
+    const std::string& query = row[1];
+    const auto end = query.find('"', making.size());
+    const auto parts = ReadScratchDatabaseName(query.substr(
+        making.size(), end == std::string::npos ? std::string::npos : end - making.size()));
+    if (parts && parts->machine_tag == machine_tag &&
+        parts->pid != tolvan::platform::CurrentProcessId() &&
+        !tolvan::platform::ProcessExists(parts->pid)) {
+      sessions.push_back(row[0]);
+    }
+  }
+  if (sessions.empty()) {
+    return;
+  }
+  std::string list;
+  for (const std::string& pid : sessions) {
+    list += (list.empty() ? "" : ", ") + pid;
+  }
+  QueryRows(connection,
+            "select pg_terminate_backend(pid) from pg_stat_activity where pid in (" + list + ")");
+  for (int wait = 0; wait < 100 && tolvan::platform::InterruptSignal() == 0; ++wait) {
+    if (QueryRows(connection, "select 1 from pg_stat_activity where pid in (" + list + ")")
+            .empty()) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 }  // namespace
 
 std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
@@ -74,17 +116,36 @@ std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
 }
 
 ScratchDatabase::ScratchDatabase(TVeskSQLConnection& connection, const std::string& machine_tag)
-    : connection_(connection) {
+    : connection_(connection), maker_connection_(std::make_unique<TVeskSQLConnection>()) {
+  maker_connection_->DriverName = connection.DriverName;
+  maker_connection_->Params = connection.Params;
+  maker_connection_->ClientLibrary = connection.ClientLibrary;
+  maker_ = std::thread([this, machine_tag] {
+    try {
+      maker_connection_->Open();
+      Make(*maker_connection_, machine_tag);
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+    }
+    try {
+      maker_connection_->Close();
+    } catch (const std::exception&) {
+      // The database is made or not whatever the closing does.
+    }
+  });
+}
+
+void ScratchDatabase::Make(TVeskSQLConnection& maker, const std::string& machine_tag) {
   std::random_device random;
   for (int attempt = 0; attempt < 8 && name_.empty(); ++attempt) {
     const std::string name = ScratchDatabaseName(machine_tag, tolvan::platform::CurrentProcessId(),
                                                  static_cast<std::uint32_t>(random()));
-    if (!QueryRows(connection_, "select 1 from pg_database where datname = " + Enclosed(name, '\''))
+    if (!QueryRows(maker, "select 1 from pg_database where datname = " + Enclosed(name, '\''))
              .empty()) {
       continue;
     }
     try {
-      connection_.ExecuteDirect("create database " + Enclosed(name, '"') + " template template0");
+      maker.ExecuteDirect("create database " + Enclosed(name, '"') + " template template0");
       name_ = name;
     } catch (const std::exception&) {
       // Taken in between, or refused: tried again under another name, never dropped.
@@ -98,14 +159,34 @@ ScratchDatabase::ScratchDatabase(TVeskSQLConnection& connection, const std::stri
   }
 }
 
+void ScratchDatabase::WaitForMaker() {
+  if (maker_.joinable()) {
+    maker_.join();
+  }
+}
+
 ScratchDatabase::~ScratchDatabase() {
-  if (!dropped_) {
+  WaitForMaker();
+  if (!dropped_ && !name_.empty()) {
     DropScratchDatabase(connection_, name_, kDropRounds);
   }
 }
 
+const std::string& ScratchDatabase::Name() {
+  WaitForMaker();
+  if (name_.empty()) {
+    throw std::runtime_error(
+        failure_.empty() ? "não foi possível criar um banco de dados de verificação" : failure_);
+  }
+  return name_;
+}
+
 std::optional<std::string> ScratchDatabase::Drop() {
+  WaitForMaker();
   dropped_ = true;
+  if (name_.empty()) {
+    return std::nullopt;
+  }
   return DropScratchDatabase(connection_, name_, kDropRounds);
 }
 
@@ -113,6 +194,7 @@ std::optional<std::string> ScratchDatabase::Drop() {
 // once (the next run tries again); says which it could not.
 void DropScratchDatabasesOfGoneRuns(TVeskSQLConnection& connection, const std::string& machine_tag,
                                     std::ostream& err) {
+  EndMakingsOfGoneRuns(connection, machine_tag);
   const auto names = QueryRows(connection, "select datname from pg_database where left(datname, " +
                                                std::to_string(kScratchPrefix.size()) + ") = " +
                                                Enclosed(std::string(kScratchPrefix), '\'') +
