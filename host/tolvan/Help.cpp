@@ -101,7 +101,41 @@ std::string DatabaseMeaning(PluginKind kind, const std::string& export_name) {
   return {};
 }
 
-std::string ExampleValue(PluginKind kind, const std::string& option);
+// A value to show in an example, by option.
+std::string ExampleValue(PluginKind kind, const std::string& option) {
+  const bool postgres = kind == PluginKind::PostgreSQL;
+  if (option == "--database") {
+    return postgres ? "localhost/5432:loja" : "localhost:/dados/loja.fdb";
+  }
+  if (option == "--file") {
+    return postgres ? "loja.backup" : "loja.fbk";
+  }
+  if (option == "--target") {
+    return postgres ? "loja_nova" : "/dados/loja-nova.fdb";
+  }
+  if (option == "--server") {
+    return "localhost";
+  }
+  if (option == "--port") {
+    return postgres ? "5432" : "3050";
+  }
+  if (option == "--sql") {
+    return "'select * from clientes'";
+  }
+  if (option == "--user-name") {
+    return "JOAO";
+  }
+  if (option == "--group-name") {
+    return "VENDAS";
+  }
+  if (option == "--user-password" || option == "--new-password") {
+    return "\"$SENHA\"";
+  }
+  if (option == "--new-user") {
+    return postgres ? "postgres" : "SYSDBA";
+  }
+  return "x";
+}
 
 // An option's line in the help of a plug-in of that kind, for one of its exports or
 // (`export_name` empty) for all of them: what --database names depends on both, and --keep's
@@ -144,42 +178,6 @@ std::string WhenToUse(const std::string& name) {
            "a conexão de --database e restaura num novo banco, --target, no servidor dela.";
   }
   return "";
-}
-
-// A value to show in an example, by option.
-std::string ExampleValue(PluginKind kind, const std::string& option) {
-  const bool postgres = kind == PluginKind::PostgreSQL;
-  if (option == "--database") {
-    return postgres ? "localhost/5432:loja" : "localhost:/dados/loja.fdb";
-  }
-  if (option == "--file") {
-    return postgres ? "loja.backup" : "loja.fbk";
-  }
-  if (option == "--target") {
-    return postgres ? "loja_nova" : "/dados/loja-nova.fdb";
-  }
-  if (option == "--server") {
-    return "localhost";
-  }
-  if (option == "--port") {
-    return postgres ? "5432" : "3050";
-  }
-  if (option == "--sql") {
-    return "'select * from clientes'";
-  }
-  if (option == "--user-name") {
-    return "JOAO";
-  }
-  if (option == "--group-name") {
-    return "VENDAS";
-  }
-  if (option == "--user-password" || option == "--new-password") {
-    return "\"$SENHA\"";
-  }
-  if (option == "--new-user") {
-    return postgres ? "postgres" : "SYSDBA";
-  }
-  return "x";
 }
 
 std::string ExitStatuses(std::size_t columns) {

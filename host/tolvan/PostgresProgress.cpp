@@ -150,11 +150,7 @@ bool CopyProgressPoller::Start(const TVeskSQLConnection& like, const std::string
                                bool dump, std::optional<std::vector<CopyTable>> plan) {
   Stop();
   try {
-    connection_ = std::make_unique<TVeskSQLConnection>();
-    connection_->DriverName = like.DriverName;
-    connection_->Params = like.Params;
-    connection_->ClientLibrary = like.ClientLibrary;
-    connection_->SetParam("Database", database_key);
+    connection_ = ConnectionLike(like, database_key);
     connection_->Open();
     // Nothing it asks may wait long: not on a lock someone else holds, not on a busy server.
     connection_->ExecuteDirect("set lock_timeout = 1000");

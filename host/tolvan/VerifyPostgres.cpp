@@ -331,14 +331,10 @@ std::string RestoreAndCompare(TVeskSQLConnection& connection, const std::string&
     }
     return failure;
   }
-  TVeskSQLConnection copy;
-  copy.DriverName = connection.DriverName;
-  copy.Params = connection.Params;
-  copy.ClientLibrary = connection.ClientLibrary;
-  copy.SetParam("Database", key.server_and_port + ":" + scratch);
-  copy.Open();
-  const BackupContents restored = ReadRestoredCopy(copy, status);
-  copy.Close();
+  const auto copy = ConnectionLike(connection, key.server_and_port + ":" + scratch);
+  copy->Open();
+  const BackupContents restored = ReadRestoredCopy(*copy, status);
+  copy->Close();
   return FirstDifference(recorded, restored).value_or("");
 }
 

@@ -62,6 +62,11 @@ struct ScratchNameParts {
 // The parts of a name of that shape; nullopt for any other name.
 std::optional<ScratchNameParts> ReadScratchDatabaseName(const std::string& name);
 
+// A new connection, not yet open, with the driver, parameters and client library of `like`, to
+// `database_key` when one is given (to like's database otherwise).
+std::unique_ptr<TVeskSQLConnection> ConnectionLike(const TVeskSQLConnection& like,
+                                                   const std::string& database_key = {});
+
 // The rows of a query, each its fields as text.
 std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
                                                 const std::string& sql);

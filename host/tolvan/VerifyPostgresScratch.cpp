@@ -15,6 +15,7 @@ namespace tolvan::cli {
 namespace {
 
 constexpr int kDropRounds = 3;
+constexpr const char* kNotMade = "não foi possível criar um banco de dados de verificação";
 
 // Drops a scratch database, waiting for and ending what holds it where this user may: WITH
 // (FORCE) ends the sessions this user may end, but is refused when one it may not end is there
@@ -54,6 +55,16 @@ std::optional<std::string> DropScratchDatabase(TVeskSQLConnection& connection,
   return why;
 }
 
+// Whether the name is of a scratch database of a run of this machine that is gone (no process of
+// its id runs here any more). Asked before this run makes its own: one of this run's id is an
+// earlier process's.
+bool IsScratchOfGoneRun(const std::string& name, const std::string& machine_tag) {
+  const auto parts = ReadScratchDatabaseName(name);
+  return parts && parts->machine_tag == machine_tag &&
+         (parts->pid == tolvan::platform::CurrentProcessId() ||
+          !tolvan::platform::ProcessExists(parts->pid));
+}
+
 // The server goes on making a scratch database after the run that asked for it was killed: the
 // database appears when it is made, after a later run has looked for those of gone runs. The
 // sessions of this user still making one for a gone run of this machine are ended, and waited
@@ -70,11 +81,10 @@ void EndMakingsOfGoneRuns(TVeskSQLConnection& connection, const std::string& mac
                      ") = " + Enclosed(making + std::string(kScratchPrefix), '\''))) {
     const std::string& query = row[1];
     const auto end = query.find('"', making.size());
-    const auto parts = ReadScratchDatabaseName(query.substr(
-        making.size(), end == std::string::npos ? std::string::npos : end - making.size()));
-    if (parts && parts->machine_tag == machine_tag &&
-        parts->pid != tolvan::platform::CurrentProcessId() &&
-        !tolvan::platform::ProcessExists(parts->pid)) {
+    if (IsScratchOfGoneRun(
+            query.substr(making.size(),
+                         end == std::string::npos ? std::string::npos : end - making.size()),
+            machine_tag)) {
       sessions.push_back(row[0]);
     }
   }
@@ -98,6 +108,18 @@ void EndMakingsOfGoneRuns(TVeskSQLConnection& connection, const std::string& mac
 
 }  // namespace
 
+std::unique_ptr<TVeskSQLConnection> ConnectionLike(const TVeskSQLConnection& like,
+                                                   const std::string& database_key) {
+  auto connection = std::make_unique<TVeskSQLConnection>();
+  connection->DriverName = like.DriverName;
+  connection->Params = like.Params;
+  connection->ClientLibrary = like.ClientLibrary;
+  if (!database_key.empty()) {
+    connection->SetParam("Database", database_key);
+  }
+  return connection;
+}
+
 std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
                                                 const std::string& sql) {
   TVeskQuery query;
@@ -116,10 +138,7 @@ std::vector<std::vector<std::string>> QueryRows(TVeskSQLConnection& connection,
 }
 
 ScratchDatabase::ScratchDatabase(TVeskSQLConnection& connection, const std::string& machine_tag)
-    : connection_(connection), maker_connection_(std::make_unique<TVeskSQLConnection>()) {
-  maker_connection_->DriverName = connection.DriverName;
-  maker_connection_->Params = connection.Params;
-  maker_connection_->ClientLibrary = connection.ClientLibrary;
+    : connection_(connection), maker_connection_(ConnectionLike(connection)) {
   maker_ = std::thread([this, machine_tag] {
     try {
       maker_connection_->Open();
@@ -155,7 +174,7 @@ void ScratchDatabase::Make(TVeskSQLConnection& maker, const std::string& machine
     }
   }
   if (name_.empty()) {
-    throw std::runtime_error("não foi possível criar um banco de dados de verificação");
+    throw std::runtime_error(kNotMade);
   }
 }
 
@@ -175,8 +194,7 @@ ScratchDatabase::~ScratchDatabase() {
 const std::string& ScratchDatabase::Name() {
   WaitForMaker();
   if (name_.empty()) {
-    throw std::runtime_error(
-        failure_.empty() ? "não foi possível criar um banco de dados de verificação" : failure_);
+    throw std::runtime_error(failure_.empty() ? kNotMade : failure_);
   }
   return name_;
 }
@@ -200,11 +218,7 @@ void DropScratchDatabasesOfGoneRuns(TVeskSQLConnection& connection, const std::s
                                                Enclosed(std::string(kScratchPrefix), '\'') +
                                                " and pg_has_role(datdba, 'MEMBER')");
   for (const auto& row : names) {
-    const auto parts = ReadScratchDatabaseName(row[0]);
-    // This run has made none yet: one of its own id is an earlier process's.
-    if (!parts || parts->machine_tag != machine_tag ||
-        (parts->pid != tolvan::platform::CurrentProcessId() &&
-         tolvan::platform::ProcessExists(parts->pid))) {
+    if (!IsScratchOfGoneRun(row[0], machine_tag)) {
       continue;
     }
     if (const auto why = DropScratchDatabase(connection, row[0], 1)) {
